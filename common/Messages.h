@@ -50,8 +50,7 @@ public:
     RecordingMessageSink(const RecordingMessageSink&) = delete;
     RecordingMessageSink& operator=(const RecordingMessageSink&) = delete;
 
-    QMessageBox::StandardButton show(QWidget*, const ShownMessage& message) override
-    {
+    QMessageBox::StandardButton show(QWidget*, const ShownMessage& message) override {
         shown.append(message);
         return answer;
     }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+namespace kavio {
+
+// The one database file, KavioCC.db, holding the tables Master, Group and Timer.
+//
+// open() makes sure the file and its three tables exist (creating only what is missing, with the
+// file readable and writable by its owner alone) and refuses, with an error naming the file, a
+// file that is not a database, cannot be written, or has a table without the expected columns.
+// Nothing is ever overwritten or recreated.
+class Database {
+public:
+    // <generic data location>/KavioCC/KavioCC.db, e.g. ~/.local/share/KavioCC/KavioCC.db.
+    static QString defaultPath();
+
+    // Opens (and prepares) the file; throws DatabaseError. Closes a previously opened file first.
+    static void open(const QString& path = defaultPath());
+    static void close();
+    static bool isOpen();
+    static QString path();
+
+    // The open connection; throws DatabaseError when no file is open.
+    static QSqlDatabase connection();
+
+    // Column names of a table of the open file, in table order (cached).
+    static const QStringList& columns(const QString& table);
+};
+
+} // namespace kavio
