@@ -1,0 +1,195 @@
+#include "Database.h"
+#include "Exception.h"
+#include "Table.h"
+#include "TempDatabase.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+using namespace kavio;
+
+namespace {
+
+QStringList tableNames() {
+    QSqlQuery query(Database::connection());
+    query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT "
+                              "LIKE 'sqlite_%' ORDER BY name"));
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Creates a file with the given SQL through the sqlite3 command-line tool, as an installation
+// step would.
+bool createWithSqliteTool(const QString& path, const QString& sql) {
+    QProcess tool;
+    tool.start(QStringLiteral("sqlite3"), {path});
+    if (!tool.waitForStarted())
+        return false;
+    tool.write(sql.toUtf8());
+    tool.closeWriteChannel();
+    return tool.waitForFinished() && tool.exitCode() == 0;
+}
+
+const char* contractSchema = R"(
+CREATE TABLE "Master" ("Index" INTEGER PRIMARY KEY AUTOINCREMENT, "Name" TEXT, "IPAddress" TEXT,
+  "Port" INTEGER, "Password" TEXT, "Group" INTEGER NOT NULL DEFAULT 0,
+  "Timer" INTEGER NOT NULL DEFAULT 0, "Status" INTEGER NOT NULL DEFAULT 3,
+  "Checked" INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE "Group" ("GroupIndex" INTEGER NOT NULL, "Index" INTEGER NOT NULL);
+CREATE TABLE "Timer" ("TimerIndex" INTEGER PRIMARY KEY AUTOINCREMENT, "Index" INTEGER NOT NULL,
+  "Task" INTEGER NOT NULL, "Every" INTEGER NOT NULL, "Count" INTEGER NOT NULL DEFAULT 0,
+  "TimeOfDay" TEXT NOT NULL, "DayOfWeek" INTEGER NOT NULL DEFAULT 0,
+  "Month" INTEGER NOT NULL DEFAULT 0, "Date" TEXT NOT NULL);
+)";
+
+} // namespace
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { Database::close(); }
+
+    void defaultPathIsUnderGenericDataLocation() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCOMPARE(Database::defaultPath(),
+                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                     QStringLiteral("/KavioCC/KavioCC.db"));
+        QStandardPaths::setTestModeEnabled(false);
+    }
+
+    void createsMissingFileOwnerOnlyWithThreeTables() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("deeper/KavioCC/KavioCC.db"));
+        Database::open(path);
+        QCOMPARE(tableNames(), QStringList({"Group", "Master", "Timer"}));
+        QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                              QFileDevice::ReadOther | QFileDevice::WriteOther),
+                 QFileDevice::Permissions());
+        QVERIFY(QFile(path).permissions() & QFileDevice::WriteOwner);
+
+        // What was stored survives closing and opening again.
+        test::TempDatabase::addUnit(QStringLiteral("kept"));
+        Database::close();
+        Database::open(path);
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(master.recordCount(), 1);
+        QCOMPARE(master.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("kept"));
+    }
+
+    void createsOnlyTheMissingTables() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        QVERIFY(createWithSqliteTool(
+            path,
+            QStringLiteral(
+                R"(CREATE TABLE "Group" ("GroupIndex" INTEGER NOT NULL, "Index" INTEGER NOT NULL);
+INSERT INTO "Group" VALUES (7, 8);)")));
+        Database::open(path);
+        QCOMPARE(tableNames(), QStringList({"Group", "Master", "Timer"}));
+        TTable group(QStringLiteral("Group.DB"));
+        group.open();
+        QCOMPARE(group.recordCount(), 1);
+        QCOMPARE(group.fieldByName(QStringLiteral("GroupIndex")).asInteger(), 7);
+    }
+
+    void worksOnFileMadeByTheSqliteTool() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        if (!createWithSqliteTool(path, QLatin1String(contractSchema)))
+            QFAIL("the sqlite3 tool is needed to prepare this test's file");
+        Database::open(path);
+        const quint16 unit = test::TempDatabase::addUnit(QStringLiteral("u1"));
+        QCOMPARE(unit, quint16(1));
+
+        // A unit appended without Group, Timer or Checked is listed as an unticked unit.
+        TTable master(QStringLiteral("Master.DB"));
+        master.setFilter(QStringLiteral("Group=False"));
+        master.setFiltered(true);
+        master.open();
+        QCOMPARE(master.recordCount(), 1);
+        QCOMPARE(master.fieldByName(QStringLiteral("Checked")).asBoolean(), false);
+        QCOMPARE(master.fieldByName(QStringLiteral("Timer")).asBoolean(), false);
+        QCOMPARE(master.fieldByName(QStringLiteral("Status")).asInteger(), 3);
+        QCOMPARE(master.fieldByName(QStringLiteral("Port")).asInteger(), 4001);
+    }
+
+    void refusesBadFilesWithoutTouchingThem_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("not a database")
+            << QByteArray("This is a text file, not a database.\n").repeated(200) << QString()
+            << QStringLiteral("cannot be read");
+        QTest::newRow("Master without Status")
+            << QByteArray()
+            << QStringLiteral(
+                   R"(CREATE TABLE "Master" ("Index" INTEGER PRIMARY KEY, "Name" TEXT, "IPAddress" TEXT, "Port" INTEGER, "Password" TEXT, "Group" INTEGER, "Timer" INTEGER, "Checked" INTEGER);)")
+            << QStringLiteral("without the column \"Status\"");
+        QTest::newRow("Timer with a renamed column")
+            << QByteArray()
+            << QStringLiteral(
+                   R"(CREATE TABLE "Timer" ("TimerIndex" INTEGER PRIMARY KEY, "Unit" INTEGER, "Task" INTEGER, "Every" INTEGER, "Count" INTEGER, "TimeOfDay" TEXT, "DayOfWeek" INTEGER, "Month" INTEGER, "Date" TEXT);)")
+            << QStringLiteral("table \"Timer\" without the column \"Index\"");
+    }
+
+    void refusesBadFilesWithoutTouchingThem() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        if (sql.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        } else {
+            QVERIFY(createWithSqliteTool(path, sql));
+        }
+        const QByteArray before = readAll(path);
+
+        try {
+            Database::open(path);
+            QFAIL("a bad file was accepted");
+        } catch (const DatabaseError& error) {
+            QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+            QVERIFY2(error.message().contains(expected), qPrintable(error.message()));
+        }
+        QVERIFY(!Database::isOpen());
+        QCOMPARE(readAll(path), before);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+    }
+
+    void refusesFileItCannotWrite() {
+        if (geteuid() == 0)
+            QSKIP("file permissions do not bind the superuser");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        QVERIFY(createWithSqliteTool(path, QLatin1String(contractSchema)));
+        QFile::setPermissions(path, QFileDevice::ReadOwner);
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, Database::open(path));
+    }
+
+    void tablesNeedAnOpenDatabase() {
+        TTable master(QStringLiteral("Master.DB"));
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, master.open());
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, TTable(QStringLiteral("Units.DB")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "test_database.moc"

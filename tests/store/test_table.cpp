@@ -1,0 +1,292 @@
+#include "Exception.h"
+#include "Table.h"
+#include "TempDatabase.h"
+
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace kavio;
+using test::TempDatabase;
+
+namespace {
+
+QStringList names(TTable& table) {
+    QStringList result;
+    table.first();
+    for (int i = table.recordCount(); i > 0; --i) {
+        result << table.fieldByName(QStringLiteral("Name")).asString();
+        table.next();
+    }
+    return result;
+}
+
+void addMembership(int group, int unit) {
+    TTable rows(QStringLiteral("Group.DB"));
+    rows.open();
+    rows.append();
+    rows.fieldByName(QStringLiteral("GroupIndex")).setInteger(group);
+    rows.fieldByName(QStringLiteral("Index")).setInteger(unit);
+    rows.post();
+    rows.close();
+}
+
+} // namespace
+
+class TestTable : public QObject {
+    Q_OBJECT
+
+private slots:
+    void walkVisitsRecordsInKeyOrder() {
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("a"));
+        TempDatabase::addGroup(QStringLiteral("g"));
+        TempDatabase::addUnit(QStringLiteral("b"));
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(master.recordCount(), 3);
+        QVERIFY(master.bof());
+        QCOMPARE(names(master), QStringList({"a", "g", "b"}));
+        QVERIFY(master.eof());
+        master.next(); // stepping past the end stays at the end
+        QVERIFY(master.eof());
+        QVERIFY_THROWS_EXCEPTION(DatabaseError,
+                                 master.fieldByName(QStringLiteral("Name")).asString());
+    }
+
+    void filterStaysInForceAcrossCloseAndOpenUntilCleared() {
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("u1"));
+        TempDatabase::addGroup(QStringLiteral("g1"));
+        TempDatabase::addUnit(QStringLiteral("u2"));
+        TTable master(QStringLiteral("Master.DB"));
+        master.setFilter(QStringLiteral("Group=False"));
+        master.setFiltered(true);
+        master.open();
+        QCOMPARE(names(master), QStringList({"u1", "u2"}));
+        master.close();
+        master.open();
+        QCOMPARE(names(master), QStringList({"u1", "u2"}));
+
+        // Changing the filter of an open table applies at once.
+        master.setFilter(QStringLiteral("Group=True"));
+        QCOMPARE(names(master), QStringList({"g1"}));
+        master.setFiltered(false);
+        QCOMPARE(names(master), QStringList({"u1", "g1", "u2"}));
+        QCOMPARE(master.filter(), QStringLiteral("Group=True"));
+
+        // Filter text without filtering switched on filters nothing.
+        master.close();
+        master.open();
+        QCOMPARE(master.recordCount(), 3);
+    }
+
+    void keyFiltersOnEachTable() {
+        TempDatabase db;
+        addMembership(10, 1);
+        addMembership(11, 2);
+        addMembership(10, 3);
+        TTable rows(QStringLiteral("Group.DB"));
+        rows.setFilter(QStringLiteral("GroupIndex=10"));
+        rows.setFiltered(true);
+        rows.open();
+        QCOMPARE(rows.recordCount(), 2);
+        QCOMPARE(rows.fieldByName(QStringLiteral("Index")).asInteger(), 1);
+        rows.next();
+        QCOMPARE(rows.fieldByName(QStringLiteral("Index")).asInteger(), 3);
+
+        rows.setFilter(QStringLiteral("Index=2"));
+        QCOMPARE(rows.recordCount(), 1);
+        QCOMPARE(rows.fieldByName(QStringLiteral("GroupIndex")).asInteger(), 11);
+    }
+
+    void onlyTheKnownFilterFormsAreAccepted_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("expression");
+        QTest::newRow("blank around =") << "Master.DB"
+                                        << "Index = 1";
+        QTest::newRow("leading zero") << "Master.DB"
+                                      << "Index=01";
+        QTest::newRow("sign") << "Master.DB"
+                              << "Index=-1";
+        QTest::newRow("plus sign") << "Master.DB"
+                                   << "Index=+1";
+        QTest::newRow("trailing blank") << "Master.DB"
+                                        << "Index=1 ";
+        QTest::newRow("injection") << "Master.DB"
+                                   << "Index=1 OR 1=1";
+        QTest::newRow("injection in value") << "Master.DB"
+                                            << "Index=1; DROP TABLE Master";
+        QTest::newRow("other field") << "Master.DB"
+                                     << "Name='a'";
+        QTest::newRow("lower-case name") << "Master.DB"
+                                         << "index=1";
+        QTest::newRow("lower-case boolean") << "Master.DB"
+                                            << "Group=true";
+        QTest::newRow("boolean as number") << "Master.DB"
+                                           << "Group=1";
+        QTest::newRow("field not in table") << "Master.DB"
+                                            << "GroupIndex=1";
+        QTest::newRow("Group on Timer") << "Timer.DB"
+                                        << "Group=True";
+        QTest::newRow("TimerIndex on Group") << "Group.DB"
+                                             << "TimerIndex=3";
+        QTest::newRow("too long") << "Master.DB"
+                                  << "Index=123456789012";
+    }
+
+    void onlyTheKnownFilterFormsAreAccepted() {
+        QFETCH(QString, table);
+        QFETCH(QString, expression);
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("u1"));
+        TTable object(table);
+        object.setFilter(QStringLiteral("Index=1"));
+        object.setFiltered(true);
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, object.setFilter(expression));
+        // The refused text leaves the previous filter in force and the table whole.
+        QCOMPARE(object.filter(), QStringLiteral("Index=1"));
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(master.recordCount(), 1);
+    }
+
+    void appendEditPostDeleteAcrossTableObjects() {
+        TempDatabase db;
+        const quint16 first = TempDatabase::addUnit(QStringLiteral("first"));
+        const quint16 second = TempDatabase::addUnit(QStringLiteral("second"));
+        QCOMPARE(second, quint16(first + 1));
+
+        TTable writer(QStringLiteral("Master.DB"));
+        TTable reader(QStringLiteral("Master.DB"));
+        writer.open();
+        QVERIFY(writer.findKey(second));
+        writer.edit();
+        writer.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("renamed"));
+        // Not posted yet: another object sees the old value.
+        reader.open();
+        QCOMPARE(names(reader), QStringList({"first", "second"}));
+        reader.close();
+        writer.post();
+        QCOMPARE(writer.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("renamed"));
+        reader.open();
+        QCOMPARE(names(reader), QStringList({"first", "renamed"}));
+        reader.close();
+
+        // Cancel writes nothing; closing drops an unposted change.
+        writer.edit();
+        writer.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("cancelled"));
+        writer.cancel();
+        QCOMPARE(writer.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("renamed"));
+        writer.edit();
+        writer.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("dropped"));
+        writer.close();
+        reader.open();
+        QCOMPARE(names(reader), QStringList({"first", "renamed"}));
+        reader.close();
+
+        // Deleting moves the cursor to the following record.
+        writer.open();
+        writer.first();
+        writer.deleteRecord();
+        QCOMPARE(writer.recordCount(), 1);
+        QCOMPARE(writer.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("renamed"));
+        writer.deleteRecord();
+        QVERIFY(writer.eof());
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, writer.deleteRecord());
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, writer.edit());
+
+        // Writing a field outside edit or append is refused.
+        TempDatabase::addUnit(QStringLiteral("third"));
+        writer.close();
+        writer.open();
+        QVERIFY_THROWS_EXCEPTION(
+            DatabaseError,
+            writer.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("x")));
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, writer.fieldByName(QStringLiteral("Colour")));
+    }
+
+    void appendedRecordBecomesCurrentWithDefaults() {
+        TempDatabase db;
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        master.append();
+        master.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("new"));
+        master.post();
+        QCOMPARE(master.recordCount(), 1);
+        QCOMPARE(master.fieldByName(QStringLiteral("Index")).asInteger(), 1);
+        QCOMPARE(master.fieldByName(QStringLiteral("Group")).asBoolean(), false);
+        QCOMPARE(master.fieldByName(QStringLiteral("Status")).asInteger(), 3);
+        QVERIFY(master.fieldByName(QStringLiteral("IPAddress")).isNull());
+    }
+
+    void emptyTableRemovesAllAndNeverReusesKeys() {
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("a"));
+        TempDatabase::addUnit(QStringLiteral("b"));
+        TTable master(QStringLiteral("Master.DB"));
+        master.setFilter(QStringLiteral("Index=1"));
+        master.setFiltered(true);
+        master.emptyTable();
+        master.setFiltered(false);
+        master.open();
+        QCOMPARE(master.recordCount(), 0);
+        master.close();
+        QCOMPARE(TempDatabase::addUnit(QStringLiteral("c")), quint16(3));
+    }
+
+    void keysAbove65535AreRefused() {
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("low"));
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE sqlite_sequence SET seq = 65534 WHERE name = 'Master'"));
+        QCOMPARE(TempDatabase::addUnit(QStringLiteral("last")), quint16(65535));
+        try {
+            TempDatabase::addUnit(QStringLiteral("one too many"));
+            QFAIL("a key above 65535 was handed out");
+        } catch (const DatabaseError& error) {
+            QVERIFY2(error.message().contains(QStringLiteral("65536")),
+                     qPrintable(error.message()));
+        }
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(names(master), QStringList({"low", "last"}));
+    }
+
+    void handEditedValuesGiveClearErrors() {
+        TempDatabase db;
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("edited"));
+        QSqlQuery(Database::connection())
+            .exec(
+                QStringLiteral("UPDATE Master SET Port = 'eighty' WHERE \"Index\" = %1").arg(unit));
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        try {
+            master.fieldByName(QStringLiteral("Port")).asInteger();
+            QFAIL("text was read as a number");
+        } catch (const DatabaseError& error) {
+            QVERIFY(error.message().contains(QStringLiteral("\"Port\"")));
+            QVERIFY(error.message().contains(QStringLiteral("eighty")));
+        }
+        QCOMPARE(master.fieldByName(QStringLiteral("Port")).asString(), QStringLiteral("eighty"));
+    }
+
+    void editOfRecordDeletedMeanwhileFails() {
+        TempDatabase db;
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("gone"));
+        TTable holder(QStringLiteral("Master.DB"));
+        holder.open();
+        TTable remover(QStringLiteral("Master.DB"));
+        remover.open();
+        remover.deleteRecord();
+        holder.edit();
+        holder.fieldByName(QStringLiteral("Status")).setInteger(0);
+        QVERIFY_THROWS_EXCEPTION(DatabaseError, holder.post());
+        holder.close();
+        holder.open();
+        QCOMPARE(holder.recordCount(), 0);
+        QVERIFY(!holder.findKey(unit));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTable)
+#include "test_table.moc"
