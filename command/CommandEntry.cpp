@@ -1,0 +1,35 @@
+#include "CommandEntry.h"
+
+#include "Codes.h"
+
+namespace kavio {
+
+char CommandLetterOf(quint8 task) {
+    switch (task) {
+    case TaskPowerOn:
+        return 'n';
+    case TaskPowerOff:
+        return 'f';
+    case TaskReboot:
+        return 'r';
+    case TaskPulse:
+        return 'p';
+    case TaskCycle:
+        return 'c';
+    case TaskQuery:
+        return 'q';
+    default:
+        return 0;
+    }
+}
+
+QByteArray CommandFrame(const QByteArray& password, char letter) {
+    constexpr char Esc = 0x1B;
+    constexpr char Cr = 0x0D;
+    QByteArray frame;
+    frame.reserve(password.size() + 4);
+    frame.append(Esc).append(password).append(Esc).append(letter).append(Cr);
+    return frame;
+}
+
+} // namespace kavio

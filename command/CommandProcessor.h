@@ -1,0 +1,101 @@
+#pragma once
+
+#include "CommandEntry.h"
+#include "Table.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class QPlainTextEdit;
+class QPushButton;
+class QTcpSocket;
+class QTimer;
+
+namespace kavio {
+
+// The command processor: one queue of commands, served strictly one at a time over one short TCP
+// connection each, with its log as a window.
+//
+// Any number of producers (buttons, polling, timers, and the processor itself after a "CYCLE"
+// reply) only ever append to the queue with AddToQueue. Only the processor removes an entry,
+// and only the head, once its exchange is over (NextEntry). Everything runs on the event loop:
+// no call here waits, so the windows stay responsive while an exchange is under way.
+class TCmndProc : public QWidget {
+    Q_OBJECT
+
+public:
+    // A connect that has not succeeded by then is given up like a refused one.
+    static constexpr int ConnectTimeoutMs = 5000;
+    // The reply ends when the unit closes the connection or this long after the write.
+    static constexpr int ReplyLimitMs = 500;
+    // The pause between the end of one exchange and the next entry.
+    static constexpr int PauseMs = 100;
+    // How often the idle processor looks for work.
+    static constexpr int WatchIntervalMs = 100;
+    // Only this much of a reply is kept: any reply longer than the longest status word means
+    // "unknown" anyway, and a unit that floods must not grow memory.
+    static constexpr int MaxReplyBytes = 16;
+
+    explicit TCmndProc(QWidget* parent = nullptr);
+    ~TCmndProc() override;
+
+    void AddToQueue(quint16 index, quint8 task);
+    void StartQueue();
+    void StartSession();
+    char CommandLetter() const;
+    bool SendCommand(char letter);
+    void NextEntry();
+
+    bool busy() const { return Busy; }
+    const QList<TCommandEntry>& queue() const { return Queue; }
+    QStringList logLines() const;
+
+    QPlainTextEdit* Memo1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QTimer* ResponseTimer;
+
+signals:
+    // After every exchange, and after a failed connection.
+    void statusChanged();
+
+public slots:
+    void Button1Click();
+    void Button2Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void ResponseTimerTimer();
+    void TCPConnected();
+    void TCPDisconnected();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    enum class Phase { Idle, Connecting, Reading, Pausing };
+
+    void log(const QString& line);
+    bool takeHeadUnit();
+    void connectFailed();
+    void readReply();
+    void finishReading(bool failed);
+    void socketError(QAbstractSocket::SocketError error);
+    void dropSocket();
+
+    TTable MasterTable{QStringLiteral("Master.DB")};
+    QList<TCommandEntry> Queue;
+    bool Busy = false;
+    Phase phase = Phase::Idle;
+    QPointer<QTcpSocket> TCP;
+    QTimer* ConnectTimer;
+    QString UnitPassword;
+    QString unitName;
+    QByteArray reply;
+};
+
+} // namespace kavio

@@ -1,0 +1,56 @@
+#include "ConnectFailed.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace kavio {
+namespace {
+
+constexpr int LabelLeft = 52;
+constexpr int LabelTop = 26;
+constexpr int WidthBeyondLabel = 100;
+constexpr int ClientHeight = 89;
+constexpr int ButtonMargin = 8;
+
+} // namespace
+
+TConFail::TConFail(const QString& unitName)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint)
+    , Label1(new QLabel(this))
+    , Button1(new QPushButton(tr("Close"), this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("ConFail"));
+    setWindowTitle(QString());
+
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    bold.setPixelSize(13);
+    Label1->setFont(bold);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setText(QStringLiteral("Could Not Connect to: ") + unitName);
+    Label1->adjustSize();
+    Label1->move(LabelLeft, LabelTop);
+
+    Button1->resize(75, 25);
+    connect(Button1, &QPushButton::clicked, this, &TConFail::Button1Click);
+
+    setFixedSize(Label1->width() + WidthBeyondLabel, ClientHeight);
+}
+
+void TConFail::Button1Click() {
+    close();
+}
+
+void TConFail::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Button1->move(width() - Button1->width() - ButtonMargin,
+                  height() - Button1->height() - ButtonMargin);
+}
+
+TConFail* ShowConnectFailed(const QString& unitName) {
+    auto* notice = new TConFail(unitName);
+    notice->show();
+    return notice;
+}
+
+} // namespace kavio
