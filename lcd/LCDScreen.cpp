@@ -1,0 +1,337 @@
+#include "LCDScreen.h"
+
+#include "DotPainter.h"
+#include "LCDMarkup.h"
+#include "Messages.h"
+#include "TextRenderer.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+
+namespace kavio::lcd {
+
+TLCDScreen::TLCDScreen(QWidget* parent)
+    : QWidget(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    // Every paint covers the whole control from an off-screen image, so Qt need not clear it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The desktop's inactive border colour, as Qt's palette offers it: the inactive window
+    // background.
+    m_color = palette().color(QPalette::Inactive, QPalette::Window);
+    recomputeDotColours();
+    // The timer starts at 250 ms; only a change of AnimationDelay sets its interval.
+    m_animTimer.setInterval(250);
+    connect(&m_animTimer, &QTimer::timeout, this, &TLCDScreen::AnimationTick);
+    resize(145, 65);
+    updateGridSize();
+}
+
+TLCDScreen::~TLCDScreen() = default;
+
+QString TLCDScreen::About() const {
+    return QStringLiteral("About LCDAnimator");
+}
+
+void TLCDScreen::setAnimationDelay(quint32 delay) {
+    if (!assign(m_animationDelay, delay))
+        return;
+    m_animTimer.setInterval(int(std::min<quint32>(delay, INT_MAX)));
+}
+
+void TLCDScreen::setAnimationEnabled(bool enabled) {
+    if (!assign(m_animationEnabled, enabled))
+        return;
+    if (enabled)
+        m_animTimer.start();
+    else
+        m_animTimer.stop();
+}
+
+void TLCDScreen::setBitmap(const QImage& picture) {
+    m_bitmapDots = TDotImage::fromDarkPixels(picture);
+    m_bitmap = m_bitmapDots.toImage();
+    repaint();
+}
+
+void TLCDScreen::setBitmapCopyMode(TBitmapCopyMode mode) {
+    if (assign(m_bitmapCopyMode, mode))
+        changed();
+}
+
+void TLCDScreen::setBitmapAnimMode(TAnimMode mode) {
+    if (assign(m_bitmapAnimMode, mode))
+        changed();
+}
+
+void TLCDScreen::setBitmapXOffset(qint8 offset) {
+    if (assign(m_bitmapXOffset, offset))
+        changed();
+}
+
+void TLCDScreen::setBitmapYOffset(qint8 offset) {
+    if (assign(m_bitmapYOffset, offset))
+        changed();
+}
+
+void TLCDScreen::setBorderSpace(qint8 space) {
+    if (!assign(m_borderSpace, space))
+        return;
+    updateGridSize();
+    changed();
+}
+
+void TLCDScreen::setBorderStyle(TLCDBorder style) {
+    if (assign(m_borderStyle, style))
+        changed();
+}
+
+void TLCDScreen::setColor(const QColor& colour) {
+    if (assign(m_color, colour))
+        changed();
+}
+
+void TLCDScreen::setDisplayMode(TDisplayMode mode) {
+    if (assign(m_displayMode, mode))
+        changed();
+}
+
+void TLCDScreen::setFontColor(const QColor& colour) {
+    if (!assign(m_fontColor, colour))
+        return;
+    recomputeDotColours();
+    changed();
+}
+
+void TLCDScreen::setIntensity(qint8 intensity) {
+    if (!assign(m_intensity, intensity))
+        return;
+    recomputeDotColours();
+    changed();
+}
+
+void TLCDScreen::setLCDAnimator(TLCDAnimator* animator) {
+    // QPointer forgets the animator by itself when it is destroyed.
+    m_animator = animator;
+}
+
+void TLCDScreen::setLines(const QStringList& lines) {
+    if (!assign(m_lines, lines))
+        return;
+    ParseLines(m_lines, m_charGrid);
+    renderText();
+    changed();
+}
+
+void TLCDScreen::setLinesAnimMode(TAnimMode mode) {
+    if (assign(m_linesAnimMode, mode))
+        changed();
+}
+
+void TLCDScreen::setLinesXOffset(qint8 offset) {
+    if (assign(m_linesXOffset, offset))
+        changed();
+}
+
+void TLCDScreen::setLinesYOffset(qint8 offset) {
+    if (assign(m_linesYOffset, offset))
+        changed();
+}
+
+bool TLCDScreen::acceptCellSize(qint8 value) const {
+    if (m_pixelSize != pixCustom)
+        return false;
+    if (value < 1) {
+        Messages::show(MessageKind::Information, QCoreApplication::applicationName(),
+                       QStringLiteral("Value must be between 1 and 255."));
+        return false;
+    }
+    return true;
+}
+
+void TLCDScreen::setPixelHeight(qint8 height) {
+    if (height == m_pixelHeight || !acceptCellSize(height))
+        return;
+    m_pixelHeight = height;
+    updateGridSize();
+    changed();
+}
+
+void TLCDScreen::setPixelWidth(qint8 width) {
+    if (width == m_pixelWidth || !acceptCellSize(width))
+        return;
+    m_pixelWidth = width;
+    updateGridSize();
+    changed();
+}
+
+void TLCDScreen::setPixelOff(const QColor& colour) {
+    if (!assign(m_pixelOff, colour))
+        return;
+    recomputeDotColours();
+    changed();
+}
+
+void TLCDScreen::setPixelShape(TPixelShape shape) {
+    if (assign(m_pixelShape, shape))
+        changed();
+}
+
+void TLCDScreen::setPixelSize(TPixelSize size) {
+    if (!assign(m_pixelSize, size))
+        return;
+    updateGridSize();
+    changed();
+}
+
+void TLCDScreen::setPixelSpacing(qint8 spacing) {
+    if (!assign(m_pixelSpacing, spacing))
+        return;
+    updateGridSize();
+    changed();
+}
+
+void TLCDScreen::setSpecialEffects(TSpecialEffects effects) {
+    if (!assign(m_specialEffects, effects))
+        return;
+    renderText();
+    changed();
+}
+
+QSize TLCDScreen::sizeHint() const {
+    return size();
+}
+
+void TLCDScreen::changed() {
+    if (!m_animationEnabled)
+        repaint();
+}
+
+void TLCDScreen::renderText() {
+    m_textImage =
+        RenderTextImage(m_charGrid, int(m_lines.size()), font(), m_specialEffects, m_blinkPhase);
+}
+
+void TLCDScreen::recomputeDotColours() {
+    m_dotColours = ComputeDotColours(m_pixelOff, m_fontColor, m_intensity);
+}
+
+TCellLayout TLCDScreen::cellLayout() const {
+    return {m_pixelWidth, m_pixelHeight, m_pixelSpacing, m_borderSpace};
+}
+
+void TLCDScreen::updateGridSize() {
+    if (m_pixelSize != pixCustom) {
+        m_pixelWidth = qint8(m_pixelSize);
+        m_pixelHeight = qint8(m_pixelSize);
+    }
+    const TCellLayout layout = cellLayout();
+    const TGridSize grid = GridSizeFor(size(), layout);
+    m_columns = quint16(grid.columns);
+    m_rows = quint16(grid.rows);
+    const QSize snapped = SnappedControlSize(grid, layout);
+    if (snapped != size()) {
+        resize(snapped);
+        updateGeometry();
+    }
+}
+
+TComposition TLCDScreen::composition() const {
+    TComposition c;
+    c.displayMode = m_displayMode;
+    c.bitmapCopyMode = m_bitmapCopyMode;
+    c.text = &m_textImage;
+    c.bitmap = &m_bitmapDots;
+    c.linesXOffset = m_linesXOffset;
+    c.linesYOffset = m_linesYOffset;
+    c.linesAnimMode = m_linesAnimMode;
+    c.bitmapXOffset = m_bitmapXOffset;
+    c.bitmapYOffset = m_bitmapYOffset;
+    c.bitmapAnimMode = m_bitmapAnimMode;
+    c.columns = m_columns;
+    c.rows = m_rows;
+    return c;
+}
+
+QImage TLCDScreen::renderFrame() {
+    // The grid follows the current size even when a layout has imposed one the control could
+    // not snap.
+    const TCellLayout layout = cellLayout();
+    const TGridSize grid = GridSizeFor(size(), layout);
+    m_columns = quint16(grid.columns);
+    m_rows = quint16(grid.rows);
+
+    TDotImage dots;
+    if (isEnabled()) {
+        const TComposition c = composition();
+        WrapScroll(c, m_scroll);
+        dots = ComposeDots(c, m_scroll);
+    }
+
+    TFrameStyle style;
+    style.size = size();
+    style.borderStyle = m_borderStyle;
+    style.background = m_color;
+    style.highlight = palette().color(QPalette::Light);
+    style.shadow = palette().color(QPalette::Dark);
+    style.enabled = isEnabled();
+    style.layout = layout;
+    style.pixelShape = m_pixelShape;
+    style.colours = m_dotColours;
+    return PaintFrame(style, dots);
+}
+
+void TLCDScreen::paintEvent(QPaintEvent*) {
+    // Composed off-screen and copied in one operation, so frequent updates do not flicker.
+    const QImage frame = renderFrame();
+    QPainter painter(this);
+    painter.drawImage(0, 0, frame);
+}
+
+void TLCDScreen::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateGridSize();
+}
+
+void TLCDScreen::changeEvent(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::FontChange:
+        recomputeDotColours();
+        renderText();
+        changed();
+        break;
+    case QEvent::EnabledChange:
+    case QEvent::PaletteChange:
+        changed();
+        break;
+    default:
+        break;
+    }
+    QWidget::changeEvent(event);
+}
+
+void TLCDScreen::mousePressEvent(QMouseEvent* event) {
+    m_pressed = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void TLCDScreen::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    m_pressed = false;
+    QWidget::mouseReleaseEvent(event);
+    if (click)
+        emit clicked();
+}
+
+void TLCDScreen::mouseDoubleClickEvent(QMouseEvent* event) {
+    QWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit doubleClicked();
+}
+
+} // namespace kavio::lcd

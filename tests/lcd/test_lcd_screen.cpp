@@ -1,0 +1,553 @@
+// The dot-matrix display widget: size snapping, dot colours, cell shapes, border, composition of
+// text and picture, and the cell size writes. Everything is checked on what the widget paints.
+
+#include "DotColours.h"
+#include "DotComposer.h"
+#include "LCDScreen.h"
+#include "LcdTestSupport.h"
+#include "Messages.h"
+
+#include <QtTest>
+
+using namespace kavio;
+using namespace kavio::lcd;
+using namespace kavio::lcd::test;
+
+namespace {
+
+// Sets up the timer runner's clock display: red on maroon dots with black gaps.
+void makeRunnerDisplay(TLCDScreen& screen) {
+    screen.resize(221, 53);
+    screen.setFont(testFont(12));
+    screen.setFontColor(QColor(255, 0, 0));
+    screen.setPixelOff(QColor(128, 0, 0));
+    screen.setColor(Qt::black);
+}
+
+// Every pixel of the rectangle has the colour.
+bool allPixels(const QImage& image, const QRect& rect, const QColor& colour) {
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            if (image.pixel(x, y) != colour.rgb())
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class TestLcdScreen : public QObject {
+    Q_OBJECT
+
+private slots:
+    void newControlSnapsToWholeCells();
+    void snapsToWholeCells_data();
+    void snapsToWholeCells();
+    void dotColours_data();
+    void dotColours();
+    void runnerDisplayShowsRedOnMaroonWithBlackGaps();
+    void negativeIntensitySwapsLitAndUnlit();
+    void roundCellsHaveUnlitCorners();
+    void emptyLineAddsBandOfUnlitRows();
+    void disabledShowsOnlyBackgroundAndBorder();
+    void border_data();
+    void border();
+    void pictureIsClippedAtTheGrid_data();
+    void pictureIsClippedAtTheGrid();
+    void textWiderThanGridIsClippedAtTheRight();
+    void scrollWrap_data();
+    void scrollWrap();
+    void bothModes_data();
+    void bothModes();
+    void cellSizeWrites();
+    void markupEffectHonouredOnlyWhenEnabled_data();
+    void markupEffectHonouredOnlyWhenEnabled();
+    void boldWordThenPlainText();
+    void fontChangesRerenderAndRecolour();
+};
+
+void TestLcdScreen::newControlSnapsToWholeCells() {
+    TLCDScreen screen;
+    QCOMPARE(screen.size(), QSize(143, 65));
+    QCOMPARE(screen.Columns(), 46);
+    QCOMPARE(screen.Rows(), 20);
+    QCOMPARE(screen.PixelWidth(), 2);
+    QCOMPARE(screen.PixelHeight(), 2);
+    QCOMPARE(screen.focusPolicy(), Qt::NoFocus);
+    QVERIFY(screen.testAttribute(Qt::WA_OpaquePaintEvent));
+    // The timer keeps its own start interval until the delay is changed.
+    QCOMPARE(screen.AnimTimer()->interval(), 250);
+    QCOMPARE(screen.AnimationDelay(), 251u);
+    QVERIFY(!screen.AnimTimer()->isActive());
+}
+
+void TestLcdScreen::snapsToWholeCells_data() {
+    QTest::addColumn<QSize>("requested");
+    QTest::addColumn<TPixelSize>("pixelSize");
+    QTest::addColumn<int>("spacing");
+    QTest::addColumn<int>("borderSpace");
+    QTest::addColumn<QSize>("snapped");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+
+    QTest::newRow("runner's clock keeps its size")
+        << QSize(221, 53) << pix2x2 << 1 << 3 << QSize(221, 53) << 72 << 16;
+    QTest::newRow("default control")
+        << QSize(145, 65) << pix2x2 << 1 << 3 << QSize(143, 65) << 46 << 20;
+    QTest::newRow("1x1 without gaps or margin")
+        << QSize(100, 40) << pix1x1 << 0 << 0 << QSize(100, 40) << 100 << 40;
+    QTest::newRow("3x3, wide gaps") << QSize(50, 51) << pix3x3 << 2 << 5 << QSize(48, 48) << 8 << 8;
+    QTest::newRow("too small for one cell")
+        << QSize(6, 6) << pix4x4 << 1 << 3 << QSize(5, 5) << 0 << 0;
+}
+
+void TestLcdScreen::snapsToWholeCells() {
+    QFETCH(QSize, requested);
+    QFETCH(TPixelSize, pixelSize);
+    QFETCH(int, spacing);
+    QFETCH(int, borderSpace);
+
+    TLCDScreen screen;
+    screen.setPixelSize(pixelSize);
+    screen.setPixelSpacing(qint8(spacing));
+    screen.setBorderSpace(qint8(borderSpace));
+    screen.resize(requested);
+    // A hidden control learns of its new size when it is next laid out or painted.
+    screen.grab();
+
+    QTEST(screen.size(), "snapped");
+    QTEST(int(screen.Columns()), "columns");
+    QTEST(int(screen.Rows()), "rows");
+}
+
+void TestLcdScreen::dotColours_data() {
+    QTest::addColumn<QColor>("pixelOff");
+    QTest::addColumn<QColor>("font");
+    QTest::addColumn<int>("intensity");
+    QTest::addColumn<QColor>("lit");
+    QTest::addColumn<QColor>("unlit");
+
+    const QColor grey(0xAA, 0xAA, 0xAA);
+    const QColor maroon(128, 0, 0);
+    QTest::newRow("default black on grey")
+        << grey << QColor(Qt::black) << 127 << QColor(85, 85, 85) << grey;
+    QTest::newRow("runner red on maroon wraps")
+        << maroon << QColor(255, 0, 0) << 127 << QColor(192, 0, 0) << maroon;
+    QTest::newRow("negative intensity swaps")
+        << grey << QColor(Qt::black) << -127 << grey << QColor(85, 85, 85);
+    QTest::newRow("negative intensity, red on maroon")
+        << maroon << QColor(255, 0, 0) << -127 << maroon << QColor(192, 0, 0);
+    // 1 * 128 / 255 is just over a half: rounds up, where truncation would give 0.
+    QTest::newRow("rounds to nearest")
+        << QColor(1, 1, 1) << QColor(Qt::black) << 127 << QColor(1, 1, 1) << QColor(1, 1, 1);
+    QTest::newRow("rounds away from zero, then wraps")
+        << QColor(0, 0, 0) << QColor(1, 2, 0) << 127 << QColor(255, 255, 0) << QColor(0, 0, 0);
+    QTest::newRow("intensity 0 is the plain difference")
+        << QColor(200, 100, 50) << QColor(50, 100, 200) << 0 << QColor(150, 0, 106)
+        << QColor(200, 100, 50);
+    QTest::newRow("intensity -128 weighs 127")
+        << grey << QColor(Qt::black) << -128 << grey << QColor(85, 85, 85);
+}
+
+void TestLcdScreen::dotColours() {
+    QFETCH(QColor, pixelOff);
+    QFETCH(QColor, font);
+    QFETCH(int, intensity);
+
+    const TDotColours colours = ComputeDotColours(pixelOff, font, qint8(intensity));
+    QTEST(colours.lit, "lit");
+    QTEST(colours.unlit, "unlit");
+
+    // The widget recomputes them when any of the three inputs is written.
+    TLCDScreen screen;
+    screen.setPixelOff(pixelOff);
+    screen.setFontColor(font);
+    screen.setIntensity(qint8(intensity));
+    QTEST(screen.LitColour(), "lit");
+    QTEST(screen.UnlitColour(), "unlit");
+}
+
+void TestLcdScreen::runnerDisplayShowsRedOnMaroonWithBlackGaps() {
+    TLCDScreen screen;
+    makeRunnerDisplay(screen);
+    screen.setLines({QStringLiteral("12:34:56")});
+
+    const TDotImage dots = shownDots(screen);
+    QVERIFY(litCount(dots) > 20);
+    const QImage shot = screen.grab().toImage();
+    bool sawLit = false;
+    bool sawUnlit = false;
+    for (int r = 0; r < dots.height(); ++r) {
+        for (int c = 0; c < dots.width(); ++c) {
+            const QPoint at = cellOrigin(screen, c, r);
+            const QColor expected = dots.isLit(c, r) ? QColor(192, 0, 0) : QColor(128, 0, 0);
+            QVERIFY2(allPixels(shot, QRect(at, QSize(2, 2)), expected),
+                     qPrintable(QStringLiteral("cell %1,%2").arg(c).arg(r)));
+            (dots.isLit(c, r) ? sawLit : sawUnlit) = true;
+            // The gap to the right of and below every cell shows the background.
+            QCOMPARE(shot.pixelColor(at + QPoint(2, 0)), QColor(Qt::black));
+            QCOMPARE(shot.pixelColor(at + QPoint(0, 2)), QColor(Qt::black));
+        }
+    }
+    QVERIFY(sawLit && sawUnlit);
+}
+
+void TestLcdScreen::negativeIntensitySwapsLitAndUnlit() {
+    TLCDScreen screen;
+    screen.setDisplayMode(dmBitmap);
+    screen.setBitmap(pictureOf({QStringLiteral("#.")}));
+    screen.setIntensity(-127);
+
+    const QImage shot = screen.grab().toImage();
+    QCOMPARE(shot.pixelColor(cellOrigin(screen, 0, 0)), QColor(0xAA, 0xAA, 0xAA));
+    QCOMPARE(shot.pixelColor(cellOrigin(screen, 1, 0)), QColor(85, 85, 85));
+    QCOMPARE(shot.pixelColor(cellOrigin(screen, 5, 5)), QColor(85, 85, 85));
+}
+
+void TestLcdScreen::roundCellsHaveUnlitCorners() {
+    TLCDScreen screen;
+    screen.setPixelSize(pix4x4);
+    screen.setDisplayMode(dmBitmap);
+    screen.setBitmap(pictureOf({QStringLiteral("#.")}));
+    const QColor lit = screen.LitColour();
+    const QColor unlit = screen.UnlitColour();
+
+    screen.setPixelShape(psSquare);
+    QImage shot = screen.grab().toImage();
+    QVERIFY(allPixels(shot, QRect(cellOrigin(screen, 0, 0), QSize(4, 4)), lit));
+
+    screen.setPixelShape(psRound);
+    shot = screen.grab().toImage();
+    const QPoint disc = cellOrigin(screen, 0, 0);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(3, 0), QPoint(0, 3), QPoint(3, 3)})
+        QCOMPARE(shot.pixelColor(disc + corner), unlit);
+    for (const QPoint inner : {QPoint(1, 1), QPoint(2, 2), QPoint(1, 0), QPoint(0, 2)})
+        QCOMPARE(shot.pixelColor(disc + inner), lit);
+    // An unlit dot is a full square whatever the shape.
+    QVERIFY(allPixels(shot, QRect(cellOrigin(screen, 1, 0), QSize(4, 4)), unlit));
+}
+
+void TestLcdScreen::emptyLineAddsBandOfUnlitRows() {
+    TLCDScreen alone;
+    alone.setFont(testFont(10));
+    alone.setLines({QStringLiteral("X")});
+    TLCDScreen belowEmpty;
+    belowEmpty.setFont(testFont(10));
+    belowEmpty.setLines({QString(), QStringLiteral("X")});
+
+    const TDotImage& x = alone.TextImage();
+    const TDotImage& both = belowEmpty.TextImage();
+    QVERIFY(litCount(x) > 0);
+    QCOMPARE(both.height(), x.height() + 10);
+    QCOMPARE(both.width(), x.width());
+    TDotImage expected(x.width(), x.height() + 10);
+    expected.copyFrom(x, 0, 10);
+    QVERIFY(both == expected);
+
+    // Only lines without any characters count: a line of tags alone is empty too.
+    TLCDScreen tagsOnly;
+    tagsOnly.setFont(testFont(10));
+    tagsOnly.setLines({QStringLiteral("<b></b>"), QStringLiteral("X")});
+    QVERIFY(tagsOnly.TextImage() == expected);
+}
+
+void TestLcdScreen::disabledShowsOnlyBackgroundAndBorder() {
+    TLCDScreen screen;
+    screen.setColor(QColor(10, 20, 30));
+    screen.setFont(testFont(10));
+    screen.setLines({QStringLiteral("8888")});
+    QVERIFY(litCount(shownDots(screen)) > 0);
+
+    screen.setEnabled(false);
+    const QImage shot = screen.grab().toImage();
+    QVERIFY(allPixels(shot, screen.rect().adjusted(1, 1, -1, -1), QColor(10, 20, 30)));
+    QCOMPARE(shot.pixel(0, 0), screen.palette().color(QPalette::Dark).rgb());
+    QCOMPARE(shot.pixel(142, 64), screen.palette().color(QPalette::Light).rgb());
+}
+
+void TestLcdScreen::border_data() {
+    QTest::addColumn<TLCDBorder>("style");
+    QTest::addColumn<bool>("drawn");
+    QTest::addColumn<bool>("lowered");
+    QTest::newRow("lowered") << bsLowered << true << true;
+    QTest::newRow("raised") << bsRaised << true << false;
+    QTest::newRow("none") << bsNone << false << false;
+}
+
+void TestLcdScreen::border() {
+    QFETCH(TLCDBorder, style);
+    QFETCH(bool, drawn);
+    QFETCH(bool, lowered);
+
+    TLCDScreen screen;
+    screen.setColor(QColor(1, 2, 3));
+    screen.setBorderStyle(style);
+    const QImage shot = screen.grab().toImage();
+    const QColor light = screen.palette().color(QPalette::Light);
+    const QColor dark = screen.palette().color(QPalette::Dark);
+    QVERIFY(light.rgb() != dark.rgb());
+    const QColor topLeftEdges = !drawn ? QColor(1, 2, 3) : lowered ? dark : light;
+    const QColor bottomRightEdges = !drawn ? QColor(1, 2, 3) : lowered ? light : dark;
+    const int right = screen.width() - 1;
+    const int bottom = screen.height() - 1;
+
+    QVERIFY(allPixels(shot, QRect(0, 0, right + 1, 1), topLeftEdges));
+    QVERIFY(allPixels(shot, QRect(0, 0, 1, bottom), topLeftEdges));
+    QVERIFY(allPixels(shot, QRect(0, bottom, right + 1, 1), bottomRightEdges));
+    QVERIFY(allPixels(shot, QRect(right, 1, 1, bottom), bottomRightEdges));
+    // Inside the border line the margin keeps the background.
+    QCOMPARE(shot.pixelColor(1, 1), QColor(1, 2, 3));
+    QCOMPARE(shot.pixelColor(right - 1, bottom - 1), QColor(1, 2, 3));
+}
+
+void TestLcdScreen::pictureIsClippedAtTheGrid_data() {
+    QTest::addColumn<int>("xOffset");
+    QTest::addColumn<int>("yOffset");
+    QTest::addColumn<QList<QPoint>>("lit");
+
+    // The picture is a 3 x 2 block; the grid is 46 x 20.
+    QTest::newRow("inside") << 5 << 6
+                            << QList<QPoint>{{5, 6}, {6, 6}, {7, 6}, {5, 7}, {6, 7}, {7, 7}};
+    QTest::newRow("over the right edge")
+        << 44 << 0 << QList<QPoint>{{44, 0}, {45, 0}, {44, 1}, {45, 1}};
+    QTest::newRow("over the left edge") << -2 << 3 << QList<QPoint>{{0, 3}, {0, 4}};
+    QTest::newRow("over the bottom-right corner") << 45 << 19 << QList<QPoint>{{45, 19}};
+    QTest::newRow("above the top") << 0 << -2 << QList<QPoint>{};
+}
+
+void TestLcdScreen::pictureIsClippedAtTheGrid() {
+    QFETCH(int, xOffset);
+    QFETCH(int, yOffset);
+    QFETCH(QList<QPoint>, lit);
+
+    TLCDScreen screen;
+    screen.setDisplayMode(dmBitmap);
+    screen.setBitmap(pictureOf({QStringLiteral("###"), QStringLiteral("###")}));
+    screen.setBitmapXOffset(qint8(xOffset));
+    screen.setBitmapYOffset(qint8(yOffset));
+
+    TDotImage expected(46, 20);
+    for (const QPoint& dot : lit)
+        expected.setLit(dot.x(), dot.y(), true);
+    QVERIFY(shownDots(screen) == expected);
+}
+
+void TestLcdScreen::textWiderThanGridIsClippedAtTheRight() {
+    TLCDScreen screen;
+    screen.setFont(testFont(10));
+    screen.setLines({QStringLiteral("0123456789ABCDEF")});
+    const TDotImage& text = screen.TextImage();
+    QVERIFY(text.width() > screen.Columns());
+
+    TDotImage expected(screen.Columns(), screen.Rows());
+    for (int y = 0; y < std::min(text.height(), int(screen.Rows())); ++y) {
+        for (int x = 0; x < screen.Columns(); ++x)
+            expected.setLit(x, y, text.isLit(x, y));
+    }
+    QVERIFY(litCount(expected) > 0);
+    QVERIFY(shownDots(screen) == expected);
+}
+
+void TestLcdScreen::scrollWrap_data() {
+    QTest::addColumn<TDisplayMode>("mode");
+    QTest::addColumn<int>("linesX");
+    QTest::addColumn<int>("bitmapX");
+    QTest::addColumn<int>("scroll");
+    QTest::addColumn<int>("wrapped");
+
+    // Text 10 dots wide, picture 4 wide, grid 20 wide.
+    QTest::newRow("text just off the left edge stays") << dmText << 0 << 0 << -10 << -10;
+    QTest::newRow("text past the left edge re-enters right") << dmText << 0 << 0 << -11 << 19;
+    QTest::newRow("text at the right edge stays") << dmText << 0 << 0 << 20 << 20;
+    QTest::newRow("text past the right edge re-enters left") << dmText << 0 << 0 << 21 << -9;
+    QTest::newRow("offset counts") << dmText << 5 << 0 << -16 << 14;
+    QTest::newRow("picture uses its own width") << dmBitmap << 0 << 0 << -5 << 19;
+    QTest::newRow("both: the picture's offset alone can wrap") << dmBoth << 4 << 0 << -14 << 16;
+    QTest::newRow("both: the wider content decides") << dmBoth << 0 << 0 << -11 << 19;
+}
+
+void TestLcdScreen::scrollWrap() {
+    QFETCH(TDisplayMode, mode);
+    QFETCH(int, linesX);
+    QFETCH(int, bitmapX);
+    QFETCH(int, scroll);
+
+    const TDotImage text(10, 3);
+    const TDotImage picture(4, 2);
+    TComposition c;
+    c.displayMode = mode;
+    c.text = &text;
+    c.bitmap = &picture;
+    c.linesXOffset = linesX;
+    c.bitmapXOffset = bitmapX;
+    c.columns = 20;
+    c.rows = 5;
+    TScroll position{scroll, 0};
+    WrapScroll(c, position);
+    QTEST(int(position.x), "wrapped");
+    QCOMPARE(position.y, 0);
+}
+
+void TestLcdScreen::bothModes_data() {
+    QTest::addColumn<TBitmapCopyMode>("copyMode");
+    QTest::newRow("not transparent: the picture hides the text") << cmNotTransparent;
+    QTest::newRow("transparent: union of lit dots") << cmTransparent;
+}
+
+void TestLcdScreen::bothModes() {
+    QFETCH(TBitmapCopyMode, copyMode);
+
+    TLCDScreen screen;
+    screen.setFont(testFont(12));
+    screen.setLines({QStringLiteral("HH")});
+    screen.setDisplayMode(dmBoth);
+    screen.setBitmapCopyMode(copyMode);
+    // A hollow square over the first letter: its inside is unlit in the picture.
+    const QImage picture = pictureOf({QStringLiteral("#######"), QStringLiteral("#.....#"),
+                                      QStringLiteral("#.....#"), QStringLiteral("#.....#"),
+                                      QStringLiteral("#.....#"), QStringLiteral("#######")});
+    screen.setBitmap(picture);
+    screen.setBitmapXOffset(1);
+    screen.setBitmapYOffset(2);
+    const QRect pictureRect(1, 2, 7, 6);
+
+    const TDotImage& text = screen.TextImage();
+    TDotImage expected(screen.Columns(), screen.Rows());
+    int hiddenTextDots = 0;
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            const bool textLit = text.isLit(x, y);
+            if (!pictureRect.contains(x, y)) {
+                expected.setLit(x, y, textLit);
+                continue;
+            }
+            const bool pictureLit = qGray(picture.pixel(x - 1, y - 2)) < 128;
+            if (textLit && !pictureLit)
+                ++hiddenTextDots;
+            expected.setLit(x, y, copyMode == cmTransparent ? textLit || pictureLit : pictureLit);
+        }
+    }
+    // The letter must show through the hollow, or the two modes would look alike.
+    QVERIFY(hiddenTextDots > 0);
+    QVERIFY(shownDots(screen) == expected);
+}
+
+void TestLcdScreen::cellSizeWrites() {
+    RecordingMessageSink messages;
+    TLCDScreen screen;
+
+    // With a preset the cell size is the preset's.
+    screen.setPixelWidth(5);
+    screen.setPixelHeight(5);
+    QCOMPARE(screen.PixelWidth(), 2);
+    QCOMPARE(screen.PixelHeight(), 2);
+    QVERIFY(messages.shown.isEmpty());
+
+    screen.setPixelSize(pixCustom);
+    screen.setPixelWidth(0);
+    screen.setPixelHeight(-3);
+    QCOMPARE(screen.PixelWidth(), 2);
+    QCOMPARE(screen.PixelHeight(), 2);
+    QCOMPARE(messages.shown.size(), 2);
+    for (const ShownMessage& message : messages.shown) {
+        QCOMPARE(message.kind, MessageKind::Information);
+        QCOMPARE(message.text, QStringLiteral("Value must be between 1 and 255."));
+        QCOMPARE(message.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    // An accepted width re-snaps the control: (143 - 6 + 1) / (4 + 1) = 27 columns.
+    screen.setPixelWidth(4);
+    QCOMPARE(screen.PixelWidth(), 4);
+    QCOMPARE(screen.Columns(), 27);
+    QCOMPARE(screen.width(), 27 * 4 + 6 + 26);
+    QCOMPARE(messages.shown.size(), 2);
+
+    // A preset chosen again overrides the custom size.
+    screen.setPixelSize(pix3x3);
+    QCOMPARE(screen.PixelWidth(), 3);
+    QCOMPARE(screen.PixelHeight(), 3);
+}
+
+void TestLcdScreen::markupEffectHonouredOnlyWhenEnabled_data() {
+    QTest::addColumn<QString>("open");
+    QTest::addColumn<QString>("close");
+    QTest::addColumn<TSpecialEffect>("effect");
+    QTest::newRow("underline") << "<u>"
+                               << "</u>" << spUnderline;
+    QTest::newRow("strike-through") << "<s>"
+                                    << "</s>" << spStrike;
+    QTest::newRow("bold") << "<b>"
+                          << "</b>" << spBold;
+    QTest::newRow("italic") << "<i>"
+                            << "</i>" << spItalic;
+    QTest::newRow("inverse") << "<inv>"
+                             << "</inv>" << spInverse;
+}
+
+void TestLcdScreen::markupEffectHonouredOnlyWhenEnabled() {
+    QFETCH(QString, open);
+    QFETCH(QString, close);
+    QFETCH(TSpecialEffect, effect);
+
+    TLCDScreen plain;
+    plain.setFont(testFont(12));
+    plain.setLines({QStringLiteral("Abc")});
+    TLCDScreen marked;
+    marked.setFont(testFont(12));
+    marked.setLines({open + QStringLiteral("Ab") + close + QStringLiteral("c")});
+
+    // Every other effect is on: only the matching one may change this text.
+    marked.setSpecialEffects(TSpecialEffects(0x3F) & ~TSpecialEffects(effect));
+    QVERIFY(marked.TextImage() == plain.TextImage());
+    marked.setSpecialEffects(effect);
+    QVERIFY(!(marked.TextImage() == plain.TextImage()));
+}
+
+void TestLcdScreen::boldWordThenPlainText() {
+    const QString line = QStringLiteral("<b>bold</b> plain");
+    TLCDScreen screen;
+    screen.setFont(testFont(12));
+    screen.setLines({line});
+
+    // Without spBold all is plain, and the tags are gone.
+    TLCDScreen plain;
+    plain.setFont(testFont(12));
+    plain.setLines({QStringLiteral("bold plain")});
+    QVERIFY(screen.TextImage() == plain.TextImage());
+
+    // With it, the word is the bold rendering of "bold" followed by plain " plain".
+    screen.setSpecialEffects(spBold);
+    TLCDScreen boldWord;
+    boldWord.setFont(testFont(12));
+    boldWord.setSpecialEffects(spBold);
+    boldWord.setLines({QStringLiteral("<b>bold")});
+    TLCDScreen rest;
+    rest.setFont(testFont(12));
+    rest.setLines({QStringLiteral(" plain")});
+    const TDotImage& first = boldWord.TextImage();
+    const TDotImage& second = rest.TextImage();
+    TDotImage expected(first.width() + second.width(), std::max(first.height(), second.height()));
+    expected.copyFrom(first, 0, 0);
+    expected.copyFrom(second, first.width(), 0);
+    QVERIFY(!(first == TDotImage(first.width(), first.height())));
+    QVERIFY(screen.TextImage() == expected);
+    QVERIFY(!(screen.TextImage() == plain.TextImage()));
+}
+
+void TestLcdScreen::fontChangesRerenderAndRecolour() {
+    TLCDScreen screen;
+    screen.setFont(testFont(10));
+    screen.setLines({QStringLiteral("A")});
+    const int smallHeight = screen.TextImage().height();
+    screen.setFont(testFont(20));
+    QVERIFY(screen.TextImage().height() > smallHeight);
+
+    screen.setFontColor(QColor(0, 0, 255));
+    // Blue: (170 - 255) * 128 / 255 = -42.7, rounded to -43, wraps to 213.
+    QCOMPARE(screen.LitColour(), QColor(85, 85, 213));
+    QVERIFY(litCount(shownDots(screen)) > 0);
+}
+
+QTEST_MAIN(TestLcdScreen)
+#include "test_lcd_screen.moc"
