@@ -16,6 +16,12 @@ public:
                          [this] { received += socket.readAll(); });
         QObject::connect(&socket, &QTcpSocket::disconnected, &socket,
                          [this] { closedByUnit = !closedHere; });
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [this] {
+            if (socket.state() != QAbstractSocket::ConnectedState && !wasConnected) {
+                refused = true;
+            }
+        });
+        QObject::connect(&socket, &QTcpSocket::connected, &socket, [this] { wasConnected = true; });
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
 
@@ -35,6 +41,13 @@ public:
         return QTest::qWaitFor([this, atLeast] { return received.size() >= atLeast; }, timeoutMs);
     }
 
+    // Stops taking bytes off the wire once `bufferBytes` are waiting unread, like a client that
+    // hangs.
+    void stopReading(qint64 bufferBytes) {
+        QObject::disconnect(&socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        socket.setReadBufferSize(bufferBytes);
+    }
+
     void closeHere() {
         closedHere = true;
         socket.abort();
@@ -44,6 +57,8 @@ public:
     QByteArray received;
     bool closedByUnit = false;
     bool closedHere = false;
+    bool wasConnected = false;
+    bool refused = false; // the connection could not be made
 };
 
 // One whole exchange: connect, write `bytes`, read until the unit closes (at most 5 s).
