@@ -26,8 +26,8 @@ public:
     }
 
     bool waitConnected(int timeoutMs = 5000) {
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; },
-                               timeoutMs);
+        return QTest::qWaitFor([this] { return wasConnected || refused; }, timeoutMs) &&
+               wasConnected;
     }
 
     void send(const QByteArray& bytes) { socket.write(bytes); }
