@@ -220,6 +220,14 @@ void TLCDScreen::recomputeDotColours() {
     m_dotColours = ComputeDotColours(m_pixelOff, m_fontColor, m_intensity);
 }
 
+quint16 TLCDScreen::Columns() const {
+    return quint16(GridSizeFor(size(), cellLayout()).columns);
+}
+
+quint16 TLCDScreen::Rows() const {
+    return quint16(GridSizeFor(size(), cellLayout()).rows);
+}
+
 TCellLayout TLCDScreen::cellLayout() const {
     return {m_pixelWidth, m_pixelHeight, m_pixelSpacing, m_borderSpace};
 }
@@ -231,8 +239,6 @@ void TLCDScreen::updateGridSize() {
     }
     const TCellLayout layout = cellLayout();
     const TGridSize grid = GridSizeFor(size(), layout);
-    m_columns = quint16(grid.columns);
-    m_rows = quint16(grid.rows);
     const QSize snapped = SnappedControlSize(grid, layout);
     if (snapped != size()) {
         resize(snapped);
@@ -252,19 +258,14 @@ TComposition TLCDScreen::composition() const {
     c.bitmapXOffset = m_bitmapXOffset;
     c.bitmapYOffset = m_bitmapYOffset;
     c.bitmapAnimMode = m_bitmapAnimMode;
-    c.columns = m_columns;
-    c.rows = m_rows;
+    const TGridSize grid = GridSizeFor(size(), cellLayout());
+    c.columns = grid.columns;
+    c.rows = grid.rows;
     return c;
 }
 
 QImage TLCDScreen::renderFrame() {
-    // The grid follows the current size even when a layout has imposed one the control could
-    // not snap.
     const TCellLayout layout = cellLayout();
-    const TGridSize grid = GridSizeFor(size(), layout);
-    m_columns = quint16(grid.columns);
-    m_rows = quint16(grid.rows);
-
     TDotImage dots;
     if (isEnabled()) {
         const TComposition c = composition();

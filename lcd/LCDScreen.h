@@ -144,8 +144,10 @@ public:
     // State kept between paints, readable for inspection.
     qint32 ScrollX() const { return m_scroll.x; }
     qint32 ScrollY() const { return m_scroll.y; }
-    quint16 Columns() const { return m_columns; }
-    quint16 Rows() const { return m_rows; }
+    // The grid follows the control's current size, also while a hidden control has not yet
+    // been told of a resize.
+    quint16 Columns() const;
+    quint16 Rows() const;
     const TCharGrid& CharGrid() const { return m_charGrid; }
     const TDotImage& TextImage() const { return m_textImage; }
     QColor LitColour() const { return m_dotColours.lit; }
@@ -177,8 +179,7 @@ private:
     void changed();
     void renderText();
     void recomputeDotColours();
-    // Takes the cell size from the preset, derives Columns and Rows and snaps the control's
-    // size to whole cells.
+    // Takes the cell size from the preset and snaps the control's size to whole cells.
     void updateGridSize();
     TCellLayout cellLayout() const;
     TComposition composition() const;
@@ -222,8 +223,6 @@ private:
     TSpecialEffects m_specialEffects;
 
     TScroll m_scroll;
-    quint16 m_columns = 0;
-    quint16 m_rows = 0;
     TCharGrid m_charGrid;
     TDotImage m_textImage;
     TDotColours m_dotColours;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+namespace kavio::lcd {
+class TLCDScreen;
+}
+
+// Shows the dot-matrix display as the timer runner uses it (a red clock), with text markup, with
+// a scrolling animation script, and with a picture laid over text.
+class DemoWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit DemoWindow(QWidget* parent = nullptr);
+
+    // Advances the scrolling display by some ticks, so that a still picture shows it moving.
+    void advanceAnimation(int ticks);
+
+private:
+    void showTime();
+
+    kavio::lcd::TLCDScreen* m_clock = nullptr;
+    kavio::lcd::TLCDScreen* m_scroller = nullptr;
+};
