@@ -27,10 +27,11 @@ struct TScriptCommand;
 //
 // The control snaps its own size so that its dot area holds whole cells only.
 //
-// Settings with the widget's usual meaning: `Enabled` is QWidget::enabled (a disabled display
-// shows only its background and border); `Font` is QWidget::font (face and size of the text;
-// its style is ignored because the markup decides); `Visible` and `ShowHint` are the widget's
-// own; clicks are reported by clicked() and doubleClicked().
+// Settings with the widget's usual meaning, also reachable under their capitalised names:
+// `Enabled` is QWidget::enabled (a disabled display shows only its background and border);
+// `Font` is QWidget::font (face and size of the text; its style is ignored because the markup
+// decides, and its colour, which QFont lacks, is `FontColor`); `Visible` is the widget's own;
+// clicks are reported by clicked() and doubleClicked().
 class TLCDScreen : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString About READ About WRITE setAbout STORED false)
@@ -46,6 +47,8 @@ class TLCDScreen : public QWidget {
     Q_PROPERTY(TLCDBorder BorderStyle READ BorderStyle WRITE setBorderStyle)
     Q_PROPERTY(QColor Color READ Color WRITE setColor)
     Q_PROPERTY(TDisplayMode DisplayMode READ DisplayMode WRITE setDisplayMode)
+    Q_PROPERTY(bool Enabled READ isEnabled WRITE setEnabled)
+    Q_PROPERTY(QFont Font READ font WRITE setFont)
     Q_PROPERTY(QColor FontColor READ FontColor WRITE setFontColor)
     Q_PROPERTY(qint8 Intensity READ Intensity WRITE setIntensity)
     Q_PROPERTY(kavio::lcd::TLCDAnimator* LCDAnimator READ LCDAnimator WRITE setLCDAnimator)
@@ -60,6 +63,7 @@ class TLCDScreen : public QWidget {
     Q_PROPERTY(TPixelSize PixelSize READ PixelSize WRITE setPixelSize)
     Q_PROPERTY(qint8 PixelSpacing READ PixelSpacing WRITE setPixelSpacing)
     Q_PROPERTY(TSpecialEffects SpecialEffects READ SpecialEffects WRITE setSpecialEffects)
+    Q_PROPERTY(bool Visible READ isVisible WRITE setVisible)
 
 public:
     explicit TLCDScreen(QWidget* parent = nullptr);

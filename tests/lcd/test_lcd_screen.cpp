@@ -65,6 +65,8 @@ private slots:
     void markupEffectHonouredOnlyWhenEnabled();
     void boldWordThenPlainText();
     void fontChangesRerenderAndRecolour();
+    void propertiesByName_data();
+    void propertiesByName();
 };
 
 void TestLcdScreen::newControlSnapsToWholeCells() {
@@ -547,6 +549,27 @@ void TestLcdScreen::fontChangesRerenderAndRecolour() {
     // Blue: (170 - 255) * 128 / 255 = -42.7, rounded to -43, wraps to 213.
     QCOMPARE(screen.LitColour(), QColor(85, 85, 213));
     QVERIFY(litCount(shownDots(screen)) > 0);
+}
+
+void TestLcdScreen::propertiesByName_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QVariant>("written");
+    QTest::addColumn<int>("read");
+    // Form files and scripts set the display's settings by name, enumerations by their names.
+    QTest::newRow("signed 8-bit wraps") << QByteArray("Intensity") << QVariant(200) << -56;
+    QTest::newRow("cell size preset") << QByteArray("PixelSize") << QVariant("pix4x4") << 4;
+    QTest::newRow("effects") << QByteArray("SpecialEffects") << QVariant("spBold|spStrike") << 34;
+    QTest::newRow("border") << QByteArray("BorderStyle") << QVariant("bsRaised") << 2;
+    QTest::newRow("display mode") << QByteArray("DisplayMode") << QVariant("dmBoth") << 2;
+    QTest::newRow("delay") << QByteArray("AnimationDelay") << QVariant(40) << 40;
+}
+
+void TestLcdScreen::propertiesByName() {
+    QFETCH(QByteArray, name);
+    QFETCH(QVariant, written);
+    TLCDScreen screen;
+    QVERIFY(screen.setProperty(name.constData(), written));
+    QTEST(screen.property(name.constData()).toInt(), "read");
 }
 
 QTEST_MAIN(TestLcdScreen)
