@@ -32,6 +32,14 @@ void SimulatedUnit::close() {
     }
 }
 
+qint64 SimulatedUnit::unsentBytes() const {
+    qint64 total = 0;
+    for (const UnitConnection* connection : open_) {
+        total += connection->unsentBytes();
+    }
+    return total;
+}
+
 void SimulatedUnit::setConfig(const UnitConfig& config) {
     config_ = config;
     responder_ = CommandResponder(config_);

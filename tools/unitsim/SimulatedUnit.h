@@ -43,6 +43,9 @@ public:
     int connectionCount() const { return accepted_; } // accepted so far
     int openConnectionCount() const { return int(open_.size()); }
     qint64 bytesSent() const { return bytesSent_; } // over all connections, as handed to TCP
+    // Bytes queued in open connections that TCP has not taken yet; stays small even while
+    // flooding a client that has stopped reading.
+    qint64 unsentBytes() const;
 
     // Per accepted connection, every byte received on it in order (the first 4 KiB of each).
     QList<QByteArray> received() const { return received_; }

@@ -30,6 +30,10 @@ void UnitConnection::start(const QByteArray& preamble) {
     }
 }
 
+qint64 UnitConnection::unsentBytes() const {
+    return socket_->bytesToWrite();
+}
+
 void UnitConnection::readAvailable() {
     const QByteArray bytes = socket_->readAll();
     if (bytes.isEmpty() || closedReported_) {

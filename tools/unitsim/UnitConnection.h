@@ -31,6 +31,7 @@ public:
     void abort();
 
     int serial() const { return serial_; }
+    qint64 unsentBytes() const;
 
 signals:
     void bytesArrived(int serial, QByteArray bytes);
