@@ -64,6 +64,7 @@ private slots:
     void markupEffectHonouredOnlyWhenEnabled_data();
     void markupEffectHonouredOnlyWhenEnabled();
     void boldWordThenPlainText();
+    void inverseCarriedOverLineEnd();
     void fontChangesRerenderAndRecolour();
     void propertiesByName_data();
     void propertiesByName();
@@ -535,6 +536,23 @@ void TestLcdScreen::boldWordThenPlainText() {
     QVERIFY(!(first == TDotImage(first.width(), first.height())));
     QVERIFY(screen.TextImage() == expected);
     QVERIFY(!(screen.TextImage() == plain.TextImage()));
+}
+
+void TestLcdScreen::inverseCarriedOverLineEnd() {
+    TLCDScreen carried;
+    carried.setFont(testFont(12));
+    carried.setSpecialEffects(spInverse);
+    carried.setLines({QStringLiteral("x<inv>"), QStringLiteral("ab")});
+    TLCDScreen direct;
+    direct.setFont(testFont(12));
+    direct.setSpecialEffects(spInverse);
+    direct.setLines({QStringLiteral("x"), QStringLiteral("<inv>ab")});
+    TLCDScreen plain;
+    plain.setFont(testFont(12));
+    plain.setLines({QStringLiteral("x"), QStringLiteral("ab")});
+
+    QVERIFY(carried.TextImage() == direct.TextImage());
+    QVERIFY(!(carried.TextImage() == plain.TextImage()));
 }
 
 void TestLcdScreen::fontChangesRerenderAndRecolour() {
