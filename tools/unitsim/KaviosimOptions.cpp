@@ -87,7 +87,7 @@ KaviosimCommandLine parseKaviosimArguments(const QStringList& arguments) {
     if (!parser.parse(arguments)) {
         return failure(parser.errorText());
     }
-    if (parser.isSet(helpOption)) {
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         return {KaviosimCommandLine::Outcome::Help, {}, parser.helpText()};
     }
     if (parser.isSet(versionOption)) {
