@@ -39,7 +39,8 @@ TCmndProc::TCmndProc(QWidget* parent)
     , Timer1(makeTimer(this, PauseMs, true))
     , Timer2(makeTimer(this, WatchIntervalMs, false))
     , ResponseTimer(makeTimer(this, ReplyLimitMs, true))
-    , ConnectTimer(makeTimer(this, ConnectTimeoutMs, true)) {
+    , ConnectTimer(makeTimer(this, ConnectTimeoutMs, true))
+    , logFlushTimer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("CmndProc"));
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -53,6 +54,9 @@ TCmndProc::TCmndProc(QWidget* parent)
     connect(Timer2, &QTimer::timeout, this, &TCmndProc::Timer2Timer);
     connect(ResponseTimer, &QTimer::timeout, this, &TCmndProc::ResponseTimerTimer);
     connect(ConnectTimer, &QTimer::timeout, this, &TCmndProc::connectFailed);
+    logFlushTimer->setSingleShot(true);
+    logFlushTimer->setInterval(LogFlushDelayMs);
+    connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
     Timer2->start();
 }
 
@@ -68,16 +72,36 @@ void TCmndProc::resizeEvent(QResizeEvent* event) {
     Button1->move(x, height() - 4 * ButtonHeight);
 }
 
+// Log lines are gathered and handed to the memo together shortly after: laying out text is the
+// costliest step of an exchange, and this keeps it out of the exchange's own path.
 void TCmndProc::log(const QString& line) {
-    Memo1->appendPlainText(line);
+    pendingLog << line;
+    if (!logFlushTimer->isActive())
+        logFlushTimer->start();
 }
 
-QStringList TCmndProc::logLines() const {
+void TCmndProc::flushLog() {
+    logFlushTimer->stop();
+    if (pendingLog.isEmpty())
+        return;
+    Memo1->appendPlainText(pendingLog.join(QLatin1Char('\n')));
+    pendingLog.clear();
+}
+
+QStringList TCmndProc::logLines() {
+    flushLog();
     const QString text = Memo1->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
+void TCmndProc::showEvent(QShowEvent* event) {
+    flushLog();
+    QWidget::showEvent(event);
+}
+
 void TCmndProc::Button1Click() {
+    pendingLog.clear();
+    logFlushTimer->stop();
     Memo1->clear();
 }
 

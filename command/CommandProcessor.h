@@ -38,6 +38,8 @@ public:
     // Only this much of a reply is kept: any reply longer than the longest status word means
     // "unknown" anyway, and a unit that floods must not grow memory.
     static constexpr int MaxReplyBytes = 16;
+    // Log lines reach the window at most this much later.
+    static constexpr int LogFlushDelayMs = 30;
 
     explicit TCmndProc(QWidget* parent = nullptr);
     ~TCmndProc() override;
@@ -51,7 +53,8 @@ public:
 
     bool busy() const { return Busy; }
     const QList<TCommandEntry>& queue() const { return Queue; }
-    QStringList logLines() const;
+    // Every line logged so far, in order.
+    QStringList logLines();
 
     QPlainTextEdit* Memo1;
     QPushButton* Button1;
@@ -75,11 +78,13 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     enum class Phase { Idle, Connecting, Reading, Pausing };
 
     void log(const QString& line);
+    void flushLog();
     bool takeHeadUnit();
     void connectFailed();
     void readReply();
@@ -93,6 +98,8 @@ private:
     Phase phase = Phase::Idle;
     QPointer<QTcpSocket> TCP;
     QTimer* ConnectTimer;
+    QTimer* logFlushTimer;
+    QStringList pendingLog;
     QString UnitPassword;
     QString unitName;
     QByteArray reply;

@@ -1,0 +1,4 @@
+add_executable(bench_command command/bench_command.cpp)
+target_link_libraries(bench_command PRIVATE command store unitsim)
+target_include_directories(bench_command PRIVATE ${CMAKE_SOURCE_DIR}/bench)
+add_dependencies(bench_command kaviosim)

@@ -1,0 +1,171 @@
+// Figures of the command processor against simulated units in a separate process (kaviosim),
+// so that the units' own work does not run on the processor's event loop.
+#include "BenchSupport.h"
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "Database.h"
+#include "Table.h"
+#include "UnitSim.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+
+using namespace kavio;
+using namespace kavio::bench;
+
+namespace {
+
+// Starts kaviosim with `arguments` and returns the ports its units listen on.
+QList<quint16> startSimulator(QProcess& simulator, int count, const QStringList& arguments) {
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/kaviosim");
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(program,
+                    QStringList{QStringLiteral("--count"), QString::number(count)} + arguments);
+    QList<quint16> ports;
+    static const QRegularExpression listening(QStringLiteral(" listening on [0-9.]+:(\\d+)"));
+    QByteArray pending;
+    while (ports.size() < count && simulator.waitForReadyRead(10000)) {
+        pending += simulator.readAll();
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const auto match = listening.match(QString::fromUtf8(pending.left(end)));
+            if (match.hasMatch())
+                ports << quint16(match.captured(1).toUInt());
+            pending.remove(0, end + 1);
+        }
+    }
+    if (ports.size() != count)
+        qFatal("kaviosim did not start %d units", count);
+    return ports;
+}
+
+QList<quint16> addUnits(const QList<quint16>& ports) {
+    QList<quint16> indexes;
+    TTable master(QStringLiteral("Master.DB"));
+    master.open();
+    for (quint16 port : ports) {
+        master.append();
+        master.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("Sim %1").arg(port));
+        master.fieldByName(QStringLiteral("IPAddress")).setString(QStringLiteral("127.0.0.1"));
+        master.fieldByName(QStringLiteral("Port")).setInteger(port);
+        master.fieldByName(QStringLiteral("Password")).setString(QStringLiteral("secret"));
+        master.post();
+        indexes << quint16(master.fieldByName(QStringLiteral("Index")).asInteger());
+    }
+    master.close();
+    return indexes;
+}
+
+void waitUntilIdle(TCmndProc& processor) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (!processor.busy() && processor.queue().isEmpty())
+            loop.quit();
+    });
+    check.start(1);
+    loop.exec();
+}
+
+bool drainQueue() {
+    constexpr int Units = 200;
+    QProcess simulator;
+    const QList<quint16> indexes = addUnits(
+        startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("on")}));
+
+    TCmndProc processor;
+    for (quint16 index : indexes)
+        processor.AddToQueue(index, TaskQuery);
+
+    // A 10 ms timer stands for the window's own work: its worst wait shows how responsive the
+    // user interface stays while the queue drains.
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer sinceBeat;
+    double worstGap = 0;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        worstGap = std::max(worstGap, millisecondsOf(sinceBeat));
+        sinceBeat.restart();
+    });
+    heartbeat.start(10);
+    sinceBeat.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    processor.StartQueue();
+    waitUntilIdle(processor);
+    const double total = millisecondsOf(clock);
+    heartbeat.stop();
+
+    bool met = true;
+    met &= report("200 loopback units answering at once, drain time", total, "ms", Units * 102.0);
+    met &= report("overhead per exchange beyond the 100 ms pause", total / Units - 100, "ms", 2);
+    met &= report("worst wait of a 10 ms timer while draining", worstGap, "ms", 20);
+    simulator.kill();
+    simulator.waitForFinished();
+    return met;
+}
+
+// The silent unit runs in a thread of its own, so that it notes the moment the command
+// arrives without waiting for the processor's event loop.
+bool silentUnit() {
+    QThread unitThread;
+    QObject inUnitThread;
+    inUnitThread.moveToThread(&unitThread);
+    unitThread.start();
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> arrivedNs{0};
+    sim::SimulatedUnit* unit = nullptr;
+    QMetaObject::invokeMethod(
+        &inUnitThread,
+        [&] {
+            sim::UnitConfig config;
+            config.behaviour = sim::Behaviour::Silent;
+            unit = new sim::SimulatedUnit(config);
+            unit->listen();
+            QObject::connect(unit, &sim::SimulatedUnit::commandReceived, unit,
+                             [&] { arrivedNs = clock.nsecsElapsed(); });
+        },
+        Qt::BlockingQueuedConnection);
+
+    const QList<quint16> indexes = addUnits({unit->port()});
+    TCmndProc processor;
+    std::vector<double> deviations;
+    QObject::connect(&processor, &TCmndProc::statusChanged, [&] {
+        const double waited = (clock.nsecsElapsed() - arrivedNs) / 1e6;
+        deviations.push_back(std::abs(waited - TCmndProc::ReplyLimitMs));
+    });
+    for (int run = 0; run < 10; ++run) {
+        processor.AddToQueue(indexes.first(), TaskQuery);
+        processor.StartQueue();
+        waitUntilIdle(processor);
+    }
+    QMetaObject::invokeMethod(
+        &inUnitThread, [&] { delete unit; }, Qt::BlockingQueuedConnection);
+    unitThread.quit();
+    unitThread.wait();
+    return report("silent unit: |status 3 after the write - 500 ms| (worst of 10)",
+                  maximum(deviations), "ms", 25);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    Database::open(dir.filePath(QStringLiteral("KavioCC.db")));
+    bool met = drainQueue();
+    met &= silentUnit();
+    Database::close();
+    return met ? 0 : 1;
+}

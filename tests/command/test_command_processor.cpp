@@ -1,0 +1,396 @@
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "ConnectFailed.h"
+#include "GlobalFunctions.h"
+#include "TempDatabase.h"
+#include "UnitSim.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+using namespace kavio;
+using kavio::sim::Behaviour;
+using kavio::sim::SimulatedUnit;
+using kavio::sim::UnitConfig;
+using test::TempDatabase;
+
+namespace {
+
+constexpr int Patience = 10000; // ms; generous, only a broken processor needs it
+
+const QStringList NormalExchange(char letter) {
+    return {QStringLiteral("Connecting 127.0.0.1"), QStringLiteral("  CONNECTED"),
+            QStringLiteral("  Sending the %1 Command").arg(QLatin1Char(letter)),
+            QStringLiteral("  SUCCESS")};
+}
+
+const QStringList FailedConnection = {QStringLiteral("Connecting 127.0.0.1"),
+                                      QStringLiteral("  FAILED")};
+
+UnitConfig behaving(Behaviour behaviour) {
+    UnitConfig config;
+    config.behaviour = behaviour;
+    return config;
+}
+
+// A port on loopback where nothing listens.
+quint16 closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+QList<TConFail*> notices() {
+    QList<TConFail*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* notice = qobject_cast<TConFail*>(widget); notice && notice->isVisible())
+            found << notice;
+    }
+    return found;
+}
+
+void closeNotices() {
+    for (TConFail* notice : notices())
+        notice->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+qint64 peakMemoryKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestCommandProcessor : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDatabase> db;
+    std::unique_ptr<TCmndProc> processor;
+
+    quint16 addUnitFor(const SimulatedUnit& unit, const QString& name,
+                       const QString& password = QStringLiteral("secret")) {
+        return TempDatabase::addUnit(name, QStringLiteral("127.0.0.1"), unit.port(), password);
+    }
+
+    void waitUntilIdle() {
+        QTRY_VERIFY_WITH_TIMEOUT(!processor->busy() && processor->queue().isEmpty(), Patience);
+    }
+
+private slots:
+    void init() {
+        db = std::make_unique<TempDatabase>();
+        processor = std::make_unique<TCmndProc>();
+    }
+
+    void cleanup() {
+        processor.reset();
+        closeNotices();
+        db.reset();
+    }
+
+    void bytesOnTheWireAndLogLines() {
+        SimulatedUnit withPassword(behaving(Behaviour::On));
+        SimulatedUnit without(behaving(Behaviour::Off));
+        QVERIFY(withPassword.listen() && without.listen());
+        const quint16 a =
+            addUnitFor(withPassword, QStringLiteral("a"), QStringLiteral("s3cr3t pw"));
+        const quint16 b = addUnitFor(without, QStringLiteral("b"), QString());
+
+        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        processor->AddToQueue(a, TaskPowerOn);
+        processor->AddToQueue(b, TaskQuery);
+        processor->AddToQueue(a, TaskCycle);
+        waitUntilIdle();
+
+        QCOMPARE(withPassword.received(),
+                 QList<QByteArray>({"\x1bs3cr3t pw\x1bn\r", "\x1bs3cr3t pw\x1b"
+                                                            "c\r"}));
+        QCOMPARE(without.received(), QList<QByteArray>({QByteArray("\x1b\x1bq\r")}));
+        QCOMPARE(processor->logLines(),
+                 NormalExchange('n') + NormalExchange('q') + NormalExchange('c'));
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
+        QCOMPARE(TempDatabase::status(b), qint64(StatusOff));
+    }
+
+    void replyWordBecomesStatus_data() {
+        QTest::addColumn<int>("behaviour");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("preamble");
+        QTest::addColumn<int>("status");
+        QTest::newRow("ON") << int(Behaviour::On) << QByteArray() << QByteArray() << 0;
+        QTest::newRow("OFF") << int(Behaviour::Off) << QByteArray() << QByteArray() << 1;
+        QTest::newRow("BUSY") << int(Behaviour::Busy) << QByteArray() << QByteArray() << 5;
+        QTest::newRow("lower case")
+            << int(Behaviour::Garbage) << QByteArray("on") << QByteArray() << 3;
+        QTest::newRow("with line end")
+            << int(Behaviour::Garbage) << QByteArray("ON\r\n") << QByteArray() << 3;
+        QTest::newRow("closes without a word")
+            << int(Behaviour::CloseAtOnce) << QByteArray() << QByteArray() << 3;
+        // Bytes sent before the command belong to the reply.
+        QTest::newRow("preamble completes the word")
+            << int(Behaviour::Garbage) << QByteArray("FF") << QByteArray("O") << 1;
+        QTest::newRow("preamble spoils the word")
+            << int(Behaviour::On) << QByteArray() << QByteArray("Hello ") << 3;
+        QTest::newRow("preamble alone")
+            << int(Behaviour::CloseAtOnce) << QByteArray() << QByteArray("BUSY") << 5;
+    }
+
+    void replyWordBecomesStatus() {
+        QFETCH(int, behaviour);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, preamble);
+        QFETCH(int, status);
+        UnitConfig config = behaving(Behaviour(behaviour));
+        config.reply = reply;
+        config.preamble = preamble;
+        SimulatedUnit unit(config);
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("u"));
+        TTable master(QStringLiteral("Master.DB"));
+        SetStatus(master, index, StatusError);
+
+        QElapsedTimer clock;
+        clock.start();
+        processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        QCOMPARE(TempDatabase::status(index), qint64(status));
+        QCOMPARE(processor->logLines(), NormalExchange('q'));
+    }
+
+    void silentUnitEndsAtTheReplyLimit() {
+        SimulatedUnit silent(behaving(Behaviour::Silent));
+        SimulatedUnit next(behaving(Behaviour::On));
+        QVERIFY(silent.listen() && next.listen());
+        const quint16 a = addUnitFor(silent, QStringLiteral("silent"));
+        const quint16 b = addUnitFor(next, QStringLiteral("next"));
+        TTable master(QStringLiteral("Master.DB"));
+        SetStatus(master, a, StatusOn);
+
+        QElapsedTimer clock;
+        qint64 commandAt = -1, closedAt = -1, nextAt = -1;
+        connect(&silent, &SimulatedUnit::commandReceived, this,
+                [&] { commandAt = clock.elapsed(); });
+        connect(&silent, &SimulatedUnit::connectionClosed, this,
+                [&] { closedAt = clock.elapsed(); });
+        connect(&next, &SimulatedUnit::commandReceived, this, [&] { nextAt = clock.elapsed(); });
+        clock.start();
+        processor->AddToQueue(a, TaskQuery);
+        processor->AddToQueue(b, TaskQuery);
+        waitUntilIdle();
+
+        QCOMPARE(TempDatabase::status(a), qint64(StatusUnknown));
+        QCOMPARE(TempDatabase::status(b), qint64(StatusOn));
+        QCOMPARE(processor->logLines(), NormalExchange('q') + NormalExchange('q'));
+        // The processor itself closed the connection once the limit ran out, then paused.
+        QVERIFY2(closedAt - commandAt >= 450 && closedAt - commandAt < 3000,
+                 qPrintable(QString::number(closedAt - commandAt)));
+        QVERIFY2(nextAt - closedAt >= 90, qPrintable(QString::number(nextAt - closedAt)));
+        QCOMPARE(silent.openConnectionCount(), 0);
+    }
+
+    void quickUnitDoesNotWaitForTheLimit() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("quick"));
+        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        QElapsedTimer clock;
+        clock.start();
+        processor->AddToQueue(index, TaskPowerOn);
+        QVERIFY(changed.wait(Patience));
+        // Served by the watcher within ~100 ms and answered at once: far below the 500 ms limit.
+        QVERIFY2(clock.elapsed() < 450, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
+    }
+
+    void sameUnitTwiceGivesTwoConnectionsWithPause() {
+        SimulatedUnit unit(behaving(Behaviour::Switch));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("twice"));
+        QElapsedTimer clock;
+        QList<qint64> commands;
+        connect(&unit, &SimulatedUnit::commandReceived, this, [&] { commands << clock.elapsed(); });
+        clock.start();
+        processor->AddToQueue(index, TaskPowerOn);
+        processor->AddToQueue(index, TaskPowerOff);
+        waitUntilIdle();
+        QCOMPARE(unit.connectionCount(), 2);
+        QCOMPARE(unit.commandLetters(), QList<QByteArray>({"n", "f"}));
+        QCOMPARE(TempDatabase::status(index), qint64(StatusOff));
+        QCOMPARE(commands.size(), 2);
+        QVERIFY2(commands[1] - commands[0] >= 95,
+                 qPrintable(QString::number(commands[1] - commands[0])));
+    }
+
+    void cycleReplyQueuesQueryBehindEverything() {
+        UnitConfig cycling = behaving(Behaviour::Cycle);
+        cycling.cycles = 3;
+        SimulatedUnit cycler(cycling);
+        SimulatedUnit other(behaving(Behaviour::Off));
+        QVERIFY(cycler.listen() && other.listen());
+        const quint16 c = addUnitFor(cycler, QStringLiteral("cycler"));
+        const quint16 o = addUnitFor(other, QStringLiteral("other"));
+
+        QList<QList<TCommandEntry>> queueAtEachChange;
+        connect(processor.get(), &TCmndProc::statusChanged, this,
+                [&] { queueAtEachChange << processor->queue(); });
+        processor->AddToQueue(c, TaskCycle);
+        processor->AddToQueue(o, TaskQuery);
+        processor->AddToQueue(o, TaskPowerOff);
+        waitUntilIdle();
+
+        QCOMPARE(cycler.commandLetters(), QList<QByteArray>({"c", "q", "q", "q"}));
+        QCOMPARE(TempDatabase::status(c), qint64(StatusOn));
+        QVERIFY(queueAtEachChange.size() >= 1);
+        // Right after the first "CYCLE" the Query stands behind every entry queued so far.
+        QCOMPARE(queueAtEachChange.first(),
+                 QList<TCommandEntry>(
+                     {{c, TaskCycle}, {o, TaskQuery}, {o, TaskPowerOff}, {c, TaskQuery}}));
+        QCOMPARE(queueAtEachChange.size(), 6); // 4 exchanges with the cycler, 2 with the other
+    }
+
+    void unreachableUnitsFailAtOnceWithOneNoticeEach() {
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("first"),
+                                                QStringLiteral("127.0.0.1"), closedPort());
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("second"),
+                                                QStringLiteral("127.0.0.1"), closedPort());
+        const quint16 c = TempDatabase::addUnit(QStringLiteral("third"),
+                                                QStringLiteral("127.0.0.1"), closedPort());
+        QSignalSpy pauses(processor->Timer1, &QTimer::timeout);
+        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        for (quint16 index : {a, b, c})
+            processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+
+        for (quint16 index : {a, b, c})
+            QCOMPARE(TempDatabase::status(index), qint64(StatusError));
+        QCOMPARE(processor->logLines(), FailedConnection + FailedConnection + FailedConnection);
+        QStringList texts;
+        for (TConFail* notice : notices())
+            texts << notice->Label1->text();
+        texts.sort();
+        QCOMPARE(texts, QStringList({"Could Not Connect to: first", "Could Not Connect to: second",
+                                     "Could Not Connect to: third"}));
+        QCOMPARE(pauses.count(), 0); // no pause after a failed connection
+        QCOMPARE(changed.count(), 3);
+    }
+
+    void handEditedAddressOrPortFailsLikeAnUnreachableUnit_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("host name") << "localhost"
+                                   << "4001";
+        QTest::newRow("blank address") << ""
+                                       << "4001";
+        QTest::newRow("IPv6") << "::1"
+                              << "4001";
+        QTest::newRow("port as text") << "127.0.0.1"
+                                      << "eighty";
+        QTest::newRow("port zero") << "127.0.0.1"
+                                   << "0";
+        QTest::newRow("port too large") << "127.0.0.1"
+                                        << "70000";
+    }
+
+    void handEditedAddressOrPortFailsLikeAnUnreachableUnit() {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        const quint16 index = TempDatabase::addUnit(QStringLiteral("edited"));
+        QSqlQuery edit(Database::connection());
+        edit.prepare(
+            QStringLiteral(R"(UPDATE "Master" SET "IPAddress" = ?, "Port" = ? WHERE "Index" = ?)"));
+        edit.addBindValue(address);
+        edit.addBindValue(port);
+        edit.addBindValue(index);
+        QVERIFY(edit.exec());
+        processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        QCOMPARE(TempDatabase::status(index), qint64(StatusError));
+        QCOMPARE(processor->logLines(), QStringList({"Connecting " + address, "  FAILED"}));
+        QCOMPARE(notices().size(), 1);
+    }
+
+    void entriesWithoutAUnitAreDropped() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 real = addUnitFor(unit, QStringLiteral("real"));
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("group"));
+        const quint16 gone = TempDatabase::addUnit(QStringLiteral("gone"));
+        {
+            TTable master(QStringLiteral("Master.DB"));
+            OpenByIndex(master, gone);
+            master.deleteRecord();
+            CloseFiltered(master);
+        }
+        processor->AddToQueue(gone, TaskPowerOn);
+        processor->AddToQueue(group, TaskPowerOn);
+        processor->AddToQueue(9999, TaskQuery);
+        processor->AddToQueue(real, TaskQuery);
+        processor->AddToQueue(gone, TaskPowerOff);
+        waitUntilIdle();
+
+        QCOMPARE(processor->logLines(), NormalExchange('q'));
+        QCOMPARE(unit.connectionCount(), 1);
+        QCOMPARE(TempDatabase::status(group), qint64(StatusUnknown));
+        QCOMPARE(TempDatabase::status(gone), -1);
+        QCOMPARE(notices().size(), 0);
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(master.recordCount(), 2);
+    }
+
+    void floodingUnitKeepsMemoryBounded() {
+        SimulatedUnit flood(behaving(Behaviour::Flood));
+        QVERIFY(flood.listen());
+        const quint16 index = addUnitFor(flood, QStringLiteral("flood"));
+        const qint64 before = peakMemoryKiB();
+        processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        const qint64 growth = peakMemoryKiB() - before;
+        QCOMPARE(TempDatabase::status(index), qint64(StatusUnknown));
+        QCOMPARE(processor->logLines(), NormalExchange('q'));
+        // The unit pushed far more than the processor's memory grew by.
+        QVERIFY2(flood.bytesSent() > 64 * 1024 * 1024,
+                 qPrintable(QStringLiteral("only %1 bytes flooded").arg(flood.bytesSent())));
+        QVERIFY2(growth < 32 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
+    }
+
+    void logWindowButtonsAndHiddenWork() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("u"));
+        processor->show();
+        QCOMPARE(processor->windowTitle(), QStringLiteral("CmndProc"));
+        QCOMPARE(processor->Button1->text(), QStringLiteral("Clear"));
+        QCOMPARE(processor->Button2->text(), QStringLiteral("Close"));
+        QVERIFY(processor->Button1->y() < processor->Button2->y());
+
+        QTest::mouseClick(processor->Button2, Qt::LeftButton);
+        QVERIFY(!processor->isVisible());
+        processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        QCOMPARE(processor->logLines(), NormalExchange('q'));
+
+        QTest::mouseClick(processor->Button1, Qt::LeftButton);
+        QVERIFY(processor->logLines().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestCommandProcessor)
+#include "test_command_processor.moc"
