@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -291,6 +292,30 @@ private slots:
         QCOMPARE(changed.count(), 3);
     }
 
+    void connectThatHangsIsGivenUp() {
+        // A listener that accepts nothing and whose backlog is full: the kernel leaves further
+        // connection attempts unanswered, as an unreachable host would.
+        QTcpServer full;
+        full.setListenBacklogSize(0);
+        QVERIFY(full.listen(QHostAddress::LocalHost));
+        full.pauseAccepting();
+        QTcpSocket filler;
+        filler.connectToHost(QHostAddress::LocalHost, full.serverPort());
+        QVERIFY(filler.waitForConnected(2000));
+
+        const quint16 index = TempDatabase::addUnit(QStringLiteral("hanging"),
+                                                    QStringLiteral("127.0.0.1"), full.serverPort());
+        QElapsedTimer clock;
+        clock.start();
+        processor->AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        QVERIFY2(clock.elapsed() >= TCmndProc::ConnectTimeoutMs - 100,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(TempDatabase::status(index), qint64(StatusError));
+        QCOMPARE(processor->logLines(), FailedConnection);
+        QCOMPARE(notices().size(), 1);
+    }
+
     void handEditedAddressOrPortFailsLikeAnUnreachableUnit_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
@@ -363,6 +388,7 @@ private slots:
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
         const qint64 growth = peakMemoryKiB() - before;
+        qInfo("flooded %lld bytes, peak memory grew by %lld KiB", flood.bytesSent(), growth);
         QCOMPARE(TempDatabase::status(index), qint64(StatusUnknown));
         QCOMPARE(processor->logLines(), NormalExchange('q'));
         // The unit pushed far more than the processor's memory grew by.
