@@ -1,0 +1,55 @@
+#include "Exception.h"
+#include "KavioApplication.h"
+#include "Messages.h"
+
+#include <QTest>
+#include <QTimer>
+
+using namespace kavio;
+
+namespace {
+
+// An object whose event handler fails the way a store operation can.
+class Failing : public QObject {
+public:
+    int handled = 0;
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::User) {
+            ++handled;
+            throw DatabaseError(QStringLiteral("Table Master.DB does not exist"));
+        }
+        return QObject::event(event);
+    }
+};
+
+} // namespace
+
+class TestApplication : public QObject {
+    Q_OBJECT
+
+private slots:
+    void escapedExceptionIsReportedAndTheProgramCarriesOn() {
+        RecordingMessageSink sink;
+        Failing failing;
+        QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+        QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+        bool carriedOn = false;
+        QTimer::singleShot(0, this, [&] { carriedOn = true; });
+        QTRY_VERIFY(carriedOn);
+
+        QCOMPARE(failing.handled, 2);
+        QCOMPARE(sink.shown.size(), 2);
+        QCOMPARE(sink.shown[0].kind, MessageKind::Error);
+        QCOMPARE(sink.shown[0].caption, QStringLiteral("KavioCC"));
+        QCOMPARE(sink.shown[0].text, QStringLiteral("Table Master.DB does not exist."));
+    }
+};
+
+// The test runs inside the program's own application object, not QTest's plain one.
+int main(int argc, char** argv) {
+    KavioApplication app(argc, argv);
+    TestApplication test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_application.moc"
