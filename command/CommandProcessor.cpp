@@ -4,6 +4,7 @@
 #include "ConnectFailed.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "UnitAddress.h"
 
 #include <QHostAddress>
 #include <QPlainTextEdit>
@@ -167,11 +168,10 @@ bool TCmndProc::takeHeadUnit() {
 
     // The record may have been edited by hand: only a dotted IPv4 address and a port in range
     // are dialled, anything else fails like an unreachable unit (and no name lookup is made).
-    QHostAddress address;
+    const std::optional<QHostAddress> address = DottedIPv4(host);
     bool portOk = false;
     const qint64 portNumber = port.toLongLong(&portOk);
-    if (!address.setAddress(host) || address.protocol() != QAbstractSocket::IPv4Protocol ||
-        !portOk || portNumber < 1 || portNumber > 65535) {
+    if (!address || !portOk || portNumber < 1 || portNumber > 65535) {
         QMetaObject::invokeMethod(this, &TCmndProc::connectFailed, Qt::QueuedConnection);
         return true;
     }
@@ -183,7 +183,7 @@ bool TCmndProc::takeHeadUnit() {
     connect(TCP, &QTcpSocket::readyRead, this, &TCmndProc::readReply);
     connect(TCP, &QTcpSocket::errorOccurred, this, &TCmndProc::socketError);
     ConnectTimer->start();
-    TCP->connectToHost(address, quint16(portNumber));
+    TCP->connectToHost(*address, quint16(portNumber));
     return true;
 }
 
@@ -205,11 +205,7 @@ bool TCmndProc::SendCommand(char letter) {
     reply.clear();
     phase = Phase::Reading;
     if (!TCP || TCP->write(frame) != frame.size()) {
-        // Nothing was read, so the unit's status stays as it was.
-        log(QStringLiteral("  FAILED"));
-        phase = Phase::Pausing;
-        dropSocket();
-        Timer1->start();
+        writeFailed();
         return false;
     }
     ResponseTimer->start();
@@ -228,7 +224,9 @@ void TCmndProc::readReply() {
 }
 
 void TCmndProc::TCPDisconnected() {
-    if (phase == Phase::Reading)
+    if (phase == Phase::Reading && commandUnsent())
+        writeFailed();
+    else if (phase == Phase::Reading)
         finishReading(false);
 }
 
@@ -241,8 +239,25 @@ void TCmndProc::ResponseTimerTimer() {
 void TCmndProc::socketError(QAbstractSocket::SocketError error) {
     if (phase == Phase::Connecting)
         connectFailed();
+    else if (phase == Phase::Reading && commandUnsent())
+        writeFailed();
     else if (phase == Phase::Reading && error != QAbstractSocket::RemoteHostClosedError)
         finishReading(true);
+}
+
+// The socket hands the command to the network after write() has returned; a connection that
+// breaks while part of it is still waiting there has failed while writing, not while reading.
+bool TCmndProc::commandUnsent() const {
+    return TCP && TCP->bytesToWrite() > 0;
+}
+
+// Writing the command failed: nothing was read, so the unit's status stays as it was.
+void TCmndProc::writeFailed() {
+    ResponseTimer->stop();
+    phase = Phase::Pausing;
+    dropSocket();
+    log(QStringLiteral("  FAILED"));
+    Timer1->start();
 }
 
 // The end of the reading, however it came: the unit closed, the reply limit ran out, or an error.
@@ -261,11 +276,21 @@ void TCmndProc::finishReading(bool failed) {
     }
     if (code == StatusCycle)
         AddToQueue(index, TaskQuery);
-    emit statusChanged();
     log(QStringLiteral("  SUCCESS"));
     if (failed)
         log(QStringLiteral("  FAILED"));
+    // The pause starts before anyone hears of the change, so that nothing a listener does can
+    // keep the queue from going on.
     Timer1->start();
+    announceStatusChange();
+}
+
+void TCmndProc::announceStatusChange() {
+    try {
+        emit statusChanged();
+    } catch (const std::exception& error) {
+        reportException(error);
+    }
 }
 
 void TCmndProc::connectFailed() {
@@ -281,7 +306,7 @@ void TCmndProc::connectFailed() {
     } catch (const Exception& error) {
         log(error.message());
     }
-    emit statusChanged();
+    announceStatusChange();
     NextEntry();
 }
 

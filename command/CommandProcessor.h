@@ -89,6 +89,9 @@ private:
     void connectFailed();
     void readReply();
     void finishReading(bool failed);
+    bool commandUnsent() const;
+    void writeFailed();
+    void announceStatusChange();
     void socketError(QAbstractSocket::SocketError error);
     void dropSocket();
 

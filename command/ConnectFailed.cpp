@@ -19,6 +19,8 @@ TConFail::TConFail(const QString& unitName)
     , Label1(new QLabel(this))
     , Button1(new QPushButton(tr("Close"), this)) {
     setAttribute(Qt::WA_DeleteOnClose);
+    // A notice left open must not keep the program running once its main window is closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setObjectName(QStringLiteral("ConFail"));
     setWindowTitle(QString());
 

@@ -27,9 +27,10 @@ TableFilter TableFilter::parse(const QString& text, const QString& table,
     if (text.isEmpty())
         return {};
 
-    static const QRegularExpression keyForm(
-        QStringLiteral("^(Index|GroupIndex|TimerIndex)=(0|[1-9][0-9]{0,9})$"));
-    static const QRegularExpression groupForm(QStringLiteral("^Group=(True|False)$"));
+    static const QRegularExpression keyForm(QRegularExpression::anchoredPattern(
+        QStringLiteral("(Index|GroupIndex|TimerIndex)=(0|[1-9][0-9]{0,9})")));
+    static const QRegularExpression groupForm(
+        QRegularExpression::anchoredPattern(QStringLiteral("Group=(True|False)")));
 
     TableFilter filter;
     if (const auto key = keyForm.match(text); key.hasMatch()) {

@@ -1,7 +1,9 @@
 #include "Codes.h"
 #include "CommandProcessor.h"
 #include "ConnectFailed.h"
+#include "Exception.h"
 #include "GlobalFunctions.h"
+#include "Messages.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
@@ -167,8 +169,6 @@ private slots:
         TTable master(QStringLiteral("Master.DB"));
         SetStatus(master, index, StatusError);
 
-        QElapsedTimer clock;
-        clock.start();
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
         QCOMPARE(TempDatabase::status(index), qint64(status));
@@ -266,6 +266,47 @@ private slots:
         QCOMPARE(queueAtEachChange.size(), 6); // 4 exchanges with the cycler, 2 with the other
     }
 
+    void busyFromTheFirstEntryUntilTheQueueIsFoundEmpty() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("u"));
+        QList<bool> busyAtChange, busyInPause;
+        connect(processor.get(), &TCmndProc::statusChanged, this, [&] {
+            busyAtChange << processor->busy();
+            QTimer::singleShot(50, this, [&] { busyInPause << processor->busy(); });
+        });
+        QVERIFY(!processor->busy());
+        processor->AddToQueue(index, TaskQuery);
+        processor->StartQueue();
+        QVERIFY(processor->busy());
+        processor->StartQueue(); // already serving: starts nothing more
+        waitUntilIdle();
+        QTRY_COMPARE(busyInPause.size(), 1);
+        QCOMPARE(busyAtChange, QList<bool>({true}));
+        QCOMPARE(busyInPause, QList<bool>({true}));
+        QCOMPARE(unit.connectionCount(), 1);
+        QVERIFY(!processor->busy());
+    }
+
+    void failingListenerDoesNotStopTheQueue() {
+        RecordingMessageSink messages;
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("u"));
+        const quint16 unreachable = TempDatabase::addUnit(
+            QStringLiteral("unreachable"), QStringLiteral("127.0.0.1"), closedPort());
+        connect(processor.get(), &TCmndProc::statusChanged, this,
+                [] { throw Exception(QStringLiteral("The list cannot be drawn")); });
+        processor->AddToQueue(index, TaskQuery);
+        processor->AddToQueue(unreachable, TaskQuery);
+        processor->AddToQueue(index, TaskPowerOff);
+        waitUntilIdle();
+        QCOMPARE(unit.commandLetters(), QList<QByteArray>({"q", "f"}));
+        QCOMPARE(TempDatabase::status(unreachable), qint64(StatusError));
+        QCOMPARE(messages.shown.size(), 3);
+        QCOMPARE(messages.shown.first().text, QStringLiteral("The list cannot be drawn."));
+    }
+
     void unreachableUnitsFailAtOnceWithOneNoticeEach() {
         const quint16 a = TempDatabase::addUnit(QStringLiteral("first"),
                                                 QStringLiteral("127.0.0.1"), closedPort());
@@ -325,6 +366,14 @@ private slots:
                                        << "4001";
         QTest::newRow("IPv6") << "::1"
                               << "4001";
+        QTest::newRow("short form") << "127.1"
+                                    << "4001";
+        QTest::newRow("one number") << "2130706433"
+                                    << "4001";
+        QTest::newRow("leading zeros") << "127.000.000.001"
+                                       << "4001";
+        QTest::newRow("leading blank") << " 127.0.0.1"
+                                       << "4001";
         QTest::newRow("port as text") << "127.0.0.1"
                                       << "eighty";
         QTest::newRow("port zero") << "127.0.0.1"

@@ -25,6 +25,8 @@ private slots:
 
         QCOMPARE(first->Label1->text(), QStringLiteral("Could Not Connect to: Rack 7"));
         QVERIFY(first->Label1->font().bold());
+        QCOMPARE(first->Label1->font().pixelSize(), 13);
+        QVERIFY(!first->testAttribute(Qt::WA_QuitOnClose));
         QCOMPARE(first->Label1->pos(), QPoint(52, 26));
         QCOMPARE(first->width(), first->Label1->width() + 100);
         QVERIFY(second->width() > first->width());

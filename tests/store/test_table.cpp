@@ -112,6 +112,8 @@ private slots:
                                    << "Index=+1";
         QTest::newRow("trailing blank") << "Master.DB"
                                         << "Index=1 ";
+        QTest::newRow("line end") << "Master.DB"
+                                  << "Index=1\n";
         QTest::newRow("injection") << "Master.DB"
                                    << "Index=1 OR 1=1";
         QTest::newRow("injection in value") << "Master.DB"
