@@ -81,6 +81,15 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file) {
         file.columns.insert(name, present);
     }
 
+    // A file whose header and schema are sound may still have damaged pages: find out now,
+    // before anything is written into it, rather than at some later read.
+    QSqlQuery check(db);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")) || !check.next())
+        fail(file.path, QStringLiteral("cannot be checked: %1").arg(check.lastError().text()));
+    if (const QString verdict = check.value(0).toString(); verdict != QLatin1String("ok"))
+        fail(file.path, QStringLiteral("is damaged: %1").arg(verdict));
+    check.finish();
+
     if (!QFileInfo(file.path).isWritable())
         fail(file.path, QStringLiteral("cannot be written: permission denied"));
 

@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "Schema.h"
 
+#include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
@@ -64,7 +65,8 @@ TTable::TTable(const QString& name)
 }
 
 void TTable::fail(const QString& what) const {
-    throw DatabaseError(QStringLiteral("Table %1: %2").arg(name(), what));
+    throw DatabaseError(QStringLiteral("Table %1 of %2: %3")
+                            .arg(name(), QDir::toNativeSeparators(Database::path()), what));
 }
 
 void TTable::requireOpen(const char* operation) const {

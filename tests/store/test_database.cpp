@@ -174,6 +174,34 @@ INSERT INTO "Group" VALUES (7, 8);)")));
         QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
     }
 
+    void refusesFileWithDamagedPages() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        QString sql = QLatin1String(contractSchema);
+        sql += QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                              "WHERE i < 3000) INSERT INTO \"Master\" (\"Name\") SELECT "
+                              "printf('Unit %05d with a fairly long name', i) FROM n;");
+        QVERIFY(createWithSqliteTool(path, sql));
+        {
+            // Scribble over a page in the middle of the units' data.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.size() > 20 * 4096);
+            file.seek(10 * 4096);
+            file.write(QByteArray(4096, '\x5a'));
+        }
+        const QByteArray before = readAll(path);
+        try {
+            Database::open(path);
+            QFAIL("a damaged file was accepted");
+        } catch (const DatabaseError& error) {
+            QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+            QVERIFY2(error.message().contains(QStringLiteral("damaged")),
+                     qPrintable(error.message()));
+        }
+        QCOMPARE(readAll(path), before);
+    }
+
     void refusesFileItCannotWrite() {
         if (geteuid() == 0)
             QSKIP("file permissions do not bind the superuser");

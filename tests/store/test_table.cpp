@@ -268,6 +268,7 @@ private slots:
         } catch (const DatabaseError& error) {
             QVERIFY(error.message().contains(QStringLiteral("\"Port\"")));
             QVERIFY(error.message().contains(QStringLiteral("eighty")));
+            QVERIFY(error.message().contains(db.path));
         }
         QCOMPARE(master.fieldByName(QStringLiteral("Port")).asString(), QStringLiteral("eighty"));
     }
