@@ -310,9 +310,12 @@ void TLCDScreen::changeEvent(QEvent* event) {
         changed();
         break;
     default:
-        break;
+        QWidget::changeEvent(event);
+        return;
     }
-    QWidget::changeEvent(event);
+    // The widget's own handling would schedule a paint; while animating, the next tick paints.
+    if (!m_animationEnabled)
+        QWidget::changeEvent(event);
 }
 
 void TLCDScreen::mousePressEvent(QMouseEvent* event) {

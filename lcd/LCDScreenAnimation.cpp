@@ -37,7 +37,8 @@ void TLCDScreen::AnimationTick() {
     }
 
     if (animator) {
-        if (outside || animator->CurrentLine() == count - 1) {
+        // The script may have been changed by a handler of OnLineExecuted: count it again.
+        if (outside || animator->CurrentLine() == animator->Code().size() - 1) {
             animator->setCurrentLine(0);
             if (!m_animationRepeating)
                 setAnimationEnabled(false);
@@ -50,10 +51,12 @@ void TLCDScreen::AnimationTick() {
     m_blinkPhase = !m_blinkPhase;
     if (m_specialEffects.testFlag(spBlink) && m_displayMode != dmBitmap)
         renderText();
-    // Wrapping here as well as in the paint keeps the scroll position bounded while the
-    // display is hidden and no paint happens.
-    WrapScroll(composition(), m_scroll);
-    repaint();
+    // The paint wraps the scroll position. A hidden display does not paint, so the tick wraps
+    // it instead; otherwise a long-running animation would run the position out of range.
+    if (isVisible())
+        repaint();
+    else
+        WrapScroll(composition(), m_scroll);
 }
 
 void TLCDScreen::executeCommand(TLCDAnimator& animator, const TScriptCommand& command) {

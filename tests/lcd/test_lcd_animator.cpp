@@ -62,7 +62,25 @@ private slots:
     void lineOutsideScriptEndsIt();
     void destroyingAnimatorClearsReference();
     void animationEnabledRunsTheTimer();
+    void largeStepIsWrappedOncePerPaint();
+    void noPaintWhileAnimatingUntilTheTick();
+    void scriptChangedByLineHandlerIsCountedAgain();
 };
+
+namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
 
 void TestLcdAnimator::repeatingScrollMovesLeftAndReentersRight() {
     AnimatedDisplay d({"[horzscroll(-1);]", "<horzscroll(-1);>"});
@@ -304,6 +322,64 @@ void TestLcdAnimator::animationEnabledRunsTheTimer() {
     QVERIFY(screen.AnimTimer()->isActive());
     screen.setAnimationEnabled(false);
     QVERIFY(!screen.AnimTimer()->isActive());
+}
+
+void TestLcdAnimator::largeStepIsWrappedOncePerPaint() {
+    // The wrap moves the position by one text width plus the grid at each paint, and only then;
+    // a shown and a hidden display end up in the same place.
+    for (const bool shown : {true, false}) {
+        AnimatedDisplay d({"[horzscroll(-100);]"});
+        if (shown) {
+            d.screen.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&d.screen));
+        }
+        const int textWidth = d.screen.TextImage().width();
+        const int columns = d.screen.Columns();
+        QVERIFY(textWidth < 100 - columns);
+        d.screen.AnimationTick();
+        QCOMPARE(d.screen.ScrollX(), -100 + textWidth + columns);
+    }
+}
+
+void TestLcdAnimator::noPaintWhileAnimatingUntilTheTick() {
+    AnimatedDisplay d({"[]"});
+    PaintCounter counter;
+    d.screen.installEventFilter(&counter);
+    d.screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.screen));
+    d.screen.setAnimationDelay(1000000);
+    d.screen.setAnimationEnabled(true);
+    QCoreApplication::processEvents();
+    counter.paints = 0;
+
+    d.screen.setFont(testFont(12));
+    d.screen.setIntensity(-20);
+    d.screen.setLines({"CD"});
+    d.screen.setEnabled(false);
+    d.screen.setEnabled(true);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 0);
+    d.screen.AnimationTick();
+    QCOMPARE(counter.paints, 1);
+
+    // Not animating: the same change paints at once.
+    d.screen.setAnimationEnabled(false);
+    d.screen.setFont(testFont(10));
+    QCoreApplication::processEvents();
+    QVERIFY(counter.paints > 1);
+}
+
+void TestLcdAnimator::scriptChangedByLineHandlerIsCountedAgain() {
+    AnimatedDisplay d({"[horzscroll(1);]", "[horzscroll(1);]", "[horzscroll(1);]"});
+    d.screen.setAnimationEnabled(true);
+    connect(
+        d.animator, &TLCDAnimator::OnLineExecuted, this, [&] { d.animator->setCode({"[]"}); },
+        Qt::SingleShotConnection);
+    d.screen.AnimationTick();
+    // Line 0 is now the last line of the script: the run has ended.
+    QCOMPARE(d.ended.count(), 1);
+    QCOMPARE(d.animator->CurrentLine(), 0);
+    QVERIFY(!d.screen.AnimationEnabled());
 }
 
 QTEST_MAIN(TestLcdAnimator)
