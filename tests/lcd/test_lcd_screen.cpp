@@ -229,6 +229,17 @@ void TestLcdScreen::roundCellsHaveUnlitCorners() {
         QCOMPARE(shot.pixelColor(disc + inner), lit);
     // An unlit dot is a full square whatever the shape.
     QVERIFY(allPixels(shot, QRect(cellOrigin(screen, 1, 0), QSize(4, 4)), unlit));
+
+    // The smallest round dot that can differ from a square: a plus sign.
+    screen.setPixelSize(pix3x3);
+    shot = screen.grab().toImage();
+    const QPoint small = cellOrigin(screen, 0, 0);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            const bool corner = x != 1 && y != 1;
+            QCOMPARE(shot.pixelColor(small + QPoint(x, y)), corner ? unlit : lit);
+        }
+    }
 }
 
 void TestLcdScreen::emptyLineAddsBandOfUnlitRows() {
