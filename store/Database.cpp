@@ -90,8 +90,9 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file) {
         fail(file.path, QStringLiteral("is damaged: %1").arg(verdict));
     check.finish();
 
-    if (!QFileInfo(file.path).isWritable())
-        fail(file.path, QStringLiteral("cannot be written: permission denied"));
+    // Opening for writing asks the system itself, which knows about every kind of permission.
+    if (QFile probe(file.path); !probe.open(QIODevice::ReadWrite))
+        fail(file.path, QStringLiteral("cannot be written: %1").arg(probe.errorString()));
 
     for (const QString& name : missing) {
         exec(db, file.path, QLatin1String(schema::find(name)->createStatement),
