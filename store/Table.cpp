@@ -87,10 +87,31 @@ int TTable::columnOf(const QString& field) const {
     return column;
 }
 
-void TTable::setFilter(const QString& text) {
+// The columns are read from the file on first use, not at construction: table objects may be
+// made before the database is open.
+const QStringList& TTable::columns() {
     if (m_columns.isEmpty())
         m_columns = Database::columns(m_name);
-    m_filter = TableFilter::parse(text, m_name, m_columns);
+    return m_columns;
+}
+
+QString TTable::selectSql() const {
+    QString sql = QStringLiteral("SELECT rowid");
+    for (const QString& column : std::as_const(m_columns))
+        sql += QStringLiteral(", ") + quoted(column);
+    return sql + QStringLiteral(" FROM ") + quoted(m_name);
+}
+
+TTable::Record TTable::recordFrom(const QSqlQuery& query) const {
+    Record record{query.value(0).toLongLong(), {}};
+    record.values.reserve(m_columns.size());
+    for (int column = 0; column < m_columns.size(); ++column)
+        record.values.append(query.value(column + 1));
+    return record;
+}
+
+void TTable::setFilter(const QString& text) {
+    m_filter = TableFilter::parse(text, m_name, columns());
     m_filterText = text;
     if (isOpen() && m_filtered)
         load();
@@ -112,10 +133,7 @@ void TTable::open() {
 }
 
 void TTable::load() {
-    QString sql = QStringLiteral("SELECT rowid");
-    for (const QString& column : std::as_const(m_columns))
-        sql += QStringLiteral(", ") + quoted(column);
-    sql += QStringLiteral(" FROM ") + quoted(m_name);
+    QString sql = selectSql();
     const bool useFilter = m_filtered && !m_filter.isEmpty();
     if (useFilter)
         sql += QStringLiteral(" WHERE ") + quoted(m_filter.column) + QStringLiteral(" = ?");
@@ -130,15 +148,8 @@ void TTable::load() {
         fail(QStringLiteral("cannot be read: %1").arg(query.lastError().text()));
 
     std::vector<Record> records;
-    const int width = m_columns.size();
-    while (query.next()) {
-        Record record;
-        record.rowid = query.value(0).toLongLong();
-        record.values.reserve(width);
-        for (int column = 0; column < width; ++column)
-            record.values.append(query.value(column + 1));
-        records.push_back(std::move(record));
-    }
+    while (query.next())
+        records.push_back(recordFrom(query));
     m_records = std::move(records);
     m_position = 0;
     m_state = State::Browse;
@@ -290,20 +301,13 @@ void TTable::postEdit() {
 }
 
 TTable::Record TTable::readRow(qint64 rowid) {
-    QString sql = QStringLiteral("SELECT rowid");
-    for (const QString& column : std::as_const(m_columns))
-        sql += QStringLiteral(", ") + quoted(column);
-    sql += QStringLiteral(" FROM %1 WHERE rowid = ?").arg(quoted(m_name));
     QSqlQuery query(Database::connection());
-    query.prepare(sql);
+    query.prepare(selectSql() + QStringLiteral(" WHERE rowid = ?"));
     query.addBindValue(rowid);
     if (!query.exec() || !query.next())
         fail(QStringLiteral("the appended record cannot be read back: %1")
                  .arg(query.lastError().text()));
-    Record record{rowid, {}};
-    for (int column = 0; column < m_columns.size(); ++column)
-        record.values.append(query.value(column + 1));
-    return record;
+    return recordFrom(query);
 }
 
 bool TTable::visible(const Record& record) const {
@@ -339,8 +343,6 @@ void TTable::deleteRecord() {
 }
 
 void TTable::emptyTable() {
-    if (m_columns.isEmpty())
-        m_columns = Database::columns(m_name);
     QSqlQuery query(Database::connection());
     if (!query.exec(QStringLiteral("DELETE FROM ") + quoted(m_name)))
         fail(QStringLiteral("cannot be emptied: %1").arg(query.lastError().text()));
@@ -370,8 +372,7 @@ bool TTable::findKey(qint64 index) {
 }
 
 TField TTable::fieldByName(const QString& field) {
-    if (m_columns.isEmpty())
-        m_columns = Database::columns(m_name);
+    columns();
     return TField(this, columnOf(field));
 }
 
@@ -380,8 +381,7 @@ void TTable::setFieldInAllRecords(const QString& field, const QVariant& value) {
     m_filterText.clear();
     m_filter = {};
     m_filtered = false;
-    if (m_columns.isEmpty())
-        m_columns = Database::columns(m_name);
+    columns();
     QSqlQuery query(Database::connection());
     query.prepare(QStringLiteral("UPDATE %1 SET %2 = ?")
                       .arg(quoted(m_name), quoted(m_columns[columnOf(field)])));

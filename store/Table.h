@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <vector>
 
+class QSqlQuery;
+
 namespace kavio {
 
 class TTable;
@@ -103,6 +105,9 @@ private:
     void requireRecord(const char* operation) const;
     [[noreturn]] void fail(const QString& what) const;
     int columnOf(const QString& field) const;
+    const QStringList& columns();
+    QString selectSql() const;
+    Record recordFrom(const QSqlQuery& query) const;
     void load();
     bool visible(const Record& record) const;
     void insertInOrder(Record record);
