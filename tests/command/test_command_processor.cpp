@@ -3,6 +3,7 @@
 #include "ConnectFailed.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "LoopbackUnits.h"
 #include "Messages.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
@@ -25,7 +26,9 @@ using namespace kavio;
 using kavio::sim::Behaviour;
 using kavio::sim::SimulatedUnit;
 using kavio::sim::UnitConfig;
+using test::behaving;
 using test::TempDatabase;
+using test::unusedPort;
 
 namespace {
 
@@ -39,19 +42,6 @@ const QStringList NormalExchange(char letter) {
 
 const QStringList FailedConnection = {QStringLiteral("Connecting 127.0.0.1"),
                                       QStringLiteral("  FAILED")};
-
-UnitConfig behaving(Behaviour behaviour) {
-    UnitConfig config;
-    config.behaviour = behaviour;
-    return config;
-}
-
-// A port on loopback where nothing listens.
-quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
 
 QList<TConFail*> notices() {
     QList<TConFail*> found;
@@ -294,7 +284,7 @@ private slots:
         QVERIFY(unit.listen());
         const quint16 index = addUnitFor(unit, QStringLiteral("u"));
         const quint16 unreachable = TempDatabase::addUnit(
-            QStringLiteral("unreachable"), QStringLiteral("127.0.0.1"), closedPort());
+            QStringLiteral("unreachable"), QStringLiteral("127.0.0.1"), unusedPort());
         connect(processor.get(), &TCmndProc::statusChanged, this,
                 [] { throw Exception(QStringLiteral("The list cannot be drawn")); });
         processor->AddToQueue(index, TaskQuery);
@@ -309,11 +299,11 @@ private slots:
 
     void unreachableUnitsFailAtOnceWithOneNoticeEach() {
         const quint16 a = TempDatabase::addUnit(QStringLiteral("first"),
-                                                QStringLiteral("127.0.0.1"), closedPort());
+                                                QStringLiteral("127.0.0.1"), unusedPort());
         const quint16 b = TempDatabase::addUnit(QStringLiteral("second"),
-                                                QStringLiteral("127.0.0.1"), closedPort());
+                                                QStringLiteral("127.0.0.1"), unusedPort());
         const quint16 c = TempDatabase::addUnit(QStringLiteral("third"),
-                                                QStringLiteral("127.0.0.1"), closedPort());
+                                                QStringLiteral("127.0.0.1"), unusedPort());
         QSignalSpy pauses(processor->Timer1, &QTimer::timeout);
         QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
         for (quint16 index : {a, b, c})

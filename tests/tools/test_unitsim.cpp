@@ -1,6 +1,7 @@
 // Simulated units driven over real loopback TCP by a client in the same process.
 
 #include "LoopbackClient.h"
+#include "LoopbackUnits.h"
 #include "UnitSim.h"
 
 #include <QElapsedTimer>
@@ -9,23 +10,13 @@
 #include <QTest>
 
 using namespace kavio::sim;
+using kavio::test::behaving;
+using kavio::test::unusedPort;
 
 namespace {
 
 QByteArray frame(const QByteArray& password, char letter) {
     return CommandFrame::encode(password, letter);
-}
-
-UnitConfig configFor(Behaviour behaviour) {
-    UnitConfig config;
-    config.behaviour = behaviour;
-    return config;
-}
-
-// A port that nothing listens on right now (the kernel's pick, released again).
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 } // namespace
@@ -83,7 +74,7 @@ void TestUnitSim::replyWordAndClose() {
     QFETCH(char, letter);
     QFETCH(QByteArray, reply);
 
-    UnitConfig config = configFor(behaviour);
+    UnitConfig config = behaving(behaviour);
     config.reply = "on\r\n";
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -142,7 +133,7 @@ void TestUnitSim::switchStateMachine() {
 }
 
 void TestUnitSim::cycleBehaviourCountsEveryExchange() {
-    UnitConfig config = configFor(Behaviour::Cycle);
+    UnitConfig config = behaving(Behaviour::Cycle);
     config.cycles = 2;
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -154,7 +145,7 @@ void TestUnitSim::cycleBehaviourCountsEveryExchange() {
 }
 
 void TestUnitSim::slowRepliesAfterItsDelay() {
-    UnitConfig config = configFor(Behaviour::Slow);
+    UnitConfig config = behaving(Behaviour::Slow);
     config.delayMs = 300;
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -173,7 +164,7 @@ void TestUnitSim::slowRepliesAfterItsDelay() {
 }
 
 void TestUnitSim::preambleArrivesBeforeTheReply() {
-    UnitConfig config = configFor(Behaviour::On);
+    UnitConfig config = behaving(Behaviour::On);
     config.preamble = "Kavio ready\r\n";
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -222,7 +213,7 @@ void TestUnitSim::passwordChecking() {
     QFETCH(QByteArray, sent);
     QFETCH(QByteArray, reply);
 
-    UnitConfig config = configFor(Behaviour::On);
+    UnitConfig config = behaving(Behaviour::On);
     config.password = required;
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -242,7 +233,7 @@ void TestUnitSim::passwordChecking() {
 }
 
 void TestUnitSim::commandSplitOverSeveralWrites() {
-    SimulatedUnit unit(configFor(Behaviour::Switch));
+    SimulatedUnit unit(behaving(Behaviour::Switch));
     QVERIFY(unit.listen());
     QSignalSpy commands(&unit, &SimulatedUnit::commandReceived);
 
@@ -281,7 +272,7 @@ void TestUnitSim::malformedBytesAreClosedWithoutAnswer_data() {
 void TestUnitSim::malformedBytesAreClosedWithoutAnswer() {
     QFETCH(QByteArray, bytes);
 
-    SimulatedUnit unit(configFor(Behaviour::On));
+    SimulatedUnit unit(behaving(Behaviour::On));
     QVERIFY(unit.listen());
     QSignalSpy malformed(&unit, &SimulatedUnit::malformedCommand);
     QSignalSpy commands(&unit, &SimulatedUnit::commandReceived);
@@ -297,7 +288,7 @@ void TestUnitSim::malformedBytesAreClosedWithoutAnswer() {
 }
 
 void TestUnitSim::silentNeverAnswersNorCloses() {
-    SimulatedUnit unit(configFor(Behaviour::Silent));
+    SimulatedUnit unit(behaving(Behaviour::Silent));
     QVERIFY(unit.listen());
     QSignalSpy commands(&unit, &SimulatedUnit::commandReceived);
     QSignalSpy closedSpy(&unit, &SimulatedUnit::connectionClosed);
@@ -320,7 +311,7 @@ void TestUnitSim::silentNeverAnswersNorCloses() {
 }
 
 void TestUnitSim::floodStreamsUntilTheClientCloses() {
-    SimulatedUnit unit(configFor(Behaviour::Flood));
+    SimulatedUnit unit(behaving(Behaviour::Flood));
     QVERIFY(unit.listen());
     QSignalSpy closedSpy(&unit, &SimulatedUnit::connectionClosed);
 
@@ -342,7 +333,7 @@ void TestUnitSim::floodStreamsUntilTheClientCloses() {
 }
 
 void TestUnitSim::floodStopsAtItsByteLimit() {
-    UnitConfig config = configFor(Behaviour::Flood);
+    UnitConfig config = behaving(Behaviour::Flood);
     config.floodByteLimit = 300'000; // not a multiple of the chunk size
     config.preamble = "hello";
     SimulatedUnit unit(config);
@@ -357,7 +348,7 @@ void TestUnitSim::floodStopsAtItsByteLimit() {
 }
 
 void TestUnitSim::floodGivesUpOnAClientThatStopsReading() {
-    UnitConfig config = configFor(Behaviour::Flood);
+    UnitConfig config = behaving(Behaviour::Flood);
     config.floodTimeLimitMs = 300;
     SimulatedUnit unit(config);
     QVERIFY(unit.listen());
@@ -381,7 +372,7 @@ void TestUnitSim::floodGivesUpOnAClientThatStopsReading() {
 }
 
 void TestUnitSim::recordsExactlyTheBytesReceived() {
-    SimulatedUnit unit(configFor(Behaviour::Switch));
+    SimulatedUnit unit(behaving(Behaviour::Switch));
     QVERIFY(unit.listen());
 
     const QByteArray first = frame("a'b\"c", 'n') + "trailing";
@@ -404,22 +395,22 @@ void TestUnitSim::recordsExactlyTheBytesReceived() {
 }
 
 void TestUnitSim::setConfigStartsAfresh() {
-    SimulatedUnit unit(configFor(Behaviour::Switch));
+    SimulatedUnit unit(behaving(Behaviour::Switch));
     QVERIFY(unit.listen());
     QCOMPARE(exchange(unit.port(), frame({}, 'n')), QByteArray("ON"));
     QVERIFY(unit.isOn());
 
-    unit.setConfig(configFor(Behaviour::Busy));
+    unit.setConfig(behaving(Behaviour::Busy));
     QCOMPARE(unit.config().behaviour, Behaviour::Busy);
     QCOMPARE(exchange(unit.port(), frame({}, 'q')), QByteArray("BUSY"));
 
-    unit.setConfig(configFor(Behaviour::Switch));
+    unit.setConfig(behaving(Behaviour::Switch));
     QVERIFY(!unit.isOn());
     QCOMPARE(exchange(unit.port(), frame({}, 'q')), QByteArray("OFF"));
 }
 
 void TestUnitSim::closeStopsListeningAndEndsConnections() {
-    SimulatedUnit unit(configFor(Behaviour::Silent));
+    SimulatedUnit unit(behaving(Behaviour::Silent));
     QVERIFY(unit.listen());
     const quint16 port = unit.port();
     QSignalSpy closedSpy(&unit, &SimulatedUnit::connectionClosed);
@@ -442,7 +433,7 @@ void TestUnitSim::closeStopsListeningAndEndsConnections() {
 
 void TestUnitSim::simulatorStartsUnitsOnFreePorts() {
     UnitSimulator simulator;
-    QVERIFY(simulator.start(5, configFor(Behaviour::Off)));
+    QVERIFY(simulator.start(5, behaving(Behaviour::Off)));
     const auto units = simulator.units();
     QCOMPARE(units.size(), 5);
     QSet<quint16> ports;
@@ -463,13 +454,13 @@ void TestUnitSim::simulatorStartsUnitsOnFreePorts() {
 void TestUnitSim::simulatorStartsUnitsOnConsecutivePorts() {
     // The kernel's free port and its two neighbours are almost always free; try a few.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const quint16 base = freePort();
+        const quint16 base = unusedPort();
         QVERIFY(base != 0);
         if (base > 65533) {
             continue;
         }
         UnitSimulator simulator;
-        if (!simulator.start(3, configFor(Behaviour::On), base)) {
+        if (!simulator.start(3, behaving(Behaviour::On), base)) {
             QVERIFY(simulator.units().isEmpty());
             continue;
         }
@@ -504,9 +495,9 @@ void TestUnitSim::simulatorFailsWhenAPortIsTaken() {
     QVERIFY(taken != 0);
 
     UnitSimulator simulator;
-    QVERIFY(!simulator.start(3, configFor(Behaviour::On), quint16(taken - 1)));
+    QVERIFY(!simulator.start(3, behaving(Behaviour::On), quint16(taken - 1)));
     QVERIFY(simulator.units().isEmpty());
-    QVERIFY(!simulator.start(1, configFor(Behaviour::On), taken));
+    QVERIFY(!simulator.start(1, behaving(Behaviour::On), taken));
     QVERIFY(simulator.units().isEmpty());
 
     // The unit that had bound the free neighbour has let it go again.
@@ -515,8 +506,8 @@ void TestUnitSim::simulatorFailsWhenAPortIsTaken() {
     again.close();
 
     // Units started before a failed start stay.
-    QVERIFY(simulator.start(2, configFor(Behaviour::On)));
-    QVERIFY(!simulator.start(1, configFor(Behaviour::On), taken));
+    QVERIFY(simulator.start(2, behaving(Behaviour::On)));
+    QVERIFY(!simulator.start(1, behaving(Behaviour::On), taken));
     QCOMPARE(simulator.units().size(), 2);
 }
 
