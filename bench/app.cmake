@@ -1,0 +1,1 @@
+# Filled in as the folder's benchmarks land.
