@@ -1,0 +1,215 @@
+#include "Recurrence.h"
+
+#include "Clock.h"
+#include "Database.h"
+#include "Table.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <algorithm>
+
+namespace kavio {
+namespace {
+
+constexpr quint16 AllDays = 0x7F;
+constexpr quint16 AllMonths = 0xFFF;
+// Beyond this many unreadable records the error names only how many more there were.
+constexpr int ProblemsNamed = 10;
+
+bool passed(const QDate& date, const QTime& timeOfDay, const QDateTime& now) {
+    const QDate today = now.date();
+    return today > date || (date == today && now.time() >= timeOfDay);
+}
+
+QDate mondayOf(const QDate& date) {
+    return date.addDays(1 - date.dayOfWeek());
+}
+
+// The first ticked day on or after `date`; the mask holds at least one day.
+QDate firstTickedFrom(QDate date, quint16 mask) {
+    while (!DayInMask(mask, date))
+        date = date.addDays(1);
+    return date;
+}
+
+} // namespace
+
+bool DayInMask(quint16 mask, const QDate& date) {
+    const int day = date.dayOfWeek() % 7 + 1; // Sunday 1 .. Saturday 7
+    return (mask >> (day - 1)) & 1;
+}
+
+bool MonthInMask(quint16 mask, const QDate& date) {
+    return (mask >> (date.month() - 1)) & 1;
+}
+
+QDate NextDailyDate(int count, QDate date, QTime timeOfDay) {
+    return NextDailyDate(count, date, timeOfDay, Clock::now());
+}
+
+QDate NextDailyDate(int count, QDate date, QTime timeOfDay, const QDateTime& now) {
+    if (!date.isValid())
+        return date;
+    const qint64 step = std::max(count, 1);
+    const qint64 behind = date.daysTo(now.date());
+    if (behind > 0)
+        date = date.addDays((behind + step - 1) / step * step);
+    if (passed(date, timeOfDay, now))
+        date = date.addDays(step);
+    return date;
+}
+
+QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay) {
+    return NextWeeklyDate(count, dayMask, date, timeOfDay, Clock::now());
+}
+
+QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay,
+                     const QDateTime& now) {
+    dayMask &= AllDays;
+    if (dayMask == 0 || !date.isValid())
+        return date;
+    const qint64 interval = 7 * qint64(std::max(count, 1));
+
+    // A week before the current one moves on by whole intervals, to the start of its week.
+    const qint64 behind = mondayOf(date).daysTo(mondayOf(now.date()));
+    if (behind > 0)
+        date = mondayOf(date).addDays((behind + interval - 1) / interval * interval);
+    date = firstTickedFrom(date, dayMask);
+
+    while (passed(date, timeOfDay, now)) {
+        QDate next = date.addDays(1);
+        while (next.dayOfWeek() != Qt::Monday && !DayInMask(dayMask, next))
+            next = next.addDays(1);
+        if (next.dayOfWeek() == Qt::Monday) // past the week's last ticked day
+            next = firstTickedFrom(mondayOf(date).addDays(interval), dayMask);
+        date = next;
+    }
+    return date;
+}
+
+QDate NextMonthlyDate(quint16 monthMask, int day, QDate date, QTime timeOfDay) {
+    return NextMonthlyDate(monthMask, day, date, timeOfDay, Clock::now());
+}
+
+QDate NextMonthlyDate(quint16 monthMask, int day, QDate date, QTime timeOfDay,
+                      const QDateTime& now) {
+    monthMask &= AllMonths;
+    if (monthMask == 0 || !date.isValid())
+        return date;
+    day = std::clamp(day, 1, 31);
+
+    // Every event in a month before the current one has passed.
+    QDate month(date.year(), date.month(), 1);
+    const QDate thisMonth(now.date().year(), now.date().month(), 1);
+    if (month < thisMonth)
+        month = thisMonth;
+    for (;;) {
+        while (!MonthInMask(monthMask, month))
+            month = month.addMonths(1);
+        const QDate event(month.year(), month.month(), std::min(day, month.daysInMonth()));
+        if (!passed(event, timeOfDay, now))
+            return event;
+        month = month.addMonths(1);
+    }
+}
+
+QDate NextYearlyDate(QDate date, QTime timeOfDay) {
+    return NextYearlyDate(date, timeOfDay, Clock::now());
+}
+
+QDate NextYearlyDate(QDate date, QTime timeOfDay, const QDateTime& now) {
+    while (date.isValid() && passed(date, timeOfDay, now))
+        date = date.addYears(1);
+    return date;
+}
+
+QDate NextEventDate(const TTimerRecord& record, const QDateTime& now) {
+    switch (record.every) {
+    case EveryDay:
+        return NextDailyDate(record.count, record.date, record.timeOfDay, now);
+    case EveryWeek:
+        return NextWeeklyDate(record.count, record.dayOfWeek, record.date, record.timeOfDay, now);
+    case EveryMonth:
+        return NextMonthlyDate(record.month, record.count, record.date, record.timeOfDay, now);
+    case EveryYear:
+        return NextYearlyDate(record.date, record.timeOfDay, now);
+    default:
+        return record.date;
+    }
+}
+
+void RecalcTimerDates() {
+    RecalcTimerDates(Clock::now());
+}
+
+void RecalcTimerDates(const QDateTime& now) {
+    QSqlDatabase db = Database::connection();
+    const bool inTransaction = db.transaction();
+    QStringList problems;
+    TTable table(QStringLiteral("Timer.DB"));
+    try {
+        table.open();
+        table.first();
+        TField date = table.fieldByName(QStringLiteral("Date"));
+        while (!table.eof()) {
+            QDate next;
+            try {
+                next = NextEventDate(ReadTimerRecord(table), now);
+            } catch (const TimerRecordError& error) {
+                problems << error.message();
+                table.next();
+                continue;
+            }
+            table.edit();
+            date.setString(TimerDateText(next));
+            table.post();
+            table.next();
+        }
+        table.close();
+        if (inTransaction && !db.commit())
+            throw DatabaseError(QStringLiteral("Table Timer.DB: the next event dates cannot be "
+                                               "written: %1")
+                                    .arg(db.lastError().text()));
+    } catch (...) {
+        if (inTransaction)
+            db.rollback();
+        throw;
+    }
+    if (!problems.isEmpty()) {
+        QStringList named = problems.mid(0, ProblemsNamed);
+        if (problems.size() > ProblemsNamed)
+            named << QStringLiteral("and %1 more timers").arg(problems.size() - ProblemsNamed);
+        throw TimerRecordError(QStringLiteral("These timers were left as they are:\n") +
+                               named.join(QLatin1Char('\n')));
+    }
+}
+
+quint16 DayMaskFromBoxes(const DayTicks& boxes) {
+    quint16 mask = 0;
+    for (size_t day = 0; day < boxes.size(); ++day)
+        mask |= quint16(boxes[day]) << day;
+    return mask;
+}
+
+DayTicks BoxesFromDayMask(quint16 mask) {
+    DayTicks boxes{};
+    for (size_t day = 0; day < boxes.size(); ++day)
+        boxes[day] = (mask >> day) & 1;
+    return boxes;
+}
+
+quint16 MonthMaskFromBoxes(const MonthTicks& boxes) {
+    quint16 mask = 0;
+    for (size_t month = 0; month < boxes.size(); ++month)
+        mask |= quint16(boxes[month]) << month;
+    return mask;
+}
+
+MonthTicks BoxesFromMonthMask(quint16 mask) {
+    MonthTicks boxes{};
+    for (size_t month = 0; month < boxes.size(); ++month)
+        boxes[month] = (mask >> month) & 1;
+    return boxes;
+}
+
+} // namespace kavio

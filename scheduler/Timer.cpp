@@ -1,0 +1,310 @@
+#include "Timer.h"
+
+#include "Clock.h"
+#include "CommandProcessor.h"
+#include "Database.h"
+#include "Exception.h"
+#include "GlobalFunctions.h"
+#include "LCDScreen.h"
+#include "Recurrence.h"
+#include "TimerRecord.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <algorithm>
+
+namespace kavio {
+namespace {
+
+constexpr int ClientWidth = 525;
+constexpr int ClientHeight = 316;
+constexpr int ListWidth = 289;
+constexpr int Margin = 8;
+constexpr int KeyRole = Qt::UserRole;
+
+// Today's events: identical timers merged, in the order they fire. The lowest key of a merged
+// row names it in messages.
+const char* const SelectSql =
+    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every"
+FROM "Timer" WHERE "Date" = ?
+GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
+ORDER BY "TimeOfDay", "Task", "Index", "Date")";
+
+const char* const DateIndexSql = R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date"))";
+
+QString keyOf(const TTimerFrm::TEventRow& row) {
+    return QStringList{row.index.toString(), row.task.toString(), row.timeOfDay.toString(),
+                       row.date.toString(), row.every.toString()}
+        .join(QChar(0x1f));
+}
+
+QString whoOf(const TTimerFrm::TEventRow& row) {
+    return QStringLiteral("Timer %1").arg(row.timerIndex.toString());
+}
+
+qint64 minuteNumber(const QDate& date, const QTime& time) {
+    return date.toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+}
+
+} // namespace
+
+TTimerFrm::TTimerFrm(TCmndProc& commandProcessor, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , processor(commandProcessor) {
+    setFixedSize(ClientWidth, ClientHeight);
+
+    EventDisplay = new QListWidget(this);
+    EventDisplay->setObjectName(QStringLiteral("EventDisplay"));
+    EventDisplay->setGeometry(0, 0, ListWidth, ClientHeight);
+    EventDisplay->setUniformItemSizes(true);
+    EventDisplay->setSelectionMode(QAbstractItemView::NoSelection);
+
+    LCD = new lcd::TLCDScreen(this);
+    LCD->setObjectName(QStringLiteral("LCD"));
+    LCD->setPixelSize(lcd::pix2x2);
+    LCD->setPixelSpacing(1);
+    LCD->setBorderSpace(3);
+    LCD->setBorderStyle(lcd::bsLowered);
+    LCD->setColor(Qt::black);
+    LCD->setFontColor(QColor(255, 0, 0));
+    LCD->setPixelOff(QColor(128, 0, 0));
+    LCD->setIntensity(127);
+    LCD->setDisplayMode(lcd::dmText);
+    LCD->setAnimationEnabled(false);
+    QFont clockFont(QStringLiteral("DejaVu Sans Mono"));
+    clockFont.setPixelSize(11);
+    LCD->setFont(clockFont);
+    LCD->setGeometry(ClientWidth - Margin - 221, Margin, 221, 53);
+    LCD->setLinesYOffset(2);
+    LCD->setLines({QStringLiteral("00:00:00 PM")});
+
+    Button1 = new QPushButton(QStringLiteral("Close"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(ClientWidth - Margin - 75, ClientHeight - Margin - 25, 75, 25);
+    connect(Button1, &QPushButton::clicked, this, &TTimerFrm::Button1Click);
+
+    // The per-minute selection looks timers up by date.
+    QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
+
+    const QDateTime now = Clock::now();
+    currentDay = now.date();
+    recalculate(now);
+    try {
+        SelectTodaysEvents();
+        ShowTodaysEvents();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(TickMs);
+    connect(Timer1, &QTimer::timeout, this, &TTimerFrm::Timer1Timer);
+    Timer1->start();
+}
+
+void TTimerFrm::SelectTodaysEvents() {
+    const QDate today = Clock::today();
+    setWindowTitle(DateFilterLine(today));
+    rows.clear();
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(SelectSql));
+    query.addBindValue(TimerDateText(today));
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
+                                .arg(query.lastError().text()));
+    while (query.next())
+        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
+                        query.value(4), query.value(5)});
+}
+
+void TTimerFrm::ShowTodaysEvents() {
+    EventDisplay->clear();
+    for (const TEventRow& row : rows) {
+        quint16 index = 0;
+        quint8 task = 0;
+        QTime time;
+        try {
+            index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
+            task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
+            time = TimerTime(row.timeOfDay, whoOf(row));
+        } catch (const TimerRecordError& error) {
+            report(error);
+            continue;
+        }
+        QString taskName;
+        TaskName(task, taskName);
+        auto* item = new QListWidgetItem(nameOf(index) + QLatin1Char(' ') + taskName +
+                                             QStringLiteral(" at ") + TwelveHourTime(time),
+                                         EventDisplay);
+        const QString key = keyOf(row);
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setData(KeyRole, key);
+        item->setCheckState(firedToday.contains(key) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TTimerFrm::RefreshTimers() {
+    EventDisplay->clear();
+    reported.clear();
+    const QDateTime now = Clock::now();
+    if (now.date() != currentDay)
+        firedToday.clear();
+    currentDay = now.date();
+    recalculate(now);
+    try {
+        SelectTodaysEvents();
+        ShowTodaysEvents();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void TTimerFrm::recalculate(const QDateTime& now) {
+    try {
+        RecalcTimerDates(now);
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void TTimerFrm::Timer1Timer() {
+    const QDateTime now = Clock::now();
+    QStringList lines = LCD->Lines();
+    if (lines.isEmpty())
+        lines << QString();
+    lines[0] = ClockText(now.time());
+    LCD->setLines(lines);
+
+    if (now.date() != currentDay)
+        startNewDay(now.date());
+
+    const qint64 minute = minuteNumber(now.date(), now.time());
+    if (minute <= lastMinute)
+        return;
+    lastMinute = minute;
+    try {
+        SelectTodaysEvents();
+        fireMinute(now.time());
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+// The first tick of a day: the next event dates are recomputed as they stood when the day began,
+// so that nothing of the new day counts as passed yet, not even the minute of this tick.
+void TTimerFrm::startNewDay(const QDate& day) {
+    currentDay = day;
+    firedToday.clear();
+    reported.clear();
+    recalculate(QDateTime(day.addDays(-1), QTime(23, 59, 59, 999)));
+    try {
+        SelectTodaysEvents();
+        ShowTodaysEvents();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void TTimerFrm::fireMinute(const QTime& now) {
+    for (const TEventRow& row : rows) {
+        try {
+            const QTime time = TimerTime(row.timeOfDay, whoOf(row));
+            if (time.hour() != now.hour() || time.minute() != now.minute())
+                continue;
+            const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
+            const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
+            const QString key = keyOf(row);
+            firedToday.insert(key);
+            for (int position = 0; position < EventDisplay->count(); ++position) {
+                QListWidgetItem* item = EventDisplay->item(position);
+                if (item->data(KeyRole).toString() == key)
+                    item->setCheckState(Qt::Checked);
+            }
+            fire(index, task);
+        } catch (const std::exception& error) {
+            report(error);
+        }
+    }
+}
+
+// Queues the task for a unit, or for each member of a group in name order; a key that names no
+// record queues nothing.
+void TTimerFrm::fire(quint16 index, quint8 task) {
+    OpenByIndex(MasterTable, index);
+    const bool exists = !MasterTable.eof();
+    const bool group = exists && MasterTable.fieldByName(QStringLiteral("Group")).asBoolean();
+    CloseFiltered(MasterTable);
+    if (!exists)
+        return;
+    if (!group) {
+        processor.AddToQueue(index, task);
+        return;
+    }
+
+    QList<quint16> keys;
+    OpenByGroupIndex(GroupTable, index);
+    for (; !GroupTable.eof(); GroupTable.next()) {
+        const qint64 key = GroupTable.fieldByName(QStringLiteral("Index")).asInteger();
+        if (key > 0 && key <= 65535 && !keys.contains(quint16(key)))
+            keys << quint16(key);
+    }
+    CloseFiltered(GroupTable);
+
+    struct Member {
+        QString name;
+        quint16 index;
+    };
+    std::vector<Member> members;
+    for (quint16 key : std::as_const(keys)) {
+        OpenByIndex(MasterTable, key);
+        if (!MasterTable.eof() && !MasterTable.fieldByName(QStringLiteral("Group")).asBoolean())
+            members.push_back({MasterTable.fieldByName(QStringLiteral("Name")).asString(), key});
+        CloseFiltered(MasterTable);
+    }
+    std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) {
+        const int order = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.index < b.index;
+    });
+    for (const Member& member : members)
+        processor.AddToQueue(member.index, task);
+}
+
+QString TTimerFrm::nameOf(quint16 index) {
+    OpenByIndex(MasterTable, index);
+    const QString name =
+        MasterTable.eof() ? QString() : MasterTable.fieldByName(QStringLiteral("Name")).asString();
+    CloseFiltered(MasterTable);
+    return name;
+}
+
+// Each problem is told once, until the timers are refreshed or a new day begins.
+void TTimerFrm::report(const std::exception& error) {
+    const QString text = QString::fromUtf8(error.what());
+    if (reported.contains(text))
+        return;
+    reported.insert(text);
+    reportException(error);
+}
+
+void TTimerFrm::Button1Click() {
+    close();
+}
+
+void TTimerFrm::showEvent(QShowEvent* event) {
+    try {
+        SelectTodaysEvents();
+        ShowTodaysEvents();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+    QDialog::showEvent(event);
+}
+
+} // namespace kavio

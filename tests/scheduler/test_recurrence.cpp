@@ -1,0 +1,212 @@
+#include "Clock.h"
+#include "Recurrence.h"
+#include "SchedulerTestSupport.h"
+#include "TempDatabase.h"
+#include "TimerRecord.h"
+
+#include <QTest>
+
+using namespace kavio;
+using test::at;
+
+class TestRecurrence : public QObject {
+    Q_OBJECT
+
+private slots:
+    void masks() {
+        // Mon + Fri and Jan + Jul, as the editor's boxes give them.
+        DayTicks monFri{};
+        monFri[1] = monFri[5] = true;
+        QCOMPARE(DayMaskFromBoxes(monFri), quint16(34));
+        QCOMPARE(BoxesFromDayMask(34), monFri);
+        MonthTicks janJul{};
+        janJul[0] = janJul[6] = true;
+        QCOMPARE(MonthMaskFromBoxes(janJul), quint16(65));
+        QCOMPARE(BoxesFromMonthMask(65), janJul);
+        DayTicks all{};
+        all.fill(true);
+        QCOMPARE(DayMaskFromBoxes(all), quint16(127));
+
+        // 6 December 2026 is a Sunday.
+        const QDate sunday(2026, 12, 6);
+        QVERIFY(DayInMask(1, sunday));
+        QVERIFY(!DayInMask(2, sunday));
+        QVERIFY(DayInMask(64, sunday.addDays(6)));
+        QVERIFY(!DayInMask(32, sunday.addDays(6)));
+        QVERIFY(DayInMask(34, sunday.addDays(1)) && DayInMask(34, sunday.addDays(5)));
+        QVERIFY(!DayInMask(34, sunday.addDays(4)));
+        QVERIFY(MonthInMask(65, QDate(2027, 7, 31)) && MonthInMask(65, QDate(2027, 1, 1)));
+        QVERIFY(!MonthInMask(65, QDate(2027, 6, 30)));
+        QVERIFY(MonthInMask(2048, sunday) && !MonthInMask(1024, sunday));
+    }
+
+    void rules_data() {
+        QTest::addColumn<int>("every");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QDate>("expected");
+        const QTime nine(9, 0);
+        const QDate mon(2026, 12, 7);
+
+        QTest::newRow("daily saved after its time: tomorrow")
+            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 10) << mon.addDays(1);
+        QTest::newRow("daily saved before its time: today")
+            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 8) << mon;
+        QTest::newRow("daily at the very second: passed")
+            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 9) << mon.addDays(1);
+        QTest::newRow("daily seconds count")
+            << 0 << 1 << 0 << mon << QTime(9, 0, 47) << at(2026, 12, 7, 9, 0, 30) << mon;
+        QTest::newRow("every 3 days, 10 back")
+            << 0 << 3 << 0 << mon.addDays(-10) << nine << at(2026, 12, 7, 8) << mon.addDays(2);
+        QTest::newRow("every 3 days, 9 back, time passed")
+            << 0 << 3 << 0 << mon.addDays(-9) << nine << at(2026, 12, 7, 10) << mon.addDays(3);
+        QTest::newRow("every 0 days counts as 1")
+            << 0 << 0 << 0 << mon.addDays(-5) << nine << at(2026, 12, 7, 10) << mon.addDays(1);
+
+        QTest::newRow("Wednesday only, saved Monday")
+            << 1 << 1 << 8 << mon << nine << at(2026, 12, 7, 10) << QDate(2026, 12, 9);
+        QTest::newRow("Mon+Fri every 2, saved Monday after 9: Friday")
+            << 1 << 2 << 34 << mon << nine << at(2026, 12, 7, 10) << QDate(2026, 12, 11);
+        QTest::newRow("Mon+Fri every 2, Friday passed: Monday two weeks on")
+            << 1 << 2 << 34 << QDate(2026, 12, 11) << nine << at(2026, 12, 11, 10)
+            << QDate(2026, 12, 21);
+        QTest::newRow("Mon+Fri every 2, checked in the off week: next Monday of the rhythm")
+            << 1 << 2 << 34 << QDate(2026, 12, 11) << nine << at(2026, 12, 15, 10)
+            << QDate(2026, 12, 21);
+        QTest::newRow("week 52 to week 2, every week") << 1 << 1 << 2 << QDate(2026, 12, 21) << nine
+                                                       << at(2027, 1, 12, 10) << QDate(2027, 1, 18);
+        QTest::newRow("week 52 to week 2, every 2 weeks keeps its rhythm")
+            << 1 << 2 << 2 << QDate(2026, 12, 21) << nine << at(2027, 1, 12, 10)
+            << QDate(2027, 1, 18);
+        QTest::newRow("Sunday ends the week") << 1 << 2 << 1 << QDate(2026, 12, 7) << nine
+                                              << at(2026, 12, 7, 10) << QDate(2026, 12, 13);
+        QTest::newRow("weekly, empty mask keeps its date")
+            << 1 << 1 << 0 << QDate(2026, 1, 5) << nine << at(2026, 12, 7, 10) << QDate(2026, 1, 5);
+
+        QTest::newRow("31st in April: 30 April") << 2 << 31 << 4095 << QDate(2027, 4, 10) << nine
+                                                 << at(2027, 4, 10, 10) << QDate(2027, 4, 30);
+        QTest::newRow("31 May passed: 30 June") << 2 << 31 << 4095 << QDate(2027, 5, 31) << nine
+                                                << at(2027, 6, 1, 10) << QDate(2027, 6, 30);
+        QTest::newRow("15th of Jan and Jul, saved 3 March")
+            << 2 << 15 << 65 << QDate(2027, 3, 3) << nine << at(2027, 3, 3, 10)
+            << QDate(2027, 7, 15);
+        QTest::newRow("31st of February in a leap year")
+            << 2 << 31 << 2 << QDate(2028, 1, 3) << nine << at(2028, 1, 3, 10)
+            << QDate(2028, 2, 29);
+        QTest::newRow("today's day not yet passed") << 2 << 7 << 4095 << QDate(2027, 5, 7) << nine
+                                                    << at(2027, 5, 7, 8) << QDate(2027, 5, 7);
+        QTest::newRow("stored day 0 is the first") << 2 << 0 << 4095 << QDate(2027, 5, 7) << nine
+                                                   << at(2027, 5, 7, 10) << QDate(2027, 6, 1);
+        QTest::newRow("stored day 99 is the last") << 2 << 99 << 8 << QDate(2025, 1, 1) << nine
+                                                   << at(2027, 5, 7, 10) << QDate(2028, 4, 30);
+        QTest::newRow("monthly, empty mask keeps its date")
+            << 2 << 5 << 0 << QDate(2026, 1, 5) << nine << at(2026, 12, 7, 10) << QDate(2026, 1, 5);
+
+        QTest::newRow("29 February passed") << 3 << 0 << 0 << QDate(2028, 2, 29) << nine
+                                            << at(2028, 2, 29, 10) << QDate(2029, 2, 28);
+        QTest::newRow("yearly not passed keeps its date")
+            << 3 << 0 << 0 << QDate(2027, 6, 1) << nine << at(2026, 12, 7, 10) << QDate(2027, 6, 1);
+        QTest::newRow("yearly catches up")
+            << 3 << 0 << 0 << QDate(2020, 6, 1) << nine << at(2026, 12, 7, 10) << QDate(2027, 6, 1);
+        QTest::newRow("once keeps its date")
+            << 4 << 0 << 0 << QDate(2020, 6, 1) << nine << at(2026, 12, 7, 10) << QDate(2020, 6, 1);
+    }
+
+    void rules() {
+        QFETCH(int, every);
+        QFETCH(int, count);
+        QFETCH(int, mask);
+        QFETCH(QDate, date);
+        QFETCH(QTime, time);
+        QFETCH(QDateTime, now);
+        QFETCH(QDate, expected);
+
+        ManualClock clock(now);
+        QDate result;
+        switch (every) {
+        case 0:
+            result = NextDailyDate(count, date, time);
+            break;
+        case 1:
+            result = NextWeeklyDate(count, quint16(mask), date, time);
+            break;
+        case 2:
+            result = NextMonthlyDate(quint16(mask), count, date, time);
+            break;
+        case 3:
+            result = NextYearlyDate(date, time);
+            break;
+        default:
+            break;
+        }
+        // The same through a stored record and the recomputation of the whole table.
+        test::TempDatabase db;
+        const quint16 timer = test::addTimer(1, 0, every, count, time.toString("HH:mm:ss"), date,
+                                             every == 1 ? mask : 0, every == 2 ? mask : 0);
+        RecalcTimerDates();
+        if (every != 4)
+            QCOMPARE(result, expected);
+        QCOMPARE(test::timerField(timer, "Date").toString(), expected.toString(Qt::ISODate));
+    }
+
+    void handEditedRowsAreNamedAndTheRestIsWritten() {
+        test::TempDatabase db;
+        ManualClock clock(at(2026, 12, 7, 10));
+        const QDate old(2026, 11, 1);
+        const quint16 good = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 count = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 every = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 date = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 time = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 task = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        const quint16 last = test::addTimer(1, 0, 0, 1, "09:00:00", old);
+        test::setTimerField(count, "Count", "two");
+        test::setTimerField(every, "Every", 9);
+        test::setTimerField(date, "Date", "12/06/2026");
+        test::setTimerField(time, "TimeOfDay", "9h30");
+        test::setTimerField(task, "Task", 5);
+
+        QString message;
+        try {
+            RecalcTimerDates();
+        } catch (const TimerRecordError& error) {
+            message = error.message();
+        }
+        for (const QString& expected :
+             {QStringLiteral("Timer %1: field \"Count\" holds \"two\"").arg(count),
+              QStringLiteral("Timer %1: field \"Every\" holds \"9\"").arg(every),
+              QStringLiteral("Timer %1: field \"Date\" holds \"12/06/2026\"").arg(date),
+              QStringLiteral("Timer %1: field \"TimeOfDay\" holds \"9h30\"").arg(time),
+              QStringLiteral("Timer %1: field \"Task\" holds \"5\"").arg(task)})
+            QVERIFY2(message.contains(expected), qPrintable(message));
+        QVERIFY(!message.contains(QStringLiteral("Timer %1:").arg(good)));
+        QCOMPARE(test::timerField(good, "Date").toString(), QStringLiteral("2026-12-08"));
+        QCOMPARE(test::timerField(last, "Date").toString(), QStringLiteral("2026-12-08"));
+        QCOMPARE(test::timerField(count, "Date").toString(), QStringLiteral("2026-11-01"));
+    }
+
+    void texts() {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(ClockText(QTime(15, 5, 9)), QStringLiteral("3:05:09 pm"));
+        QCOMPARE(ClockText(QTime(0, 0, 0)), QStringLiteral("12:00:00 am"));
+        QCOMPARE(ClockText(QTime(12, 30, 59)), QStringLiteral("12:30:59 pm"));
+        QCOMPARE(ClockText(QTime(11, 59, 5)), QStringLiteral("11:59:05 am"));
+        QCOMPARE(TwelveHourTime(QTime(21, 30, 47)), QStringLiteral("09:30 PM"));
+        QCOMPARE(TwelveHourTime(QTime(0, 5)), QStringLiteral("12:05 AM"));
+        QCOMPARE(TwelveHourTime(QTime(12, 0)), QStringLiteral("12:00 PM"));
+        QCOMPARE(DateFilterLine(QDate(2026, 12, 6)),
+                 QStringLiteral("WHERE \"Timer.DB\".\"Date\" = \"12/06/2026\""));
+        QCOMPARE(DateFilterLine(QDate(2027, 1, 5)),
+                 QStringLiteral("WHERE \"Timer.DB\".\"Date\" = \"1/05/2027\""));
+        QCOMPARE(EveryName(0) + EveryName(1) + EveryName(2) + EveryName(3) + EveryName(4),
+                 QStringLiteral("DailyWeeklyMonthlyYearlyOnce"));
+        QCOMPARE(EveryName(5), QString());
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecurrence)
+#include "test_recurrence.moc"
