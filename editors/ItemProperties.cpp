@@ -1,0 +1,257 @@
+#include "ItemProperties.h"
+
+#include "DialogSupport.h"
+#include "Exception.h"
+#include "GlobalFunctions.h"
+#include "Messages.h"
+#include "UEditIPAddr.h"
+#include "UIPAddrUtils.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace kavio {
+namespace {
+
+constexpr int ClientWidth = 201;
+constexpr int ClientHeight = 152;
+constexpr int LabelLeft = 8;
+constexpr int LabelWidth = 64;
+constexpr int EditLeft = 74;
+constexpr int RowHeight = 21;
+constexpr int NameTop = 16;
+constexpr int AddressTop = 42;
+constexpr int PortTop = 68;
+constexpr int PasswordTop = 94;
+constexpr int NameWidth = 119;
+constexpr int AddressWidth = 100;
+constexpr int PortWidth = 49;
+constexpr int PasswordWidth = 89;
+constexpr int ButtonTop = 122;
+constexpr int ButtonWidth = 65;
+constexpr int ButtonHeight = 23;
+constexpr int OkLeft = 32;
+constexpr int CancelLeft = 104;
+constexpr int DefaultPort = 80;
+
+QLabel* makeLabel(const QString& text, int top, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setGeometry(LabelLeft, top, LabelWidth, RowHeight);
+    return label;
+}
+
+QPushButton* makeButton(const QString& text, int left, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    button->setGeometry(left, ButtonTop, ButtonWidth, ButtonHeight);
+    return button;
+}
+
+} // namespace
+
+TItemPropFRM::TItemPropFRM(QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Properties"));
+    useDialogFont(this);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    // Created in tab order: name, the address's fields, port, password, Ok, Cancel.
+    Label1 = makeLabel(QStringLiteral("Name:"), NameTop, this);
+    KavioName = new QLineEdit(this);
+    KavioName->setMaxLength(NameLimit);
+    KavioName->setGeometry(EditLeft, NameTop, NameWidth, RowHeight);
+    Label1->setBuddy(KavioName);
+
+    Label2 = makeLabel(QStringLiteral("IP Address:"), AddressTop, this);
+    IPAddress = new CEditIPAddr(this);
+    IPAddress->setGeometry(EditLeft, AddressTop, AddressWidth, RowHeight);
+    Label2->setBuddy(IPAddress);
+
+    Label3 = makeLabel(QStringLiteral("Port:"), PortTop, this);
+    Port = new QLineEdit(this);
+    Port->setMaxLength(PortLimit);
+    Port->setGeometry(EditLeft, PortTop, PortWidth, RowHeight);
+    Port->installEventFilter(this);
+    Label3->setBuddy(Port);
+
+    Label4 = makeLabel(QStringLiteral("Password:"), PasswordTop, this);
+    PasswordEdit = new QLineEdit(this);
+    PasswordEdit->setMaxLength(PasswordLimit);
+    PasswordEdit->setEchoMode(QLineEdit::Password);
+    PasswordEdit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    PasswordEdit->setGeometry(EditLeft, PasswordTop, PasswordWidth, RowHeight);
+    Label4->setBuddy(PasswordEdit);
+
+    Button1 = makeButton(QStringLiteral("Ok"), OkLeft, this);
+    Button2 = makeButton(QStringLiteral("Cancel"), CancelLeft, this);
+    connect(Button1, &QPushButton::clicked, this, &TItemPropFRM::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TItemPropFRM::Button2Click);
+}
+
+void TItemPropFRM::ClearFields() {
+    setStoredText(KavioName, QString(), NameLimit);
+    IPAddress->setText(QString());
+    setStoredText(PasswordEdit, QString(), PasswordLimit);
+    setStoredText(Port, QString::number(DefaultPort), PortLimit);
+    IsNew = true;
+}
+
+bool TItemPropFRM::LoadItem(quint16 index) {
+    MasterTable.close();
+    MasterTable.open();
+    if (!MasterTable.findKey(index)) {
+        MasterTable.close();
+        showInputFault(this, QStringLiteral("Could not locate the Kavio"));
+        return false;
+    }
+    const QString name = MasterTable.fieldByName(QStringLiteral("Name")).asString();
+    const QString address = MasterTable.fieldByName(QStringLiteral("IPAddress")).asString();
+    const QString port = MasterTable.fieldByName(QStringLiteral("Port")).asString();
+    const QString password = MasterTable.fieldByName(QStringLiteral("Password")).asString();
+    MasterTable.close();
+
+    setStoredText(KavioName, name, NameLimit);
+    setStoredText(Port, port, PortLimit);
+    setStoredText(PasswordEdit, password, PasswordLimit);
+    // An address the validation refuses (a hand-edited record) is reported and left out, so
+    // that the operator can still open the unit and enter a good one.
+    try {
+        IPAddress->setText(address);
+    } catch (const Exception& error) {
+        IPAddress->setText(QString());
+        reportException(error);
+    }
+    loadedIndex = index;
+    IsNew = false;
+    return true;
+}
+
+bool TItemPropFRM::checkInput() {
+    const QString name = KavioName->text();
+    if (name.isEmpty()) {
+        showInputFault(this, QStringLiteral("You MUST enter a name"));
+        return false;
+    }
+    for (const QLineEdit* field : IPAddress->OctetEdits) {
+        if (field->text().isEmpty()) {
+            showInputFault(this, QStringLiteral("Invalid IP Address"));
+            return false;
+        }
+    }
+    const QString port = Port->text();
+    if (port.isEmpty()) {
+        showInputFault(this, QStringLiteral("You MUST enter a Port"));
+        return false;
+    }
+    // Only a decimal number is a port; text pasted into the field is refused here.
+    const int value = IsAllDigits(port) ? port.toInt() : 0;
+    if (value < 1 || value > MaxPort) {
+        showInputFault(this, QStringLiteral("Invalid Port Number"));
+        return false;
+    }
+    if (PasswordEdit->text().isEmpty()) {
+        showInputFault(this, QStringLiteral("You Forgot to enter the Kavio's Password"));
+        return false;
+    }
+    if (IsNew && NameInUse(MasterTable, name)) {
+        showInputFault(this, nameInUseText(name));
+        return false;
+    }
+    return true;
+}
+
+void TItemPropFRM::save() {
+    MasterTable.close();
+    MasterTable.open();
+    if (IsNew) {
+        MasterTable.append();
+    } else {
+        if (!MasterTable.findKey(loadedIndex)) {
+            MasterTable.close();
+            showInputFault(this, QStringLiteral("Could not locate the Kavio"));
+            return;
+        }
+        MasterTable.edit();
+    }
+    MasterTable.fieldByName(QStringLiteral("Name")).setString(KavioName->text());
+    MasterTable.fieldByName(QStringLiteral("IPAddress")).setString(IPAddress->Text());
+    MasterTable.fieldByName(QStringLiteral("Port")).setInteger(Port->text().toInt());
+    MasterTable.fieldByName(QStringLiteral("Password")).setString(PasswordEdit->text());
+    MasterTable.post();
+    MasterTable.flushBuffers();
+    MasterTable.close();
+    accept();
+}
+
+void TItemPropFRM::Button1Click() {
+    if (checkInput())
+        save();
+}
+
+void TItemPropFRM::Button2Click() {
+    reject();
+}
+
+bool TItemPropFRM::PortKeyPress(QKeyEvent* event) {
+    const int key = event->key();
+    const bool control = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
+    switch (key) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:
+        return false;
+    case Qt::Key_Backspace:
+        if (!control)
+            return false;
+        break;
+    default:
+        break;
+    }
+    // A key stroke that types a character: printable text, a control character, or a letter key
+    // with Control (pasting with Control+V among them).
+    const QString text = event->text();
+    const bool typesCharacter = !text.isEmpty() || event->matches(QKeySequence::Paste) ||
+                                (control && key >= Qt::Key_Space && key <= Qt::Key_AsciiTilde);
+    if (!typesCharacter)
+        return false;
+    const bool digit = !control && text.size() == 1 && text.front() >= QLatin1Char('0') &&
+                       text.front() <= QLatin1Char('9');
+    if (digit)
+        return false;
+    Messages::beep(Beep::Default);
+    return true;
+}
+
+bool TItemPropFRM::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Port && event->type() == QEvent::KeyPress)
+        return PortKeyPress(static_cast<QKeyEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+// Escape is no key of this dialog; only Cancel and closing the window cancel it.
+void TItemPropFRM::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TItemPropFRM::showEvent(QShowEvent* event) {
+    QScreen* display = screen();
+    if (display && !event->spontaneous())
+        move(display->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
+}
+
+void TItemPropFRM::done(int result) {
+    MasterTable.close();
+    QDialog::done(result);
+}
+
+} // namespace kavio
