@@ -1,8 +1,11 @@
 #include "Database.h"
 
+#include "Codes.h"
 #include "Exception.h"
+#include "Messages.h"
 #include "Schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +13,12 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kavio {
 namespace {
@@ -28,17 +37,38 @@ OpenFile* current = nullptr;
         QStringLiteral("The database %1 %2").arg(QDir::toNativeSeparators(path), problem));
 }
 
-// Creates an empty file that only its owner may read and write; SQLite gives its journal files
-// the same permissions.
+// Makes the folder (and any missing folder above it) readable by its owner alone. The mode is
+// given to mkdir itself, so no folder is ever more open than that, whatever the umask; a chmod
+// afterwards only adds back owner bits that a strict umask took away.
+void makePrivateFolders(const QString& path, const QString& folder) {
+    const QByteArray native = QFile::encodeName(QDir::cleanPath(folder));
+    for (qsizetype end = 1; end <= native.size(); ++end) {
+        if (end < native.size() && native[end] != '/')
+            continue;
+        const QByteArray part = native.left(end);
+        if (QFileInfo(QFile::decodeName(part)).isDir())
+            continue;
+        if (::mkdir(part.constData(), 0700) == 0) {
+            ::chmod(part.constData(), 0700);
+        } else if (errno != EEXIST) {
+            fail(path, QStringLiteral("cannot be created: its folder %1 cannot be made: %2")
+                           .arg(QFile::decodeName(part), QString::fromLocal8Bit(strerror(errno))));
+        }
+    }
+}
+
+// Creates an empty file that only its owner may read and write, from its first moment on,
+// whatever the umask; SQLite gives its journal files the same permissions. This happens before
+// any connection to the file exists, so no lock of SQLite's can be lost by closing it.
 void createPrivateFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        fail(path, QStringLiteral("cannot be created: its folder cannot be made"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        fail(path, QStringLiteral("cannot be created: %1").arg(file.errorString()));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.close();
+    makePrivateFolders(path, QFileInfo(path).absolutePath());
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail(path,
+             QStringLiteral("cannot be created: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+    ::fchmod(fd, 0600);
+    ::close(fd);
 }
 
 QStringList readColumns(QSqlDatabase& db, const QString& path, const QString& table) {
@@ -56,6 +86,24 @@ void exec(QSqlDatabase& db, const QString& path, const QString& statement, const
     QSqlQuery query(db);
     if (!query.exec(statement))
         fail(path, QStringLiteral("%1: %2").arg(QLatin1String(doing), query.lastError().text()));
+}
+
+void probeWrite(QSqlDatabase& db, const QString& path) {
+    QSqlQuery query(db);
+    QString error;
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        error = query.lastError().text();
+    } else {
+        const qint64 version = query.value(0).toLongLong();
+        query.finish();
+        if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            error = query.lastError().text();
+        else if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)))
+            error = query.lastError().text();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    }
+    if (!error.isEmpty())
+        fail(path, QStringLiteral("cannot be written: %1").arg(error));
 }
 
 // Checks every existing table before creating any missing one, so that a wrong file is refused
@@ -90,9 +138,11 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file) {
         fail(file.path, QStringLiteral("is damaged: %1").arg(verdict));
     check.finish();
 
-    // Opening for writing asks the system itself, which knows about every kind of permission.
-    if (QFile probe(file.path); !probe.open(QIODevice::ReadWrite))
-        fail(file.path, QStringLiteral("cannot be written: %1").arg(probe.errorString()));
+    // Whether the file can be written is asked of SQLite itself, with a change that is rolled
+    // back: it knows about every kind of permission, including a folder where it cannot put its
+    // journal. The file is never opened beside SQLite, since closing any other descriptor of it
+    // would drop SQLite's locks on it.
+    probeWrite(db, file.path);
 
     for (const QString& name : missing) {
         exec(db, file.path, QLatin1String(schema::find(name)->createStatement),
@@ -101,6 +151,43 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file) {
     }
     for (const QString& statement : schema::indexStatements())
         exec(db, file.path, statement, "cannot be given its indexes");
+}
+
+// Records whose unit keys lie outside 1..65535 cannot be told apart from other units once the key
+// is held in 16 bits (65537 would become 1); they are left out of every walk. This names them
+// for the operator, or gives an empty text when there are none.
+QString ignoredKeys(QSqlDatabase& db, const QString& path) {
+    constexpr int Shown = 20;
+    QStringList parts;
+    for (const schema::TableSchema& table : schema::tables()) {
+        QStringList keys;
+        for (const QString& column : table.unitKeyColumns) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            const QString quoted = QLatin1Char('"') + column + QLatin1Char('"');
+            if (!query.exec(
+                    QStringLiteral("SELECT DISTINCT %1 FROM \"%2\" WHERE NOT (%3) ORDER BY 1")
+                        .arg(quoted, QLatin1String(table.name), schema::validKeyCondition(column))))
+                fail(path, QStringLiteral("cannot be read: %1").arg(query.lastError().text()));
+            while (query.next()) {
+                const QString key =
+                    query.value(0).isNull() ? QStringLiteral("(none)") : query.value(0).toString();
+                if (!keys.contains(key))
+                    keys << key;
+            }
+        }
+        if (keys.isEmpty())
+            continue;
+        QString listed = QStringList(keys.mid(0, Shown)).join(QStringLiteral(", "));
+        if (keys.size() > Shown)
+            listed += QStringLiteral(" and %1 more").arg(keys.size() - Shown);
+        parts << QStringLiteral("%1.DB: %2").arg(QLatin1String(table.name), listed);
+    }
+    if (parts.isEmpty())
+        return {};
+    return QStringLiteral("Records with keys outside 1 to %1 are ignored (%2)")
+        .arg(MaxUnitIndex)
+        .arg(parts.join(QStringLiteral("; ")));
 }
 
 } // namespace
@@ -117,18 +204,27 @@ void Database::open(const QString& path) {
 
     auto file = std::make_unique<OpenFile>();
     file->path = QFileInfo(path).absoluteFilePath();
+    QString ignored;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
         db.setDatabaseName(file->path);
         try {
             if (!db.open())
                 fail(file->path, QStringLiteral("cannot be opened: %1").arg(db.lastError().text()));
+            // Another program's brief transaction may be waited for at start-up ...
+            exec(db, file->path, QStringLiteral("PRAGMA busy_timeout = %1").arg(OpenBusyTimeoutMs),
+                 "cannot be opened");
             prepareSchema(db, *file);
             // Only now that the file has proved to be ours: status writes happen after every
             // exchange, and a write-ahead log keeps them cheap while every committed change
             // still survives a crash of the program.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            // ... but later on, a lock held elsewhere must never keep the window waiting long:
+            // the caller keeps what could not be written and tries again.
+            exec(db, file->path, QStringLiteral("PRAGMA busy_timeout = %1").arg(BusyTimeoutMs),
+                 "cannot be opened");
+            ignored = ignoredKeys(db, file->path);
         } catch (...) {
             db.close();
             db = QSqlDatabase();
@@ -137,6 +233,8 @@ void Database::open(const QString& path) {
         }
     }
     current = file.release();
+    if (!ignored.isEmpty())
+        Messages::show(MessageKind::Warning, QCoreApplication::applicationName(), ignored);
 }
 
 void Database::close() {

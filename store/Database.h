@@ -11,8 +11,20 @@ namespace kavio {
 // file readable and writable by its owner alone) and refuses, with an error naming the file, a
 // file that is not a database, cannot be written, or has a table without the expected columns.
 // Nothing is ever overwritten or recreated.
+//
+// Whether the file can be written is asked of SQLite (a change rolled back), never by opening the
+// file beside it. A write that finds the file locked by another program waits at most
+// BusyTimeoutMs and then fails, so that no caller freezes the window for long. Records whose unit
+// keys lie outside 1..65535 are left out of every walk; open() names them once to the operator
+// (a warning through Messages).
 class Database {
 public:
+    // How long a statement waits for another program's lock before it fails.
+    static constexpr int BusyTimeoutMs = 100;
+    // At open, a little longer: a brief transaction elsewhere does not keep the program from
+    // starting.
+    static constexpr int OpenBusyTimeoutMs = 3000;
+
     // <generic data location>/KavioCC/KavioCC.db, e.g. ~/.local/share/KavioCC/KavioCC.db.
     static QString defaultPath();
 

@@ -1,5 +1,7 @@
 #include "Schema.h"
 
+#include "Codes.h"
+
 namespace kavio::schema {
 
 const QList<TableSchema>& tables() {
@@ -17,14 +19,16 @@ const QList<TableSchema>& tables() {
   "Checked"   INTEGER NOT NULL DEFAULT 0
 ))",
          {"Index", "Name", "IPAddress", "Port", "Password", "Group", "Timer", "Status", "Checked"},
-         R"("Index")"},
+         R"("Index")",
+         {"Index"}},
         {"Group",
          R"(CREATE TABLE IF NOT EXISTS "Group" (
   "GroupIndex" INTEGER NOT NULL,
   "Index"      INTEGER NOT NULL
 ))",
          {"GroupIndex", "Index"},
-         "rowid"},
+         "rowid",
+         {"GroupIndex", "Index"}},
         {"Timer",
          R"(CREATE TABLE IF NOT EXISTS "Timer" (
   "TimerIndex" INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -39,7 +43,8 @@ const QList<TableSchema>& tables() {
 ))",
          {"TimerIndex", "Index", "Task", "Every", "Count", "TimeOfDay", "DayOfWeek", "Month",
           "Date"},
-         R"("TimerIndex")"},
+         R"("TimerIndex")",
+         {"Index"}},
     };
     return all;
 }
@@ -50,6 +55,20 @@ const TableSchema* find(const QString& name) {
             return &table;
     }
     return nullptr;
+}
+
+QString validKeyCondition(const QString& column) {
+    const QString quoted = QLatin1Char('"') + column + QLatin1Char('"');
+    return QStringLiteral("(typeof(%1) = 'integer' AND %1 BETWEEN 1 AND %2)")
+        .arg(quoted)
+        .arg(MaxUnitIndex);
+}
+
+QString validKeysCondition(const TableSchema& table) {
+    QStringList parts;
+    for (const QString& column : table.unitKeyColumns)
+        parts << validKeyCondition(column);
+    return parts.join(QStringLiteral(" AND "));
 }
 
 const QStringList& indexStatements() {

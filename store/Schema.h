@@ -10,10 +10,19 @@ struct TableSchema {
     const char* createStatement;
     QStringList requiredColumns;
     const char* orderBy; // the order in which a walk visits records
+    // Columns holding a unit's key, which every consumer holds in 16 bits: a record where one of
+    // them lies outside 1..65535 is never read, listed or written.
+    QStringList unitKeyColumns;
 };
 
 const QList<TableSchema>& tables();
 const TableSchema* find(const QString& name);
+
+// The SQL condition a record of `table` must meet to be seen at all: every unit key a whole number
+// in 1..65535.
+QString validKeysCondition(const TableSchema& table);
+// The same for one column.
+QString validKeyCondition(const QString& column);
 
 // Indexes that speed up the program's own look-ups; never change the columns.
 const QStringList& indexStatements();

@@ -61,6 +61,7 @@ TTable::TTable(const QString& name)
     if (!known)
         throw DatabaseError(QStringLiteral("Table %1.DB does not exist").arg(m_name));
     m_orderBy = QLatin1String(known->orderBy);
+    m_validKeys = schema::validKeysCondition(*known);
     m_keyIsAutomatic = m_orderBy != QLatin1String("rowid");
 }
 
@@ -133,10 +134,10 @@ void TTable::open() {
 }
 
 void TTable::load() {
-    QString sql = selectSql();
+    QString sql = selectSql() + QStringLiteral(" WHERE ") + m_validKeys;
     const bool useFilter = m_filtered && !m_filter.isEmpty();
     if (useFilter)
-        sql += QStringLiteral(" WHERE ") + quoted(m_filter.column) + QStringLiteral(" = ?");
+        sql += QStringLiteral(" AND ") + quoted(m_filter.column) + QStringLiteral(" = ?");
     sql += QStringLiteral(" ORDER BY ") + m_orderBy;
 
     QSqlQuery query(Database::connection());
@@ -344,7 +345,8 @@ void TTable::deleteRecord() {
 
 void TTable::emptyTable() {
     QSqlQuery query(Database::connection());
-    if (!query.exec(QStringLiteral("DELETE FROM ") + quoted(m_name)))
+    if (!query.exec(QStringLiteral("DELETE FROM ") + quoted(m_name) + QStringLiteral(" WHERE ") +
+                    m_validKeys))
         fail(QStringLiteral("cannot be emptied: %1").arg(query.lastError().text()));
     m_records.clear();
     m_position = 0;
@@ -383,8 +385,8 @@ void TTable::setFieldInAllRecords(const QString& field, const QVariant& value) {
     m_filtered = false;
     columns();
     QSqlQuery query(Database::connection());
-    query.prepare(QStringLiteral("UPDATE %1 SET %2 = ?")
-                      .arg(quoted(m_name), quoted(m_columns[columnOf(field)])));
+    query.prepare(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3")
+                      .arg(quoted(m_name), quoted(m_columns[columnOf(field)]), m_validKeys));
     query.addBindValue(value);
     if (!query.exec())
         fail(QStringLiteral("cannot be written: %1").arg(query.lastError().text()));

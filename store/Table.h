@@ -45,7 +45,8 @@ private:
 // the cursor on the first; edit()/append() start changing a record and post() writes it; the
 // filter stays in force on the object until cleared, also across close() and open(). Each open
 // reads the file anew, so a record posted through one object is seen by the next open of any
-// other.
+// other. Records whose unit keys (Master's Index, Group's GroupIndex and Index, Timer's Index) lie
+// outside 1..65535 are never read, so no walk lists, serves or writes them.
 class TTable {
 public:
     enum class State { Inactive, Browse, Edit, Insert };
@@ -81,6 +82,7 @@ public:
     void cancel();
     void deleteRecord();
     // Deletes every record of the table, whatever the filter. Keys are not handed out again.
+    // Like every walk, it leaves alone the records whose unit keys lie outside 1..65535.
     void emptyTable();
     // Makes every posted change durable on disk.
     void flushBuffers();
@@ -121,6 +123,7 @@ private:
     QString m_name;
     QStringList m_columns;
     QString m_orderBy;
+    QString m_validKeys; // SQL condition: the record's unit keys lie in 1..65535
     bool m_keyIsAutomatic = false;
     QString m_filterText;
     TableFilter m_filter;

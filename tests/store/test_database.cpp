@@ -3,6 +3,7 @@
 #include "Table.h"
 #include "TempDatabase.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -243,6 +245,66 @@ INSERT INTO "Group" VALUES (7, 8);)")));
                      qPrintable(error.message()));
         }
         QCOMPARE(readAll(path), before);
+    }
+
+    // A file in rollback-journal mode whose folder cannot be written: SQLite could not put its
+    // journal beside it, so no change could ever be stored. Refused and left untouched.
+    void refusesFileWhoseJournalCannotBeMade() {
+        const FilePermissionsBind binding;
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("readonly"));
+        QVERIFY(QDir().mkdir(folder));
+        const QString path = folder + QStringLiteral("/KavioCC.db");
+        QVERIFY(createWithSqliteTool(path, QLatin1String(contractSchema)));
+        const QByteArray before = readAll(path);
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QString message;
+        try {
+            Database::open(path);
+        } catch (const DatabaseError& error) {
+            message = error.message();
+        }
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        QVERIFY2(message.contains(path) && message.contains(QStringLiteral("cannot be written")),
+                 qPrintable(message));
+        QVERIFY(!Database::isOpen());
+        QCOMPARE(readAll(path), before);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"KavioCC.db"}));
+    }
+
+    // The folder and the file are private from their first moment, whatever the umask.
+    void createsPrivateFolderAndFileWhateverTheUmask_data() {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 0") << 0;
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 0777") << 0777;
+    }
+
+    void createsPrivateFolderAndFileWhateverTheUmask() {
+        QFETCH(int, mask);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("share/KavioCC"));
+        const QString path = folder + QStringLiteral("/KavioCC.db");
+        const mode_t saved = ::umask(mode_t(mask));
+        try {
+            Database::open(path);
+        } catch (...) {
+            ::umask(saved);
+            throw;
+        }
+        ::umask(saved);
+        test::TempDatabase::addUnit(QStringLiteral("kept"));
+        auto modeOf = [](const QString& name) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(name).constData(), &info) == 0
+                       ? int(info.st_mode & 07777)
+                       : -1;
+        };
+        QCOMPARE(modeOf(dir.filePath(QStringLiteral("share"))), 0700);
+        QCOMPARE(modeOf(folder), 0700);
+        QCOMPARE(modeOf(path), 0600);
+        QCOMPARE(modeOf(path + QStringLiteral("-wal")), 0600);
     }
 
     void tablesNeedAnOpenDatabase() {

@@ -1,7 +1,10 @@
 #include "Exception.h"
+#include "GlobalFunctions.h"
+#include "Messages.h"
 #include "Table.h"
 #include "TempDatabase.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -252,6 +255,62 @@ private slots:
         TTable master(QStringLiteral("Master.DB"));
         master.open();
         QCOMPARE(names(master), QStringList({"low", "last"}));
+    }
+
+    // Hand-edited keys that 16 bits cannot hold (65537 would become 1, -1 would become 65535)
+    // and key 0: such records are never read, listed or written, and the operator is told once.
+    void keysOutsideTheRangeAreIgnored() {
+        RecordingMessageSink messages;
+        TempDatabase db;
+        const quint16 one = TempDatabase::addUnit(QStringLiteral("one"));
+        QSqlQuery sql(Database::connection());
+        for (
+            const char* statement : {
+                R"(INSERT INTO Master ("Index", Name, Status) VALUES (0, 'zero', 0), (-1, 'minus', 0),
+                    (65537, 'wraps to one', 0), (65535, 'last', 0))",
+                R"(INSERT INTO "Group" VALUES (70000, 1), (65535, 0), (65535, 1), (65535, 'x'))",
+                R"(INSERT INTO Timer ("Index", Task, Every, TimeOfDay, "Date")
+                    VALUES (65537, 0, 0, '07:00:00', '2026-12-07'), (1, 1, 0, '08:00:00', '2026-12-07'))"})
+            QVERIFY2(sql.exec(QLatin1String(statement)), qPrintable(sql.lastError().text()));
+        QVERIFY(messages.shown.isEmpty());
+        Database::close();
+        Database::open(db.path);
+        QCOMPARE(messages.shown.size(), 1);
+        const QString told = messages.shown.first().text;
+        for (const char* key :
+             {"Master.DB: -1, 0, 65537", "Group.DB: 70000, 0, x", "Timer.DB: 65537"})
+            QVERIFY2(told.contains(QLatin1String(key)), qPrintable(told));
+
+        TTable master(QStringLiteral("Master.DB"));
+        master.open();
+        QCOMPARE(names(master), QStringList({"one", "last"}));
+        master.close();
+        OpenByIndex(master, one);
+        QCOMPARE(names(master), QStringList({"one"}));
+        master.close();
+        ResetAllStatuses(master);
+        QCOMPARE(TempDatabase::status(65535), 3);
+        TTable groups(QStringLiteral("Group.DB"));
+        groups.open();
+        QCOMPARE(groups.recordCount(), 1);
+        QCOMPARE(groups.fieldByName(QStringLiteral("Index")).asInteger(), 1);
+        groups.emptyTable();
+        TTable timers(QStringLiteral("Timer.DB"));
+        timers.open();
+        QCOMPARE(timers.recordCount(), 1);
+        QCOMPARE(timers.fieldByName(QStringLiteral("TimeOfDay")).asString(),
+                 QStringLiteral("08:00:00"));
+
+        // The ignored records stay exactly as they were.
+        sql = QSqlQuery(Database::connection());
+        QVERIFY(sql.exec(QStringLiteral(
+            R"(SELECT group_concat(Status, '') FROM Master WHERE "Index" NOT BETWEEN 1 AND 65535)")));
+        QVERIFY(sql.next());
+        QCOMPARE(sql.value(0).toString(), QStringLiteral("000"));
+        QVERIFY(sql.exec(QStringLiteral(R"(SELECT count(*) FROM "Group")")));
+        QVERIFY(sql.next());
+        QCOMPARE(sql.value(0).toInt(), 3);
+        QCOMPARE(messages.shown.size(), 1);
     }
 
     void handEditedValuesGiveClearErrors() {
