@@ -40,6 +40,7 @@ TCmndProc::TCmndProc(QWidget* parent)
     , Timer1(makeTimer(this, PauseMs, true))
     , Timer2(makeTimer(this, WatchIntervalMs, false))
     , ResponseTimer(makeTimer(this, ReplyLimitMs, true))
+    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false))
     , ConnectTimer(makeTimer(this, ConnectTimeoutMs, true))
     , logFlushTimer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("CmndProc"));
@@ -55,6 +56,7 @@ TCmndProc::TCmndProc(QWidget* parent)
     connect(Timer2, &QTimer::timeout, this, &TCmndProc::Timer2Timer);
     connect(ResponseTimer, &QTimer::timeout, this, &TCmndProc::ResponseTimerTimer);
     connect(ConnectTimer, &QTimer::timeout, this, &TCmndProc::connectFailed);
+    connect(StoreRetryTimer, &QTimer::timeout, this, &TCmndProc::retryStore);
     logFlushTimer->setSingleShot(true);
     logFlushTimer->setInterval(LogFlushDelayMs);
     connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
@@ -159,7 +161,7 @@ bool TCmndProc::takeHeadUnit() {
         MasterTable.close();
     } catch (const Exception& error) {
         MasterTable.close();
-        log(error.message());
+        storeFailed(error.message());
         return false;
     }
 
@@ -176,7 +178,7 @@ bool TCmndProc::takeHeadUnit() {
         return true;
     }
 
-    TCP = new QTcpSocket(this);
+    TCP = socketFactory ? socketFactory(this) : new QTcpSocket(this);
     TCP->setReadBufferSize(SocketReadBuffer);
     connect(TCP, &QTcpSocket::connected, this, &TCmndProc::TCPConnected);
     connect(TCP, &QTcpSocket::disconnected, this, &TCmndProc::TCPDisconnected);
@@ -214,13 +216,22 @@ bool TCmndProc::SendCommand(char letter) {
     return true;
 }
 
+// Everything that arrived so far joins the reply, up to one byte more than the longest status
+// word: a reply that long can only mean "unknown", so the exchange ends at once.
 void TCmndProc::readReply() {
     if (phase != Phase::Reading || !TCP)
         return;
-    const QByteArray data = TCP->readAll();
+    takeReplyBytes();
+    if (reply.size() > LongestReplyWord)
+        finishReading(false);
+}
+
+void TCmndProc::takeReplyBytes() {
+    if (!TCP)
+        return;
     const qsizetype room = MaxReplyBytes - reply.size();
     if (room > 0)
-        reply.append(data.left(room));
+        reply.append(TCP->read(room));
 }
 
 void TCmndProc::TCPDisconnected() {
@@ -263,21 +274,19 @@ void TCmndProc::writeFailed() {
 // The end of the reading, however it came: the unit closed, the reply limit ran out, or an error.
 void TCmndProc::finishReading(bool failed) {
     ResponseTimer->stop();
-    readReply();
+    takeReplyBytes();
     phase = Phase::Pausing;
     dropSocket();
 
     const quint16 index = Queue.first().Index;
     const quint8 code = ParseStatus(reply);
-    try {
-        SetStatus(MasterTable, index, code);
-    } catch (const Exception& error) {
-        log(error.message());
-    }
+    const bool stored = storeStatus(index, code);
     if (code == StatusCycle)
         AddToQueue(index, TaskQuery);
-    log(QStringLiteral("  SUCCESS"));
-    if (failed)
+    // The log never reports success for a status that is not in the database yet.
+    if (stored)
+        log(QStringLiteral("  SUCCESS"));
+    if (failed || !stored)
         log(QStringLiteral("  FAILED"));
     // The pause starts before anyone hears of the change, so that nothing a listener does can
     // keep the queue from going on.
@@ -301,13 +310,54 @@ void TCmndProc::connectFailed() {
     phase = Phase::Idle;
     log(QStringLiteral("  FAILED"));
     ShowConnectFailed(unitName);
-    try {
-        SetStatus(MasterTable, Queue.first().Index, StatusError);
-    } catch (const Exception& error) {
-        log(error.message());
-    }
+    storeStatus(Queue.first().Index, StatusError);
     announceStatusChange();
     NextEntry();
+}
+
+// Writes the unit's new status, after any that are still waiting (a newer status of the same
+// unit replaces its waiting one). False when it had to be kept for later.
+bool TCmndProc::storeStatus(quint16 index, quint8 code) {
+    pendingStatus.insert(index, code);
+    const QString error = writeUnstoredStatuses();
+    if (!error.isEmpty())
+        storeFailed(error);
+    return error.isEmpty();
+}
+
+// Writes the waiting statuses one by one; at the first failure the rest wait too (each try may
+// wait for the lock a little), and the retry timer takes over. Gives the store's error, if any.
+QString TCmndProc::writeUnstoredStatuses() {
+    while (!pendingStatus.isEmpty()) {
+        const auto first = pendingStatus.constBegin();
+        try {
+            SetStatus(MasterTable, first.key(), first.value());
+        } catch (const Exception& error) {
+            MasterTable.close();
+            StoreRetryTimer->start();
+            return error.message();
+        }
+        pendingStatus.erase(first);
+    }
+    StoreRetryTimer->stop();
+    storeFailing = false;
+    return {};
+}
+
+// Tries the waiting statuses again; the failure was told already.
+void TCmndProc::retryStore() {
+    if (writeUnstoredStatuses().isEmpty())
+        announceStatusChange();
+}
+
+// The operator hears of a failing store once, until it works again, and not in the middle of an
+// exchange: the report waits for the event loop.
+void TCmndProc::storeFailed(const QString& message) {
+    log(message);
+    if (storeFailing)
+        return;
+    storeFailing = true;
+    QTimer::singleShot(0, this, [message] { reportException(DatabaseError(message)); });
 }
 
 void TCmndProc::Timer1Timer() {

@@ -6,8 +6,10 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -23,6 +25,11 @@ namespace kavio {
 // reply) only ever append to the queue with AddToQueue. Only the processor removes an entry,
 // and only the head, once its exchange is over (NextEntry). Everything runs on the event loop:
 // no call here waits, so the windows stay responsive while an exchange is under way.
+//
+// A status that cannot be written (another program holds the database locked) is kept and
+// written again every StoreRetryMs until it goes in; the operator hears of such a failure once
+// (the default error report) until the store works again, and the log says "  FAILED" instead
+// of "  SUCCESS" for that exchange.
 class TCmndProc : public QWidget {
     Q_OBJECT
 
@@ -35,14 +42,24 @@ public:
     static constexpr int PauseMs = 100;
     // How often the idle processor looks for work.
     static constexpr int WatchIntervalMs = 100;
-    // Only this much of a reply is kept: any reply longer than the longest status word means
-    // "unknown" anyway, and a unit that floods must not grow memory.
-    static constexpr int MaxReplyBytes = 16;
+    // The longest status word a unit answers ("CYCLE").
+    static constexpr int LongestReplyWord = 5;
+    // A reply that grows beyond the longest status word can only mean "unknown": the exchange
+    // ends as soon as it does, and no more than this is ever kept.
+    static constexpr int MaxReplyBytes = LongestReplyWord + 1;
+    // How often statuses that could not be written are tried again.
+    static constexpr int StoreRetryMs = 500;
     // Log lines reach the window at most this much later.
     static constexpr int LogFlushDelayMs = 30;
 
+    // Makes the socket of each exchange; a test hands in one that fails on demand.
+    using SocketFactory = std::function<QTcpSocket*(QObject* parent)>;
+
     explicit TCmndProc(QWidget* parent = nullptr);
     ~TCmndProc() override;
+
+    // nullptr (the default): a plain QTcpSocket.
+    void setSocketFactory(SocketFactory factory) { socketFactory = std::move(factory); }
 
     void AddToQueue(quint16 index, quint8 task);
     void StartQueue();
@@ -55,6 +72,10 @@ public:
     const QList<TCommandEntry>& queue() const { return Queue; }
     // Every line logged so far, in order.
     QStringList logLines();
+    // The reply of the current or last exchange, as kept.
+    const QByteArray& lastReply() const { return reply; }
+    // Statuses read from units but not written yet (unit index -> status code).
+    const QMap<quint16, quint8>& unstoredStatuses() const { return pendingStatus; }
 
     QPlainTextEdit* Memo1;
     QPushButton* Button1;
@@ -62,6 +83,7 @@ public:
     QTimer* Timer1;
     QTimer* Timer2;
     QTimer* ResponseTimer;
+    QTimer* StoreRetryTimer;
 
 signals:
     // After every exchange, and after a failed connection.
@@ -88,6 +110,11 @@ private:
     bool takeHeadUnit();
     void connectFailed();
     void readReply();
+    void takeReplyBytes();
+    bool storeStatus(quint16 index, quint8 code);
+    QString writeUnstoredStatuses();
+    void retryStore();
+    void storeFailed(const QString& message);
     void finishReading(bool failed);
     bool commandUnsent() const;
     void writeFailed();
@@ -106,6 +133,9 @@ private:
     QString UnitPassword;
     QString unitName;
     QByteArray reply;
+    SocketFactory socketFactory;
+    QMap<quint16, quint8> pendingStatus;
+    bool storeFailing = false;
 };
 
 } // namespace kavio

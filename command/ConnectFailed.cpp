@@ -1,7 +1,11 @@
 #include "ConnectFailed.h"
 
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 
 namespace kavio {
 namespace {
@@ -11,6 +15,7 @@ constexpr int LabelTop = 26;
 constexpr int WidthBeyondLabel = 100;
 constexpr int ClientHeight = 89;
 constexpr int ButtonMargin = 8;
+constexpr int MaxNameCharacters = 4096;
 
 } // namespace
 
@@ -29,7 +34,19 @@ TConFail::TConFail(const QString& unitName)
     bold.setPixelSize(13);
     Label1->setFont(bold);
     Label1->setAlignment(Qt::AlignCenter);
-    Label1->setText(QStringLiteral("Could Not Connect to: ") + unitName);
+    // The name comes from the database: shown as it is, never as markup, and cut short with an
+    // ellipsis where it would make the notice wider than the screen it opens on.
+    Label1->setTextFormat(Qt::PlainText);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int widest = (screen ? screen->availableGeometry().width() : 1024) - WidthBeyondLabel;
+    const QString prefix = QStringLiteral("Could Not Connect to: ");
+    const QFontMetrics metrics(bold);
+    // No screen is wide enough for more characters than this, so the measuring stays cheap
+    // whatever the length of the name.
+    const QString name = unitName.left(MaxNameCharacters);
+    Label1->setText(prefix +
+                    metrics.elidedText(name, Qt::ElideRight,
+                                       std::max(0, widest - metrics.horizontalAdvance(prefix))));
     Label1->adjustSize();
     Label1->move(LabelLeft, LabelTop);
 

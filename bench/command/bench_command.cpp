@@ -4,6 +4,7 @@
 #include "Codes.h"
 #include "CommandProcessor.h"
 #include "Database.h"
+#include "SqliteTool.h"
 #include "Table.h"
 #include "UnitSim.h"
 
@@ -158,6 +159,73 @@ bool silentUnit() {
                   maximum(deviations), "ms", 25);
 }
 
+// Another program holds a write transaction for 10 s while 20 units are polled over and over:
+// the window must never wait long for the lock, and every status must reach the file once the
+// lock goes.
+bool lockedDatabase() {
+    constexpr int Units = 20;
+    constexpr int LockMs = 10000;
+    QProcess simulator;
+    const QList<quint16> indexes = addUnits(
+        startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("off")}));
+    TCmndProc processor;
+
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer sinceBeat;
+    double worstGap = 0;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        worstGap = std::max(worstGap, millisecondsOf(sinceBeat));
+        sinceBeat.restart();
+    });
+
+    test::SqliteWriteLock lock(Database::path());
+    if (!lock.isHeld())
+        qFatal("the sqlite3 tool could not take a write lock");
+    heartbeat.start(10);
+    sinceBeat.start();
+    QElapsedTimer clock;
+    clock.start();
+    int exchanges = 0;
+    QObject::connect(&processor, &TCmndProc::statusChanged, [&] { ++exchanges; });
+    while (clock.elapsed() < LockMs) {
+        if (!processor.busy() && processor.queue().isEmpty()) {
+            for (quint16 index : indexes)
+                processor.AddToQueue(index, TaskQuery);
+        }
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    waitUntilIdle(processor);
+    const int unstored = processor.unstoredStatuses().size();
+    lock.release();
+    QElapsedTimer sinceRelease;
+    sinceRelease.start();
+    while (!processor.unstoredStatuses().isEmpty()) {
+        QEventLoop loop;
+        QTimer::singleShot(1, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const double writtenAfter = millisecondsOf(sinceRelease);
+    heartbeat.stop();
+
+    QSqlQuery count(Database::connection());
+    count.exec(QStringLiteral("SELECT count(*) FROM Master WHERE Status = 1"));
+    count.next();
+    std::printf("(%d exchanges under the lock, %d statuses kept, %d of %d units stored as off)\n",
+                exchanges, unstored, count.value(0).toInt(), Units);
+    bool met = true;
+    met &= report("write lock held 10 s elsewhere, 20 units polled: longest stall", worstGap / 1000,
+                  "s", 0.3);
+    met &= report("kept statuses written after the lock went", writtenAfter, "ms",
+                  TCmndProc::StoreRetryMs + 100);
+    met &= count.value(0).toInt() == Units;
+    simulator.kill();
+    simulator.waitForFinished();
+    return met;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +234,7 @@ int main(int argc, char** argv) {
     Database::open(dir.filePath(QStringLiteral("KavioCC.db")));
     bool met = drainQueue();
     met &= silentUnit();
+    met &= lockedDatabase();
     Database::close();
     return met ? 0 : 1;
 }

@@ -1,9 +1,11 @@
 #include "ConnectFailed.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using namespace kavio;
@@ -21,7 +23,6 @@ private slots:
         QVERIFY(first->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!(first->windowFlags() & Qt::WindowCloseButtonHint));
         QVERIFY(first->windowTitle().isEmpty());
-        QCOMPARE(first->parent(), nullptr);
 
         QCOMPARE(first->Label1->text(), QStringLiteral("Could Not Connect to: Rack 7"));
         QVERIFY(first->Label1->font().bold());
@@ -42,6 +43,27 @@ private slots:
         QVERIFY(second);
         second->close();
         QTRY_VERIFY(second.isNull());
+    }
+
+    // The name comes from the database: it is shown as it is, never as markup, and a name too
+    // long for the screen is cut short so that the notice fits and Close stays in reach.
+    void nameIsPlainTextAndTheNoticeFitsTheScreen() {
+        QPointer<TConFail> markup = ShowConnectFailed(QStringLiteral("<b>Rack</b><br>two"));
+        QCOMPARE(markup->Label1->textFormat(), Qt::PlainText);
+        QCOMPARE(markup->Label1->text(),
+                 QStringLiteral("Could Not Connect to: <b>Rack</b><br>two"));
+        markup->close();
+
+        const QString huge = QStringLiteral("Rack ") + QString(1024 * 1024, QLatin1Char('W'));
+        QPointer<TConFail> notice = ShowConnectFailed(huge);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(notice->width() <= screen.width(), qPrintable(QString::number(notice->width())));
+        QVERIFY(notice->Label1->text().startsWith(QStringLiteral("Could Not Connect to: Rack WW")));
+        QVERIFY(notice->Label1->text().endsWith(QChar(0x2026)));
+        QCOMPARE(notice->width(), notice->Label1->width() + 100);
+        QVERIFY(notice->rect().contains(notice->Button1->geometry()));
+        QTest::mouseClick(notice->Button1, Qt::LeftButton);
+        QTRY_VERIFY(notice.isNull());
     }
 };
 
