@@ -1,53 +1,48 @@
-#include "CommandProcessor.h"
 #include "Database.h"
 #include "Exception.h"
-#include "GlobalFunctions.h"
 #include "KavioApplication.h"
 #include "Messages.h"
-#include "Table.h"
+#include "Program.h"
+#include "SingleInstance.h"
 
-#include <QPushButton>
+#include <QDir>
+#include <cstdio>
 
 using namespace kavio;
 
-namespace {
-
-// Until the main window takes over, start-up resets every status, asks every unit once for its
-// status and shows the command log.
-void queryAllUnits(TCmndProc& processor) {
-    TTable master(QStringLiteral("Master.DB"));
-    ResetAllStatuses(master);
-    master.setFilter(QStringLiteral("Group=False"));
-    master.setFiltered(true);
-    master.open();
-    master.first();
-    for (int i = master.recordCount(); i > 0; --i) {
-        processor.AddToQueue(quint16(master.fieldByName(QStringLiteral("Index")).asInteger()),
-                             TaskQuery);
-        master.next();
-    }
-    CloseFiltered(master);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     KavioApplication app(argc, argv);
+
+    // One program per database: a second start brings the first one's window to the front and
+    // ends without touching the file.
+    const QString path = Database::defaultPath();
+    SingleInstance instance(path);
+    if (!instance.claim()) {
+        if (!instance.knock())
+            std::fprintf(stderr, "kaviocc: another Kavio Control Center is using %s\n",
+                         qPrintable(QDir::toNativeSeparators(path)));
+        return 0;
+    }
+
     try {
-        Database::open();
+        Database::open(path);
     } catch (const Exception& error) {
         Messages::show(MessageKind::Error, QCoreApplication::applicationName(),
                        reportText(error.message()));
         return 1;
     }
 
-    TCmndProc processor;
+    std::unique_ptr<TKavioProgram> program;
     try {
-        queryAllUnits(processor);
+        program = std::make_unique<TKavioProgram>();
     } catch (const Exception& error) {
         reportException(error);
+        return 1;
     }
-    processor.show();
-    QObject::connect(processor.Button2, &QPushButton::clicked, &app, &QApplication::quit);
-    return app.exec();
+    QObject::connect(&instance, &SingleInstance::raiseRequested, [&program] { program->raise(); });
+    program->start();
+    const int result = app.exec();
+    program.reset();
+    Database::close();
+    return result;
 }

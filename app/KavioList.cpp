@@ -1,0 +1,253 @@
+#include "KavioList.h"
+
+#include "Codes.h"
+#include "Database.h"
+#include "Exception.h"
+#include "Icons.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSqlError>
+
+namespace kavio {
+
+QString oneLine(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// ---- KavioListModel -----------------------------------------------------------------------------
+
+KavioListModel::KavioListModel(QObject* parent)
+    : QAbstractListModel(parent)
+    , m_rowOfIndex(size_t(MaxUnitIndex) + 1, -1) {}
+
+KavioListModel::~KavioListModel() = default;
+
+int KavioListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant KavioListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return entry(index.row()).Name;
+    case Qt::CheckStateRole:
+        return box(index.row()) ? Qt::Checked : Qt::Unchecked;
+    default:
+        return {};
+    }
+}
+
+bool KavioListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= count())
+        return false;
+    setBox(index.row(), value.toInt() == Qt::Checked);
+    emit boxToggled(index.row());
+    return true;
+}
+
+Qt::ItemFlags KavioListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
+}
+
+void KavioListModel::setBox(int row, bool on) {
+    if (box(row) == on)
+        return;
+    m_boxes[size_t(row)] = on;
+    const QModelIndex changed = index(row);
+    emit dataChanged(changed, changed, {Qt::CheckStateRole});
+}
+
+void KavioListModel::setAllBoxes(bool on) {
+    if (m_lines.empty())
+        return;
+    std::fill(m_boxes.begin(), m_boxes.end(), char(on));
+    emit dataChanged(index(0), index(count() - 1), {Qt::CheckStateRole});
+}
+
+int KavioListModel::rowOf(quint16 index) const {
+    return m_rowOfIndex[index];
+}
+
+void KavioListModel::clear() {
+    if (m_lines.empty())
+        return;
+    beginResetModel();
+    for (const TKavio& line : m_lines)
+        m_rowOfIndex[line.Index] = -1;
+    m_lines.clear();
+    m_lines.shrink_to_fit();
+    m_boxes.clear();
+    m_boxes.shrink_to_fit();
+    endResetModel();
+}
+
+void KavioListModel::append(std::vector<TKavio> lines) {
+    if (lines.empty())
+        return;
+    const int first = count();
+    beginInsertRows({}, first, first + int(lines.size()) - 1);
+    m_lines.reserve(m_lines.size() + lines.size());
+    for (TKavio& line : lines) {
+        if (m_rowOfIndex[line.Index] < 0)
+            m_rowOfIndex[line.Index] = int(m_lines.size());
+        m_boxes.push_back(line.Checked);
+        m_lines.push_back(std::move(line));
+    }
+    endInsertRows();
+}
+
+LiveFields KavioListModel::read(QSqlQuery& query, int row) const {
+    const TKavio& line = entry(row);
+    query.bindValue(0, line.Index);
+    if (!query.exec() || !query.next())
+        return {line.Group, line.Status, line.Timer};
+    LiveFields fields{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt()),
+                      query.value(2).toLongLong() != 0};
+    query.finish();
+    return fields;
+}
+
+namespace {
+
+std::unique_ptr<QSqlQuery> prepareLiveRead() {
+    try {
+        auto query = std::make_unique<QSqlQuery>(Database::connection());
+        query->setForwardOnly(true);
+        if (query->prepare(QStringLiteral(
+                "SELECT \"Group\", \"Status\", \"Timer\" FROM \"Master\" WHERE \"Index\" = ?")))
+            return query;
+    } catch (const Exception&) {
+        // No database open: the lines show their snapshots.
+    }
+    return nullptr;
+}
+
+} // namespace
+
+LiveFields KavioListModel::live(int row) const {
+    if (m_paintQuery)
+        return read(*m_paintQuery, row);
+    if (auto query = prepareLiveRead())
+        return read(*query, row);
+    const TKavio& line = entry(row);
+    return {line.Group, line.Status, line.Timer};
+}
+
+void KavioListModel::beginPaint() {
+    m_paintQuery = prepareLiveRead();
+}
+
+void KavioListModel::endPaint() {
+    m_paintQuery.reset();
+}
+
+// ---- KavioListDelegate --------------------------------------------------------------------------
+
+QRect KavioListDelegate::checkRect(const QStyleOptionViewItem& option,
+                                   const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : nullptr;
+    if (!style)
+        return QRect(option.rect.left() + 2, option.rect.top() + 2, 13, 13);
+    return style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, widget);
+}
+
+QRect KavioListDelegate::area(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QRect line = option.rect;
+    line.setLeft(checkRect(option, index).right() + 3);
+    return line;
+}
+
+void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    const auto* model = static_cast<const KavioListModel*>(index.model());
+    const int row = index.row();
+    const LiveFields fields = model->live(row);
+
+    QStyleOptionViewItem check = option;
+    initStyleOption(&check, index);
+    check.rect = checkRect(option, index);
+    check.state = (check.state & ~(QStyle::State_On | QStyle::State_Off)) |
+                  (model->box(row) ? QStyle::State_On : QStyle::State_Off);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : nullptr;
+    painter->fillRect(QRect(option.rect.left(), option.rect.top(),
+                            check.rect.right() + 3 - option.rect.left(), option.rect.height()),
+                      option.palette.base());
+    if (style)
+        style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, widget);
+
+    const QRect rect = area(option, index);
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->fillRect(rect, selected ? option.palette.highlight() : option.palette.base());
+
+    const int right = rect.left() + rect.width(); // just past the line's last pixel
+    painter->drawPixmap(rect.left() + 1, rect.top() + 1,
+                        fields.Group ? Icons::group() : Icons::forStatus(fields.Status));
+    int textRight = right;
+    if (fields.Timer) {
+        textRight = right - 18;
+        painter->drawPixmap(textRight, rect.top() + 1, Icons::timer());
+    }
+
+    const QRect textRect(rect.left() + 20, rect.top() + 2,
+                         std::max(0, textRight - 2 - (rect.left() + 20)), rect.height() - 2);
+    const QString text = option.fontMetrics.elidedText(oneLine(model->entry(row).Name),
+                                                       Qt::ElideRight, textRect.width());
+    painter->setFont(option.font);
+    painter->setPen(selected ? option.palette.color(QPalette::HighlightedText)
+                             : option.palette.color(QPalette::Text));
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+}
+
+QSize KavioListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return QSize(option.rect.width() > 0 ? option.rect.width() : 100, LineHeight);
+}
+
+// ---- KavioListView ------------------------------------------------------------------------------
+
+KavioListView::KavioListView(QWidget* parent)
+    : QListView(parent)
+    , m_model(new KavioListModel(this))
+    , m_delegate(new KavioListDelegate(this)) {
+    setModel(m_model);
+    setItemDelegate(m_delegate);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    QFont lineFont = font();
+    lineFont.setPixelSize(12);
+    setFont(lineFont);
+}
+
+void KavioListView::paintEvent(QPaintEvent* event) {
+    ++m_paints;
+    m_model->beginPaint();
+    QListView::paintEvent(event);
+    m_model->endPaint();
+}
+
+void KavioListView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        emit rightPressed(event->button(), event->modifiers(), event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QListView::mousePressEvent(event);
+}
+
+} // namespace kavio

@@ -1,0 +1,686 @@
+#include "Main.h"
+
+#include "Clock.h"
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "Database.h"
+#include "Exception.h"
+#include "GlobalFunctions.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCollator>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+namespace kavio {
+namespace {
+
+constexpr int ButtonWidth = 90;
+constexpr int ButtonHeight = 31;
+constexpr int NeverPosition = 2;
+constexpr int LastPollPosition = 10;
+constexpr int TabCaptionWidth = 200;
+
+[[noreturn]] void storeFailure(const QString& table, const QString& what, const QSqlError& error) {
+    throw DatabaseError(
+        QStringLiteral("Table %1 of %2: %3: %4")
+            .arg(table, QDir::toNativeSeparators(Database::path()), what, error.text()));
+}
+
+QSqlQuery run(const QString& table, const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
+    return query;
+}
+
+// Units and groups whose keys lie outside 1..65535 never reach the list.
+const QString LineColumns = QStringLiteral(
+    "m.\"Index\", m.\"Name\", m.\"IPAddress\", m.\"Port\", m.\"Group\", m.\"Timer\", m.\"Status\", "
+    "m.\"Checked\"");
+const QString KeyInRange = QStringLiteral("m.\"Index\" BETWEEN 1 AND 65535");
+
+std::vector<TKavio> readLines(QSqlQuery& query) {
+    std::vector<TKavio> lines;
+    std::vector<char> seen(size_t(MaxUnitIndex) + 1, 0);
+    while (query.next()) {
+        TKavio line;
+        line.Index = quint16(query.value(0).toUInt());
+        if (seen[line.Index])
+            continue; // a membership row repeated: one line per record
+        seen[line.Index] = 1;
+        line.Name = query.value(1).toString();
+        line.Group = query.value(4).toLongLong() != 0;
+        if (!line.Group) {
+            line.IPAddress = query.value(2).toString();
+            line.Port = query.value(3).toInt();
+            line.Status = quint8(query.value(6).toUInt());
+        }
+        line.Timer = query.value(5).toLongLong() != 0;
+        line.Checked = query.value(7).toLongLong() != 0;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Orders the lines by name, without regard to letter case and as the operator's language sorts;
+// equal names keep their order (ascending key, as read).
+void sortByName(std::vector<TKavio>& lines) {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(lines.size());
+    for (const TKavio& line : lines)
+        keys.push_back(collator.sortKey(line.Name.toCaseFolded()));
+    std::vector<int> order(lines.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    std::vector<TKavio> sorted;
+    sorted.reserve(lines.size());
+    for (int position : order)
+        sorted.push_back(std::move(lines[size_t(position)]));
+    lines = std::move(sorted);
+}
+
+struct StoredUnit {
+    bool group;
+    quint8 status;
+};
+
+std::optional<StoredUnit> readRecord(quint16 index) {
+    QSqlQuery query = run(QStringLiteral("Master.DB"),
+                          QStringLiteral("SELECT \"Group\", \"Status\" FROM \"Master\" "
+                                         "WHERE \"Index\" = ?"),
+                          {index});
+    if (!query.next())
+        return std::nullopt;
+    return StoredUnit{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt())};
+}
+
+// Writes Checked of the given records in one transaction: all or none.
+void storeChecked(const std::vector<quint16>& indexes, bool checked) {
+    QSqlDatabase db = Database::connection();
+    const QString table = QStringLiteral("Master.DB");
+    if (!db.transaction())
+        storeFailure(table, QStringLiteral("cannot be written"), db.lastError());
+    QSqlQuery query(db);
+    if (!query.prepare(
+            QStringLiteral("UPDATE \"Master\" SET \"Checked\" = ? WHERE \"Index\" = ?"))) {
+        const QSqlError error = query.lastError();
+        db.rollback();
+        storeFailure(table, QStringLiteral("cannot be written"), error);
+    }
+    for (quint16 index : indexes) {
+        query.bindValue(0, checked ? 1 : 0);
+        query.bindValue(1, index);
+        if (!query.exec()) {
+            const QSqlError error = query.lastError();
+            query.finish();
+            db.rollback();
+            storeFailure(table, QStringLiteral("cannot be written"), error);
+        }
+    }
+    query.finish();
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        db.rollback();
+        storeFailure(table, QStringLiteral("cannot be written"), error);
+    }
+}
+
+// A tab shows a group's name as plain text: an ampersand is no access key, and a long name is
+// cut short.
+QString tabCaption(const QFontMetrics& metrics, const QString& name) {
+    QString caption = metrics.elidedText(oneLine(name), Qt::ElideRight, TabCaptionWidth);
+    return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QSettings pollSettings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+}
+
+QDateTime minuteOf(const QDateTime& time) {
+    return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()), time.timeSpec());
+}
+
+} // namespace
+
+TKavioCCMain::TKavioCCMain(QWidget* parent)
+    : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Kavio Control Center"));
+    buildMenus();
+    buildControls();
+    resize(415, 480);
+
+    PollTiler = new QTimer(this);
+    PollTiler->setInterval(PollTickMs);
+    connect(PollTiler, &QTimer::timeout, this, &TKavioCCMain::PollTilerTimer);
+    PollTiler->start();
+
+    setCtrlKey(Qt::Key_1, [this] {
+        if (CmndProc) {
+            CmndProc->show();
+            CmndProc->raise();
+        }
+    });
+    qApp->installEventFilter(this);
+
+    FormCreate();
+}
+
+TKavioCCMain::~TKavioCCMain() {
+    qApp->removeEventFilter(this);
+}
+
+void TKavioCCMain::buildMenus() {
+    File1 = menuBar()->addMenu(QStringLiteral("&File"));
+    Poll1 = menuBar()->addMenu(QStringLiteral("&Poll"));
+    Tools1 = menuBar()->addMenu(QStringLiteral("&Tools"));
+
+    Now1 = Poll1->addAction(QStringLiteral("&Now"));
+    connect(Now1, &QAction::triggered, this, &TKavioCCMain::Now1Click);
+    Poll1->addSeparator();
+    const auto interval = [this](QAction*& item, const QString& caption) {
+        item = Poll1->addAction(caption);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] { PollClick(item); });
+    };
+    interval(Never, QStringLiteral("Never"));
+    interval(Every15, QStringLiteral("Every 15 Minutes"));
+    interval(EveryHalf, QStringLiteral("Every 1/2 Hour"));
+    interval(Every1, QStringLiteral("Every Hour"));
+    interval(Every2, QStringLiteral("Every 2 Hours"));
+    interval(Every4, QStringLiteral("Every 4 Hours"));
+    interval(Every8, QStringLiteral("Every 8 Hours"));
+    interval(Every12, QStringLiteral("Every 12 Hours"));
+    interval(Every24, QStringLiteral("Once A Day"));
+
+    PopupMenu = new QMenu(this);
+    addPopupEntry(PowerON1, QStringLiteral("Power ON"), TaskPowerOn);
+    addPopupEntry(PowerOFF1, QStringLiteral("Power OFF"), TaskPowerOff);
+    addPopupEntry(Reboot1, QStringLiteral("Reboot"), TaskReboot);
+    addPopupEntry(Pulse1, QStringLiteral("Pulse"), TaskPulse);
+    addPopupEntry(Cycle1, QStringLiteral("Cycle"), TaskCycle);
+    addPopupEntry(Query1, QStringLiteral("Query"), TaskQuery);
+}
+
+void TKavioCCMain::addPopupEntry(QAction*& action, const QString& caption, quint8 task) {
+    action = PopupMenu->addAction(caption);
+    connect(action, &QAction::triggered, this, [this, task] { popupCommand(task); });
+}
+
+void TKavioCCMain::addCommandButton(QPushButton*& button, const QString& caption, quint8 task) {
+    button = new QPushButton(caption);
+    button->setFixedSize(ButtonWidth, ButtonHeight);
+    connect(button, &QPushButton::clicked, this, [this, task] { CommandChecked(task); });
+}
+
+void TKavioCCMain::buildControls() {
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(4, 4, 4, 4);
+
+    auto* listSide = new QVBoxLayout;
+    listSide->setSpacing(0);
+    KavioTabs = new QTabBar;
+    KavioTabs->setExpanding(false);
+    KavioTabs->setUsesScrollButtons(true);
+    KavioTabs->setElideMode(Qt::ElideRight);
+    KavioList = new KavioListView;
+    listSide->addWidget(KavioTabs);
+    listSide->addWidget(KavioList, 1);
+    columns->addLayout(listSide, 1);
+
+    auto* buttons = new QVBoxLayout;
+    addCommandButton(OnBTN, QStringLiteral("Power ON"), TaskPowerOn);
+    addCommandButton(OffBTN, QStringLiteral("Power OFF"), TaskPowerOff);
+    addCommandButton(RebootBtn, QStringLiteral("Reboot"), TaskReboot);
+    addCommandButton(PulseBTN, QStringLiteral("Pulse"), TaskPulse);
+    addCommandButton(CycleBTN, QStringLiteral("Cycle"), TaskCycle);
+    addCommandButton(QueryBTN, QStringLiteral("Query"), TaskQuery);
+    for (QPushButton* button : {OnBTN, OffBTN, RebootBtn, PulseBTN, CycleBTN, QueryBTN})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    selAll = new QPushButton(QStringLiteral("Select All"));
+    selNone = new QPushButton(QStringLiteral("Select None"));
+    for (QPushButton* button : {selAll, selNone}) {
+        button->setFixedSize(ButtonWidth, ButtonHeight);
+        buttons->addWidget(button);
+    }
+    connect(selAll, &QPushButton::clicked, this, &TKavioCCMain::selAllClick);
+    connect(selNone, &QPushButton::clicked, this, &TKavioCCMain::selNoneClick);
+    columns->addLayout(buttons);
+    setCentralWidget(central);
+
+    connect(KavioTabs, &QTabBar::currentChanged, this, &TKavioCCMain::KavioTabsChange);
+    connect(KavioList, &KavioListView::rightPressed, this, &TKavioCCMain::KavioListMouseDown);
+    connect(KavioList->lines(), &KavioListModel::boxToggled, this,
+            &TKavioCCMain::KavioListClickCheck);
+}
+
+void TKavioCCMain::FormCreate() {
+    LoadPollSetting();
+    ResetAllStatuses(MasterTable);
+    MakeList();
+    FirstPoll = true;
+}
+
+void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
+    if (CmndProc)
+        disconnect(CmndProc, nullptr, this, nullptr);
+    CmndProc = processor;
+    if (CmndProc)
+        connect(CmndProc, &TCmndProc::statusChanged, this,
+                [this] { KavioList->viewport()->update(); });
+}
+
+// ---- Device list --------------------------------------------------------------------------------
+
+void TKavioCCMain::ClearList() {
+    KavioList->lines()->clear();
+}
+
+void TKavioCCMain::RebuildList() {
+    ClearList();
+    MakeList();
+}
+
+void TKavioCCMain::showTab(int tab) {
+    const QSignalBlocker quiet(KavioTabs);
+    KavioTabs->setCurrentIndex(tab);
+}
+
+void TKavioCCMain::MakeList() {
+    const int remembered = KavioTabs->currentIndex();
+    QSqlQuery groupQuery =
+        run(QStringLiteral("Master.DB"),
+            QStringLiteral("SELECT ") + LineColumns +
+                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 1 AND ") + KeyInRange +
+                QStringLiteral(" ORDER BY m.\"Index\""));
+    std::vector<TKavio> groups = readLines(groupQuery);
+    groupQuery.finish();
+
+    {
+        const QSignalBlocker quiet(KavioTabs);
+        while (KavioTabs->count() > 0)
+            KavioTabs->removeTab(KavioTabs->count() - 1);
+        KavioTabs->addTab(QStringLiteral("All"));
+        KavioTabs->setTabData(0, 0);
+        const QFontMetrics metrics(KavioTabs->font());
+        for (const TKavio& group : groups)
+            KavioTabs->setTabData(KavioTabs->addTab(tabCaption(metrics, group.Name)), group.Index);
+    }
+
+    if (remembered > 0 && remembered < KavioTabs->count()) {
+        // Back to the tab the operator was looking at: its members replace the whole list.
+        showTab(remembered);
+        KavioTabsChange();
+        return;
+    }
+    showTab(0);
+    sortByName(groups);
+    KavioList->lines()->append(std::move(groups));
+
+    QSqlQuery unitQuery =
+        run(QStringLiteral("Master.DB"),
+            QStringLiteral("SELECT ") + LineColumns +
+                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 0 AND ") + KeyInRange +
+                QStringLiteral(" ORDER BY m.\"Index\""));
+    std::vector<TKavio> units = readLines(unitQuery);
+    unitQuery.finish();
+    sortByName(units);
+    KavioList->lines()->append(std::move(units));
+}
+
+void TKavioCCMain::MakeGroupList(quint16 groupIndex) {
+    QSqlQuery query = run(
+        QStringLiteral("Group.DB"),
+        QStringLiteral("SELECT ") + LineColumns +
+            QStringLiteral(" FROM \"Group\" AS g JOIN \"Master\" AS m ON m.\"Index\" = g.\"Index\" "
+                           "WHERE g.\"GroupIndex\" = ? AND ") +
+            KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""),
+        {groupIndex});
+    std::vector<TKavio> members = readLines(query);
+    query.finish();
+    sortByName(members);
+    KavioList->lines()->append(std::move(members));
+}
+
+void TKavioCCMain::KavioTabsChange() {
+    ClearList();
+    const int tab = KavioTabs->currentIndex();
+    if (tab <= 0)
+        MakeList();
+    else
+        MakeGroupList(quint16(KavioTabs->tabData(tab).toUInt()));
+}
+
+void TKavioCCMain::SetCheckedByIndex(quint16 index, bool checked) {
+    const int row = KavioList->lines()->rowOf(index);
+    if (row >= 0)
+        KavioList->lines()->setBox(row, checked);
+}
+
+int TKavioCCMain::CurrentRow() const {
+    const QModelIndexList selected = KavioList->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+const TKavio* TKavioCCMain::CurrentEntry() const {
+    const int row = CurrentRow();
+    return row < 0 ? nullptr : &KavioList->lines()->entry(row);
+}
+
+const TKavio* TKavioCCMain::FindListEntry(quint16 index) const {
+    const int row = KavioList->lines()->rowOf(index);
+    return row < 0 ? nullptr : &KavioList->lines()->entry(row);
+}
+
+int TKavioCCMain::lineCount() const {
+    return KavioList->lines()->count();
+}
+
+const TKavio& TKavioCCMain::line(int row) const {
+    return KavioList->lines()->entry(row);
+}
+
+bool TKavioCCMain::lineChecked(int row) const {
+    return KavioList->lines()->box(row);
+}
+
+void TKavioCCMain::KavioListMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers,
+                                      QPoint position) {
+    if (button != Qt::RightButton)
+        return;
+    const QModelIndex under = KavioList->indexAt(position);
+    if (!under.isValid())
+        return;
+    KavioList->setCurrentIndex(under);
+    PopupMenu->popup(KavioList->viewport()->mapToGlobal(position));
+}
+
+void TKavioCCMain::KavioListClickCheck(int row) {
+    KavioListModel* lines = KavioList->lines();
+    const bool checked = lines->box(row);
+    const quint16 index = lines->entry(row).Index;
+    std::vector<quint16> members;
+    try {
+        const std::optional<StoredUnit> record = readRecord(index);
+        if (record && record->group) {
+            QSqlQuery rows = run(QStringLiteral("Group.DB"),
+                                 QStringLiteral("SELECT \"Index\" FROM \"Group\" "
+                                                "WHERE \"GroupIndex\" = ? ORDER BY rowid"),
+                                 {index});
+            while (rows.next()) {
+                const qint64 member = rows.value(0).toLongLong();
+                if (member >= 1 && member <= MaxUnitIndex)
+                    members.push_back(quint16(member));
+            }
+        }
+        std::vector<quint16> written{index};
+        written.insert(written.end(), members.begin(), members.end());
+        storeChecked(written, checked);
+    } catch (const Exception&) {
+        lines->setBox(row, !checked); // nothing was stored: the box shows what the store holds
+        throw;
+    }
+    for (quint16 member : members)
+        SetCheckedByIndex(member, checked);
+}
+
+// ---- Command dispatch ---------------------------------------------------------------------------
+
+void TKavioCCMain::queue(quint16 index, quint8 task) {
+    if (CmndProc)
+        CmndProc->AddToQueue(index, task);
+}
+
+void TKavioCCMain::CommandChecked(quint8 task) {
+    KavioListModel* lines = KavioList->lines();
+    for (int row = 0; row < lines->count(); ++row) {
+        if (!lines->box(row))
+            continue;
+        CurrentIndex = lines->entry(row).Index;
+        CommandItem(task);
+    }
+}
+
+void TKavioCCMain::popupCommand(quint8 task) {
+    const TKavio* entry = CurrentEntry();
+    if (!entry)
+        return;
+    CurrentIndex = entry->Index;
+    CommandItem(task);
+}
+
+void TKavioCCMain::CommandItem(quint8 task) {
+    const std::optional<StoredUnit> record = readRecord(CurrentIndex);
+    if (!record || record->group)
+        return;
+    QueueTask(task);
+}
+
+void TKavioCCMain::QueueTask(quint8 task) {
+    const int row = KavioList->lines()->rowOf(CurrentIndex);
+    if (row < 0)
+        return;
+    TKavio& entry = KavioList->lines()->entry(row);
+    const std::optional<StoredUnit> record = readRecord(entry.Index);
+    if (!record)
+        return;
+    entry.Status = record->status;
+    switch (task) {
+    case TaskPowerOn:
+    case TaskPowerOff:
+    case TaskCycle:
+    case TaskQuery:
+        queue(entry.Index, task);
+        break;
+    case TaskReboot:
+        if (entry.Status == StatusOn)
+            queue(entry.Index, TaskCycle);
+        else if (entry.Status == StatusOff)
+            queue(entry.Index, TaskPowerOn);
+        break;
+    case TaskPulse:
+        if (entry.Status == StatusOn)
+            queue(entry.Index, TaskPowerOff);
+        else if (entry.Status == StatusOff)
+            queue(entry.Index, TaskCycle);
+        break;
+    default:
+        break;
+    }
+}
+
+void TKavioCCMain::setAllChecks(bool on) {
+    KavioListModel* lines = KavioList->lines();
+    if (lines->count() == 0)
+        return;
+    std::vector<quint16> indexes;
+    indexes.reserve(size_t(lines->count()));
+    for (int row = 0; row < lines->count(); ++row)
+        indexes.push_back(lines->entry(row).Index);
+    storeChecked(indexes, on);
+    lines->setAllBoxes(on);
+}
+
+void TKavioCCMain::selAllClick() {
+    setAllChecks(true);
+}
+
+void TKavioCCMain::selNoneClick() {
+    setAllChecks(false);
+}
+
+// ---- Poll setting and polling -------------------------------------------------------------------
+
+void TKavioCCMain::LoadPollSetting() {
+    bool ok = false;
+    int mode = pollSettings().value(QStringLiteral("Poll/Mode"), NeverPosition).toInt(&ok);
+    if (!ok || mode < NeverPosition || mode > LastPollPosition)
+        mode = NeverPosition;
+    ClearPollChecks();
+    Poll1->actions().at(mode)->setChecked(true);
+}
+
+void TKavioCCMain::ClearPollChecks() {
+    for (QAction* item : Poll1->actions())
+        item->setChecked(false);
+}
+
+void TKavioCCMain::PollClick(QAction* sender) {
+    const int position = int(Poll1->actions().indexOf(sender));
+    if (position < NeverPosition || position > LastPollPosition)
+        return;
+    ClearPollChecks();
+    sender->setChecked(true);
+    QSettings settings = pollSettings();
+    settings.setValue(QStringLiteral("Poll/Mode"), position);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw Exception(QStringLiteral("The poll setting could not be saved in %1")
+                            .arg(QDir::toNativeSeparators(settings.fileName())));
+}
+
+int TKavioCCMain::pollMode() const {
+    const QList<QAction*> items = Poll1->actions();
+    for (int position = NeverPosition; position <= LastPollPosition; ++position) {
+        if (items.at(position)->isChecked())
+            return position;
+    }
+    return NeverPosition;
+}
+
+void TKavioCCMain::Now1Click() {
+    PollAll();
+}
+
+void TKavioCCMain::PollAll() {
+    QSqlQuery query =
+        run(QStringLiteral("Master.DB"), QStringLiteral("SELECT m.\"Index\" FROM \"Master\" AS m "
+                                                        "WHERE m.\"Group\" = 0 AND ") +
+                                             KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""));
+    while (query.next())
+        queue(quint16(query.value(0).toUInt()), TaskQuery);
+}
+
+bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
+    const int hour = now.time().hour();
+    const int minute = now.time().minute();
+    switch (pollMode()) {
+    case 3:
+        return minute % 15 == 0;
+    case 4:
+        return minute % 30 == 0;
+    case 5:
+        return minute == 0;
+    case 6:
+        return minute == 0 && hour % 2 == 0;
+    case 7:
+        return minute == 0 && hour % 4 == 0;
+    case 8:
+        return minute == 0 && hour % 8 == 0;
+    case 9:
+        return minute == 0 && hour % 12 == 0;
+    case 10:
+        return minute == 0 && hour == 0;
+    default:
+        return false;
+    }
+}
+
+// The first tick polls once. After that each minute is checked once, on its first tick, even
+// when that tick comes a little after second 0; the minute of the first poll needs no second one.
+void TKavioCCMain::PollTilerTimer() {
+    const QDateTime now = Clock::now();
+    const QDateTime minute = minuteOf(now);
+    if (FirstPoll) {
+        FirstPoll = false;
+        lastCheckedMinute = minute;
+        PollAll();
+        return;
+    }
+    if (minute == lastCheckedMinute)
+        return;
+    lastCheckedMinute = minute;
+    if (timedPollDue(now))
+        PollAll();
+}
+
+// ---- Window -------------------------------------------------------------------------------------
+
+void TKavioCCMain::setCtrlKey(int key, std::function<void()> action) {
+    ctrlKeys.insert(key, std::move(action));
+}
+
+bool TKavioCCMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (!(modifiers & Qt::ControlModifier))
+        return false;
+    const auto action = ctrlKeys.constFind(key);
+    if (action == ctrlKeys.constEnd())
+        return false;
+    (*action)();
+    return true;
+}
+
+bool TKavioCCMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (FormKeyDown(key->key(), key->modifiers()))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TKavioCCMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (centred)
+        return;
+    centred = true;
+    if (QScreen* shown = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TKavioCCMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TKavioCCMain::FormResize() {
+    KavioList->viewport()->update();
+}
+
+void TKavioCCMain::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        emit closed();
+}
+
+} // namespace kavio

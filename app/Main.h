@@ -1,0 +1,153 @@
+#pragma once
+
+#include "Kavio.h"
+#include "KavioList.h"
+#include "Table.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QMenu;
+class QPushButton;
+class QTabBar;
+class QTimer;
+
+namespace kavio {
+
+class TCmndProc;
+
+// The main window: the device list with its group tabs, the power buttons, the Poll menu and the
+// polling, and the keys held with Ctrl. The File and Tools menus and the rest of the list's popup
+// menu are filled by the unit and timer actions, through the public members below.
+class TKavioCCMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int PollTickMs = 1000;
+
+    // Runs the start-up work (FormCreate): reads the poll setting, resets every unit's status to
+    // unknown and builds the device list. Throws DatabaseError when the store fails.
+    explicit TKavioCCMain(QWidget* parent = nullptr);
+    ~TKavioCCMain() override;
+
+    // The command processor that receives every queued command; the list repaints on each of its
+    // status-changed notifications. Until it is set nothing can be queued.
+    void setCommandProcessor(TCmndProc* processor);
+    TCmndProc* commandProcessor() const { return CmndProc; }
+
+    // ---- Device list
+    void MakeList();
+    void ClearList();
+    void MakeGroupList(quint16 groupIndex);
+    // ClearList then MakeList: after any change of records.
+    void RebuildList();
+    void SetCheckedByIndex(quint16 index, bool checked);
+    // The line that the right-click (or the operator) selected, or nullptr.
+    const TKavio* CurrentEntry() const;
+    int CurrentRow() const;
+    // The record of a line (list order), or nullptr past the end.
+    const TKavio* FindListEntry(quint16 index) const;
+    int lineCount() const;
+    const TKavio& line(int row) const;
+    bool lineChecked(int row) const;
+
+    // ---- Handlers
+    void KavioTabsChange();
+    void KavioListMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint position);
+    void KavioListClickCheck(int row);
+
+    void LoadPollSetting();
+    void ClearPollChecks();
+    void PollClick(QAction* sender);
+    void Now1Click();
+    void PollAll();
+    void PollTilerTimer();
+    // The Poll menu position (2..10) of the ticked interval item; 2 when none is ticked.
+    int pollMode() const;
+
+    void CommandChecked(quint8 task);
+    void CommandItem(quint8 task);
+    void QueueTask(quint8 task);
+    void selAllClick();
+    void selNoneClick();
+
+    // The window's key handling: sees every key pressed in this window before the control that has
+    // the focus. Ctrl held (whatever else is held) with a key registered here runs its action and
+    // the key goes no further. Ctrl+1 shows the command log.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void setCtrlKey(int key, std::function<void()> action);
+
+    // ---- Controls and members
+    QMenu* File1;
+    QMenu* Poll1;
+    QMenu* Tools1;
+    QAction* Now1;
+    QAction* Never;
+    QAction* Every15;
+    QAction* EveryHalf;
+    QAction* Every1;
+    QAction* Every2;
+    QAction* Every4;
+    QAction* Every8;
+    QAction* Every12;
+    QAction* Every24;
+
+    QTabBar* KavioTabs;
+    KavioListView* KavioList;
+    // The list's item menu: the six power entries; the unit and timer actions append theirs.
+    // Connect to its aboutToShow signal to prepare it each time it opens.
+    QMenu* PopupMenu;
+    QAction* PowerON1;
+    QAction* PowerOFF1;
+    QAction* Reboot1;
+    QAction* Pulse1;
+    QAction* Cycle1;
+    QAction* Query1;
+
+    QPushButton* OnBTN;
+    QPushButton* OffBTN;
+    QPushButton* RebootBtn;
+    QPushButton* PulseBTN;
+    QPushButton* CycleBTN;
+    QPushButton* QueryBTN;
+    QPushButton* selAll;
+    QPushButton* selNone;
+
+    QTimer* PollTiler;
+    TTable MasterTable{QStringLiteral("Master.DB")};
+    quint16 CurrentIndex = 0;
+    bool FirstPoll = false;
+
+signals:
+    // The window was closed: the program ends.
+    void closed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormResize();
+    void buildMenus();
+    void buildControls();
+    void addCommandButton(QPushButton*& button, const QString& caption, quint8 task);
+    void addPopupEntry(QAction*& action, const QString& caption, quint8 task);
+    void popupCommand(quint8 task);
+    void setAllChecks(bool on);
+    void queue(quint16 index, quint8 task);
+    bool timedPollDue(const QDateTime& now) const;
+    void showTab(int tab);
+
+    TCmndProc* CmndProc = nullptr;
+    QHash<int, std::function<void()>> ctrlKeys;
+    QDateTime lastCheckedMinute;
+    bool centred = false;
+};
+
+} // namespace kavio

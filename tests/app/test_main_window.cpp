@@ -1,0 +1,529 @@
+#include "Clock.h"
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "GlobalFunctions.h"
+#include "Icons.h"
+#include "KavioApplication.h"
+#include "LoopbackUnits.h"
+#include "Main.h"
+#include "Messages.h"
+#include "Program.h"
+#include "TempDatabase.h"
+#include "UnitSim.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+using namespace kavio;
+using test::TempDatabase;
+
+namespace {
+
+QStringList names(const TKavioCCMain& window) {
+    QStringList found;
+    for (int row = 0; row < window.lineCount(); ++row)
+        found << window.line(row).Name;
+    return found;
+}
+
+QStringList tabs(const TKavioCCMain& window) {
+    QStringList found;
+    for (int tab = 0; tab < window.KavioTabs->count(); ++tab)
+        found << window.KavioTabs->tabText(tab);
+    return found;
+}
+
+QList<TCommandEntry> queued(const TKavioCCMain& window) {
+    return window.commandProcessor()->queue();
+}
+
+bool stored(quint16 index, const char* field) {
+    TTable master(QStringLiteral("Master.DB"));
+    OpenByIndex(master, index);
+    return master.fieldByName(QLatin1String(field)).asBoolean();
+}
+
+void addMember(quint16 group, quint16 unit) {
+    QSqlQuery(Database::connection())
+        .exec(QStringLiteral("INSERT INTO \"Group\" VALUES (%1, %2)").arg(group).arg(unit));
+}
+
+void setField(quint16 index, const char* field, int value) {
+    QSqlQuery(Database::connection())
+        .exec(QStringLiteral("UPDATE \"Master\" SET \"%1\" = %2 WHERE \"Index\" = %3")
+                  .arg(QLatin1String(field))
+                  .arg(value)
+                  .arg(index));
+}
+
+QRect lineRect(const TKavioCCMain& window, int row) {
+    return window.KavioList->visualRect(window.KavioList->model()->index(row, 0));
+}
+
+QStyleOptionViewItem lineOption(const TKavioCCMain& window, int row) {
+    QStyleOptionViewItem option;
+    option.initFrom(window.KavioList);
+    option.rect = lineRect(window, row);
+    option.widget = window.KavioList;
+    return option;
+}
+
+QPoint boxCentre(const TKavioCCMain& window, int row) {
+    return window.KavioList->delegate()
+        ->checkRect(lineOption(window, row), window.KavioList->model()->index(row, 0))
+        .center();
+}
+
+// The status whose picture the line shows, or -1.
+int shownStatus(const TKavioCCMain& window, int row) {
+    const QRect area = window.KavioList->delegate()->area(lineOption(window, row),
+                                                          window.KavioList->model()->index(row, 0));
+    const QImage shot = window.KavioList->viewport()->grab().toImage();
+    for (int status = StatusOn; status <= StatusBusy; ++status) {
+        if (shot.copy(area.left() + 1, area.top() + 1, 16, 16) ==
+            Icons::forStatus(status).toImage().convertToFormat(shot.format()))
+            return status;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir settingsDir;
+    std::unique_ptr<TempDatabase> db;
+    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<TKavioCCMain> window;
+
+    // A window over the current store, its processor held still so that the queue can be read.
+    TKavioCCMain& open() {
+        window.reset();
+        window = std::make_unique<TKavioCCMain>();
+        window->PollTiler->stop();
+        window->setCommandProcessor(processor.get());
+        return *window;
+    }
+
+    int lineOf(const QString& name) { return names(*window).indexOf(name); }
+
+    // A fresh, empty queue for the next command.
+    void emptyQueue() {
+        auto fresh = std::make_unique<TCmndProc>();
+        fresh->Timer2->stop();
+        window->setCommandProcessor(fresh.get());
+        processor = std::move(fresh);
+    }
+
+    void writeMode(const QVariant& mode) {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+        settings.setValue(QStringLiteral("Poll/Mode"), mode);
+    }
+
+private slots:
+    void initTestCase() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    }
+
+    void init() {
+        QFile::remove(settingsDir.filePath(QStringLiteral("KavioCC.ini")));
+        db = std::make_unique<TempDatabase>();
+        processor = std::make_unique<TCmndProc>();
+        processor->Timer2->stop();
+    }
+
+    void cleanup() {
+        window.reset();
+        processor.reset();
+        db.reset();
+    }
+
+    void frameMenusAndButtons() {
+        TKavioCCMain& w = open();
+        QCOMPARE(w.windowTitle(), QStringLiteral("Kavio Control Center"));
+        // No display name: the window system shows each caption exactly as set.
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+        QCOMPARE(w.size(), QSize(415, 480));
+        QStringList menus;
+        for (QAction* menu : w.menuBar()->actions())
+            menus << menu->text();
+        QCOMPARE(menus, QStringList({"&File", "&Poll", "&Tools"}));
+        QStringList popup;
+        for (QAction* entry : w.PopupMenu->actions())
+            popup << entry->text();
+        QCOMPARE(popup,
+                 QStringList({"Power ON", "Power OFF", "Reboot", "Pulse", "Cycle", "Query"}));
+        QCOMPARE(w.Poll1->actions().indexOf(w.Every12), 9);
+        QCOMPARE(w.OnBTN->size(), QSize(90, 31));
+        QCOMPARE(w.selNone->text(), QStringLiteral("Select None"));
+
+        QVERIFY(!processor->isVisible());
+        QTest::keyClick(w.KavioList, Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(processor->isVisible());
+        processor->hide();
+        QTest::keyClick(w.KavioList, Qt::Key_1);
+        QVERIFY(!processor->isVisible());
+    }
+
+    void orderOfLinesAndTabs() {
+        const quint16 beta = TempDatabase::addGroup(QStringLiteral("Beta"));
+        const quint16 alpha = TempDatabase::addGroup(QStringLiteral("alpha"));
+        const quint16 zeta = TempDatabase::addUnit(QStringLiteral("Zeta"));
+        const quint16 upper = TempDatabase::addUnit(QStringLiteral("rack"));
+        TempDatabase::addUnit(QStringLiteral("delta"));
+        const quint16 lower = TempDatabase::addUnit(QStringLiteral("Rack"));
+        TempDatabase::addGroup(QStringLiteral("R&D"));
+        addMember(beta, zeta);
+        addMember(beta, lower);
+        addMember(beta, upper);
+        addMember(beta, lower); // a repeated membership row gives no second line
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("INSERT INTO \"Master\" (\"Index\", \"Name\") VALUES "
+                                 "(0, 'key zero'), (70000, 'key too large')"));
+
+        TKavioCCMain& w = open();
+        QCOMPARE(names(w), QStringList({"alpha", "Beta", "R&D", "delta", "rack", "Rack", "Zeta"}));
+        QCOMPARE(tabs(w), QStringList({"All", "Beta", "alpha", "R&&D"}));
+        QCOMPARE(w.KavioTabs->tabData(2).toInt(), int(alpha));
+        QVERIFY(w.line(0).Group && !w.line(4).Group);
+        QCOMPARE(w.line(5).Index, lower);
+
+        w.KavioTabs->setCurrentIndex(1);
+        QCOMPARE(names(w), QStringList({"rack", "Rack", "Zeta"}));
+        w.RebuildList();
+        QCOMPARE(w.KavioTabs->currentIndex(), 1);
+        QCOMPARE(names(w), QStringList({"rack", "Rack", "Zeta"}));
+        w.KavioTabs->setCurrentIndex(2); // a group without members
+        QCOMPARE(w.lineCount(), 0);
+        w.KavioTabs->setCurrentIndex(0);
+        QCOMPARE(w.lineCount(), 7);
+    }
+
+    void rightClickSelectsAndOpensThePopup() {
+        TempDatabase::addUnit(QStringLiteral("a"));
+        TempDatabase::addUnit(QStringLiteral("b"));
+        TKavioCCMain& w = open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QSignalSpy opened(w.PopupMenu, &QMenu::aboutToShow);
+        QWidget* lines = w.KavioList->viewport();
+
+        QTest::mouseClick(lines, Qt::RightButton, {}, lineRect(w, 1).center());
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(w.CurrentEntry()->Name, QStringLiteral("b"));
+        w.PopupMenu->hide();
+
+        QTest::mouseClick(lines, Qt::RightButton, {}, lineRect(w, 1).bottomLeft() + QPoint(30, 20));
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(w.CurrentRow(), 1);
+        QTest::mouseClick(lines, Qt::LeftButton, {}, lineRect(w, 0).center());
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(w.CurrentRow(), 0);
+    }
+
+    void togglingAGroupTicksAndStoresItsMembers() {
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("g"));
+        const quint16 empty = TempDatabase::addGroup(QStringLiteral("empty"));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("b"));
+        const quint16 other = TempDatabase::addUnit(QStringLiteral("other"));
+        addMember(group, a);
+        addMember(group, b);
+        TKavioCCMain& w = open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        QTest::mouseClick(w.KavioList->viewport(), Qt::LeftButton, {}, boxCentre(w, lineOf("g")));
+        for (quint16 index : {group, a, b}) {
+            QVERIFY(stored(index, "Checked"));
+            QVERIFY(w.lineChecked(w.KavioList->lines()->rowOf(index)));
+        }
+        QVERIFY(!stored(other, "Checked") && !w.lineChecked(lineOf("other")));
+
+        // The space bar toggles the selected line; a unit's tick spreads nowhere.
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(lineOf("a"), 0));
+        QTest::keyClick(w.KavioList, Qt::Key_Space);
+        QVERIFY(!stored(a, "Checked") && stored(group, "Checked") && stored(b, "Checked"));
+        QTest::mouseClick(w.KavioList->viewport(), Qt::LeftButton, {}, boxCentre(w, lineOf("g")));
+        for (quint16 index : {group, a, b})
+            QVERIFY(!stored(index, "Checked") &&
+                    !w.lineChecked(w.KavioList->lines()->rowOf(index)));
+
+        QTest::mouseClick(w.KavioList->viewport(), Qt::LeftButton, {},
+                          boxCentre(w, lineOf("empty")));
+        QVERIFY(stored(empty, "Checked"));
+        QVERIFY(!stored(a, "Checked") && !stored(other, "Checked"));
+    }
+
+    void statusChangeRepaintsWithoutRebuild() {
+        sim::SimulatedUnit unit(test::behaving(sim::Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index =
+            TempDatabase::addUnit(QStringLiteral("unit"), QStringLiteral("127.0.0.1"), unit.port());
+        TKavioCCMain& w = open();
+        TTable master(QStringLiteral("Master.DB"));
+        SetStatus(master, index, StatusError);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(shownStatus(w, 0), int(StatusError));
+
+        QSignalSpy rebuilt(w.KavioList->model(), &QAbstractItemModel::modelReset);
+        const int paints = w.KavioList->paintCount();
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(0, 0));
+        w.Query1->trigger();
+        processor->Timer2->start();
+        QTRY_COMPARE(TempDatabase::status(index), qint64(StatusOn));
+        QTRY_VERIFY(w.KavioList->paintCount() > paints + 1);
+        QCOMPARE(shownStatus(w, 0), int(StatusOn));
+        QCOMPARE(rebuilt.count(), 0);
+        QCOMPARE(w.line(0).Status, quint8(StatusError)); // the snapshot of the dispatch
+    }
+
+    void rebootAndPulseFollowTheLastStatus_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("reboot"); // queued task, or -1 for nothing
+        QTest::addColumn<int>("pulse");
+        QTest::newRow("on") << 0 << int(TaskCycle) << int(TaskPowerOff);
+        QTest::newRow("off") << 1 << int(TaskPowerOn) << int(TaskCycle);
+        for (int status : {2, 3, 4, 5})
+            QTest::newRow(qPrintable(QString::number(status))) << status << -1 << -1;
+    }
+
+    void rebootAndPulseFollowTheLastStatus() {
+        QFETCH(int, status);
+        QFETCH(int, reboot);
+        QFETCH(int, pulse);
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"));
+        TKavioCCMain& w = open();
+        setField(unit, "Status", status); // after the list was built: dispatch reads it anew
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(0, 0));
+        for (auto [item, wanted] : {std::pair{w.Reboot1, reboot}, std::pair{w.Pulse1, pulse}}) {
+            item->trigger();
+            QList<TCommandEntry> expected;
+            if (wanted >= 0)
+                expected << TCommandEntry{unit, quint8(wanted)};
+            QCOMPARE(queued(w), expected);
+            emptyQueue();
+        }
+        QCOMPARE(w.line(0).Status, quint8(status));
+    }
+
+    void buttonsReachTickedUnitsInListOrder() {
+        const quint16 c = TempDatabase::addUnit(QStringLiteral("C"));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("A"));
+        TempDatabase::addUnit(QStringLiteral("not ticked"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("B"));
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("group"));
+        for (quint16 index : {a, b, c, group})
+            setField(index, "Checked", 1);
+        TKavioCCMain& w = open();
+        w.OnBTN->click();
+        QCOMPARE(queued(w),
+                 QList<TCommandEntry>({{a, TaskPowerOn}, {b, TaskPowerOn}, {c, TaskPowerOn}}));
+
+        // The popup acts on the right-clicked line alone, whatever is ticked.
+        emptyQueue();
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(lineOf("not ticked"), 0));
+        const quint16 lone = w.CurrentEntry()->Index;
+        w.Query1->trigger();
+        QCOMPARE(queued(w), QList<TCommandEntry>({{lone, TaskQuery}}));
+        emptyQueue();
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(lineOf("group"), 0));
+        w.PowerOFF1->trigger();
+        QVERIFY(queued(w).isEmpty());
+    }
+
+    void selectAllInAGroupTabStoresOnlyItsMembers() {
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("g"));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("b"));
+        const quint16 other = TempDatabase::addUnit(QStringLiteral("other"));
+        addMember(group, a);
+        addMember(group, b);
+        TKavioCCMain& w = open();
+        w.selNone->click(); // nothing ticked: nothing changes
+        w.KavioTabs->setCurrentIndex(1);
+        w.selAll->click();
+        QVERIFY(w.lineChecked(0) && w.lineChecked(1));
+        QVERIFY(stored(a, "Checked") && stored(b, "Checked"));
+        QVERIFY(!stored(group, "Checked") && !stored(other, "Checked"));
+        w.KavioTabs->setCurrentIndex(0);
+        QVERIFY(w.lineChecked(lineOf("a")) && w.lineChecked(lineOf("b")));
+        QVERIFY(!w.lineChecked(lineOf("g")) && !w.lineChecked(lineOf("other")));
+        w.selNone->click();
+        for (quint16 index : {group, a, b, other})
+            QVERIFY(!stored(index, "Checked"));
+        QVERIFY(!w.lineChecked(lineOf("a")));
+    }
+
+    void pollSettingRoundTrip_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("ticked");
+        QTest::newRow("missing") << QVariant() << 2;
+        QTest::newRow("every hour") << QVariant(5) << 5;
+        QTest::newRow("once a day") << QVariant(10) << 10;
+        QTest::newRow("too large") << QVariant(11) << 2;
+        QTest::newRow("Now") << QVariant(0) << 2;
+        QTest::newRow("not a number") << QVariant(QStringLiteral("often")) << 2;
+    }
+
+    void pollSettingRoundTrip() {
+        QFETCH(QVariant, stored);
+        QFETCH(int, ticked);
+        if (stored.isValid())
+            writeMode(stored);
+        TKavioCCMain& w = open();
+        const auto ticks = [&w] {
+            QList<int> found;
+            for (int position = 0; position < w.Poll1->actions().size(); ++position)
+                if (w.Poll1->actions().at(position)->isChecked())
+                    found << position;
+            return found;
+        };
+        QCOMPARE(ticks(), QList<int>({ticked}));
+        w.Now1->trigger();
+        QCOMPARE(ticks(), QList<int>({ticked}));
+
+        w.Every1->trigger();
+        QCOMPARE(ticks(), QList<int>({5}));
+        w.Every1->trigger(); // choosing the ticked item again keeps it ticked
+        QCOMPARE(ticks(), QList<int>({5}));
+        w.Every4->trigger();
+        QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+        QCOMPARE(file.value(QStringLiteral("Poll/Mode")).toInt(), 7);
+        open();
+        QCOMPARE(ticks(), QList<int>({7}));
+    }
+
+    void firstTickPollsOnceThenNeverWithNever() {
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("b"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("a"));
+        TempDatabase::addGroup(QStringLiteral("group"));
+        ManualClock clock(QDateTime(QDate(2026, 3, 2), QTime(23, 59, 59)));
+        TKavioCCMain& w = open();
+        QVERIFY(w.Never->isChecked());
+        QVERIFY(queued(w).isEmpty());
+        for (int tick = 0; tick < 3 * 3600; ++tick) {
+            w.PollTilerTimer();
+            clock.advance(1);
+        }
+        QCOMPARE(queued(w), QList<TCommandEntry>({{a, TaskQuery}, {b, TaskQuery}}));
+    }
+
+    void timedPollsStartAtTheirMinutes_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QTime>("start");
+        QTest::addColumn<int>("step"); // seconds between ticks
+        QTest::addColumn<int>("hours");
+        QTest::addColumn<QStringList>("polls");
+        QTest::newRow("15 minutes")
+            << 3 << QTime(9, 50, 30) << 1 << 1
+            << QStringList({"10:00:00", "10:15:00", "10:30:00", "10:45:00"});
+        QTest::newRow("late ticks")
+            << 3 << QTime(9, 50, 30) << 7 << 1
+            << QStringList({"10:00:04", "10:15:00", "10:30:03", "10:45:06"});
+        QTest::newRow("half hour")
+            << 4 << QTime(9, 50, 30) << 1 << 1 << QStringList({"10:00:00", "10:30:00"});
+        QTest::newRow("hour") << 5 << QTime(9, 50, 30) << 1 << 2
+                              << QStringList({"10:00:00", "11:00:00"});
+        QTest::newRow("2 hours") << 6 << QTime(9, 50, 30) << 1 << 5
+                                 << QStringList({"10:00:00", "12:00:00", "14:00:00"});
+        QTest::newRow("4 hours") << 7 << QTime(9, 50, 30) << 1 << 7
+                                 << QStringList({"12:00:00", "16:00:00"});
+        QTest::newRow("8 hours") << 8 << QTime(7, 50, 30) << 1 << 10
+                                 << QStringList({"08:00:00", "16:00:00"});
+        QTest::newRow("12 hours") << 9 << QTime(11, 50, 30) << 1 << 13
+                                  << QStringList({"12:00:00", "00:00:00"});
+        QTest::newRow("day") << 10 << QTime(11, 50, 30) << 1 << 13 << QStringList({"00:00:00"});
+        // Started at second 0 of a matching minute: the first poll covers that minute.
+        QTest::newRow("start on time")
+            << 5 << QTime(10, 0, 0) << 1 << 1 << QStringList({"11:00:00"});
+    }
+
+    void timedPollsStartAtTheirMinutes() {
+        QFETCH(int, mode);
+        QFETCH(QTime, start);
+        QFETCH(int, step);
+        QFETCH(int, hours);
+        QFETCH(QStringList, polls);
+        TempDatabase::addUnit(QStringLiteral("unit"));
+        writeMode(mode);
+        ManualClock clock(QDateTime(QDate(2026, 3, 2), start));
+        TKavioCCMain& w = open();
+        w.PollTilerTimer(); // the first poll
+        QCOMPARE(queued(w).size(), 1);
+        QStringList started;
+        for (int second = 0; second < hours * 3600; second += step) {
+            clock.advance(step);
+            const qsizetype before = queued(w).size();
+            w.PollTilerTimer();
+            w.PollTilerTimer(); // a second tick in the same second never polls again
+            if (queued(w).size() != before)
+                started << clock.time.time().toString(QStringLiteral("HH:mm:ss"));
+        }
+        QCOMPARE(started, polls);
+    }
+
+    void programEndsWhenTheMainWindowCloses() {
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"));
+        setField(unit, "Status", StatusOn);
+        TKavioProgram program;
+        QCOMPARE(TempDatabase::status(unit), qint64(StatusUnknown));
+        program.start();
+        program.CmndProc->show(); // another window still open
+        QVERIFY(program.KavioCCMain->isVisible());
+        QTimer::singleShot(0, program.KavioCCMain.get(), &QWidget::close);
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(2); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        program.CmndProc->hide();
+    }
+
+    // Every status, a group and a timer mark; the picture goes where KAVIO_SCREENSHOT names.
+    void screenshot() {
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("Rack 1"));
+        TempDatabase::addGroup(QStringLiteral("Lab"));
+        const char* const units[] = {"Web server",
+                                     "Backup NAS",
+                                     "Core switch",
+                                     "Printer",
+                                     "Camera <b>gate</b> with a very long name",
+                                     "Old router"};
+        for (int status = StatusOn; status <= StatusBusy; ++status) {
+            const quint16 unit = TempDatabase::addUnit(QLatin1String(units[status]));
+            addMember(group, unit);
+            if (status == StatusOff)
+                setField(unit, "Timer", 1);
+            if (status != StatusBusy)
+                setField(unit, "Checked", 1);
+        }
+        TKavioCCMain& w = open();
+        for (int status = StatusOn; status <= StatusBusy; ++status)
+            setField(quint16(status + 3), "Status", status);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.KavioList->setCurrentIndex(w.KavioList->model()->index(lineOf("Printer"), 0));
+        const QImage shot = w.grab().toImage();
+        QCOMPARE(shot.size(), w.size());
+        const QString path =
+            qEnvironmentVariable("KAVIO_SCREENSHOT", QStringLiteral("mainwindow.png"));
+        QVERIFY(shot.save(path));
+    }
+};
+
+int main(int argc, char** argv) {
+    KavioApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_window.moc"

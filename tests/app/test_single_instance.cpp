@@ -1,0 +1,92 @@
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kavio;
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+    QTemporaryDir data;
+
+    QProcessEnvironment environment(const QString& dataHome) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), data.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return env;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(runtime.isValid() && data.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    }
+
+    void oneHolderPerFile() {
+        const QString path = data.filePath(QStringLiteral("one/KavioCC.db"));
+        QVERIFY(QDir().mkpath(data.filePath(QStringLiteral("one"))));
+        // The same file under another name, and a file that does not exist yet.
+        QVERIFY(QFile::link(data.filePath(QStringLiteral("one")),
+                            data.filePath(QStringLiteral("link"))));
+        QCOMPARE(SingleInstance::keyFor(data.filePath(QStringLiteral("link/KavioCC.db"))),
+                 SingleInstance::keyFor(path));
+        QCOMPARE(SingleInstance::keyFor(data.filePath(QStringLiteral("one/../one/KavioCC.db"))),
+                 SingleInstance::keyFor(path));
+        QVERIFY(SingleInstance::keyFor(data.filePath(QStringLiteral("two/KavioCC.db"))) !=
+                SingleInstance::keyFor(path));
+
+        auto first = std::make_unique<SingleInstance>(path);
+        QVERIFY(first->claim());
+        QVERIFY(first->lockPath().startsWith(runtime.path()));
+        QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
+        SingleInstance second(data.filePath(QStringLiteral("link/KavioCC.db")));
+        QVERIFY(!second.claim());
+        QVERIFY(second.knock(2000));
+        QTRY_COMPARE(raised.count(), 1);
+
+        SingleInstance other(data.filePath(QStringLiteral("two/KavioCC.db")));
+        QVERIFY(other.claim());
+        first.reset(); // the holder ends: the file is free again
+        QVERIFY(second.claim());
+        QVERIFY(!SingleInstance(path).claim());
+    }
+
+    // The program itself: a second start on the same database ends at once and the first runs on.
+    void secondProgramEnds() {
+        QProcess first;
+        first.setProcessEnvironment(environment(data.filePath(QStringLiteral("share"))));
+        first.start(QStringLiteral(KAVIOCC_PROGRAM));
+        QVERIFY(first.waitForStarted());
+        const QString db = data.filePath(QStringLiteral("share/KavioCC/KavioCC.db"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 10000);
+
+        QProcess second;
+        second.setProcessEnvironment(first.processEnvironment());
+        second.start(QStringLiteral(KAVIOCC_PROGRAM));
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardError(), QByteArray());
+        QCOMPARE(first.state(), QProcess::Running);
+
+        QProcess elsewhere; // another database: runs alongside
+        elsewhere.setProcessEnvironment(environment(data.filePath(QStringLiteral("other"))));
+        elsewhere.start(QStringLiteral(KAVIOCC_PROGRAM));
+        QVERIFY(!elsewhere.waitForFinished(1500));
+        for (QProcess* program : {&first, &elsewhere}) {
+            program->terminate();
+            QVERIFY(program->waitForFinished(5000));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+
+#include "test_single_instance.moc"
