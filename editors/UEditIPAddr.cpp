@@ -107,11 +107,16 @@ CEditIPAddr::CEditIPAddr(QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     BorderPanel->setFocusPolicy(Qt::NoFocus);
     setFocusProxy(OctetEdits[0]);
+    layoutChildren();
     connect(qApp, &QApplication::focusChanged, this, &CEditIPAddr::focusChanged);
 }
 
-// The fields and dots stand side by side against the left edge, as high as the frame inside.
 void CEditIPAddr::resizeEvent(QResizeEvent*) {
+    layoutChildren();
+}
+
+// The fields and dots stand side by side against the left edge, as high as the frame inside.
+void CEditIPAddr::layoutChildren() {
     BorderPanel->setGeometry(rect());
     const int height = BorderPanel->height() - 2 * Border;
     for (int i = 0; i < Fields; ++i) {
@@ -300,10 +305,15 @@ bool CEditIPAddr::eventFilter(QObject* watched, QEvent* event) {
         if (mouse->button() != Qt::LeftButton ||
             !widget->rect().contains(mouse->position().toPoint()))
             break;
-        if (watched == BorderPanel)
+        // Handled here, the click does not travel on from a dot to the frame beneath it.
+        if (watched == BorderPanel) {
             PanelClick();
-        else if (field < 0)
+            return true;
+        }
+        if (field < 0) {
             DotClick(watched->property("tag").toInt());
+            return true;
+        }
         break;
     }
     default:

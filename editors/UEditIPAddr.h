@@ -57,6 +57,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void layoutChildren();
     int fieldOf(QObject* object) const;
     int caret(int field) const;
     void focusField(int field);
