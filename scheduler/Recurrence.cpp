@@ -179,8 +179,7 @@ void RecalcTimerDates(const QDateTime& now) {
         QStringList named = problems.mid(0, ProblemsNamed);
         if (problems.size() > ProblemsNamed)
             named << QStringLiteral("and %1 more timers").arg(problems.size() - ProblemsNamed);
-        throw TimerRecordError(QStringLiteral("These timers were left as they are:\n") +
-                               named.join(QLatin1Char('\n')));
+        throw TimerRecordError(named.join(QLatin1Char('\n')));
     }
 }
 

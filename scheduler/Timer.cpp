@@ -284,13 +284,17 @@ QString TTimerFrm::nameOf(quint16 index) {
     return name;
 }
 
-// Each problem is told once, until the timers are refreshed or a new day begins.
+// Each problem (one line of a message) is told once, until the timers are refreshed or a new
+// day begins.
 void TTimerFrm::report(const std::exception& error) {
-    const QString text = QString::fromUtf8(error.what());
-    if (reported.contains(text))
-        return;
-    reported.insert(text);
-    reportException(error);
+    QStringList fresh;
+    for (const QString& line : QString::fromUtf8(error.what()).split(QLatin1Char('\n'))) {
+        if (!reported.contains(line))
+            fresh << line;
+        reported.insert(line);
+    }
+    if (!fresh.isEmpty())
+        reportException(Exception(fresh.join(QLatin1Char('\n'))));
 }
 
 void TTimerFrm::Button1Click() {
