@@ -89,14 +89,18 @@ std::vector<TKavio> readLines(QSqlQuery& query) {
 void sortByName(std::vector<TKavio>& lines) {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // The C locale's collator compares code points and would tell the cases apart.
+    const bool fold = collator.locale().language() == QLocale::C;
     std::vector<QCollatorSortKey> keys;
     keys.reserve(lines.size());
     for (const TKavio& line : lines)
-        keys.push_back(collator.sortKey(line.Name.toCaseFolded()));
+        keys.push_back(collator.sortKey(fold ? line.Name.toCaseFolded() : line.Name));
     std::vector<int> order(lines.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const int byName = keys[size_t(a)].compare(keys[size_t(b)]);
+        return byName != 0 ? byName < 0 : a < b;
+    });
     std::vector<TKavio> sorted;
     sorted.reserve(lines.size());
     for (int position : order)

@@ -1,0 +1,167 @@
+// Figures of the main window over a full store: 200 groups and 65,335 units (65,535 records, every
+// key in use), each unit a member of one group, names in mixed case and random order.
+#include "BenchSupport.h"
+#include "CommandProcessor.h"
+#include "Database.h"
+#include "GlobalFunctions.h"
+#include "KavioApplication.h"
+#include "Main.h"
+#include "Program.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace kavio;
+using namespace kavio::bench;
+
+namespace {
+
+constexpr int Groups = 200;
+constexpr int Units = 65535 - Groups;
+
+void fill() {
+    QSqlDatabase db = Database::connection();
+    db.transaction();
+    QSqlQuery query(db);
+    query.prepare(
+        QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password",)"
+                       R"("Group","Timer","Status","Checked") VALUES (?,?,?,?,?,?,?,?))"));
+    QRandomGenerator random(7);
+    const auto name = [&random](const char* kind, int i) {
+        QString text =
+            QStringLiteral("%1 %2 %3").arg(QLatin1String(kind)).arg(random.bounded(100000)).arg(i);
+        if (random.bounded(2))
+            text = text.toUpper();
+        return text;
+    };
+    for (int i = 1; i <= Groups; ++i) {
+        for (const QVariant& value :
+             {QVariant(name("Group", i)), QVariant(), QVariant(), QVariant(), QVariant(1),
+              QVariant(i % 3 == 0), QVariant(3), QVariant(0)})
+            query.addBindValue(value);
+        query.exec();
+    }
+    for (int i = 1; i <= Units; ++i) {
+        for (const QVariant& value :
+             {QVariant(name("Unit", i)),
+              QVariant(QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255)),
+              QVariant(4000 + i % 1000), QVariant(QStringLiteral("password")), QVariant(0),
+              QVariant(i % 7 == 0), QVariant(i % 6), QVariant(i % 2)})
+            query.addBindValue(value);
+        query.exec();
+    }
+    QSqlQuery members(db);
+    members.prepare(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex","Index") VALUES (?,?))"));
+    for (int unit = Groups + 1; unit <= 65535; ++unit) {
+        members.addBindValue(1 + unit % Groups);
+        members.addBindValue(unit);
+        members.exec();
+    }
+    db.commit();
+}
+
+qint64 residentKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+void waitForPaint(const TKavioCCMain& window, int paints) {
+    while (window.KavioList->paintCount() <= paints)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    KavioApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+    Database::open(path);
+    fill();
+    Database::close();
+    bool allMet = true;
+
+    // Start-up: open the file, create the windows (status reset and list), show, first paint.
+    QElapsedTimer timer;
+    timer.start();
+    Database::open(path);
+    TKavioProgram program;
+    program.start();
+    TKavioCCMain& window = *program.KavioCCMain;
+    waitForPaint(window, 0);
+    allMet &=
+        report("Start-up to the first painted list (s)", millisecondsOf(timer) / 1000, "s", 1.0);
+    window.PollTiler->stop();
+    program.CmndProc->Timer2->stop();
+    std::printf("  lines in the All tab: %d, tabs: %d\n", window.lineCount(),
+                window.KavioTabs->count());
+
+    std::vector<double> builds;
+    for (int run = 0; run < 5; ++run) {
+        window.ClearList();
+        timer.start();
+        window.MakeList();
+        builds.push_back(millisecondsOf(timer));
+    }
+    allMet &= report("MakeList, 65,535 records, median (s)", median(builds) / 1000, "s", 0.2);
+
+    std::vector<double> tabSwitches;
+    for (int tab = 1; tab <= 5; ++tab) {
+        timer.start();
+        window.KavioTabs->setCurrentIndex(tab * 37);
+        tabSwitches.push_back(millisecondsOf(timer));
+    }
+    std::printf("  a group tab (%d members), median: %.3f ms\n", window.lineCount(),
+                median(tabSwitches));
+    window.KavioTabs->setCurrentIndex(0);
+    QCoreApplication::processEvents();
+
+    std::vector<double> repaints;
+    for (int run = 0; run < 50; ++run) {
+        timer.start();
+        window.KavioList->viewport()->repaint();
+        repaints.push_back(millisecondsOf(timer));
+    }
+    const int visible = window.KavioList->viewport()->height() / KavioListDelegate::LineHeight;
+    std::printf("  visible lines: %d\n", visible);
+    allMet &= report("Full repaint of the visible lines, median (ms)", median(repaints), "ms", 10);
+    allMet &= report("Full repaint of the visible lines, worst (ms)", maximum(repaints), "ms", 10);
+
+    // A status change: the processor's notification, the list repainted from the store.
+    std::vector<double> changes;
+    TTable master(QStringLiteral("Master.DB"));
+    const quint16 first = window.line(Groups).Index; // the first unit line shown
+    for (int run = 0; run < 50; ++run) {
+        SetStatus(master, first, quint8(run % 6));
+        const int paints = window.KavioList->paintCount();
+        timer.start();
+        emit program.CmndProc->statusChanged();
+        waitForPaint(window, paints);
+        changes.push_back(millisecondsOf(timer));
+    }
+    allMet &= report("Status change to its line repainted, median (ms)", median(changes), "ms", 2);
+
+    std::vector<double> polls;
+    for (int run = 0; run < 3; ++run) {
+        auto processor = std::make_unique<TCmndProc>();
+        processor->Timer2->stop();
+        window.setCommandProcessor(processor.get());
+        timer.start();
+        window.PollAll();
+        polls.push_back(millisecondsOf(timer));
+        window.setCommandProcessor(program.CmndProc.get());
+    }
+    std::printf("  PollAll, %d units, median: %.1f ms\n", Units, median(polls));
+
+    allMet &= report("Resident memory, peak (MB)", residentKiB("VmHWM:") / 1024.0, "MB", 150);
+    return allMet ? 0 : 1;
+}
