@@ -4,6 +4,7 @@
 #include "Codes.h"
 #include "CommandProcessor.h"
 #include "Database.h"
+#include "Messages.h"
 #include "SqliteTool.h"
 #include "Table.h"
 #include "UnitSim.h"
@@ -169,6 +170,7 @@ bool lockedDatabase() {
     const QList<quint16> indexes = addUnits(
         startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("off")}));
     TCmndProc processor;
+    RecordingMessageSink messages; // the operator's error box would wait for a click
 
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
@@ -213,8 +215,9 @@ bool lockedDatabase() {
     QSqlQuery count(Database::connection());
     count.exec(QStringLiteral("SELECT count(*) FROM Master WHERE Status = 1"));
     count.next();
-    std::printf("(%d exchanges under the lock, %d statuses kept, %d of %d units stored as off)\n",
-                exchanges, unstored, count.value(0).toInt(), Units);
+    std::printf("(%d exchanges under the lock, %d statuses kept, %d of %d units stored as off, "
+                "%d error report(s))\n",
+                exchanges, unstored, count.value(0).toInt(), Units, int(messages.shown.size()));
     bool met = true;
     met &= report("write lock held 10 s elsewhere, 20 units polled: longest stall", worstGap / 1000,
                   "s", 0.3);
