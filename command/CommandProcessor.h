@@ -86,7 +86,8 @@ public:
     QTimer* StoreRetryTimer;
 
 signals:
-    // After every exchange, and after a failed connection.
+    // After every exchange, after a failed connection, and when statuses kept while the
+    // database was locked have been written.
     void statusChanged();
 
 public slots:
