@@ -175,6 +175,43 @@ private slots:
         QVERIFY(!processor->isVisible());
     }
 
+    // The looks of the eight pictures: black corners, the face colour, the mark's colour.
+    void iconLooks_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QPoint>("facePoint");
+        QTest::addColumn<QColor>("face");
+        QTest::addColumn<QColor>("mark"); // somewhere on the face; invalid: none
+        const QColor yellow(255, 216, 26), grey(168, 168, 168), red(224, 32, 32), blue(24, 64, 224);
+        QTest::newRow("on") << "1ON" << QPoint(2, 8) << yellow << QColor();
+        QTest::newRow("off") << "1off" << QPoint(2, 8) << grey << QColor();
+        QTest::newRow("cycle upper left") << "1CYCLE" << QPoint(3, 6) << yellow << QColor();
+        QTest::newRow("cycle lower right") << "1Cycle" << QPoint(12, 12) << grey << QColor();
+        QTest::newRow("unknown") << "1Unknown" << QPoint(2, 8) << grey << yellow;
+        QTest::newRow("error") << "1Error" << QPoint(2, 8) << red << QColor();
+        QTest::newRow("busy") << "1BUSY" << QPoint(2, 8) << grey << red;
+        QTest::newRow("group") << "GroupICO" << QPoint(2, 8) << grey << blue;
+        QTest::newRow("timer") << "Timer" << QPoint(4, 11) << grey << yellow;
+    }
+
+    void iconLooks() {
+        QFETCH(QString, name);
+        QFETCH(QPoint, facePoint);
+        QFETCH(QColor, face);
+        QFETCH(QColor, mark);
+        const QImage icon = Icons::byName(name).toImage();
+        QCOMPARE(icon.size(), QSize(16, 16));
+        QVERIFY(!icon.hasAlphaChannel());
+        for (QPoint corner : {QPoint(0, 0), QPoint(15, 0), QPoint(0, 15), QPoint(15, 15)})
+            QCOMPARE(icon.pixelColor(corner), QColor(Qt::black));
+        QCOMPARE(icon.pixelColor(facePoint), face);
+        bool marked = false;
+        for (int y = 3; y < 13; ++y)
+            for (int x = 3; x < 13; ++x)
+                marked |= icon.pixelColor(x, y) == mark;
+        QCOMPARE(marked, mark.isValid());
+        QVERIFY(Icons::byName(QStringLiteral("2ON")).isNull());
+    }
+
     void orderOfLinesAndTabs() {
         const quint16 beta = TempDatabase::addGroup(QStringLiteral("Beta"));
         const quint16 alpha = TempDatabase::addGroup(QStringLiteral("alpha"));
