@@ -27,7 +27,6 @@ QByteArray CommandFrame(const QByteArray& password, char letter) {
     constexpr char Esc = 0x1B;
     constexpr char Cr = 0x0D;
     QByteArray frame;
-    frame.reserve(password.size() + 4);
     frame.append(Esc).append(password).append(Esc).append(letter).append(Cr);
     return frame;
 }

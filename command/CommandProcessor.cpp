@@ -57,7 +57,6 @@ TCmndProc::TCmndProc(QWidget* parent)
     connect(ResponseTimer, &QTimer::timeout, this, &TCmndProc::ResponseTimerTimer);
     connect(ConnectTimer, &QTimer::timeout, this, &TCmndProc::connectFailed);
     connect(StoreRetryTimer, &QTimer::timeout, this, &TCmndProc::retryStore);
-    logFlushTimer->setSingleShot(true);
     logFlushTimer->setInterval(LogFlushDelayMs);
     connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
     Timer2->start();
@@ -67,8 +66,7 @@ TCmndProc::~TCmndProc() {
     dropSocket();
 }
 
-void TCmndProc::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
+void TCmndProc::resizeEvent(QResizeEvent*) {
     Memo1->setGeometry(0, 0, MemoWidth, height());
     const int x = MemoWidth + (width() - MemoWidth - ButtonWidth) / 2;
     Button2->move(x, height() - 2 * ButtonHeight);
@@ -104,7 +102,6 @@ void TCmndProc::showEvent(QShowEvent* event) {
 
 void TCmndProc::Button1Click() {
     pendingLog.clear();
-    logFlushTimer->stop();
     Memo1->clear();
 }
 
@@ -229,9 +226,7 @@ void TCmndProc::readReply() {
 void TCmndProc::takeReplyBytes() {
     if (!TCP)
         return;
-    const qsizetype room = MaxReplyBytes - reply.size();
-    if (room > 0)
-        reply.append(TCP->read(room));
+    reply.append(TCP->read(MaxReplyBytes - reply.size()));
 }
 
 void TCmndProc::TCPDisconnected() {

@@ -1,7 +1,6 @@
 #include "ConnectFailed.h"
 
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -26,8 +25,7 @@ TConFail::TConFail(const QString& unitName)
     setAttribute(Qt::WA_DeleteOnClose);
     // A notice left open must not keep the program running once its main window is closed.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setObjectName(QStringLiteral("ConFail"));
-    setWindowTitle(QString());
+    // No caption: the window title stays empty.
 
     QFont bold = Label1->font();
     bold.setBold(true);
@@ -37,8 +35,7 @@ TConFail::TConFail(const QString& unitName)
     // The name comes from the database: shown as it is, never as markup, and cut short with an
     // ellipsis where it would make the notice wider than the screen it opens on.
     Label1->setTextFormat(Qt::PlainText);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const int widest = (screen ? screen->availableGeometry().width() : 1024) - WidthBeyondLabel;
+    const int widest = screen()->availableGeometry().width() - WidthBeyondLabel;
     const QString prefix = QStringLiteral("Could Not Connect to: ");
     const QFontMetrics metrics(bold);
     // No screen is wide enough for more characters than this, so the measuring stays cheap
@@ -60,8 +57,7 @@ void TConFail::Button1Click() {
     close();
 }
 
-void TConFail::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
+void TConFail::resizeEvent(QResizeEvent*) {
     Button1->move(width() - Button1->width() - ButtonMargin,
                   height() - Button1->height() - ButtonMargin);
 }

@@ -73,7 +73,6 @@ void createPrivateFile(const QString& path) {
 
 QStringList readColumns(QSqlDatabase& db, const QString& path, const QString& table) {
     QSqlQuery query(db);
-    query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
         fail(path, QStringLiteral("cannot be read: %1").arg(query.lastError().text()));
     QStringList names;
@@ -163,7 +162,6 @@ QString ignoredKeys(QSqlDatabase& db, const QString& path) {
         QStringList keys;
         for (const QString& column : table.unitKeyColumns) {
             QSqlQuery query(db);
-            query.setForwardOnly(true);
             const QString quoted = QLatin1Char('"') + column + QLatin1Char('"');
             if (!query.exec(
                     QStringLiteral("SELECT DISTINCT %1 FROM \"%2\" WHERE NOT (%3) ORDER BY 1")

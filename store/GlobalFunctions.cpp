@@ -9,24 +9,23 @@ void FilterByIndex(TTable& table, quint16 index) {
     table.setFiltered(true);
 }
 
+// Setting a filter reloads an open table and open() starts at the first record, so each of
+// these ends on the first matching record.
 void OpenByIndex(TTable& table, quint16 index) {
     FilterByIndex(table, index);
     table.open();
-    table.first();
 }
 
 void OpenByGroupIndex(TTable& table, quint16 groupIndex) {
     table.setFilter(QStringLiteral("GroupIndex=%1").arg(groupIndex));
     table.setFiltered(true);
     table.open();
-    table.first();
 }
 
 void OpenByTimerIndex(TTable& table, quint32 timerIndex) {
     table.setFilter(QStringLiteral("TimerIndex=%1").arg(timerIndex));
     table.setFiltered(true);
     table.open();
-    table.first();
 }
 
 void CloseFiltered(TTable& table) {
@@ -90,7 +89,6 @@ void TaskName(quint8 task, QString& name) {
 bool NameInUse(TTable& table, const QString& name) {
     CloseFiltered(table);
     table.open();
-    table.first();
     const int count = table.recordCount();
     bool found = false;
     for (int i = 0; i < count && !found; ++i) {

@@ -15,8 +15,6 @@ namespace {
 } // namespace
 
 bool TableFilter::matches(const QVariant& fieldValue) const {
-    if (isEmpty())
-        return true;
     bool ok = false;
     const qint64 number = fieldValue.toLongLong(&ok);
     return ok && number == value.toLongLong();

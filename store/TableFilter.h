@@ -16,6 +16,7 @@ struct TableFilter {
     QVariant value; // qint64 for the keys, 0/1 for Group
 
     bool isEmpty() const { return column.isEmpty(); }
+    // Whether a record whose filtered field holds `fieldValue` passes (a non-empty filter only).
     bool matches(const QVariant& fieldValue) const;
 
     // Throws DatabaseError for any other text, or for a column that `columns` does not hold.

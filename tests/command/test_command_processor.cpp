@@ -430,11 +430,14 @@ private slots:
         processor->AddToQueue(gone, TaskPowerOn);
         processor->AddToQueue(group, TaskPowerOn);
         processor->AddToQueue(9999, TaskQuery);
+        processor->AddToQueue(real, 6); // no such task
         processor->AddToQueue(real, TaskQuery);
         processor->AddToQueue(gone, TaskPowerOff);
         waitUntilIdle();
 
-        QCOMPARE(processor->logLines(), NormalExchange('q'));
+        QCOMPARE(processor->logLines(),
+                 QStringList({QStringLiteral("Unknown task 6 for unit %1 dropped").arg(real)}) +
+                     NormalExchange('q'));
         QCOMPARE(unit.connectionCount(), 1);
         QCOMPARE(TempDatabase::status(group), qint64(StatusUnknown));
         QCOMPARE(TempDatabase::status(gone), -1);
@@ -647,6 +650,13 @@ SELECT count(*) FROM "Group";)")),
         QCOMPARE(processor->Button1->text(), QStringLiteral("Clear"));
         QCOMPARE(processor->Button2->text(), QStringLiteral("Close"));
         QVERIFY(processor->Button1->y() < processor->Button2->y());
+        QCOMPARE(processor->size(), QSize(272, 304));
+        QCOMPARE(processor->Memo1->geometry(), QRect(0, 0, 185, 304));
+        QCOMPARE(processor->Button1->size(), QSize(75, 25));
+        QCOMPARE(processor->Button2->size(), QSize(75, 25));
+        QVERIFY(processor->Button1->x() > 185 && processor->Button1->geometry().right() < 272);
+        QVERIFY(processor->Memo1->isReadOnly());
+        QCOMPARE(processor->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 
         QTest::mouseClick(processor->Button2, Qt::LeftButton);
         QVERIFY(!processor->isVisible());

@@ -27,6 +27,8 @@ private slots:
         QCOMPARE(first->Label1->text(), QStringLiteral("Could Not Connect to: Rack 7"));
         QVERIFY(first->Label1->font().bold());
         QCOMPARE(first->Label1->font().pixelSize(), 13);
+        QCOMPARE(first->Label1->alignment(), Qt::AlignCenter);
+        QCOMPARE(first->Button1->size(), QSize(75, 25));
         QVERIFY(!first->testAttribute(Qt::WA_QuitOnClose));
         QCOMPARE(first->Label1->pos(), QPoint(52, 26));
         QCOMPARE(first->width(), first->Label1->width() + 100);

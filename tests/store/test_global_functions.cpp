@@ -160,6 +160,7 @@ private slots:
         SetStatus(master, group, StatusOff);
         ResetAllStatuses(master); // even with a filter left on the object
         QVERIFY(!master.filtered());
+        QVERIFY(master.filter().isEmpty());
         QCOMPARE(TempDatabase::status(unit), 3);
         QCOMPARE(TempDatabase::status(group), 3);
     }

@@ -62,7 +62,12 @@ private slots:
         TempDatabase::addGroup(QStringLiteral("g1"));
         TempDatabase::addUnit(QStringLiteral("u2"));
         TTable master(QStringLiteral("Master.DB"));
+        // A filter text alone filters nothing until filtering is switched on.
         master.setFilter(QStringLiteral("Group=False"));
+        QVERIFY(!master.filtered());
+        master.open();
+        QCOMPARE(master.recordCount(), 3);
+        master.close();
         master.setFiltered(true);
         master.open();
         QCOMPARE(names(master), QStringList({"u1", "u2"}));
@@ -221,7 +226,45 @@ private slots:
         QCOMPARE(master.fieldByName(QStringLiteral("Index")).asInteger(), 1);
         QCOMPARE(master.fieldByName(QStringLiteral("Group")).asBoolean(), false);
         QCOMPARE(master.fieldByName(QStringLiteral("Status")).asInteger(), 3);
+        QCOMPARE(master.fieldByName(QStringLiteral("Timer")).asBoolean(), false);
+        QCOMPARE(master.fieldByName(QStringLiteral("Checked")).asBoolean(), false);
         QVERIFY(master.fieldByName(QStringLiteral("IPAddress")).isNull());
+
+        TTable timers(QStringLiteral("Timer.DB"));
+        timers.open();
+        timers.append();
+        for (const char* field : {"Index", "Task", "Every"})
+            timers.fieldByName(QLatin1String(field)).setInteger(1);
+        timers.fieldByName(QStringLiteral("TimeOfDay")).setString(QStringLiteral("07:30:00"));
+        timers.fieldByName(QStringLiteral("Date")).setString(QStringLiteral("2026-12-07"));
+        timers.post();
+        for (const char* field : {"Count", "DayOfWeek", "Month"})
+            QCOMPARE(timers.fieldByName(QLatin1String(field)).asInteger(), 0);
+    }
+
+    // A record edited or appended so that it no longer passes the filter leaves the open table.
+    void recordsLeavingTheFilterLeaveTheTable() {
+        TempDatabase db;
+        TempDatabase::addUnit(QStringLiteral("u1"));
+        TempDatabase::addUnit(QStringLiteral("u2"));
+        TTable units(QStringLiteral("Master.DB"));
+        units.setFilter(QStringLiteral("Group=False"));
+        units.setFiltered(true);
+        units.open();
+        units.edit();
+        units.fieldByName(QStringLiteral("Group")).setBoolean(true);
+        units.post();
+        QCOMPARE(names(units), QStringList({"u2"}));
+        units.append();
+        units.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("g"));
+        units.fieldByName(QStringLiteral("Group")).setBoolean(true);
+        units.post();
+        QVERIFY(units.eof());
+        units.append();
+        units.fieldByName(QStringLiteral("Name")).setString(QStringLiteral("u3"));
+        units.post();
+        QCOMPARE(units.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("u3"));
+        QCOMPARE(names(units), QStringList({"u2", "u3"}));
     }
 
     void emptyTableRemovesAllAndNeverReusesKeys() {
