@@ -2,10 +2,10 @@
 
 #include "Clock.h"
 #include "Database.h"
-#include "Table.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <algorithm>
 
 namespace kavio {
@@ -143,29 +143,49 @@ void RecalcTimerDates() {
 }
 
 void RecalcTimerDates(const QDateTime& now) {
+    static const char* const fields[] = {"TimerIndex", "Index",     "Task",  "Every", "Count",
+                                         "TimeOfDay",  "DayOfWeek", "Month", "Date"};
     QSqlDatabase db = Database::connection();
+    auto fail = [](const QSqlQuery& query) {
+        throw DatabaseError(QStringLiteral("Table Timer.DB: the next event dates cannot be "
+                                           "written: %1")
+                                .arg(query.lastError().text()));
+    };
     const bool inTransaction = db.transaction();
     QStringList problems;
-    TTable table(QStringLiteral("Timer.DB"));
     try {
-        table.open();
-        table.first();
-        TField date = table.fieldByName(QStringLiteral("Date"));
-        while (!table.eof()) {
+        // Every record in table order; all of them are written, also where the date stays.
+        QSqlQuery walk(db);
+        walk.setForwardOnly(true);
+        if (!walk.exec(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
+                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"
+                 ORDER BY "TimerIndex")")))
+            fail(walk);
+        QSqlQuery write(db);
+        if (!write.prepare(QStringLiteral(R"(UPDATE "Timer" SET "Date" = ? WHERE rowid = ?)")))
+            fail(write);
+        while (walk.next()) {
             QDate next;
             try {
-                next = NextEventDate(ReadTimerRecord(table), now);
+                next = NextEventDate(TimerRecordFrom([&walk](const char* field) {
+                                         const auto at =
+                                             std::find_if(std::begin(fields), std::end(fields),
+                                                          [field](const char* name) {
+                                                              return qstrcmp(name, field) == 0;
+                                                          });
+                                         return walk.value(int(at - std::begin(fields)) + 1);
+                                     }),
+                                     now);
             } catch (const TimerRecordError& error) {
                 problems << error.message();
-                table.next();
                 continue;
             }
-            table.edit();
-            date.setString(TimerDateText(next));
-            table.post();
-            table.next();
+            write.bindValue(0, TimerDateText(next));
+            write.bindValue(1, walk.value(0));
+            if (!write.exec())
+                fail(write);
         }
-        table.close();
+        walk.finish();
         if (inTransaction && !db.commit())
             throw DatabaseError(QStringLiteral("Table Timer.DB: the next event dates cannot be "
                                                "written: %1")

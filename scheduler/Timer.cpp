@@ -27,13 +27,40 @@ constexpr int KeyRole = Qt::UserRole;
 
 // Today's events: identical timers merged, in the order they fire. The lowest key of a merged
 // row names it in messages.
+// The tick asks only for the rows of its minute: TimeOfDay from "HH:MM" up to the next minute.
 const char* const SelectSql =
     R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every"
-FROM "Timer" WHERE "Date" = ?
+FROM "Timer" WHERE "Date" = ?%1
 GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
 ORDER BY "TimeOfDay", "Task", "Index", "Date")";
+const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
 
-const char* const DateIndexSql = R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date"))";
+const char* const DateIndexSql =
+    R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
+
+// Today's rows, or with `minute` only those of that minute.
+std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, const QTime& minute = QTime()) {
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QString::fromLatin1(SelectSql).arg(minute.isValid() ? QLatin1String(MinuteFilter)
+                                                                      : QLatin1String()));
+    query.addBindValue(TimerDateText(day));
+    if (minute.isValid()) {
+        // "HH:60" sorts after every time of the hour's last minute.
+        query.addBindValue(minute.toString(QStringLiteral("HH:mm")));
+        query.addBindValue(QStringLiteral("%1:%2")
+                               .arg(minute.hour(), 2, 10, QLatin1Char('0'))
+                               .arg(minute.minute() + 1, 2, 10, QLatin1Char('0')));
+    }
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
+                                .arg(query.lastError().text()));
+    std::vector<TTimerFrm::TEventRow> rows;
+    while (query.next())
+        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
+                        query.value(4), query.value(5)});
+    return rows;
+}
 
 QString keyOf(const TTimerFrm::TEventRow& row) {
     return QStringList{row.index.toString(), row.task.toString(), row.timeOfDay.toString(),
@@ -112,16 +139,7 @@ void TTimerFrm::SelectTodaysEvents() {
     const QDate today = Clock::today();
     setWindowTitle(DateFilterLine(today));
     rows.clear();
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QLatin1String(SelectSql));
-    query.addBindValue(TimerDateText(today));
-    if (!query.exec())
-        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
-                                .arg(query.lastError().text()));
-    while (query.next())
-        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
-                        query.value(4), query.value(5)});
+    rows = selectRows(today);
 }
 
 void TTimerFrm::ShowTodaysEvents() {
@@ -190,8 +208,7 @@ void TTimerFrm::Timer1Timer() {
         return;
     lastMinute = minute;
     try {
-        SelectTodaysEvents();
-        fireMinute(now.time());
+        fireMinute(now);
     } catch (const std::exception& error) {
         report(error);
     }
@@ -212,11 +229,11 @@ void TTimerFrm::startNewDay(const QDate& day) {
     }
 }
 
-void TTimerFrm::fireMinute(const QTime& now) {
-    for (const TEventRow& row : rows) {
+void TTimerFrm::fireMinute(const QDateTime& now) {
+    for (const TEventRow& row : selectRows(now.date(), now.time())) {
         try {
             const QTime time = TimerTime(row.timeOfDay, whoOf(row));
-            if (time.hour() != now.hour() || time.minute() != now.minute())
+            if (time.hour() != now.time().hour() || time.minute() != now.time().minute())
                 continue;
             const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
             const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));

@@ -76,7 +76,7 @@ protected:
 private:
     void startNewDay(const QDate& day);
     void recalculate(const QDateTime& now);
-    void fireMinute(const QTime& minute);
+    void fireMinute(const QDateTime& now);
     void fire(quint16 index, quint8 task);
     void report(const std::exception& error);
     QString nameOf(quint16 index);

@@ -2,8 +2,6 @@
 
 #include "Table.h"
 
-#include <QRegularExpression>
-
 namespace kavio {
 namespace {
 
@@ -16,10 +14,6 @@ QString shown(const QVariant& value) {
                          const QString& expected) {
     throw TimerRecordError(QStringLiteral("%1: field \"%2\" holds %3, which is not %4")
                                .arg(who, QLatin1String(field), shown(value), expected));
-}
-
-QVariant field(TTable& table, const char* name) {
-    return table.fieldByName(QLatin1String(name)).value();
 }
 
 } // namespace
@@ -54,42 +48,58 @@ qint64 TimerInteger(const QVariant& value, const QString& who, const char* field
     return number;
 }
 
+// The number of `length` digits at `from`, or -1.
+static int digitsAt(const QString& text, int from, int length) {
+    int number = 0;
+    for (int at = from; at < from + length; ++at) {
+        if (at >= text.size() || text[at] < u'0' || text[at] > u'9')
+            return -1;
+        number = number * 10 + (text[at].unicode() - u'0');
+    }
+    return number;
+}
+
 QDate TimerDate(const QVariant& value, const QString& who) {
-    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
     const QString text = value.toString();
-    const QDate date = form.match(text).hasMatch()
-                           ? QDate::fromString(text, QStringLiteral("yyyy-MM-dd"))
-                           : QDate();
-    if (value.isNull() || !date.isValid())
+    QDate date;
+    if (!value.isNull() && text.size() == 10 && text[4] == u'-' && text[7] == u'-' &&
+        digitsAt(text, 0, 4) >= 0)
+        date = QDate(digitsAt(text, 0, 4), digitsAt(text, 5, 2), digitsAt(text, 8, 2));
+    if (!date.isValid())
         refuse(who, "Date", value, QStringLiteral("a date of the form YYYY-MM-DD"));
     return date;
 }
 
 QTime TimerTime(const QVariant& value, const QString& who) {
-    static const QRegularExpression form(QStringLiteral("^\\d{2}:\\d{2}(:\\d{2})?$"));
     const QString text = value.toString();
     QTime time;
-    if (form.match(text).hasMatch())
-        time = QTime::fromString(text, text.size() == 5 ? QStringLiteral("HH:mm")
-                                                        : QStringLiteral("HH:mm:ss"));
-    if (value.isNull() || !time.isValid())
+    const bool withSeconds = text.size() == 8 && text[5] == u':';
+    if (!value.isNull() && (text.size() == 5 || withSeconds) && text[2] == u':')
+        time = QTime(digitsAt(text, 0, 2), digitsAt(text, 3, 2),
+                     withSeconds ? digitsAt(text, 6, 2) : 0);
+    if (!time.isValid())
         refuse(who, "TimeOfDay", value, QStringLiteral("a time of the form HH:MM:SS"));
     return time;
 }
 
 TTimerRecord ReadTimerRecord(TTable& table) {
+    return TimerRecordFrom(
+        [&table](const char* name) { return table.fieldByName(QLatin1String(name)).value(); });
+}
+
+TTimerRecord TimerRecordFrom(const std::function<QVariant(const char* field)>& field) {
     TTimerRecord record;
-    const QVariant key = field(table, "TimerIndex");
+    const QVariant key = field("TimerIndex");
     const QString who = QStringLiteral("Timer %1").arg(key.toString());
     record.timerIndex = quint16(TimerInteger(key, who, "TimerIndex", 0, 65535));
-    record.index = quint16(TimerInteger(field(table, "Index"), who, "Index", 0, 65535));
-    record.task = quint8(TimerInteger(field(table, "Task"), who, "Task", 0, 4));
-    record.every = quint8(TimerInteger(field(table, "Every"), who, "Every", 0, 4));
-    record.count = qint32(TimerInteger(field(table, "Count"), who, "Count", INT32_MIN, INT32_MAX));
-    record.timeOfDay = TimerTime(field(table, "TimeOfDay"), who);
-    record.dayOfWeek = quint16(TimerInteger(field(table, "DayOfWeek"), who, "DayOfWeek", 0, 65535));
-    record.month = quint16(TimerInteger(field(table, "Month"), who, "Month", 0, 65535));
-    record.date = TimerDate(field(table, "Date"), who);
+    record.index = quint16(TimerInteger(field("Index"), who, "Index", 0, 65535));
+    record.task = quint8(TimerInteger(field("Task"), who, "Task", 0, 4));
+    record.every = quint8(TimerInteger(field("Every"), who, "Every", 0, 4));
+    record.count = qint32(TimerInteger(field("Count"), who, "Count", INT32_MIN, INT32_MAX));
+    record.timeOfDay = TimerTime(field("TimeOfDay"), who);
+    record.dayOfWeek = quint16(TimerInteger(field("DayOfWeek"), who, "DayOfWeek", 0, 65535));
+    record.month = quint16(TimerInteger(field("Month"), who, "Month", 0, 65535));
+    record.date = TimerDate(field("Date"), who);
     return record;
 }
 

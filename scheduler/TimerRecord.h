@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTime>
 #include <QVariant>
+#include <functional>
 
 namespace kavio {
 
@@ -44,6 +45,8 @@ struct TTimerRecord {
 // Reads the current record of an open Timer.DB table object. Throws TimerRecordError naming the
 // timer and the first field that does not hold a usable value.
 TTimerRecord ReadTimerRecord(TTable& table);
+// The same from any source of field values by name.
+TTimerRecord TimerRecordFrom(const std::function<QVariant(const char* field)>& field);
 
 // Checked conversions of single stored values; `who` names the row in the message ("Timer 12").
 qint64 TimerInteger(const QVariant& value, const QString& who, const char* field, qint64 lowest,

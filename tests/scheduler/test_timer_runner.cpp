@@ -164,11 +164,13 @@ private slots:
         const quint16 weekly = TempDatabase::addUnit(QStringLiteral("weekly"));
         const quint16 monthly = TempDatabase::addUnit(QStringLiteral("monthly"));
         const quint16 yearly = TempDatabase::addUnit(QStringLiteral("yearly"));
+        const quint16 late = TempDatabase::addUnit(QStringLiteral("late"));
         addTimer(daily, 0, 0, 1, "09:00:00", start);
         addTimer(midnight, 1, 0, 1, "00:00:00", start);
         addTimer(weekly, 0, 1, 2, "09:00:00", start, 34);
         addTimer(monthly, 0, 2, 31, "09:00:00", start, 0, 4095);
         addTimer(yearly, 0, 3, 0, "09:00:00", QDate(2027, 1, 1));
+        addTimer(late, 4, 0, 1, "23:59:30", start);
 
         TTimerFrm runner(*processor);
         QMap<quint16, QList<QDate>> fired;
@@ -197,6 +199,7 @@ private slots:
             everyDay << day;
         QCOMPARE(fired[daily], everyDay);
         QCOMPARE(fired[midnight], everyDay.mid(1));
+        QCOMPARE(fired[late], everyDay);
         QCOMPARE(fired[weekly],
                  QList<QDate>({QDate(2026, 12, 7), QDate(2026, 12, 11), QDate(2026, 12, 21),
                                QDate(2026, 12, 25), QDate(2027, 1, 4), QDate(2027, 1, 8),
