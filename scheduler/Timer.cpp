@@ -103,10 +103,12 @@ TTimerFrm::TTimerFrm(TCmndProc& commandProcessor, QWidget* parent)
     LCD->setDisplayMode(lcd::dmText);
     LCD->setAnimationEnabled(false);
     QFont clockFont(QStringLiteral("DejaVu Sans Mono"));
-    clockFont.setPixelSize(11);
+    clockFont.setPixelSize(10); // "12:00:00 am" fits the 72 columns
+    clockFont.setStyleStrategy(QFont::NoAntialias);
     LCD->setFont(clockFont);
     LCD->setGeometry(ClientWidth - Margin - 221, Margin, 221, 53);
-    LCD->setLinesYOffset(2);
+    LCD->setLinesXOffset(2);
+    LCD->setLinesYOffset(3);
     LCD->setLines({QStringLiteral("00:00:00 PM")});
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
