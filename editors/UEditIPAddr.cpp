@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +27,9 @@ constexpr int DotWidth = 3;
 constexpr int Step = FieldWidth + DotWidth;
 constexpr int Border = 1;
 constexpr int OctetDigits = 3;
+// Room for the text inside a field: an edit keeps 2 pixels on either side, and the caret needs 1.
+constexpr int TextRoom = FieldWidth - 2 * 2 - 1;
+constexpr int SmallestPixelSize = 6;
 
 bool isDigitKey(int key) {
     return key >= Qt::Key_0 && key <= Qt::Key_9;
@@ -108,6 +113,7 @@ CEditIPAddr::CEditIPAddr(QWidget* parent)
     BorderPanel->setFocusPolicy(Qt::NoFocus);
     setFocusProxy(OctetEdits[0]);
     layoutChildren();
+    fitFieldFont();
     connect(qApp, &QApplication::focusChanged, this, &CEditIPAddr::focusChanged);
 }
 
@@ -124,6 +130,29 @@ void CEditIPAddr::layoutChildren() {
         if (i < Fields - 1)
             DotLabels[i]->setGeometry(Step * i + Border + FieldWidth, Border, DotWidth, height);
     }
+}
+
+void CEditIPAddr::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        fitFieldFont();
+    QWidget::changeEvent(event);
+}
+
+// The fields are as narrow as the platform the layout was drawn for, whose dialog font has
+// 6-pixel digits. When three digits of the control's font do not fit, the fields take its
+// condensed form, then smaller sizes, so that an octet is never cut off.
+void CEditIPAddr::fitFieldFont() {
+    QFont font = this->font();
+    const auto fits = [&font] {
+        return QFontMetrics(font).horizontalAdvance(QStringLiteral("000")) <= TextRoom;
+    };
+    if (!fits())
+        font.setStretch(QFont::Condensed);
+    int pixels = QFontInfo(font).pixelSize();
+    while (!fits() && pixels > SmallestPixelSize)
+        font.setPixelSize(--pixels);
+    for (QLineEdit* field : OctetEdits)
+        field->setFont(font);
 }
 
 QString CEditIPAddr::Text() {

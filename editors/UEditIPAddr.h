@@ -55,9 +55,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void layoutChildren();
+    void fitFieldFont();
     int fieldOf(QObject* object) const;
     int caret(int field) const;
     void focusField(int field);

@@ -87,6 +87,22 @@ private slots:
         }
     }
 
+    // Three digits always fit a field: a wide font is narrowed for the fields, a small one kept.
+    void fieldFont() {
+        QWidget parent;
+        QFont font;
+        font.setPixelSize(24);
+        parent.setFont(font);
+        CEditIPAddr ip(&parent);
+        for (const QLineEdit* field : ip.OctetEdits)
+            QVERIFY(QFontMetrics(field->font()).horizontalAdvance(QStringLiteral("000")) <= 16);
+        QVERIFY(QFontInfo(ip.OctetEdits[0]->font()).pixelSize() > 6);
+        font.setPixelSize(8);
+        ip.setFont(font);
+        for (const QLineEdit* field : ip.OctetEdits)
+            QCOMPARE(field->font(), ip.font());
+    }
+
     void text() {
         CEditIPAddr ip;
         auto fields = [&] {
