@@ -113,8 +113,9 @@ void TCmndProc::AddToQueue(quint16 index, quint8 task) {
     Queue.append(TCommandEntry{index, task});
 }
 
+// StartQueue itself does nothing while Busy is set.
 void TCmndProc::Timer2Timer() {
-    if (!Busy && !Queue.isEmpty())
+    if (!Queue.isEmpty())
         StartQueue();
 }
 

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <algorithm>
 
 namespace kavio {
 namespace {
@@ -41,9 +40,8 @@ TConFail::TConFail(const QString& unitName)
     // No screen is wide enough for more characters than this, so the measuring stays cheap
     // whatever the length of the name.
     const QString name = unitName.left(MaxNameCharacters);
-    Label1->setText(prefix +
-                    metrics.elidedText(name, Qt::ElideRight,
-                                       std::max(0, widest - metrics.horizontalAdvance(prefix))));
+    Label1->setText(prefix + metrics.elidedText(name, Qt::ElideRight,
+                                                widest - metrics.horizontalAdvance(prefix)));
     Label1->adjustSize();
     Label1->move(LabelLeft, LabelTop);
 

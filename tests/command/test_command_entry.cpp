@@ -16,6 +16,11 @@ private slots:
         QCOMPARE(CommandLetterOf(255), char(0));
     }
 
+    void defaultEntryNamesNoUnit() {
+        // Key 0 is never a unit's, so an entry left at its defaults is dropped, never served.
+        QCOMPARE(TCommandEntry{}, (TCommandEntry{0, 0}));
+    }
+
     void frame() {
         QCOMPARE(CommandFrame("secret", 'n'), QByteArray("\x1bsecret\x1bn\r"));
         // An empty password still gives the four bytes ESC ESC letter CR.
