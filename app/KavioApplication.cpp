@@ -7,7 +7,6 @@ namespace kavio {
 KavioApplication::KavioApplication(int& argc, char** argv)
     : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("KavioCC"));
-    setOrganizationName(QString());
 }
 
 bool KavioApplication::notify(QObject* receiver, QEvent* event) {

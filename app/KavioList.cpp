@@ -113,7 +113,6 @@ LiveFields KavioListModel::read(QSqlQuery& query, int row) const {
         return {line.Group, line.Status, line.Timer};
     LiveFields fields{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt()),
                       query.value(2).toLongLong() != 0};
-    query.finish();
     return fields;
 }
 
@@ -183,9 +182,6 @@ void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                   (model->box(row) ? QStyle::State_On : QStyle::State_Off);
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : nullptr;
-    painter->fillRect(QRect(option.rect.left(), option.rect.top(),
-                            check.rect.right() + 3 - option.rect.left(), option.rect.height()),
-                      option.palette.base());
     if (style)
         style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, widget);
 

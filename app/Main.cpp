@@ -141,12 +141,10 @@ void storeChecked(const std::vector<quint16>& indexes, bool checked) {
         query.bindValue(1, index);
         if (!query.exec()) {
             const QSqlError error = query.lastError();
-            query.finish();
             db.rollback();
             storeFailure(table, QStringLiteral("cannot be written"), error);
         }
     }
-    query.finish();
     if (!db.commit()) {
         const QSqlError error = db.lastError();
         db.rollback();
@@ -324,7 +322,6 @@ void TKavioCCMain::MakeList() {
                 QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 1 AND ") + KeyInRange +
                 QStringLiteral(" ORDER BY m.\"Index\""));
     std::vector<TKavio> groups = readLines(groupQuery);
-    groupQuery.finish();
 
     {
         const QSignalBlocker quiet(KavioTabs);
@@ -353,7 +350,6 @@ void TKavioCCMain::MakeList() {
                 QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 0 AND ") + KeyInRange +
                 QStringLiteral(" ORDER BY m.\"Index\""));
     std::vector<TKavio> units = readLines(unitQuery);
-    unitQuery.finish();
     sortByName(units);
     KavioList->lines()->append(std::move(units));
 }
@@ -367,7 +363,6 @@ void TKavioCCMain::MakeGroupList(quint16 groupIndex) {
             KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""),
         {groupIndex});
     std::vector<TKavio> members = readLines(query);
-    query.finish();
     sortByName(members);
     KavioList->lines()->append(std::move(members));
 }

@@ -19,10 +19,7 @@ TKavioProgram::TKavioProgram() {
                      Qt::QueuedConnection);
 }
 
-TKavioProgram::~TKavioProgram() {
-    // The main window refers to the processor: it goes first.
-    KavioCCMain.reset();
-}
+TKavioProgram::~TKavioProgram() = default;
 
 void TKavioProgram::start() {
     KavioCCMain->show();

@@ -49,11 +49,7 @@ SingleInstance::SingleInstance(const QString& databasePath, QObject* parent)
     , m_key(keyFor(databasePath))
     , m_folder(runtimeFolder()) {}
 
-SingleInstance::~SingleInstance() {
-    m_server.reset();
-    if (m_lock)
-        m_lock->unlock();
-}
+SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() const {
     return QDir(m_folder).filePath(m_key + QStringLiteral(".lock"));
@@ -69,18 +65,15 @@ bool SingleInstance::claim() {
     m_lock = std::make_unique<QLockFile>(lockPath());
     // A running program keeps its lock however long it runs; only a dead owner's lock is stale.
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        m_lock.reset();
+    if (!m_lock->tryLock(0))
         return false;
-    }
     // The lock is ours, so a socket left there belongs to a program that is gone.
     QLocalServer::removeServer(serverName());
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* caller = m_server->nextPendingConnection()) {
-            connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
-            caller->disconnectFromServer();
+            caller->deleteLater();
             emit raiseRequested();
         }
     });
@@ -94,10 +87,8 @@ bool SingleInstance::knock(int waitMs) const {
     do {
         QLocalSocket socket;
         socket.connectToServer(serverName());
-        if (socket.waitForConnected(int(std::max<qint64>(1, deadline.remainingTime())))) {
-            socket.disconnectFromServer();
+        if (socket.waitForConnected(1000))
             return true;
-        }
         QThread::msleep(100);
     } while (!deadline.hasExpired());
     return false;

@@ -209,6 +209,9 @@ private slots:
             for (int x = 3; x < 13; ++x)
                 marked |= icon.pixelColor(x, y) == mark;
         QCOMPARE(marked, mark.isValid());
+        const bool outlet = !mark.isValid(); // the outlet faces have black slots
+        QCOMPARE(icon.pixelColor(5, 6) == QColor(Qt::black), outlet);
+        QCOMPARE(icon.pixelColor(10, 6) == QColor(Qt::black), outlet);
         QVERIFY(Icons::byName(QStringLiteral("2ON")).isNull());
     }
 
@@ -286,6 +289,9 @@ private slots:
             QVERIFY(w.lineChecked(w.KavioList->lines()->rowOf(index)));
         }
         QVERIFY(!stored(other, "Checked") && !w.lineChecked(lineOf("other")));
+        const QModelIndex otherLine = w.KavioList->model()->index(lineOf("other"), 0);
+        QVERIFY(!w.KavioList->model()->setData(otherLine, Qt::Checked, Qt::EditRole));
+        QVERIFY(!w.lineChecked(lineOf("other")));
 
         // The space bar toggles the selected line; a unit's tick spreads nowhere.
         w.KavioList->setCurrentIndex(w.KavioList->model()->index(lineOf("a"), 0));
@@ -324,6 +330,26 @@ private slots:
         QCOMPARE(shownStatus(w, 0), int(StatusOn));
         QCOMPARE(rebuilt.count(), 0);
         QCOMPARE(w.line(0).Status, quint8(StatusError)); // the snapshot of the dispatch
+    }
+
+    void timerMarkSitsAtTheRightEdge() {
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"));
+        TempDatabase::addUnit(QStringLiteral("without"));
+        TKavioCCMain& w = open();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        setField(unit, "Timer", 1); // painting reads the flag: no rebuild needed
+        const QImage timer = Icons::timer().toImage();
+        for (int width : {415, 600}) {
+            w.resize(width, 480);
+            QTRY_COMPARE(w.width(), width);
+            const QImage shot =
+                w.KavioList->viewport()->grab().toImage().convertToFormat(timer.format());
+            const QRect line = lineRect(w, 0);
+            QCOMPARE(shot.copy(line.left() + line.width() - 18, line.top() + 1, 16, 16), timer);
+            const QRect other = lineRect(w, 1);
+            QVERIFY(shot.copy(other.left() + other.width() - 18, other.top() + 1, 16, 16) != timer);
+        }
     }
 
     void rebootAndPulseFollowTheLastStatus_data() {
@@ -435,6 +461,8 @@ private slots:
         QCOMPARE(ticks(), QList<int>({5}));
         w.Every1->trigger(); // choosing the ticked item again keeps it ticked
         QCOMPARE(ticks(), QList<int>({5}));
+        w.Never->trigger();
+        QCOMPARE(ticks(), QList<int>({2}));
         w.Every4->trigger();
         QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
         QCOMPARE(file.value(QStringLiteral("Poll/Mode")).toInt(), 7);
@@ -517,8 +545,12 @@ private slots:
         TKavioProgram program;
         QCOMPARE(TempDatabase::status(unit), qint64(StatusUnknown));
         program.start();
-        program.CmndProc->show(); // another window still open
-        QVERIFY(program.KavioCCMain->isVisible());
+        QVERIFY(program.KavioCCMain->isVisible() && !program.CmndProc->isVisible());
+        program.KavioCCMain->showMinimized();
+        program.raise(); // another start of the program asked for the window
+        QVERIFY(program.KavioCCMain->isVisible() && !program.KavioCCMain->isMinimized());
+        QTest::keyClick(program.KavioCCMain->KavioList, Qt::Key_1, Qt::ControlModifier);
+        QVERIFY(program.CmndProc->isVisible()); // another window still open
         QTimer::singleShot(0, program.KavioCCMain.get(), &QWidget::close);
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(2); });
         QCOMPARE(QCoreApplication::exec(), 0);

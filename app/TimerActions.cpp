@@ -1,0 +1,66 @@
+#include "TimerActions.h"
+
+#include "GlobalFunctions.h"
+#include "Main.h"
+#include "SetTimer.h"
+#include "Timer.h"
+#include "viewtimer.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace kavio {
+
+TTimerActions::TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTimerFrm& list,
+                             TTimerFrm& runner, QAction* after)
+    : QObject(&main)
+    , Main(main)
+    , SetTimerFRM(editor)
+    , ViewTimerFrm(list)
+    , TimerFrm(runner) {
+    QMenu* popup = Main.PopupMenu;
+    const QList<QAction*> entries = popup->actions();
+    const qsizetype at = entries.indexOf(after);
+    QAction* before = at >= 0 && at + 1 < entries.size() ? entries.at(at + 1) : nullptr;
+
+    AddTimer1 = new QAction(QStringLiteral("Add Timer"), popup);
+    connect(AddTimer1, &QAction::triggered, this, &TTimerActions::AddTimer1Click);
+    ViewTimers1 = new QAction(QStringLiteral("View Timers"), popup);
+    connect(ViewTimers1, &QAction::triggered, this, &TTimerActions::ViewTimers1Click);
+    popup->insertActions(before, {AddTimer1, ViewTimers1});
+
+    connect(&ViewTimerFrm, &TViewTimerFrm::deviceListChanged, &Main, &TKavioCCMain::RebuildList);
+    Main.setCtrlKey(Qt::Key_2, [this] { ShowRunner(); });
+}
+
+void TTimerActions::AddTimer1Click() {
+    const TKavio* entry = Main.CurrentEntry();
+    if (!entry)
+        return;
+    const quint16 index = entry->Index;
+    SetTimerFRM.PrepareNewTimer();
+    if (SetTimerFRM.ShowModalFor(index) != TSetTimerFRM::mrOk)
+        return;
+    OpenByIndex(MasterTable, index);
+    if (!MasterTable.eof()) {
+        MasterTable.edit();
+        MasterTable.fieldByName(QStringLiteral("Timer")).setBoolean(true);
+        MasterTable.post();
+    }
+    CloseFiltered(MasterTable);
+    Main.RebuildList();
+    TimerFrm.RefreshTimers();
+}
+
+void TTimerActions::ViewTimers1Click() {
+    if (const TKavio* entry = Main.CurrentEntry())
+        ViewTimerFrm.ShowUnitTimers(entry->Index);
+}
+
+void TTimerActions::ShowRunner() {
+    TimerFrm.show();
+    TimerFrm.raise();
+    TimerFrm.activateWindow();
+}
+
+} // namespace kavio

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "Table.h"
+
+#include <QObject>
+
+class QAction;
+class QSystemTrayIcon;
+
+namespace kavio {
+
+class TAboutBox;
+class TGroupPropFRM;
+class TItemPropFRM;
+class TKavioCCMain;
+
+// What the operator does to the set of units and groups from the main window, apart from power
+// commands and timers: new units and groups, properties, the unit's web page, ping, delete, the
+// reset utility, emptying the database, and the keys Ctrl+A and Ctrl+E. Fills the File and Tools
+// menus and the list's popup menu below its power entries.
+class TUnitActions : public QObject {
+    Q_OBJECT
+
+public:
+    TUnitActions(TKavioCCMain& main, TItemPropFRM& itemDialog, TGroupPropFRM& groupDialog,
+                 TAboutBox& aboutBox);
+
+    void Kavio1Click();
+    void Group1Click();
+    void PopupMenuPopup();
+    void Properties1Click();
+    void OpenInBrowser1Click();
+    void Ping1Click();
+    void Delete1Click();
+    void ResetUtility1Click();
+    void EmptyDatabase();
+    void MinimizeToTray1Click();
+
+    QAction* Kavio1;
+    QAction* Group1;
+    QAction* MinimizeToTray1;
+    QAction* Close1;
+    QAction* ResetUtility1;
+    // The separator after the power entries: the timer entries go right after it.
+    QAction* TimerSeparator;
+    QAction* OpenInBrowser1;
+    QAction* Ping1;
+    QAction* Delete1;
+    QAction* Properties1;
+
+signals:
+    // The database was emptied: whatever shows timers must forget them.
+    void databaseEmptied();
+
+private:
+    void buildMenus();
+    // The address of the current unit line when it passes the address rules again (the record
+    // may have been edited by hand); empty otherwise.
+    QString checkedAddress() const;
+    void restoreFromTray();
+
+    TKavioCCMain& Main;
+    TItemPropFRM& ItemPropFRM;
+    TGroupPropFRM& GroupPropFRM;
+    TAboutBox& AboutBox;
+    TTable MasterTable{QStringLiteral("Master.DB")};
+    TTable GroupTable{QStringLiteral("Group.DB")};
+    TTable TimerTable{QStringLiteral("Timer.DB")};
+    QSystemTrayIcon* tray = nullptr;
+};
+
+} // namespace kavio
