@@ -99,7 +99,7 @@ public:
 private:
     friend class TField;
     struct Record {
-        qint64 rowid = 0;
+        qint64 rowid;
         QVariantList values;
     };
 

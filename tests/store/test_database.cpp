@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -308,6 +309,16 @@ INSERT INTO "Group" VALUES (7, 8);)")));
     }
 
     void tablesNeedAnOpenDatabase() {
+        {
+            // Closing really closes the file, even while a caller still holds the connection.
+            test::TempDatabase db;
+            QSqlDatabase held = Database::connection();
+            QVERIFY(held.isOpen());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("still in use")));
+            Database::close();
+            QVERIFY(!held.isOpen());
+            QVERIFY_THROWS_EXCEPTION(DatabaseError, Database::connection());
+        }
         TTable master(QStringLiteral("Master.DB"));
         QVERIFY_THROWS_EXCEPTION(DatabaseError, master.open());
         QVERIFY_THROWS_EXCEPTION(DatabaseError, TTable(QStringLiteral("Units.DB")));

@@ -235,6 +235,15 @@ private slots:
         timers.append();
         for (const char* field : {"Index", "Task", "Every"})
             timers.fieldByName(QLatin1String(field)).setInteger(1);
+        // A record the table refuses is reported as such and adds nothing.
+        try {
+            timers.post();
+            QFAIL("a timer without its time of day was appended");
+        } catch (const DatabaseError& error) {
+            QVERIFY2(error.message().contains(QStringLiteral("cannot be appended: NOT NULL")),
+                     qPrintable(error.message()));
+        }
+        QCOMPARE(timers.recordCount(), 0);
         timers.fieldByName(QStringLiteral("TimeOfDay")).setString(QStringLiteral("07:30:00"));
         timers.fieldByName(QStringLiteral("Date")).setString(QStringLiteral("2026-12-07"));
         timers.post();
@@ -338,6 +347,7 @@ private slots:
         QCOMPARE(groups.recordCount(), 1);
         QCOMPARE(groups.fieldByName(QStringLiteral("Index")).asInteger(), 1);
         groups.emptyTable();
+        QCOMPARE(groups.recordCount(), 0);
         TTable timers(QStringLiteral("Timer.DB"));
         timers.open();
         QCOMPARE(timers.recordCount(), 1);
