@@ -82,8 +82,7 @@ void KavioListModel::clear() {
     if (m_lines.empty())
         return;
     beginResetModel();
-    for (const TKavio& line : m_lines)
-        m_rowOfIndex[line.Index] = -1;
+    std::fill(m_rowOfIndex.begin(), m_rowOfIndex.end(), -1);
     m_lines.clear();
     m_lines.shrink_to_fit();
     m_boxes.clear();
