@@ -156,8 +156,11 @@ QImage PaintFrame(const TFrameStyle& style, const TDotImage& dots) {
     if (!style.enabled)
         return frame;
 
+    // The dot area holds whole cells only; a control larger than its grid shows the
+    // background beyond the last column and row.
     const int space = style.layout.borderSpace;
-    const QSize areaSize(style.size.width() - 2 * space, style.size.height() - 2 * space);
+    const QSize areaSize = SnappedControlSize(GridSizeFor(style.size, style.layout), style.layout) -
+                           QSize(2 * space, 2 * space);
     if (areaSize.isEmpty())
         return frame;
     const QImage area = PaintDotArea(dots, areaSize, style.layout, style.pixelShape, style.colours,

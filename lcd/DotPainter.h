@@ -28,7 +28,7 @@ QImage PaintDotArea(const TDotImage& dots, const QSize& areaSize, const TCellLay
                     TPixelShape shape, const TDotColours& colours, const QColor& background);
 
 // The whole control: background, the one-pixel border, and (when enabled) the dot area inside
-// the border space.
+// the border space, as large as the whole cells that fit.
 QImage PaintFrame(const TFrameStyle& style, const TDotImage& dots);
 
 } // namespace kavio::lcd

@@ -29,6 +29,7 @@ TLCDScreen::TLCDScreen(QWidget* parent)
     connect(&m_animTimer, &QTimer::timeout, this, &TLCDScreen::AnimationTick);
     resize(145, 65);
     updateGridSize();
+    resize(sizeHint());
 }
 
 TLCDScreen::~TLCDScreen() = default;
@@ -203,7 +204,8 @@ void TLCDScreen::setSpecialEffects(TSpecialEffects effects) {
 }
 
 QSize TLCDScreen::sizeHint() const {
-    return size();
+    const TCellLayout layout = cellLayout();
+    return SnappedControlSize(GridSizeFor(size(), layout), layout);
 }
 
 void TLCDScreen::changed() {
@@ -237,13 +239,7 @@ void TLCDScreen::updateGridSize() {
         m_pixelWidth = qint8(m_pixelSize);
         m_pixelHeight = qint8(m_pixelSize);
     }
-    const TCellLayout layout = cellLayout();
-    const TGridSize grid = GridSizeFor(size(), layout);
-    const QSize snapped = SnappedControlSize(grid, layout);
-    if (snapped != size()) {
-        resize(snapped);
-        updateGeometry();
-    }
+    updateGeometry();
 }
 
 TComposition TLCDScreen::composition() const {
@@ -267,7 +263,7 @@ TComposition TLCDScreen::composition() const {
 QImage TLCDScreen::renderFrame() {
     const TCellLayout layout = cellLayout();
     TDotImage dots;
-    if (isEnabled()) {
+    if (Enabled()) {
         const TComposition c = composition();
         WrapScroll(c, m_scroll);
         dots = ComposeDots(c, m_scroll);
@@ -279,7 +275,7 @@ QImage TLCDScreen::renderFrame() {
     style.background = m_color;
     style.highlight = palette().color(QPalette::Light);
     style.shadow = palette().color(QPalette::Dark);
-    style.enabled = isEnabled();
+    style.enabled = Enabled();
     style.layout = layout;
     style.pixelShape = m_pixelShape;
     style.colours = m_dotColours;
@@ -295,27 +291,31 @@ void TLCDScreen::paintEvent(QPaintEvent*) {
 
 void TLCDScreen::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    updateGridSize();
+    // The hint follows the size; the size itself is the caller's or the layout's.
+    updateGeometry();
 }
 
 void TLCDScreen::changeEvent(QEvent* event) {
+    // The widget's own handling of these changes would schedule a second paint after the one
+    // made here, so it is left out.
     switch (event->type()) {
     case QEvent::FontChange:
         recomputeDotColours();
         renderText();
         changed();
-        break;
+        return;
     case QEvent::EnabledChange:
+        // A parent's change reaches the display too, but only its own setting shows.
+        if (assign(m_shownEnabled, Enabled()))
+            changed();
+        return;
     case QEvent::PaletteChange:
         changed();
-        break;
+        return;
     default:
         QWidget::changeEvent(event);
         return;
     }
-    // The widget's own handling would schedule a paint; while animating, the next tick paints.
-    if (!m_animationEnabled)
-        QWidget::changeEvent(event);
 }
 
 void TLCDScreen::mousePressEvent(QMouseEvent* event) {

@@ -25,10 +25,14 @@ struct TScriptCommand;
 // one-pixel border. An animation script (TLCDAnimator) can scroll the content and change its
 // brightness and speed on a timer.
 //
-// The control snaps its own size so that its dot area holds whole cells only.
+// Its size hint is the largest size up to its current one whose dot area holds whole cells
+// only; a layout that follows the hint gets a control without partial cells. Whatever geometry
+// it is given, it draws whole cells only, from the top-left corner of the dot area, and leaves
+// the rest as background; it never resizes itself once created.
 //
 // Settings with the widget's usual meaning, also reachable under their capitalised names:
-// `Enabled` is QWidget::enabled (a disabled display shows only its background and border);
+// `Enabled` is the control's own setting (a display switched off shows only its background and
+// border; a disabled parent does not switch it off, as it only stops the clicks);
 // `Font` is QWidget::font (face and size of the text; its style is ignored because the markup
 // decides, and its colour, which QFont lacks, is `FontColor`); `Visible` is the widget's own;
 // clicks are reported by clicked() and doubleClicked().
@@ -47,7 +51,7 @@ class TLCDScreen : public QWidget {
     Q_PROPERTY(TLCDBorder BorderStyle READ BorderStyle WRITE setBorderStyle)
     Q_PROPERTY(QColor Color READ Color WRITE setColor)
     Q_PROPERTY(TDisplayMode DisplayMode READ DisplayMode WRITE setDisplayMode)
-    Q_PROPERTY(bool Enabled READ isEnabled WRITE setEnabled)
+    Q_PROPERTY(bool Enabled READ Enabled WRITE setEnabled)
     Q_PROPERTY(QFont Font READ font WRITE setFont)
     Q_PROPERTY(QColor FontColor READ FontColor WRITE setFontColor)
     Q_PROPERTY(qint8 Intensity READ Intensity WRITE setIntensity)
@@ -116,6 +120,9 @@ public:
     TLCDAnimator* LCDAnimator() const { return m_animator.data(); }
     void setLCDAnimator(TLCDAnimator* animator);
 
+    // The control's own enabled setting, whatever its parent's state.
+    bool Enabled() const { return !testAttribute(Qt::WA_ForceDisabled); }
+
     // The text, one entry per display line, with markup.
     const QStringList& Lines() const { return m_lines; }
     void setLines(const QStringList& lines);
@@ -183,7 +190,7 @@ private:
     void changed();
     void renderText();
     void recomputeDotColours();
-    // Takes the cell size from the preset and snaps the control's size to whole cells.
+    // Takes the cell size from the preset and tells the layout that the size hint has changed.
     void updateGridSize();
     TCellLayout cellLayout() const;
     TComposition composition() const;
@@ -233,6 +240,11 @@ private:
     bool m_blinkPhase = false;
     QTimer m_animTimer;
     bool m_pressed = false;
+    // The Enabled setting the display shows, to tell its own changes from its parent's.
+    bool m_shownEnabled = true;
+    // The last script fault written to the log, so that a line retried at every tick is
+    // reported once.
+    QString m_reportedScriptFault;
 };
 
 } // namespace kavio::lcd

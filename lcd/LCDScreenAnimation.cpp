@@ -6,9 +6,13 @@
 #include "LCDMarkup.h"
 #include "ScriptParser.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 
 namespace kavio::lcd {
+
+Q_LOGGING_CATEGORY(lcdScript, "kavio.lcd.script")
 
 void TLCDScreen::AnimationTick() {
     QPointer<TLCDAnimator> animator = m_animator;
@@ -23,14 +27,23 @@ void TLCDScreen::AnimationTick() {
     const bool outside = count > 0 && (current < 0 || current >= count);
 
     if (!outside) {
+        const QString line = count > 0 ? code.at(current) : QString();
         QList<TScriptCommand> commands;
         try {
-            commands = ParseScriptLine(count > 0 ? code.at(current) : QString());
-        } catch (const Exception&) {
+            commands = ParseScriptLine(line);
+        } catch (const Exception& error) {
             // A malformed line runs none of its commands and stays current, so the next tick
-            // tries it again; the tick itself must not fail inside the timer.
+            // tries it again; the tick itself must not fail inside the timer. The display shows
+            // nothing of it, so the log is where a script's author finds the fault: once, not
+            // at every tick that retries it.
+            const QString fault = QStringLiteral("Script line %1 not run: %2: %3")
+                                      .arg(current)
+                                      .arg(line, error.message());
+            if (assign(m_reportedScriptFault, fault))
+                qCWarning(lcdScript).noquote() << fault;
             return;
         }
+        m_reportedScriptFault.clear();
         for (const TScriptCommand& command : commands)
             executeCommand(*animator, command);
         emit animator->OnLineExecuted(animator, quint16(animator->CurrentLine()));

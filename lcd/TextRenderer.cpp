@@ -12,8 +12,11 @@
 namespace kavio::lcd {
 namespace {
 
-// The four attributes that change the typeface; index into the font cache.
-constexpr quint8 styleBits = caUnderline | caStrike | caBold | caItalic;
+// The attributes that change the typeface; index into the font cache. Underline and
+// strike-through are lines drawn over the whole cell rather than font decorations: the font
+// draws them as wide as the glyph's fractional advance, which leaves a gap of one dot between
+// characters whose advance is rounded up.
+constexpr quint8 styleBits = caBold | caItalic;
 
 struct StyledFont {
     QFont font;
@@ -35,8 +38,6 @@ public:
         std::optional<StyledFont>& slot = m_fonts[style & styleBits];
         if (!slot) {
             QFont font = m_base;
-            font.setUnderline(style & caUnderline);
-            font.setStrikeOut(style & caStrike);
             font.setBold(style & caBold);
             font.setItalic(style & caItalic);
             slot.emplace(StyledFont{font, QFontMetrics(font, m_device)});
@@ -86,6 +87,12 @@ TDotImage RenderTextImage(const TCharGrid& grid, int lineCount, const QFont& fon
     QImage reference(1, 1, QImage::Format_RGB32);
     FontCache fonts(font, &reference);
     const int emptyLineHeight = std::abs(QFontInfo(fonts.get(0).font).pixelSize());
+    // The lines sit where the plain font puts them, so they run straight through bold and
+    // italic cells too.
+    const QFontMetrics& plain = fonts.get(0).metrics;
+    const int lineThickness = std::max(1, plain.lineWidth());
+    const int underlineTop = plain.ascent() + std::max(1, plain.underlinePos());
+    const int strikeTop = std::max(0, plain.ascent() - plain.strikeOutPos() - lineThickness);
 
     TDotImage text;
     int y = 0;
@@ -128,6 +135,10 @@ TDotImage RenderTextImage(const TCharGrid& grid, int lineCount, const QFont& fon
                 painter.setFont(styled.font);
                 painter.setPen(ink);
                 painter.drawText(glyph.x, styled.metrics.ascent(), QString(glyph.ch));
+                if (glyph.style & caUnderline)
+                    painter.fillRect(glyph.x, underlineTop, glyph.width, lineThickness, ink);
+                if (glyph.style & caStrike)
+                    painter.fillRect(glyph.x, strikeTop, glyph.width, lineThickness, ink);
             }
         }
 

@@ -2,6 +2,7 @@
 
 #include "LCDScreen.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QImage>
 
@@ -56,5 +57,17 @@ inline QImage pictureOf(const QStringList& rows) {
     }
     return picture;
 }
+
+// Counts the paint events a widget receives. grab() paints whatever has changed, so whether a
+// change reaches the screen by itself is told by counting.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
 
 } // namespace kavio::lcd::test

@@ -57,6 +57,8 @@ private slots:
     void resetDisplayRestoresScrollAndText();
     void blinkingWithEmptyScript();
     void badArgumentLeavesLineInPlace();
+    void staticContentStaysAtItsOffsets_data();
+    void staticContentStaysAtItsOffsets();
     void currentLineWrite_data();
     void currentLineWrite();
     void lineOutsideScriptEndsIt();
@@ -66,21 +68,6 @@ private slots:
     void noPaintWhileAnimatingUntilTheTick();
     void scriptChangedByLineHandlerIsCountedAgain();
 };
-
-namespace {
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
-} // namespace
 
 void TestLcdAnimator::repeatingScrollMovesLeftAndReentersRight() {
     AnimatedDisplay d({"[horzscroll(-1);]", "<horzscroll(-1);>"});
@@ -176,6 +163,8 @@ void TestLcdAnimator::commands_data() {
     QTest::newRow("horzscroll takes the low 8 bits")
         << "[horzscroll(255);]" << -1 << 0 << 127 << 251;
     QTest::newRow("vertscroll") << "[vertscroll(-2);]" << 0 << -2 << 127 << 251;
+    QTest::newRow("vertscroll takes the low 8 bits")
+        << "[vertscroll(510);]" << 0 << -2 << 127 << 251;
     QTest::newRow("setintensity") << "[setintensity(-100);]" << 0 << 0 << -100 << 251;
     QTest::newRow("setintensity takes the low 8 bits")
         << "[setintensity(200);]" << 0 << 0 << -56 << 251;
@@ -242,11 +231,39 @@ void TestLcdAnimator::blinkingWithEmptyScript() {
     QVERIFY(d.screen.TextImage() == steady);
 }
 
+namespace {
+
+struct LoggedMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+QList<LoggedMessage> logged;
+
+void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    logged.append({type, QByteArray(context.category), text});
+}
+
+} // namespace
+
 void TestLcdAnimator::badArgumentLeavesLineInPlace() {
     AnimatedDisplay d({"[horzscroll(1);]", "[horzscroll(2); vertscroll(x);]", "[]"});
     d.screen.AnimationTick();
     QCOMPARE(d.animator->CurrentLine(), 1);
     const bool phase = d.screen.BlinkPhase();
+
+    // The display shows nothing of the fault; the log tells it once, not at every retry.
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+    for (int i = 0; i < 3; ++i)
+        d.screen.AnimationTick();
+    qInstallMessageHandler(previous);
+    QCOMPARE(logged.size(), 1);
+    QCOMPARE(logged[0].type, QtWarningMsg);
+    QCOMPARE(logged[0].category, QByteArray("kavio.lcd.script"));
+    QVERIFY2(logged[0].text.contains(QStringLiteral("line 1")) &&
+                 logged[0].text.contains(QStringLiteral("vertscroll(x)")),
+             qPrintable(logged[0].text));
 
     for (int i = 0; i < 3; ++i) {
         d.screen.AnimationTick();
@@ -262,6 +279,44 @@ void TestLcdAnimator::badArgumentLeavesLineInPlace() {
     d.screen.AnimationTick();
     QCOMPARE(d.screen.ScrollX(), 3);
     QCOMPARE(d.animator->CurrentLine(), 2);
+}
+
+void TestLcdAnimator::staticContentStaysAtItsOffsets_data() {
+    QTest::addColumn<TDisplayMode>("mode");
+    QTest::addColumn<TAnimMode>("animMode");
+    QTest::addColumn<QPoint>("at");
+    // The script moves the content by (3, 2) from its offsets (4, 1).
+    QTest::newRow("text, dynamic") << dmText << amDynamic << QPoint(7, 3);
+    QTest::newRow("text, static") << dmText << amStatic << QPoint(4, 1);
+    QTest::newRow("picture, dynamic") << dmBitmap << amDynamic << QPoint(7, 3);
+    QTest::newRow("picture, static") << dmBitmap << amStatic << QPoint(4, 1);
+}
+
+void TestLcdAnimator::staticContentStaysAtItsOffsets() {
+    QFETCH(TDisplayMode, mode);
+    QFETCH(TAnimMode, animMode);
+    QFETCH(QPoint, at);
+
+    AnimatedDisplay d({"[horzscroll(3); vertscroll(2);]"});
+    const QImage picture = pictureOf({QStringLiteral("##."), QStringLiteral(".##")});
+    d.screen.setBitmap(picture);
+    d.screen.setDisplayMode(mode);
+    d.screen.setLinesXOffset(4);
+    d.screen.setLinesYOffset(1);
+    d.screen.setBitmapXOffset(4);
+    d.screen.setBitmapYOffset(1);
+    // The other kind of content moves whatever its own setting says.
+    d.screen.setLinesAnimMode(mode == dmText ? animMode : amStatic);
+    d.screen.setBitmapAnimMode(mode == dmBitmap ? animMode : amStatic);
+    d.screen.AnimationTick();
+    QCOMPARE(d.screen.ScrollX(), 3);
+    QCOMPARE(d.screen.ScrollY(), 2);
+
+    TDotImage expected(d.screen.Columns(), d.screen.Rows());
+    expected.copyFrom(mode == dmText ? d.screen.TextImage() : TDotImage::fromDarkPixels(picture),
+                      at.x(), at.y());
+    QVERIFY(litCount(expected) > 0);
+    QVERIFY(shownDots(d.screen) == expected);
 }
 
 void TestLcdAnimator::currentLineWrite_data() {
@@ -280,6 +335,7 @@ void TestLcdAnimator::currentLineWrite() {
     QFETCH(int, written);
     TLCDAnimator animator;
     QCOMPARE(animator.CurrentLine(), 0);
+    QVERIFY(!animator.CodeErrorFound());
     animator.setCode(QStringList(lines, QStringLiteral("[]")));
     animator.setCurrentLine(qint16(written));
     QTEST(int(animator.CurrentLine()), "stored");

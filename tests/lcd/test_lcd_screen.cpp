@@ -7,6 +7,9 @@
 #include "LcdTestSupport.h"
 #include "Messages.h"
 
+#include <QHBoxLayout>
+#include <QSignalSpy>
+#include <QVBoxLayout>
 #include <QtTest>
 
 using namespace kavio;
@@ -44,6 +47,7 @@ private slots:
     void newControlSnapsToWholeCells();
     void snapsToWholeCells_data();
     void snapsToWholeCells();
+    void respectsTheLayoutsGeometry();
     void dotColours_data();
     void dotColours();
     void runnerDisplayShowsRedOnMaroonWithBlackGaps();
@@ -51,6 +55,11 @@ private slots:
     void roundCellsHaveUnlitCorners();
     void emptyLineAddsBandOfUnlitRows();
     void disabledShowsOnlyBackgroundAndBorder();
+    void settingPaintsOnce_data();
+    void settingPaintsOnce();
+    void pictureAssignmentPaintsEvenWhileAnimating();
+    void pictureTakesDarkPixelsOnly();
+    void clicks();
     void border_data();
     void border();
     void pictureIsClippedAtTheGrid_data();
@@ -63,6 +72,8 @@ private slots:
     void cellSizeWrites();
     void markupEffectHonouredOnlyWhenEnabled_data();
     void markupEffectHonouredOnlyWhenEnabled();
+    void linesAreContinuousAtEverySize();
+    void stylesDifferFromEachOther();
     void boldWordThenPlainText();
     void inverseCarriedOverLineEnd();
     void fontChangesRerenderAndRecolour();
@@ -101,6 +112,9 @@ void TestLcdScreen::snapsToWholeCells_data() {
     QTest::newRow("1x1 without gaps or margin")
         << QSize(100, 40) << pix1x1 << 0 << 0 << QSize(100, 40) << 100 << 40;
     QTest::newRow("3x3, wide gaps") << QSize(50, 51) << pix3x3 << 2 << 5 << QSize(48, 48) << 8 << 8;
+    QTest::newRow("a single cell") << QSize(11, 11) << pix4x4 << 1 << 3 << QSize(10, 10) << 1 << 1;
+    QTest::newRow("a gap that swallows the cell")
+        << QSize(50, 50) << pix2x2 << -2 << 3 << QSize(8, 8) << 0 << 0;
     QTest::newRow("too small for one cell")
         << QSize(6, 6) << pix4x4 << 1 << 3 << QSize(5, 5) << 0 << 0;
 }
@@ -111,17 +125,70 @@ void TestLcdScreen::snapsToWholeCells() {
     QFETCH(int, spacing);
     QFETCH(int, borderSpace);
 
+    QFETCH(QSize, snapped);
+
+    QWidget form; // declared first: the control leaves it before it goes
+    // Free-standing, the control keeps the size it is given and draws whole cells only: the
+    // strip beyond the last cell shows the background.
     TLCDScreen screen;
     screen.setPixelSize(pixelSize);
     screen.setPixelSpacing(qint8(spacing));
     screen.setBorderSpace(qint8(borderSpace));
+    screen.setBorderStyle(bsNone);
+    screen.setColor(QColor(1, 2, 3));
     screen.resize(requested);
-    // A hidden control learns of its new size when it is next laid out or painted.
-    screen.grab();
-
-    QTEST(screen.size(), "snapped");
+    QCOMPARE(screen.sizeHint(), snapped);
     QTEST(int(screen.Columns()), "columns");
     QTEST(int(screen.Rows()), "rows");
+    const QImage shot = screen.grab().toImage();
+    QCOMPARE(screen.size(), requested);
+    for (int r = 0; r < screen.Rows(); ++r) {
+        for (int c = 0; c < screen.Columns(); ++c) {
+            const QRect cell(cellOrigin(screen, c, r),
+                             QSize(screen.PixelWidth(), screen.PixelHeight()));
+            QVERIFY(allPixels(shot, cell, screen.UnlitColour()));
+        }
+    }
+    const QRect beyond(QPoint(snapped.width() - borderSpace, 0), QPoint(requested.width() - 1, 0));
+    QVERIFY(allPixels(shot, beyond.adjusted(0, 0, 0, requested.height() - 1), QColor(1, 2, 3)));
+    QVERIFY(allPixels(shot,
+                      QRect(QPoint(0, snapped.height() - borderSpace),
+                            QPoint(requested.width() - 1, requested.height() - 1)),
+                      QColor(1, 2, 3)));
+
+    // In a layout it gets its hint, and keeps it: it never resizes itself.
+    auto* layout = new QHBoxLayout(&form);
+    layout->addWidget(&screen);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(screen.size(), snapped);
+    QTEST(int(screen.Columns()), "columns");
+}
+
+void TestLcdScreen::respectsTheLayoutsGeometry() {
+    QWidget form;
+    auto* layout = new QVBoxLayout(&form);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* screen = new TLCDScreen(&form);
+    screen->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    screen->setFont(testFont(10));
+    screen->setLines({QStringLiteral("8888")});
+    layout->addWidget(screen);
+    form.resize(301, 99);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(screen->size(), QSize(301, 99));
+    // (301 - 6 + 1) / 3 = 98 columns, (99 - 6 + 1) / 3 = 31 rows; the hint is their size.
+    QCOMPARE(screen->Columns(), 98);
+    QCOMPARE(screen->Rows(), 31);
+    QCOMPARE(screen->sizeHint(), QSize(299, 98));
+    QVERIFY(litCount(shownDots(*screen)) > 0);
+
+    // A coarser cell changes the hint, not the geometry the layout gave.
+    screen->setPixelSize(pix4x4);
+    QCoreApplication::processEvents();
+    QCOMPARE(screen->size(), QSize(301, 99));
+    QCOMPARE(screen->sizeHint(), QSize(59 * 5 - 1 + 6, 18 * 5 - 1 + 6));
 }
 
 void TestLcdScreen::dotColours_data() {
@@ -243,6 +310,10 @@ void TestLcdScreen::roundCellsHaveUnlitCorners() {
 }
 
 void TestLcdScreen::emptyLineAddsBandOfUnlitRows() {
+    TLCDScreen none;
+    QCOMPARE(none.TextImage().width(), 0);
+    QCOMPARE(none.TextImage().height(), 0);
+
     TLCDScreen alone;
     alone.setFont(testFont(10));
     alone.setLines({QStringLiteral("X")});
@@ -267,17 +338,155 @@ void TestLcdScreen::emptyLineAddsBandOfUnlitRows() {
 }
 
 void TestLcdScreen::disabledShowsOnlyBackgroundAndBorder() {
+    QWidget form;
     TLCDScreen screen;
     screen.setColor(QColor(10, 20, 30));
     screen.setFont(testFont(10));
     screen.setLines({QStringLiteral("8888")});
     QVERIFY(litCount(shownDots(screen)) > 0);
 
+    // A disabled parent leaves the display alone: Enabled is the display's own setting.
+    screen.setParent(&form);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    PaintCounter counter;
+    screen.installEventFilter(&counter);
+    form.setEnabled(false);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 0);
+    QVERIFY(screen.Enabled());
+    QVERIFY(screen.property("Enabled").toBool());
+    QVERIFY(litCount(shownDots(screen)) > 0);
+
     screen.setEnabled(false);
+    QVERIFY(!screen.Enabled());
     const QImage shot = screen.grab().toImage();
     QVERIFY(allPixels(shot, screen.rect().adjusted(1, 1, -1, -1), QColor(10, 20, 30)));
     QCOMPARE(shot.pixel(0, 0), screen.palette().color(QPalette::Dark).rgb());
     QCOMPARE(shot.pixel(142, 64), screen.palette().color(QPalette::Light).rgb());
+}
+
+void TestLcdScreen::settingPaintsOnce_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<int>("paints");
+
+    QTest::newRow("AnimationDelay") << QByteArray("AnimationDelay") << QVariant(40) << 0;
+    QTest::newRow("AnimationRepeating") << QByteArray("AnimationRepeating") << QVariant(true) << 0;
+    QTest::newRow("BitmapCopyMode")
+        << QByteArray("BitmapCopyMode") << QVariant("cmTransparent") << 1;
+    QTest::newRow("BitmapAnimMode") << QByteArray("BitmapAnimMode") << QVariant("amStatic") << 1;
+    QTest::newRow("BitmapXOffset") << QByteArray("BitmapXOffset") << QVariant(3) << 1;
+    QTest::newRow("BitmapYOffset") << QByteArray("BitmapYOffset") << QVariant(3) << 1;
+    QTest::newRow("BorderSpace") << QByteArray("BorderSpace") << QVariant(5) << 1;
+    QTest::newRow("BorderStyle") << QByteArray("BorderStyle") << QVariant("bsRaised") << 1;
+    QTest::newRow("Color") << QByteArray("Color") << QVariant(QColor(1, 2, 3)) << 1;
+    QTest::newRow("DisplayMode") << QByteArray("DisplayMode") << QVariant("dmBoth") << 1;
+    QTest::newRow("Enabled") << QByteArray("Enabled") << QVariant(false) << 1;
+    QTest::newRow("Font") << QByteArray("Font") << QVariant(testFont(14)) << 1;
+    QTest::newRow("FontColor") << QByteArray("FontColor") << QVariant(QColor(Qt::red)) << 1;
+    QTest::newRow("Intensity") << QByteArray("Intensity") << QVariant(-5) << 1;
+    QTest::newRow("Lines") << QByteArray("Lines") << QVariant(QStringList{"Z"}) << 1;
+    QTest::newRow("LinesAnimMode") << QByteArray("LinesAnimMode") << QVariant("amStatic") << 1;
+    QTest::newRow("LinesXOffset") << QByteArray("LinesXOffset") << QVariant(2) << 1;
+    QTest::newRow("LinesYOffset") << QByteArray("LinesYOffset") << QVariant(2) << 1;
+    QTest::newRow("PixelHeight") << QByteArray("PixelHeight") << QVariant(3) << 1;
+    QTest::newRow("PixelWidth") << QByteArray("PixelWidth") << QVariant(3) << 1;
+    QTest::newRow("PixelOff") << QByteArray("PixelOff") << QVariant(QColor(Qt::blue)) << 1;
+    QTest::newRow("PixelShape") << QByteArray("PixelShape") << QVariant("psRound") << 1;
+    QTest::newRow("PixelSize") << QByteArray("PixelSize") << QVariant("pix3x3") << 1;
+    QTest::newRow("PixelSpacing") << QByteArray("PixelSpacing") << QVariant(2) << 1;
+    QTest::newRow("SpecialEffects") << QByteArray("SpecialEffects") << QVariant("spBold") << 1;
+}
+
+void TestLcdScreen::settingPaintsOnce() {
+    QFETCH(QByteArray, name);
+    QFETCH(QVariant, value);
+    QFETCH(int, paints);
+
+    TLCDScreen screen;
+    screen.setPixelSize(name.startsWith("PixelWidth") || name.startsWith("PixelHeight") ? pixCustom
+                                                                                        : pix2x2);
+    screen.setFont(testFont(10));
+    screen.setLines({QStringLiteral("AB")});
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    PaintCounter counter;
+    screen.installEventFilter(&counter);
+    const QVariant original = screen.property(name.constData());
+
+    // A change paints at once, and once.
+    QVERIFY(screen.setProperty(name.constData(), value));
+    QCOMPARE(counter.paints, paints);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, paints);
+    // Writing the value already held does nothing.
+    QVERIFY(screen.setProperty(name.constData(), screen.property(name.constData())));
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, paints);
+    // While animating the next tick paints instead.
+    screen.setAnimationDelay(1000000);
+    screen.setAnimationEnabled(true);
+    QVERIFY(screen.setProperty(name.constData(), original));
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, paints);
+}
+
+void TestLcdScreen::pictureAssignmentPaintsEvenWhileAnimating() {
+    TLCDScreen screen;
+    screen.setDisplayMode(dmBitmap);
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    screen.setAnimationDelay(1000000);
+    screen.setAnimationEnabled(true);
+    PaintCounter counter;
+    screen.installEventFilter(&counter);
+    screen.setBitmap(pictureOf({QStringLiteral("#.#")}));
+    QCOMPARE(counter.paints, 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+}
+
+void TestLcdScreen::pictureTakesDarkPixelsOnly() {
+    // Light grey, a transparent pixel and a faint black one stay unlit; dark grey and black
+    // are lit.
+    QImage picture(6, 1, QImage::Format_ARGB32);
+    picture.setPixel(0, 0, qRgba(0, 0, 0, 255));
+    picture.setPixel(1, 0, qRgba(100, 100, 100, 255));
+    picture.setPixel(2, 0, qRgba(200, 200, 200, 255));
+    picture.setPixel(3, 0, qRgba(0, 0, 0, 0));
+    picture.setPixel(4, 0, qRgba(0, 0, 0, 60));
+    picture.setPixel(5, 0, qRgba(255, 255, 255, 255));
+    TLCDScreen screen;
+    screen.setDisplayMode(dmBitmap);
+    screen.setBitmap(picture);
+
+    TDotImage expected(screen.Columns(), screen.Rows());
+    expected.setLit(0, 0, true);
+    expected.setLit(1, 0, true);
+    QVERIFY(shownDots(screen) == expected);
+    QCOMPARE(screen.Bitmap().size(), QSize(6, 1));
+    QCOMPARE(screen.Bitmap().pixelColor(1, 0), QColor(Qt::black));
+    QCOMPARE(screen.Bitmap().pixelColor(4, 0), QColor(Qt::white));
+}
+
+void TestLcdScreen::clicks() {
+    TLCDScreen screen;
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    QSignalSpy clicked(&screen, &TLCDScreen::clicked);
+    QSignalSpy doubleClicked(&screen, &TLCDScreen::doubleClicked);
+
+    QTest::mouseClick(&screen, Qt::LeftButton, {}, QPoint(10, 10));
+    QCOMPARE(clicked.count(), 1);
+    QTest::mouseClick(&screen, Qt::RightButton, {}, QPoint(10, 10));
+    // Pressed inside, released outside: no click.
+    QTest::mousePress(&screen, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseRelease(&screen, Qt::LeftButton, {}, QPoint(200, 10));
+    QCOMPARE(clicked.count(), 1);
+    QCOMPARE(doubleClicked.count(), 0);
+    QTest::mouseDClick(&screen, Qt::LeftButton, {}, QPoint(10, 10));
+    QCOMPARE(doubleClicked.count(), 1);
 }
 
 void TestLcdScreen::border_data() {
@@ -369,16 +578,29 @@ void TestLcdScreen::scrollWrap_data() {
     QTest::addColumn<int>("bitmapX");
     QTest::addColumn<int>("scroll");
     QTest::addColumn<int>("wrapped");
+    QTest::addColumn<int>("scrollY");
+    QTest::addColumn<int>("wrappedY");
 
-    // Text 10 dots wide, picture 4 wide, grid 20 wide.
-    QTest::newRow("text just off the left edge stays") << dmText << 0 << 0 << -10 << -10;
-    QTest::newRow("text past the left edge re-enters right") << dmText << 0 << 0 << -11 << 19;
-    QTest::newRow("text at the right edge stays") << dmText << 0 << 0 << 20 << 20;
-    QTest::newRow("text past the right edge re-enters left") << dmText << 0 << 0 << 21 << -9;
-    QTest::newRow("offset counts") << dmText << 5 << 0 << -16 << 14;
-    QTest::newRow("picture uses its own width") << dmBitmap << 0 << 0 << -5 << 19;
-    QTest::newRow("both: the picture's offset alone can wrap") << dmBoth << 4 << 0 << -14 << 16;
-    QTest::newRow("both: the wider content decides") << dmBoth << 0 << 0 << -11 << 19;
+    // Text 10 x 3 dots, picture 4 x 2, grid 20 x 5. Down the grid the rows count, not the
+    // columns.
+    QTest::newRow("text past the top re-enters at the bottom")
+        << dmText << 0 << 0 << 0 << 0 << -4 << 4;
+    QTest::newRow("text past the bottom re-enters at the top")
+        << dmText << 0 << 0 << 0 << 0 << 6 << -2;
+    QTest::newRow("picture past the top uses its own height")
+        << dmBitmap << 0 << 0 << 0 << 0 << -3 << 4;
+    QTest::newRow("both: the taller content decides") << dmBoth << 0 << 0 << 0 << 0 << -4 << 4;
+    QTest::newRow("text just off the left edge stays") << dmText << 0 << 0 << -10 << -10 << 0 << 0;
+    QTest::newRow("text past the left edge re-enters right")
+        << dmText << 0 << 0 << -11 << 19 << 0 << 0;
+    QTest::newRow("text at the right edge stays") << dmText << 0 << 0 << 20 << 20 << 0 << 0;
+    QTest::newRow("text past the right edge re-enters left")
+        << dmText << 0 << 0 << 21 << -9 << 0 << 0;
+    QTest::newRow("offset counts") << dmText << 5 << 0 << -16 << 14 << 0 << 0;
+    QTest::newRow("picture uses its own width") << dmBitmap << 0 << 0 << -5 << 19 << 0 << 0;
+    QTest::newRow("both: the picture's offset alone can wrap")
+        << dmBoth << 4 << 0 << -14 << 16 << 0 << 0;
+    QTest::newRow("both: the wider content decides") << dmBoth << 0 << 0 << -11 << 19 << 0 << 0;
 }
 
 void TestLcdScreen::scrollWrap() {
@@ -397,10 +619,11 @@ void TestLcdScreen::scrollWrap() {
     c.bitmapXOffset = bitmapX;
     c.columns = 20;
     c.rows = 5;
-    TScroll position{scroll, 0};
+    QFETCH(int, scrollY);
+    TScroll position{scroll, scrollY};
     WrapScroll(c, position);
     QTEST(int(position.x), "wrapped");
-    QCOMPARE(position.y, 0);
+    QTEST(int(position.y), "wrappedY");
 }
 
 void TestLcdScreen::bothModes_data() {
@@ -459,6 +682,9 @@ void TestLcdScreen::cellSizeWrites() {
     QVERIFY(messages.shown.isEmpty());
 
     screen.setPixelSize(pixCustom);
+    screen.setPixelHeight(1);
+    QCOMPARE(screen.PixelHeight(), 1);
+    screen.setPixelHeight(2);
     screen.setPixelWidth(0);
     screen.setPixelHeight(-3);
     QCOMPARE(screen.PixelWidth(), 2);
@@ -474,7 +700,7 @@ void TestLcdScreen::cellSizeWrites() {
     screen.setPixelWidth(4);
     QCOMPARE(screen.PixelWidth(), 4);
     QCOMPARE(screen.Columns(), 27);
-    QCOMPARE(screen.width(), 27 * 4 + 6 + 26);
+    QCOMPARE(screen.sizeHint().width(), 27 * 4 + 6 + 26);
     QCOMPARE(messages.shown.size(), 2);
 
     // A preset chosen again overrides the custom size.
@@ -516,6 +742,81 @@ void TestLcdScreen::markupEffectHonouredOnlyWhenEnabled() {
     QVERIFY(marked.TextImage() == plain.TextImage());
     marked.setSpecialEffects(effect);
     QVERIFY(!(marked.TextImage() == plain.TextImage()));
+}
+
+void TestLcdScreen::linesAreContinuousAtEverySize() {
+    // Rows lit from the first column to the last: a line drawn through the whole text.
+    const auto fullRows = [](const TDotImage& image) {
+        QList<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            int lit = 0;
+            for (int x = 0; x < image.width(); ++x)
+                lit += image.isLit(x, y) ? 1 : 0;
+            if (lit == image.width())
+                rows.append(y);
+        }
+        return rows;
+    };
+    for (int size = 7; size <= 24; ++size) {
+        const QString at = QStringLiteral("%1 px").arg(size);
+        TLCDScreen screen;
+        screen.setFont(testFont(size));
+        screen.setSpecialEffects(spUnderline | spStrike | spBold | spItalic);
+        screen.setLines({QStringLiteral("oooo")});
+        const TDotImage plain = screen.TextImage();
+        int top = plain.height();
+        int bottom = -1;
+        for (int y = 0; y < plain.height(); ++y) {
+            for (int x = 0; x < plain.width(); ++x) {
+                if (plain.isLit(x, y)) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        QVERIFY2(bottom > top && fullRows(plain).isEmpty(), qPrintable(at));
+
+        // Underline below the letters, strike-through across them, both through styled cells.
+        screen.setLines({QStringLiteral("<u>o<b>o<i>o</b>o")});
+        QList<int> rows = fullRows(screen.TextImage());
+        QVERIFY2(rows.size() == 1 && rows[0] > bottom, qPrintable(at));
+        screen.setLines({QStringLiteral("<s>o<b>o<i>o</b>o")});
+        rows = fullRows(screen.TextImage());
+        QVERIFY2(rows.size() == 1 && rows[0] > top && rows[0] < bottom, qPrintable(at));
+    }
+}
+
+void TestLcdScreen::stylesDifferFromEachOther() {
+    // Each attribute gives its own rendering: none is drawn as another.
+    const QStringList marked{"<u>Hl</u>", "<s>Hl</s>", "<b>Hl</b>", "<i>Hl</i>", "Hl"};
+    QList<TDotImage> images;
+    for (const QString& text : marked) {
+        TLCDScreen screen;
+        screen.setFont(testFont(14));
+        screen.setSpecialEffects(TSpecialEffects(0x3F));
+        screen.setLines({text});
+        for (const TDotImage& other : images)
+            QVERIFY2(!(other == screen.TextImage()), qPrintable(text));
+        images.append(screen.TextImage());
+    }
+    // Italic slants: the stem of "l" stands further right at its top than at its foot.
+    const auto lean = [](const QString& line) {
+        TLCDScreen screen;
+        screen.setFont(testFont(14));
+        screen.setSpecialEffects(spItalic);
+        screen.setLines({line});
+        const TDotImage& image = screen.TextImage();
+        const auto stem = [&](int y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.isLit(x, y))
+                    return x;
+            }
+            return -100;
+        };
+        return stem(4) - stem(10);
+    };
+    QCOMPARE(lean(QStringLiteral("l")), 0);
+    QVERIFY(lean(QStringLiteral("<i>l")) >= 1);
 }
 
 void TestLcdScreen::boldWordThenPlainText() {
@@ -588,6 +889,8 @@ void TestLcdScreen::propertiesByName_data() {
     QTest::newRow("signed 8-bit wraps") << QByteArray("Intensity") << QVariant(200) << -56;
     QTest::newRow("cell size preset") << QByteArray("PixelSize") << QVariant("pix4x4") << 4;
     QTest::newRow("effects") << QByteArray("SpecialEffects") << QVariant("spBold|spStrike") << 34;
+    QTest::newRow("more effects") << QByteArray("SpecialEffects")
+                                  << QVariant("spBlink|spInverse|spItalic|spUnderline") << 29;
     QTest::newRow("border") << QByteArray("BorderStyle") << QVariant("bsRaised") << 2;
     QTest::newRow("display mode") << QByteArray("DisplayMode") << QVariant("dmBoth") << 2;
     QTest::newRow("delay") << QByteArray("AnimationDelay") << QVariant(40) << 40;
