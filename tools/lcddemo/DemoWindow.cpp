@@ -9,6 +9,8 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace kavio::lcd;
 
 namespace {
@@ -47,7 +49,9 @@ DemoWindow::DemoWindow(QWidget* parent)
     m_clock->setPixelSize(pix2x2);
     m_clock->setPixelSpacing(1);
     m_clock->setBorderSpace(3);
-    m_clock->setFont(dotFont(14));
+    // The largest digits whose eight characters fit the 72 columns; their lit dots are
+    // centred in the 16 rows (the font's empty rows above and below are left off).
+    m_clock->setFont(dotFont(15));
     m_clock->setFontColor(QColor(255, 0, 0));
     m_clock->setPixelOff(QColor(128, 0, 0));
     m_clock->setColor(Qt::black);
@@ -58,8 +62,8 @@ DemoWindow::DemoWindow(QWidget* parent)
     layout->addRow(QStringLiteral("Runner's clock"), m_clock);
 
     // Markup: every effect honoured, on a green panel.
-    auto* markup = new TLCDScreen(this);
-    markup->resize(481, 125);
+    auto* markup = m_markup = new TLCDScreen(this);
+    markup->resize(511, 131);
     markup->setFont(dotFont(11));
     markup->setFontColor(QColor(10, 30, 10));
     markup->setPixelOff(QColor(150, 180, 90));
@@ -75,11 +79,10 @@ DemoWindow::DemoWindow(QWidget* parent)
     markup->setAnimationDelay(500);
     markup->setAnimationRepeating(true);
     markup->setAnimationEnabled(true);
-    layout->addRow(QStringLiteral("Markup"), markup);
+    layout->addRow(QStringLiteral("Markup and blinking"), markup);
 
     // A scrolling script with round dots, repeating for ever.
     m_scroller = new TLCDScreen(this);
-    m_scroller->resize(361, 45);
     m_scroller->setPixelSize(pix3x3);
     m_scroller->setPixelShape(psRound);
     m_scroller->setFont(dotFont(11));
@@ -90,6 +93,10 @@ DemoWindow::DemoWindow(QWidget* parent)
     m_scroller->setBorderStyle(bsRaised);
     m_scroller->setLines({QStringLiteral("Kavio Control Center - all units ON")});
     m_scroller->setLinesYOffset(1);
+    // Tall enough for the whole text with a row of dots above and below it, so that the
+    // descending parts of the glyphs are never cut off.
+    const int rows = m_scroller->TextImage().height() + 2;
+    m_scroller->resize(361, rows * 3 + (rows - 1) + 2 * m_scroller->BorderSpace());
     auto* script = new TLCDAnimator(m_scroller);
     script->setCode({QStringLiteral("[horzscroll(-1);]")});
     m_scroller->setLCDAnimator(script);
@@ -118,11 +125,26 @@ DemoWindow::DemoWindow(QWidget* parent)
 
 void DemoWindow::showTime() {
     m_clock->setLines({QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))});
-    // Centred in the grid; the text's width is known once it has been rendered.
-    m_clock->setLinesXOffset(qint8((m_clock->Columns() - m_clock->TextImage().width()) / 2));
+    // The lit dots centred in the grid; they are known once the text has been rendered.
+    const TDotImage& text = m_clock->TextImage();
+    int top = text.height();
+    int bottom = -1;
+    for (int y = 0; y < text.height(); ++y) {
+        for (int x = 0; x < text.width(); ++x) {
+            if (text.isLit(x, y)) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    m_clock->setLinesXOffset(qint8((m_clock->Columns() - text.width()) / 2));
+    if (bottom >= top)
+        m_clock->setLinesYOffset(qint8((m_clock->Rows() - (bottom - top + 1)) / 2 - top));
 }
 
-void DemoWindow::advanceAnimation(int ticks) {
+void DemoWindow::prepareStill(int ticks) {
     for (int i = 0; i < ticks; ++i)
         m_scroller->AnimationTick();
+    if (!m_markup->BlinkPhase())
+        m_markup->AnimationTick();
 }

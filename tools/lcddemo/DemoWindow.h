@@ -14,12 +14,14 @@ class DemoWindow : public QWidget {
 public:
     explicit DemoWindow(QWidget* parent = nullptr);
 
-    // Advances the scrolling display by some ticks, so that a still picture shows it moving.
-    void advanceAnimation(int ticks);
+    // Advances the scrolling display by some ticks and puts the markup display in the phase
+    // that shows its blinking text inverted, so that a still picture shows both animations.
+    void prepareStill(int ticks);
 
 private:
     void showTime();
 
     kavio::lcd::TLCDScreen* m_clock = nullptr;
+    kavio::lcd::TLCDScreen* m_markup = nullptr;
     kavio::lcd::TLCDScreen* m_scroller = nullptr;
 };

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     QTimer::singleShot(0, &window, [&] {
-        window.advanceAnimation(40);
+        window.prepareStill(40);
         const QString file = parser.value(screenshot);
         if (!window.grab().save(file)) {
             std::fprintf(stderr, "lcddemo: cannot write %s\n", qPrintable(file));
