@@ -207,8 +207,9 @@ void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
+// Lines are as wide as the list (never wider, whatever the name) and of one fixed height.
 QSize KavioListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return QSize(option.rect.width() > 0 ? option.rect.width() : 100, LineHeight);
+    return QSize(option.rect.width(), LineHeight);
 }
 
 // ---- KavioListView ------------------------------------------------------------------------------
@@ -221,7 +222,6 @@ KavioListView::KavioListView(QWidget* parent)
     setItemDelegate(m_delegate);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setContextMenuPolicy(Qt::NoContextMenu);
     QFont lineFont = font();

@@ -130,23 +130,19 @@ void storeChecked(const std::vector<quint16>& indexes, bool checked) {
     if (!db.transaction())
         storeFailure(table, QStringLiteral("cannot be written"), db.lastError());
     QSqlQuery query(db);
-    if (!query.prepare(
-            QStringLiteral("UPDATE \"Master\" SET \"Checked\" = ? WHERE \"Index\" = ?"))) {
-        const QSqlError error = query.lastError();
-        db.rollback();
-        storeFailure(table, QStringLiteral("cannot be written"), error);
-    }
-    for (quint16 index : indexes) {
+    bool written =
+        query.prepare(QStringLiteral("UPDATE \"Master\" SET \"Checked\" = ? WHERE \"Index\" = ?"));
+    for (auto index = indexes.begin(); written && index != indexes.end(); ++index) {
         query.bindValue(0, checked ? 1 : 0);
-        query.bindValue(1, index);
-        if (!query.exec()) {
-            const QSqlError error = query.lastError();
-            db.rollback();
-            storeFailure(table, QStringLiteral("cannot be written"), error);
-        }
+        query.bindValue(1, *index);
+        written = query.exec();
     }
-    if (!db.commit()) {
-        const QSqlError error = db.lastError();
+    QSqlError error = query.lastError();
+    if (written && !db.commit()) {
+        written = false;
+        error = db.lastError();
+    }
+    if (!written) {
         db.rollback();
         storeFailure(table, QStringLiteral("cannot be written"), error);
     }

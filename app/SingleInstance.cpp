@@ -11,6 +11,10 @@
 namespace kavio {
 namespace {
 
+// How long one attempt to reach the holder may take, and the pause before the next one.
+constexpr int AttemptMs = 1000;
+constexpr int RetryMs = 100;
+
 // The absolute path with every link resolved in the part that exists already; the file itself
 // may not exist yet when the first program starts.
 QString resolved(const QString& path) {
@@ -73,7 +77,7 @@ bool SingleInstance::claim() {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* caller = m_server->nextPendingConnection()) {
-            caller->deleteLater();
+            delete caller;
             emit raiseRequested();
         }
     });
@@ -87,9 +91,9 @@ bool SingleInstance::knock(int waitMs) const {
     do {
         QLocalSocket socket;
         socket.connectToServer(serverName());
-        if (socket.waitForConnected(1000))
+        if (socket.waitForConnected(AttemptMs))
             return true;
-        QThread::msleep(100);
+        QThread::msleep(RetryMs);
     } while (!deadline.hasExpired());
     return false;
 }

@@ -20,8 +20,8 @@ class TTimerActions : public QObject {
 
 public:
     // The entries go right after `after` in the popup menu.
-    TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTimerFrm& list,
-                  TTimerFrm& runner, QAction* after);
+    TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTimerFrm& list, TTimerFrm& runner,
+                  QAction* after);
 
     void AddTimer1Click();
     void ViewTimers1Click();

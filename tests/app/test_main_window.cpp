@@ -165,6 +165,17 @@ private slots:
                  QStringList({"Power ON", "Power OFF", "Reboot", "Pulse", "Cycle", "Query"}));
         QCOMPARE(w.Poll1->actions().indexOf(w.Every12), 9);
         QCOMPARE(w.OnBTN->size(), QSize(90, 31));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto placed = [&w](QWidget* control) {
+            return QRect(control->mapTo(&w, QPoint(0, 0)), control->size());
+        };
+        // Buttons at the right edge, the selection pair at the bottom, the list below the menus.
+        QVERIFY(placed(w.OnBTN).right() > w.width() - 10);
+        QVERIFY(placed(w.OnBTN).top() < placed(w.OffBTN).top());
+        QVERIFY(placed(w.selNone).bottom() > w.height() - 10);
+        QVERIFY(placed(w.KavioTabs).top() >= w.menuBar()->height());
+        QVERIFY(placed(w.KavioList).right() < placed(w.OnBTN).left());
         QCOMPARE(w.selNone->text(), QStringLiteral("Select None"));
 
         QVERIFY(!processor->isVisible());
@@ -302,8 +313,19 @@ private slots:
             QVERIFY(!stored(index, "Checked") &&
                     !w.lineChecked(w.KavioList->lines()->rowOf(index)));
 
+        // A tick the store refuses is undone and reported; the next one is stored again.
+        QSqlQuery sql(Database::connection());
+        QVERIFY(sql.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON \"Master\" "
+                                        "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        RecordingMessageSink sink;
+        QTest::mouseClick(w.KavioList->viewport(), Qt::LeftButton, {}, boxCentre(w, lineOf("g")));
+        QCOMPARE(sink.shown.size(), 1);
+        QVERIFY(sink.shown[0].text.contains(QStringLiteral("Master.DB")));
+        QVERIFY(!w.lineChecked(lineOf("g")) && !w.lineChecked(lineOf("b")));
+        QVERIFY(sql.exec(QStringLiteral("DROP TRIGGER refuse")));
         QTest::mouseClick(w.KavioList->viewport(), Qt::LeftButton, {},
                           boxCentre(w, lineOf("empty")));
+        QCOMPARE(sink.shown.size(), 1);
         QVERIFY(stored(empty, "Checked"));
         QVERIFY(!stored(a, "Checked") && !stored(other, "Checked"));
     }
@@ -540,17 +562,32 @@ private slots:
     }
 
     void programEndsWhenTheMainWindowCloses() {
-        const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"));
+        sim::SimulatedUnit simulated(test::behaving(sim::Behaviour::Off));
+        QVERIFY(simulated.listen());
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"),
+                                                   QStringLiteral("127.0.0.1"), simulated.port());
         setField(unit, "Status", StatusOn);
         TKavioProgram program;
         QCOMPARE(TempDatabase::status(unit), qint64(StatusUnknown));
         program.start();
         QVERIFY(program.KavioCCMain->isVisible() && !program.CmndProc->isVisible());
+        // The first poll comes with the first tick, about a second after start.
+        QTest::qWait(400);
+        QCOMPARE(simulated.connectionCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(TempDatabase::status(unit), qint64(StatusOff), 3000);
+
+        // Another start of the program asks for the window.
+        program.KavioCCMain->hide();
+        program.raise();
+        QVERIFY(program.KavioCCMain->isVisible());
         program.KavioCCMain->showMinimized();
-        program.raise(); // another start of the program asked for the window
-        QVERIFY(program.KavioCCMain->isVisible() && !program.KavioCCMain->isMinimized());
         QTest::keyClick(program.KavioCCMain->KavioList, Qt::Key_1, Qt::ControlModifier);
         QVERIFY(program.CmndProc->isVisible()); // another window still open
+        program.CmndProc->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), program.CmndProc.get());
+        program.raise();
+        QVERIFY(!program.KavioCCMain->isMinimized());
+        QTRY_COMPARE(QApplication::activeWindow(), program.KavioCCMain.get());
         QTimer::singleShot(0, program.KavioCCMain.get(), &QWidget::close);
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(2); });
         QCOMPARE(QCoreApplication::exec(), 0);
