@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "Icons.h"
 
+#include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSqlError>
@@ -87,6 +88,8 @@ void KavioListModel::clear() {
     m_lines.shrink_to_fit();
     m_boxes.clear();
     m_boxes.shrink_to_fit();
+    m_complete.clear();
+    m_complete.shrink_to_fit();
     endResetModel();
 }
 
@@ -100,9 +103,35 @@ void KavioListModel::append(std::vector<TKavio> lines) {
         if (m_rowOfIndex[line.Index] < 0)
             m_rowOfIndex[line.Index] = int(m_lines.size());
         m_boxes.push_back(line.Checked);
+        m_complete.push_back(0);
         m_lines.push_back(std::move(line));
     }
     endInsertRows();
+}
+
+TKavio& KavioListModel::record(int row) {
+    TKavio& line = m_lines[size_t(row)];
+    if (m_complete[size_t(row)])
+        return line;
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT \"IPAddress\", \"Port\", \"Timer\", \"Status\" "
+                                 "FROM \"Master\" WHERE \"Index\" = ?"));
+    query.addBindValue(line.Index);
+    if (!query.exec())
+        throw DatabaseError(
+            QStringLiteral("Table Master.DB of %1: cannot be read: %2")
+                .arg(QDir::toNativeSeparators(Database::path()), query.lastError().text()));
+    if (query.next()) {
+        if (!line.Group) {
+            line.IPAddress = query.value(0).toString();
+            line.Port = query.value(1).toInt();
+            line.Status = quint8(query.value(3).toUInt());
+        }
+        line.Timer = query.value(2).toLongLong() != 0;
+    }
+    m_complete[size_t(row)] = 1;
+    return line;
 }
 
 LiveFields KavioListModel::read(QSqlQuery& query, int row) const {

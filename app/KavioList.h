@@ -34,8 +34,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     int count() const { return int(m_lines.size()); }
+    // A line's record as read when the list was built: Index, Name, Group and Checked.
     const TKavio& entry(int row) const { return m_lines[size_t(row)]; }
-    TKavio& entry(int row) { return m_lines[size_t(row)]; }
+    // A line's whole record: the rest of its fields (IPAddress, Port, Timer, Status) are read
+    // from the store the first time they are asked for, so that a rebuild reads only what the
+    // list shows.
+    TKavio& record(int row);
     bool box(int row) const { return m_boxes[size_t(row)] != 0; }
     // Sets a line's box without writing the store.
     void setBox(int row, bool on);
@@ -64,6 +68,7 @@ private:
 
     std::vector<TKavio> m_lines;
     std::vector<char> m_boxes;
+    std::vector<char> m_complete;  // the record's remaining fields have been read
     std::vector<int> m_rowOfIndex; // by key: the line, or -1
     std::unique_ptr<QSqlQuery> m_paintQuery;
 };

@@ -56,9 +56,7 @@ QSqlQuery run(const QString& table, const QString& sql, const QVariantList& valu
 }
 
 // Units and groups whose keys lie outside 1..65535 never reach the list.
-const QString LineColumns = QStringLiteral(
-    "m.\"Index\", m.\"Name\", m.\"IPAddress\", m.\"Port\", m.\"Group\", m.\"Timer\", m.\"Status\", "
-    "m.\"Checked\"");
+const QString LineColumns = QStringLiteral("m.\"Index\", m.\"Name\", m.\"Group\", m.\"Checked\"");
 const QString KeyInRange = QStringLiteral("m.\"Index\" BETWEEN 1 AND 65535");
 
 std::vector<TKavio> readLines(QSqlQuery& query) {
@@ -71,14 +69,8 @@ std::vector<TKavio> readLines(QSqlQuery& query) {
             continue; // a membership row repeated: one line per record
         seen[line.Index] = 1;
         line.Name = query.value(1).toString();
-        line.Group = query.value(4).toLongLong() != 0;
-        if (!line.Group) {
-            line.IPAddress = query.value(2).toString();
-            line.Port = query.value(3).toInt();
-            line.Status = quint8(query.value(6).toUInt());
-        }
-        line.Timer = query.value(5).toLongLong() != 0;
-        line.Checked = query.value(7).toLongLong() != 0;
+        line.Group = query.value(2).toLongLong() != 0;
+        line.Checked = query.value(3).toLongLong() != 0;
         lines.push_back(std::move(line));
     }
     return lines;
@@ -385,12 +377,12 @@ int TKavioCCMain::CurrentRow() const {
 
 const TKavio* TKavioCCMain::CurrentEntry() const {
     const int row = CurrentRow();
-    return row < 0 ? nullptr : &KavioList->lines()->entry(row);
+    return row < 0 ? nullptr : &KavioList->lines()->record(row);
 }
 
 const TKavio* TKavioCCMain::FindListEntry(quint16 index) const {
     const int row = KavioList->lines()->rowOf(index);
-    return row < 0 ? nullptr : &KavioList->lines()->entry(row);
+    return row < 0 ? nullptr : &KavioList->lines()->record(row);
 }
 
 int TKavioCCMain::lineCount() const {
@@ -398,7 +390,7 @@ int TKavioCCMain::lineCount() const {
 }
 
 const TKavio& TKavioCCMain::line(int row) const {
-    return KavioList->lines()->entry(row);
+    return KavioList->lines()->record(row);
 }
 
 bool TKavioCCMain::lineChecked(int row) const {
@@ -481,7 +473,7 @@ void TKavioCCMain::QueueTask(quint8 task) {
     const int row = KavioList->lines()->rowOf(CurrentIndex);
     if (row < 0)
         return;
-    TKavio& entry = KavioList->lines()->entry(row);
+    TKavio& entry = KavioList->lines()->record(row);
     const std::optional<StoredUnit> record = readRecord(entry.Index);
     if (!record)
         return;

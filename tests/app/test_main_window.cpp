@@ -262,8 +262,10 @@ private slots:
 
     void rightClickSelectsAndOpensThePopup() {
         TempDatabase::addUnit(QStringLiteral("a"));
-        TempDatabase::addUnit(QStringLiteral("b"));
+        const quint16 b =
+            TempDatabase::addUnit(QStringLiteral("b"), QStringLiteral("10.0.0.2"), 4002);
         TKavioCCMain& w = open();
+        setField(b, "Status", StatusBusy); // the record is read when the line is first acted on
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QSignalSpy opened(w.PopupMenu, &QMenu::aboutToShow);
@@ -272,6 +274,10 @@ private slots:
         QTest::mouseClick(lines, Qt::RightButton, {}, lineRect(w, 1).center());
         QCOMPARE(opened.count(), 1);
         QCOMPARE(w.CurrentEntry()->Name, QStringLiteral("b"));
+        QCOMPARE(w.CurrentEntry()->IPAddress, QStringLiteral("10.0.0.2"));
+        QCOMPARE(w.CurrentEntry()->Port, 4002);
+        QCOMPARE(w.CurrentEntry()->Status, quint8(StatusBusy));
+        QCOMPARE(w.FindListEntry(b), w.CurrentEntry());
         w.PopupMenu->hide();
 
         QTest::mouseClick(lines, Qt::RightButton, {}, lineRect(w, 1).bottomLeft() + QPoint(30, 20));
