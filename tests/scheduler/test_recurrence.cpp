@@ -59,6 +59,8 @@ private slots:
             << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 9) << mon.addDays(1);
         QTest::newRow("daily seconds count")
             << 0 << 1 << 0 << mon << QTime(9, 0, 47) << at(2026, 12, 7, 9, 0, 30) << mon;
+        QTest::newRow("daily, yesterday, time passed today")
+            << 0 << 1 << 0 << mon.addDays(-1) << nine << at(2026, 12, 7, 10) << mon.addDays(1);
         QTest::newRow("every 3 days, 10 back")
             << 0 << 3 << 0 << mon.addDays(-10) << nine << at(2026, 12, 7, 8) << mon.addDays(2);
         QTest::newRow("every 3 days, 9 back, time passed")
@@ -168,6 +170,8 @@ private slots:
         test::setTimerField(date, "Date", "12/06/2026");
         test::setTimerField(time, "TimeOfDay", "9h30");
         test::setTimerField(task, "Task", 5);
+        for (int more = 0; more < 5; ++more)
+            test::setTimerField(test::addTimer(1, 0, 0, 1, "09:00:00", old), "Month", -1);
 
         QString message;
         try {
@@ -183,6 +187,14 @@ private slots:
               QStringLiteral("Timer %1: field \"Task\" holds \"5\"").arg(task)})
             QVERIFY2(message.contains(expected), qPrintable(message));
         QVERIFY(!message.contains(QStringLiteral("Timer %1:").arg(good)));
+        QCOMPARE(message.count(QLatin1Char('\n')), 9); // ten timers named, no "more"
+        test::setTimerField(good, "DayOfWeek", "x");
+        try {
+            RecalcTimerDates();
+        } catch (const TimerRecordError& error) {
+            message = error.message();
+        }
+        QVERIFY(message.endsWith(QStringLiteral("\nand 1 more timers")));
         QCOMPARE(test::timerField(good, "Date").toString(), QStringLiteral("2026-12-08"));
         QCOMPARE(test::timerField(last, "Date").toString(), QStringLiteral("2026-12-08"));
         QCOMPARE(test::timerField(count, "Date").toString(), QStringLiteral("2026-11-01"));

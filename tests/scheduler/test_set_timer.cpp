@@ -94,6 +94,11 @@ private slots:
             QVERIFY2(button, name);
             QCOMPARE(button->text(), QLatin1String(caption));
         }
+        for (const char* name :
+             {"DaySpin", "DayTime", "WeekSpin", "WeekTime", "MonthSpin", "MonthTime", "YearDate",
+              "YearTime", "OnceDate", "OnceTime", "TabSheet1", "TabSheet2", "Month", "Year", "Once",
+              "PageControl1", "GroupBox3"})
+            QVERIFY2(editor.findChild<QWidget*>(QLatin1String(name)), name);
         QCOMPARE(editor.GroupBox1->title(), QStringLiteral(" Task "));
         QCOMPARE(editor.GroupBox2->title(), QStringLiteral(" Every "));
         QStringList labels;
