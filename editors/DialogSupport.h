@@ -1,11 +1,28 @@
 #pragma once
 
+#include "GlobalFunctions.h"
+#include "Table.h"
+
 #include <QString>
 
 class QLineEdit;
 class QWidget;
 
 namespace kavio {
+
+// Leaves a table closed and unfiltered when the scope ends, also when an error leaves it: no
+// operation of a dialog keeps a table open or filtered across events.
+class TableScope {
+public:
+    explicit TableScope(TTable& table)
+        : m_table(table) {}
+    ~TableScope() { CloseFiltered(m_table); }
+    TableScope(const TableScope&) = delete;
+    TableScope& operator=(const TableScope&) = delete;
+
+private:
+    TTable& m_table;
+};
 
 // Shared by the editing dialogs.
 

@@ -68,7 +68,6 @@ TGroupPropFRM::TGroupPropFRM(QWidget* parent)
     Label1->setFixedWidth(NameLabelWidth);
     GroupName = new QLineEdit(this);
     GroupName->setMaxLength(NameLimit);
-    Label1->setBuddy(GroupName);
     Label2 = makeLabel(QStringLiteral("Kavios"), this);
     SourceList = makeList(this);
     Label3 = makeLabel(QStringLiteral("Group Members"), this);
@@ -140,7 +139,8 @@ void TGroupPropFRM::LoadGroup(quint16 index) {
     IsNew = false;
     FreeListEntries(GroupList);
 
-    MasterTable.close();
+    const TableScope master(MasterTable);
+    const TableScope groups(GroupTable);
     MasterTable.open();
     const bool found = MasterTable.findKey(index);
     setStoredText(GroupName,
@@ -157,8 +157,6 @@ void TGroupPropFRM::LoadGroup(quint16 index) {
                 new UnitEntry(MasterTable.fieldByName(QStringLiteral("Name")).asString(), unit));
         GroupTable.next();
     }
-    CloseFiltered(GroupTable);
-    MasterTable.close();
 }
 
 void TGroupPropFRM::showEvent(QShowEvent* event) {
@@ -179,7 +177,7 @@ void TGroupPropFRM::FormShow() {
 // a member's name is still offered.
 void TGroupPropFRM::FillSourceList() {
     FreeListEntries(SourceList);
-    MasterTable.close();
+    const TableScope scope(MasterTable);
     MasterTable.setFilter(QStringLiteral("Group=False"));
     MasterTable.setFiltered(true);
     MasterTable.open();
@@ -191,7 +189,6 @@ void TGroupPropFRM::FillSourceList() {
                 new UnitEntry(MasterTable.fieldByName(QStringLiteral("Name")).asString(), unit));
         MasterTable.next();
     }
-    CloseFiltered(MasterTable);
 }
 
 void TGroupPropFRM::MoveSelected(QListWidget* from, QListWidget* to) {
@@ -230,15 +227,17 @@ bool TGroupPropFRM::checkInput() {
     return true;
 }
 
+// The group's record first, then all of its membership rows afresh, one per member in name
+// order. Rows already carrying a new group's key (left by a hand edit) are cleared as for an
+// edited group, so that they never show up as members.
 void TGroupPropFRM::save() {
-    MasterTable.close();
+    const TableScope master(MasterTable);
     MasterTable.open();
     if (IsNew) {
         MasterTable.append();
     } else if (MasterTable.findKey(groupIndex)) {
         MasterTable.edit();
     } else {
-        MasterTable.close();
         showInputFault(this, QStringLiteral("Could Not Locate the Group in the Database"));
         return;
     }
@@ -248,14 +247,10 @@ void TGroupPropFRM::save() {
     MasterTable.flushBuffers();
     const auto group = quint16(MasterTable.fieldByName(QStringLiteral("Index")).asInteger());
 
-    if (!IsNew) {
-        OpenByGroupIndex(GroupTable, group);
-        while (!GroupTable.eof())
-            GroupTable.deleteRecord();
-        CloseFiltered(GroupTable);
-    }
-
-    GroupTable.open();
+    const TableScope groups(GroupTable);
+    OpenByGroupIndex(GroupTable, group);
+    while (!GroupTable.eof())
+        GroupTable.deleteRecord();
     for (int row = 0; row < GroupList->count(); ++row) {
         GroupTable.append();
         GroupTable.fieldByName(QStringLiteral("GroupIndex")).setInteger(group);
@@ -263,8 +258,6 @@ void TGroupPropFRM::save() {
         GroupTable.post();
     }
     GroupTable.flushBuffers();
-    GroupTable.close();
-    MasterTable.close();
     accept();
 }
 
@@ -280,8 +273,6 @@ void TGroupPropFRM::FormClose() {
 
 void TGroupPropFRM::done(int result) {
     FormClose();
-    MasterTable.close();
-    GroupTable.close();
     QDialog::done(result);
 }
 

@@ -65,19 +65,16 @@ TItemPropFRM::TItemPropFRM(QWidget* parent)
     KavioName = new QLineEdit(this);
     KavioName->setMaxLength(NameLimit);
     KavioName->setGeometry(EditLeft, NameTop, NameWidth, RowHeight);
-    Label1->setBuddy(KavioName);
 
     Label2 = makeLabel(QStringLiteral("IP Address:"), AddressTop, this);
     IPAddress = new CEditIPAddr(this);
     IPAddress->setGeometry(EditLeft, AddressTop, AddressWidth, RowHeight);
-    Label2->setBuddy(IPAddress);
 
     Label3 = makeLabel(QStringLiteral("Port:"), PortTop, this);
     Port = new QLineEdit(this);
     Port->setMaxLength(PortLimit);
     Port->setGeometry(EditLeft, PortTop, PortWidth, RowHeight);
     Port->installEventFilter(this);
-    Label3->setBuddy(Port);
 
     Label4 = makeLabel(QStringLiteral("Password:"), PasswordTop, this);
     PasswordEdit = new QLineEdit(this);
@@ -85,7 +82,6 @@ TItemPropFRM::TItemPropFRM(QWidget* parent)
     PasswordEdit->setEchoMode(QLineEdit::Password);
     PasswordEdit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     PasswordEdit->setGeometry(EditLeft, PasswordTop, PasswordWidth, RowHeight);
-    Label4->setBuddy(PasswordEdit);
 
     Button1 = makeButton(QStringLiteral("Ok"), OkLeft, this);
     Button2 = makeButton(QStringLiteral("Cancel"), CancelLeft, this);
@@ -102,18 +98,19 @@ void TItemPropFRM::ClearFields() {
 }
 
 bool TItemPropFRM::LoadItem(quint16 index) {
-    MasterTable.close();
-    MasterTable.open();
-    if (!MasterTable.findKey(index)) {
-        MasterTable.close();
-        showInputFault(this, QStringLiteral("Could not locate the Kavio"));
-        return false;
+    QString name, address, port, password;
+    {
+        const TableScope scope(MasterTable);
+        MasterTable.open();
+        if (!MasterTable.findKey(index)) {
+            showInputFault(this, QStringLiteral("Could not locate the Kavio"));
+            return false;
+        }
+        name = MasterTable.fieldByName(QStringLiteral("Name")).asString();
+        address = MasterTable.fieldByName(QStringLiteral("IPAddress")).asString();
+        port = MasterTable.fieldByName(QStringLiteral("Port")).asString();
+        password = MasterTable.fieldByName(QStringLiteral("Password")).asString();
     }
-    const QString name = MasterTable.fieldByName(QStringLiteral("Name")).asString();
-    const QString address = MasterTable.fieldByName(QStringLiteral("IPAddress")).asString();
-    const QString port = MasterTable.fieldByName(QStringLiteral("Port")).asString();
-    const QString password = MasterTable.fieldByName(QStringLiteral("Password")).asString();
-    MasterTable.close();
 
     setStoredText(KavioName, name, NameLimit);
     setStoredText(Port, port, PortLimit);
@@ -166,17 +163,15 @@ bool TItemPropFRM::checkInput() {
 }
 
 void TItemPropFRM::save() {
-    MasterTable.close();
+    const TableScope scope(MasterTable);
     MasterTable.open();
     if (IsNew) {
         MasterTable.append();
-    } else {
-        if (!MasterTable.findKey(loadedIndex)) {
-            MasterTable.close();
-            showInputFault(this, QStringLiteral("Could not locate the Kavio"));
-            return;
-        }
+    } else if (MasterTable.findKey(loadedIndex)) {
         MasterTable.edit();
+    } else {
+        showInputFault(this, QStringLiteral("Could not locate the Kavio"));
+        return;
     }
     MasterTable.fieldByName(QStringLiteral("Name")).setString(KavioName->text());
     MasterTable.fieldByName(QStringLiteral("IPAddress")).setString(IPAddress->Text());
@@ -184,7 +179,6 @@ void TItemPropFRM::save() {
     MasterTable.fieldByName(QStringLiteral("Password")).setString(PasswordEdit->text());
     MasterTable.post();
     MasterTable.flushBuffers();
-    MasterTable.close();
     accept();
 }
 
@@ -247,11 +241,6 @@ void TItemPropFRM::showEvent(QShowEvent* event) {
     if (display && !event->spontaneous())
         move(display->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
-}
-
-void TItemPropFRM::done(int result) {
-    MasterTable.close();
-    QDialog::done(result);
 }
 
 } // namespace kavio

@@ -60,8 +60,6 @@ public:
     // the default beep. True: the key stroke is consumed.
     bool PortKeyPress(QKeyEvent* event);
 
-    void done(int result) override;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -87,6 +87,8 @@ private slots:
         QCOMPARE(dialog.Label1->text(), QStringLiteral("Name:"));
         QCOMPARE(dialog.Label2->text(), QStringLiteral("Kavios"));
         QCOMPARE(dialog.Label3->text(), QStringLiteral("Group Members"));
+        for (const QLabel* label : {dialog.Label1, dialog.Label2, dialog.Label3})
+            QCOMPARE(label->textFormat(), Qt::PlainText);
         QCOMPARE(dialog.Button1->text(), QStringLiteral("Add ->"));
         QCOMPARE(dialog.Button2->text(), QStringLiteral("<- Remove"));
         QCOMPARE(dialog.Button3->text(), QStringLiteral("Ok"));
@@ -118,18 +120,24 @@ private slots:
         TempDatabase db;
         Fleet fleet;
         RecordingMessageSink messages;
+        const quint16 upper = TempDatabase::addUnit(QStringLiteral("BETA"));
+        const quint16 group = fleet.old + 2;
+        addMember(group, fleet.beta); // a row left over with the new group's key
         TGroupPropFRM dialog;
         dialog.GroupName->setText(QStringLiteral("left over"));
         dialog.IsNew = true;
         dialog.show();
         QVERIFY(dialog.GroupName->text().isEmpty());
-        QCOMPARE(texts(dialog.SourceList), (QStringList{"Alpha", "beta", "Delta", "gamma"}));
+        QCOMPARE(texts(dialog.SourceList),
+                 (QStringList{"Alpha", "BETA", "beta", "Delta", "gamma"}));
+        QCOMPARE(TGroupPropFRM::entryIndex(dialog.SourceList, 1), upper);
         QVERIFY(texts(dialog.GroupList).isEmpty());
 
         select(dialog.SourceList, {"gamma", "Alpha", "Delta"});
         dialog.Button1Click();
         QCOMPARE(texts(dialog.GroupList), (QStringList{"Alpha", "Delta", "gamma"}));
-        QCOMPARE(texts(dialog.SourceList), QStringList{"beta"});
+        QCOMPARE(texts(dialog.SourceList), (QStringList{"BETA", "beta"}));
+        QVERIFY(dialog.GroupList->selectedItems().isEmpty());
         QCOMPARE(TGroupPropFRM::entryIndex(dialog.GroupList, 1), fleet.delta);
 
         const QString name = test::awkwardName();
@@ -138,7 +146,6 @@ private slots:
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!dialog.isVisible());
-        const quint16 group = fleet.old + 1;
         QCOMPARE(test::masterRecord(group).mid(0, 5), (QStringList{name, "", "", "", "1"}));
         QCOMPARE(memberships(), (QStringList{row(group, fleet.alpha), row(group, fleet.delta),
                                              row(group, fleet.gamma)}));
@@ -305,13 +312,19 @@ private slots:
         RecordingMessageSink messages;
         TGroupPropFRM dialog;
         dialog.IsNew = true;
+        bool returnPressedNothing = false;
         QTimer::singleShot(0, &dialog, [&] {
             dialog.GroupName->setText(QStringLiteral("G"));
             select(dialog.SourceList, {"beta"});
+            // Return presses no button of this dialog.
+            dialog.GroupName->setFocus();
+            QTest::keyClick(dialog.GroupName, Qt::Key_Return);
+            returnPressedNothing = dialog.GroupList->count() == 0 && dialog.isVisible();
             dialog.Button1->click();
             QTest::keyClick(&dialog, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QVERIFY(returnPressedNothing);
         QVERIFY(memberships().isEmpty());
 
         QTimer::singleShot(0, &dialog, [&] {
