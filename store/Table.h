@@ -123,8 +123,8 @@ private:
     QString m_name;
     QStringList m_columns;
     QString m_orderBy;
-    QString m_validKeys; // SQL condition: the record's unit keys lie in 1..65535
-    bool m_keyIsAutomatic = false;
+    QString m_validKeys;   // SQL condition: the record's unit keys lie in 1..65535
+    bool m_keyIsAutomatic; // set by the constructor
     QString m_filterText;
     TableFilter m_filter;
     bool m_filtered = false;

@@ -274,6 +274,15 @@ private slots:
         units.post();
         QCOMPARE(units.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("u3"));
         QCOMPARE(names(units), QStringList({"u2", "u3"}));
+
+        TTable groups(QStringLiteral("Master.DB"));
+        groups.setFilter(QStringLiteral("Group=True"));
+        groups.setFiltered(true);
+        groups.open();
+        groups.edit();
+        groups.fieldByName(QStringLiteral("Group")).setBoolean(false);
+        groups.post();
+        QCOMPARE(names(groups), QStringList({"g"}));
     }
 
     void emptyTableRemovesAllAndNeverReusesKeys() {
