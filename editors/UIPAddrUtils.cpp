@@ -74,8 +74,8 @@ void CheckNormalizedIPString(const QString& normalized, const QString& address) 
         throw AssertionFailure(QStringLiteral("Illegal length for IPString![%1 (Length:%2) ]")
                                    .arg(address, QString::number(normalized.size())),
                                Module, __LINE__);
-    for (int k = 0; k < Pieces; ++k) {
-        const QString triplet = normalized.mid(k * PieceWidth, PieceWidth);
+    for (int k = 1; k <= Pieces; ++k) {
+        const QString triplet = normalized.mid((k - 1) * PieceWidth, PieceWidth);
         if (!IsAllDigits(triplet))
             throw IPAddressError(
                 QStringLiteral("%1. IPAddressString[%2]")

@@ -222,6 +222,7 @@ private slots:
         form.press(Qt::Key_Left);
         QCOMPARE(form.focused(), 0);
         QCOMPARE(form.field(0)->cursorPosition(), 2);
+        QVERIFY(!form.field(0)->hasSelectedText());
         form.focus(1, 1);
         form.press(Qt::Key_Left);
         QCOMPARE(form.focused(), 1);
@@ -325,6 +326,7 @@ private slots:
         QTest::mouseClick(form.ip->BorderPanel, Qt::LeftButton, {}, QPoint(97, 10));
         QCOMPARE(form.focused(), 3);
         QCOMPARE(form.field(3)->cursorPosition(), 2);
+        QVERIFY(!form.field(3)->hasSelectedText());
         QTest::mouseClick(form.ip->BorderPanel, Qt::RightButton, {}, QPoint(97, 10));
         form.focus(0, 0);
         QTest::mouseClick(form.ip->BorderPanel, Qt::RightButton, {}, QPoint(97, 10));

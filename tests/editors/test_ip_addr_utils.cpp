@@ -188,6 +188,8 @@ private slots:
         for (int n = 1; n <= 6; ++n)
             QCOMPARE(GetPiece(QStringLiteral("1..2.3"), n, u'.'), pieces[n - 1]);
         QCOMPARE(GetPiece(QStringLiteral("abc"), 1, u'.'), QStringLiteral("abc"));
+        QCOMPARE(GetPiece(QStringLiteral(".a"), 1, u'.'), QString());
+        QCOMPARE(GetPiece(QStringLiteral(".a"), 2, u'.'), QStringLiteral("a"));
         QCOMPARE(GetPiece(QStringLiteral("a:b"), 2, u':'), QStringLiteral("b"));
         QCOMPARE(CountChar(QStringLiteral(".1..2."), u'.'), 4);
         QVERIFY(IsAllDigits(QString()));
