@@ -23,7 +23,6 @@ void setStoredText(QLineEdit* edit, const QString& text, int limit) {
 
 void useDialogFont(QWidget* dialog) {
     QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     dialog->setFont(font);
 }

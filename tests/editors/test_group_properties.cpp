@@ -98,6 +98,10 @@ private slots:
         QVERIFY(dialog.SourceList->geometry().right() < dialog.Button1->x());
         QVERIFY(dialog.Button1->geometry().right() < dialog.GroupList->x());
         QVERIFY(dialog.Button2->y() > dialog.Button1->geometry().bottom());
+        QVERIFY(dialog.Label2->geometry().bottom() < dialog.SourceList->y());
+        QVERIFY(dialog.Label3->geometry().bottom() < dialog.GroupList->y());
+        QCOMPARE(dialog.Label3->x(), dialog.GroupList->x());
+        QCOMPARE(dialog.Label2->x(), dialog.SourceList->x());
         QVERIFY(dialog.Button3->y() > dialog.GroupList->geometry().bottom());
 
         dialog.GroupName->setFocus();

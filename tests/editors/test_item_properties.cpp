@@ -46,6 +46,15 @@ private slots:
             QCOMPARE(widgets[i]->text(), labels[i]);
             QCOMPARE(widgets[i]->textFormat(), Qt::PlainText);
         }
+        // Every control inside the dialog, none over another.
+        const QList<QWidget*> controls = {
+            dialog.Label1,    dialog.Label2, dialog.Label3,       dialog.Label4,  dialog.KavioName,
+            dialog.IPAddress, dialog.Port,   dialog.PasswordEdit, dialog.Button1, dialog.Button2};
+        for (const QWidget* control : controls) {
+            QVERIFY(dialog.rect().contains(control->geometry()));
+            for (const QWidget* other : controls)
+                QVERIFY(control == other || !control->geometry().intersects(other->geometry()));
+        }
         QCOMPARE(dialog.Button1->text(), QStringLiteral("Ok"));
         QCOMPARE(dialog.Button2->text(), QStringLiteral("Cancel"));
         QCOMPARE(dialog.KavioName->maxLength(), 32);
