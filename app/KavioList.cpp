@@ -47,7 +47,7 @@ QVariant KavioListModel::data(const QModelIndex& index, int role) const {
 }
 
 bool KavioListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= count())
+    if (role != Qt::CheckStateRole || !index.isValid())
         return false;
     setBox(index.row(), value.toInt() == Qt::Checked);
     emit boxToggled(index.row());

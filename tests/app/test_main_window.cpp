@@ -221,8 +221,8 @@ private slots:
                 marked |= icon.pixelColor(x, y) == mark;
         QCOMPARE(marked, mark.isValid());
         const bool outlet = !mark.isValid(); // the outlet faces have black slots
-        QCOMPARE(icon.pixelColor(5, 6) == QColor(Qt::black), outlet);
-        QCOMPARE(icon.pixelColor(10, 6) == QColor(Qt::black), outlet);
+        QCOMPARE(icon.pixelColor(5, 4) == QColor(Qt::black), outlet);
+        QCOMPARE(icon.pixelColor(10, 8) == QColor(Qt::black), outlet);
         QVERIFY(Icons::byName(QStringLiteral("2ON")).isNull());
     }
 
