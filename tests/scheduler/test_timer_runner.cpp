@@ -114,11 +114,15 @@ private slots:
         const quint16 bad = addTimer(a, 3, 0, 1, "09:32:00", today);
         test::setTimerField(bad, "TimeOfDay", "9:32");
         addTimer(a, 0, 0, 1, "09:32:00", today);
+        const quint16 query = addTimer(b, 1, 0, 1, "09:32:00", today);
+        test::setTimerField(query, "Task", 5); // no timer task: reported, never queued
 
         TTimerFrm runner(*processor);
         QCOMPARE(messages->shown.size(), 1);
         QVERIFY(messages->shown[0].text.contains(
             QStringLiteral("Timer %1: field \"TimeOfDay\" holds \"9:32\"").arg(bad)));
+        QVERIFY(messages->shown[0].text.contains(
+            QStringLiteral("Timer %1: field \"Task\" holds \"5\"").arg(query)));
         QCOMPARE(runner.EventDisplay->count(), 6);
 
         auto tickAt = [&](const QDateTime& time) {
