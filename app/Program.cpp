@@ -1,7 +1,15 @@
 #include "Program.h"
 
+#include "AboutBox.h"
 #include "CommandProcessor.h"
+#include "GroupProperties.h"
+#include "ItemProperties.h"
 #include "Main.h"
+#include "SetTimer.h"
+#include "Timer.h"
+#include "TimerActions.h"
+#include "UnitActions.h"
+#include "viewtimer.h"
 
 #include <QCoreApplication>
 
@@ -9,17 +17,41 @@ namespace kavio {
 
 TKavioProgram::TKavioProgram() {
     KavioCCMain = std::make_unique<TKavioCCMain>();
-    // -- the unit dialog, the group dialog, the timer editor and the timer list go here --
+    TKavioCCMain* main = KavioCCMain.get();
+    ItemPropFRM = std::make_unique<TItemPropFRM>(main);
+    GroupPropFRM = std::make_unique<TGroupPropFRM>(main);
+    SetTimerFRM = std::make_unique<TSetTimerFRM>(main);
+    ViewTimerFrm = std::make_unique<TViewTimerFrm>(*SetTimerFRM, main);
     CmndProc = std::make_unique<TCmndProc>();
     KavioCCMain->setCommandProcessor(CmndProc.get());
     // The processor makes a new connection-failure notice for every failure: none is made here.
-    // -- the timer runner and the About box go here --
+    // Creating the runner recomputes every timer's next event date.
+    TimerFrm = std::make_unique<TTimerFrm>(*CmndProc);
+    ViewTimerFrm->setRunner(TimerFrm.get());
+    AboutBox = std::make_unique<TAboutBox>(main);
+
+    UnitActions = new TUnitActions(*main, *ItemPropFRM, *GroupPropFRM, *AboutBox);
+    TimerActions = new TTimerActions(*main, *SetTimerFRM, *ViewTimerFrm, *TimerFrm,
+                                     UnitActions->TimerSeparator);
+    // After the database is emptied the runner must forget today's events.
+    QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
+                     &TTimerFrm::RefreshTimers);
 
     QObject::connect(KavioCCMain.get(), &TKavioCCMain::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 }
 
-TKavioProgram::~TKavioProgram() = default;
+TKavioProgram::~TKavioProgram() {
+    // The windows parented to the main window go with it; the runner and the list refer to the
+    // processor and the editor, so they go before those.
+    ViewTimerFrm.reset();
+    TimerFrm.reset();
+    AboutBox.reset();
+    SetTimerFRM.reset();
+    GroupPropFRM.reset();
+    ItemPropFRM.reset();
+    KavioCCMain.reset();
+}
 
 void TKavioProgram::start() {
     KavioCCMain->show();
@@ -27,7 +59,7 @@ void TKavioProgram::start() {
 
 void TKavioProgram::raise() {
     TKavioCCMain* window = KavioCCMain.get();
-    if (window->isMinimized())
+    if (window->isMinimized() || !window->isVisible())
         window->showNormal();
     window->show();
     window->raise();

@@ -4,8 +4,16 @@
 
 namespace kavio {
 
+class TAboutBox;
 class TCmndProc;
+class TGroupPropFRM;
+class TItemPropFRM;
 class TKavioCCMain;
+class TSetTimerFRM;
+class TTimerActions;
+class TTimerFrm;
+class TUnitActions;
+class TViewTimerFrm;
 
 // The program's windows, each created once, in this order, and kept until the program ends.
 // Only the main window is shown; the others are shown on demand and hidden again. Closing the
@@ -25,11 +33,18 @@ public:
     void raise();
 
     std::unique_ptr<TKavioCCMain> KavioCCMain;
-    // Further windows are created between these two, in this order: the unit dialog
-    // (TItemPropFRM), the group dialog (TGroupPropFRM), the timer editor (TSetTimerFRM), the
-    // timer list (TViewTimerFrm).
+    std::unique_ptr<TItemPropFRM> ItemPropFRM;
+    std::unique_ptr<TGroupPropFRM> GroupPropFRM;
+    std::unique_ptr<TSetTimerFRM> SetTimerFRM;
+    std::unique_ptr<TViewTimerFrm> ViewTimerFrm;
     std::unique_ptr<TCmndProc> CmndProc;
-    // After the command processor: the timer runner (TTimerFrm), then the About box (TAboutBox).
+    std::unique_ptr<TTimerFrm> TimerFrm;
+    std::unique_ptr<TAboutBox> AboutBox;
+
+    // The menus, popup entries and keys of the main window that reach the dialogs and the
+    // scheduler; owned by the main window.
+    TUnitActions* UnitActions = nullptr;
+    TTimerActions* TimerActions = nullptr;
 };
 
 } // namespace kavio

@@ -47,9 +47,13 @@ QStringList rowTexts(TTable& table) {
 } // namespace
 
 TViewTimerFrm::TViewTimerFrm(TSetTimerFRM& timerEditor, TTimerFrm& timerRunner, QWidget* parent)
+    : TViewTimerFrm(timerEditor, parent) {
+    runner = &timerRunner;
+}
+
+TViewTimerFrm::TViewTimerFrm(TSetTimerFRM& timerEditor, QWidget* parent)
     : QDialog(parent)
-    , editor(timerEditor)
-    , runner(timerRunner) {
+    , editor(timerEditor) {
     setModal(false);
     resize(623, 325);
 
@@ -149,7 +153,7 @@ void TViewTimerFrm::NewClick() {
     } catch (const std::exception& error) {
         reportException(error);
     }
-    runner.RefreshTimers();
+    refreshRunner();
 }
 
 void TViewTimerFrm::EditClick() {
@@ -164,7 +168,7 @@ void TViewTimerFrm::EditClick() {
     } catch (const std::exception& error) {
         reportException(error);
     }
-    runner.RefreshTimers();
+    refreshRunner();
 }
 
 void TViewTimerFrm::DeleteClick() {
@@ -196,11 +200,16 @@ void TViewTimerFrm::DeleteClick() {
     }
     if (lastOne)
         emit deviceListChanged();
-    runner.RefreshTimers();
+    refreshRunner();
 }
 
 void TViewTimerFrm::CloseBtnClick() {
     close();
+}
+
+void TViewTimerFrm::refreshRunner() {
+    if (runner)
+        runner->RefreshTimers();
 }
 
 } // namespace kavio

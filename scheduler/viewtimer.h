@@ -20,6 +20,9 @@ class TViewTimerFrm : public QDialog {
 
 public:
     TViewTimerFrm(TSetTimerFRM& editor, TTimerFrm& runner, QWidget* parent = nullptr);
+    // The program makes the list before the runner; it hands the runner over once that exists.
+    explicit TViewTimerFrm(TSetTimerFRM& editor, QWidget* parent = nullptr);
+    void setRunner(TTimerFrm* timerRunner) { runner = timerRunner; }
 
     // Shows the timers of this unit (or group) without blocking; an open list switches to it.
     void ShowUnitTimers(quint16 index);
@@ -51,7 +54,9 @@ private:
     int selectedRow() const;
 
     TSetTimerFRM& editor;
-    TTimerFrm& runner;
+    TTimerFrm* runner = nullptr;
+
+    void refreshRunner();
     TTable TimerTable{QStringLiteral("Timer.DB")};
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 UnitIndex = 0;

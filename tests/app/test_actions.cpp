@@ -17,6 +17,7 @@
 #include "viewtimer.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QSettings>
