@@ -22,6 +22,7 @@ namespace {
 constexpr int ClientWidth = 525;
 constexpr int ClientHeight = 316;
 constexpr int ListWidth = 289;
+constexpr int ItemHeight = 13; // with an 11-pixel font, as the dialogs use
 constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
 
@@ -88,6 +89,9 @@ TTimerFrm::TTimerFrm(TCmndProc& commandProcessor, QWidget* parent)
     EventDisplay->setObjectName(QStringLiteral("EventDisplay"));
     EventDisplay->setGeometry(0, 0, ListWidth, ClientHeight);
     EventDisplay->setUniformItemSizes(true);
+    QFont itemFont = EventDisplay->font();
+    itemFont.setPixelSize(11);
+    EventDisplay->setFont(itemFont);
     EventDisplay->setSelectionMode(QAbstractItemView::NoSelection);
 
     LCD = new lcd::TLCDScreen(this);
@@ -165,6 +169,7 @@ void TTimerFrm::ShowTodaysEvents() {
                                          EventDisplay);
         const QString key = keyOf(row);
         item->setFlags(Qt::ItemIsEnabled);
+        item->setSizeHint(QSize(0, ItemHeight));
         item->setData(KeyRole, key);
         item->setCheckState(firedToday.contains(key) ? Qt::Checked : Qt::Unchecked);
     }

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QTest>
 #include <memory>
+#include <tuple>
 
 using namespace kavio;
 using test::addTimer;
@@ -98,6 +99,46 @@ private slots:
         QCOMPARE(runner.LCD->Lines(), QStringList({QStringLiteral("3:05:09 pm")}));
         QVERIFY(messages->shown.isEmpty());
         QLocale::setDefault(QLocale::c());
+    }
+
+    // The window's fixed sizes and the clock's display settings.
+    void layoutAndClockSettings() {
+        ManualClock clock(at(2026, 12, 7, 8));
+        const quint16 rack = TempDatabase::addUnit(QStringLiteral("Rack 3"));
+        addTimer(rack, 1, 0, 1, "21:30:00", clock.time.date());
+        addTimer(rack, 0, 0, 1, "22:30:00", clock.time.date());
+        TTimerFrm runner(*processor);
+        runner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&runner));
+        const lcd::TLCDScreen& screen = *runner.LCD;
+        const QListWidget& events = *runner.EventDisplay;
+        // What each setting is, and what it must be.
+        const QList<std::tuple<const char*, QVariant, QVariant>> settings = {
+            {"client", runner.size(), QSize(525, 316)},
+            {"fixed", runner.minimumSize() == runner.maximumSize(), true},
+            {"list width", events.width(), 289},
+            {"list height", events.height(), 316},
+            {"item height", events.visualItemRect(events.item(1)).height(), 13},
+            {"item step",
+             events.visualItemRect(events.item(1)).top() -
+                 events.visualItemRect(events.item(0)).top(),
+             13},
+            {"clock size", screen.size(), QSize(221, 53)},
+            {"clock at the right", screen.geometry().right() >= runner.width() - 16, true},
+            {"clock at the top", screen.y() <= 16, true},
+            {"dots", QSize(screen.PixelWidth(), screen.PixelHeight()), QSize(2, 2)},
+            {"dot size", int(screen.PixelSize()), int(lcd::pix2x2)},
+            {"spacing", int(screen.PixelSpacing()), 1},
+            {"intensity", int(screen.Intensity()), 127},
+            {"border", int(screen.BorderStyle()), int(lcd::bsLowered)},
+            {"border space", int(screen.BorderSpace()), 3},
+            {"text", screen.FontColor(), QColor(255, 0, 0)},
+            {"mode", int(screen.DisplayMode()), int(lcd::dmText)},
+            {"animated", screen.AnimationEnabled(), false},
+        };
+        for (const auto& [name, actual, expected] : settings)
+            QVERIFY2(actual == expected,
+                     qPrintable(QLatin1String(name) + QStringLiteral(": ") + actual.toString()));
     }
 
     void eachMinuteFiresOnce() {
