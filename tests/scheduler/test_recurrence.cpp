@@ -4,6 +4,7 @@
 #include "TempDatabase.h"
 #include "TimerRecord.h"
 
+#include <QHash>
 #include <QTest>
 
 using namespace kavio;
@@ -198,6 +199,53 @@ private slots:
         QCOMPARE(test::timerField(good, "Date").toString(), QStringLiteral("2026-12-08"));
         QCOMPARE(test::timerField(last, "Date").toString(), QStringLiteral("2026-12-08"));
         QCOMPARE(test::timerField(count, "Date").toString(), QStringLiteral("2026-11-01"));
+    }
+
+    // The 16-bit fields of a row take 0 to 65535 and nothing beyond.
+    void fieldBounds_data() {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<bool>("accepted");
+        for (const char* field : {"Index", "DayOfWeek", "Month"}) {
+            const QByteArray name(field);
+            QTest::addRow("%s -1", field) << name << qint64(-1) << false;
+            QTest::addRow("%s 0", field) << name << qint64(0) << true;
+            QTest::addRow("%s 65535", field) << name << qint64(65535) << true;
+            QTest::addRow("%s 65536", field) << name << qint64(65536) << false;
+        }
+    }
+
+    void fieldBounds() {
+        QFETCH(QByteArray, field);
+        QFETCH(qint64, value);
+        QFETCH(bool, accepted);
+        const QHash<QByteArray, QVariant> row = {
+            {"TimerIndex", 12}, {"Index", 7},  {"Task", 1},
+            {"Every", 2},       {"Count", 15}, {"TimeOfDay", "09:30:00"},
+            {"DayOfWeek", 8},   {"Month", 65}, {"Date", "2026-12-15"}};
+        auto read = [&](const char* name) {
+            return name == field ? QVariant(value) : row.value(QByteArray(name));
+        };
+        QString message;
+        TTimerRecord record;
+        try {
+            record = TimerRecordFrom(read);
+        } catch (const TimerRecordError& error) {
+            message = error.message();
+        }
+        if (!accepted) {
+            QCOMPARE(message, QStringLiteral("Timer 12: field \"%1\" holds \"%2\", which is not a "
+                                             "number from 0 to 65535")
+                                  .arg(QLatin1String(field))
+                                  .arg(value));
+            return;
+        }
+        QVERIFY2(message.isEmpty(), qPrintable(message));
+        const QHash<QByteArray, qint64> got = {
+            {"Index", record.index}, {"DayOfWeek", record.dayOfWeek}, {"Month", record.month}};
+        QCOMPARE(got.value(field), value);
+        QCOMPARE(record.timerIndex, quint16(12));
+        QCOMPARE(record.date, QDate(2026, 12, 15));
     }
 
     void texts() {
