@@ -8,6 +8,7 @@
 #include "viewtimer.h"
 
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +18,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <memory>
+#include <tuple>
 
 using namespace kavio;
 using test::addTimer;
@@ -137,6 +139,45 @@ private slots:
         QCOMPARE(gridRow(*list, 0).mid(0, 2), QStringList({"Power On", "Daily"}));
         list->CloseBtnClick();
         QVERIFY(!list->isVisible());
+    }
+
+    // The grid's fixed sizes; its cells are read-only and a click selects the whole row.
+    void gridSettingsAndSelection() {
+        addTimer(rack, 0, 0, 1, "11:00:00", QDate(2026, 12, 7));
+        addTimer(rack, 1, 1, 1, "12:00:00", QDate(2026, 12, 9), 8);
+        list->ShowUnitTimers(rack);
+        QVERIFY(QTest::qWaitForWindowExposed(list.get()));
+        QTableWidget& grid = *list->theGrid;
+        // What each setting is, and what it must be.
+        const QList<std::tuple<const char*, QVariant, QVariant>> settings = {
+            {"client", list->size(), QSize(623, 325)},
+            {"column widths",
+             QVariantList{grid.columnWidth(0), grid.columnWidth(1), grid.columnWidth(2)},
+             QVariantList{146, 110, 161}},
+            {"row heights", QVariantList{grid.rowHeight(0), grid.rowHeight(1)},
+             QVariantList{18, 18}},
+            {"row step",
+             grid.visualItemRect(grid.item(1, 0)).top() -
+                 grid.visualItemRect(grid.item(0, 0)).top(),
+             18},
+            {"grid lines", grid.showGrid(), true},
+            {"fixed column", grid.verticalHeader()->isVisible(), false},
+            {"header row", grid.horizontalHeader()->isVisible(), true},
+        };
+        for (const auto& [name, actual, expected] : settings)
+            QVERIFY2(actual == expected, name);
+
+        for (int row = 0; row < 2; ++row)
+            for (int column = 0; column < 3; ++column) {
+                grid.editItem(grid.item(row, column));
+                QVERIFY(!grid.viewport()->findChild<QLineEdit*>());
+            }
+
+        const QRect cell = grid.visualItemRect(grid.item(1, 2));
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(grid.selectedItems().size(), 3);
+        for (const QTableWidgetItem* selected : grid.selectedItems())
+            QCOMPARE(selected->row(), 1);
     }
 
     void deleteNewAndEdit() {
