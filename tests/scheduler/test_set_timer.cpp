@@ -135,6 +135,76 @@ private slots:
         }
     }
 
+    // Task buttons in two rows (ON and OFF above; Reboot, Pulse and Cycle below), the kinds in
+    // one row, the months in three rows of four, and each page line read left to right as one
+    // phrase, its controls side by side.
+    void layout() {
+        test::TempDatabase db;
+        TSetTimerFRM editor;
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        auto place = [&editor](const QWidget* widget) {
+            return QRect(widget->mapTo(&editor, QPoint(0, 0)), widget->size());
+        };
+        // Each line: its widgets side by side from left to right, on one height.
+        auto checkLine = [&](const QList<const QWidget*>& line, bool close) {
+            for (int at = 1; at < line.size(); ++at) {
+                const QRect before = place(line[at - 1]);
+                const QRect here = place(line[at]);
+                QVERIFY2(here.center().y() == before.center().y(),
+                         qPrintable(line[at]->objectName()));
+                QVERIFY2(here.left() > before.right(), qPrintable(line[at]->objectName()));
+                if (close)
+                    QVERIFY2(here.left() - before.left() <= line[at - 1]->sizeHint().width() + 12,
+                             qPrintable(line[at]->objectName()));
+            }
+        };
+        checkLine({editor.PowerOnRB, editor.PowerOff}, false);
+        checkLine({editor.RebootRB, editor.PulseRB, editor.PowerCycle}, false);
+        QVERIFY(place(editor.RebootRB).top() > place(editor.PowerOnRB).bottom());
+        checkLine({editor.DayRB, editor.WeekRB, editor.MonthRB, editor.YearRB, editor.OnceRB},
+                  false);
+        editor.MonthRB->click();
+        for (int row = 0; row < 3; ++row) {
+            checkLine({editor.MonthBoxes[row * 4], editor.MonthBoxes[row * 4 + 1],
+                       editor.MonthBoxes[row * 4 + 2], editor.MonthBoxes[row * 4 + 3]},
+                      false);
+            if (row > 0)
+                QVERIFY(place(editor.MonthBoxes[row * 4]).top() >
+                        place(editor.MonthBoxes[row * 4 - 4]).bottom());
+        }
+
+        auto labelled = [](const QWidget* page, const char* text) -> const QWidget* {
+            for (const QLabel* label : page->findChildren<QLabel*>())
+                if (label->text() == QLatin1String(text))
+                    return label;
+            return nullptr;
+        };
+        const QList<QRadioButton*> kinds = {editor.DayRB, editor.WeekRB, editor.MonthRB,
+                                            editor.YearRB, editor.OnceRB};
+        const QList<QList<QPair<const char*, const QWidget*>>> lines = {
+            {{"Every ", nullptr}, {nullptr, editor.DaySpin}, {"Day(s)", nullptr}},
+            {{"At", nullptr}, {nullptr, editor.DayTime}},
+            {{"Every ", nullptr}, {nullptr, editor.WeekSpin}, {"Week(s)", nullptr}},
+            {{"At", nullptr}, {nullptr, editor.WeekTime}},
+            {{"On the ", nullptr}, {nullptr, editor.MonthSpin}, {"day", nullptr}},
+            {{"At", nullptr}, {nullptr, editor.MonthTime}},
+            {{"Every ", nullptr}, {nullptr, editor.YearDate}},
+            {{"At", nullptr}, {nullptr, editor.YearTime}},
+            {{"On", nullptr}, {nullptr, editor.OnceDate}},
+            {{"At", nullptr}, {nullptr, editor.OnceTime}}};
+        for (int at = 0; at < lines.size(); ++at) {
+            kinds[at / 2]->click();
+            QWidget* page = editor.PageControl1->currentWidget();
+            QList<const QWidget*> line;
+            for (const auto& [text, widget] : lines[at]) {
+                line << (widget ? widget : labelled(page, text));
+                QVERIFY2(line.last() && line.last()->isVisible(), text);
+            }
+            checkLine(line, true);
+        }
+    }
+
     void savesEachKind() {
         test::TempDatabase db;
         RecordingMessageSink messages;
