@@ -71,6 +71,8 @@ private slots:
 
         QTest::newRow("Wednesday only, saved Monday")
             << 1 << 1 << 8 << mon << nine << at(2026, 12, 7, 10) << QDate(2026, 12, 9);
+        QTest::newRow("Wednesday only, saved Tuesday: the next day")
+            << 1 << 1 << 8 << mon.addDays(1) << nine << at(2026, 12, 8, 10) << QDate(2026, 12, 9);
         QTest::newRow("Mon+Fri every 2, saved Monday after 9: Friday")
             << 1 << 2 << 34 << mon << nine << at(2026, 12, 7, 10) << QDate(2026, 12, 11);
         QTest::newRow("Mon+Fri every 2, Friday passed: Monday two weeks on")
