@@ -10,6 +10,7 @@
 
 #include <QListWidget>
 #include <QMap>
+#include <QSqlQuery>
 #include <QTest>
 #include <memory>
 #include <tuple>
@@ -198,6 +199,26 @@ private slots:
         runner.RefreshTimers();
         QCOMPARE(runner.EventDisplay->count(), 0);
         QCOMPARE(test::timerField(1, "Date").toString(), QStringLiteral("2026-12-08"));
+    }
+
+    // The store failing under the tick reaches the operator; the clock and later minutes go on.
+    void storeFailureInTheTickIsReported() {
+        ManualClock clock(at(2026, 12, 7, 8));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        addTimer(a, 0, 0, 1, "09:31:00", clock.time.date());
+        TTimerFrm runner(*processor);
+        QVERIFY(messages->shown.isEmpty());
+
+        QSqlQuery(Database::connection()).exec(R"(ALTER TABLE "Timer" RENAME TO "Away")");
+        clock.time = at(2026, 12, 7, 9, 30);
+        runner.Timer1Timer();
+        QCOMPARE(messages->shown.size(), 1);
+        QCOMPARE(runner.LCD->Lines().value(0), QStringLiteral("9:30:00 am"));
+
+        QSqlQuery(Database::connection()).exec(R"(ALTER TABLE "Away" RENAME TO "Timer")");
+        clock.time = at(2026, 12, 7, 9, 31);
+        runner.Timer1Timer();
+        QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}}));
     }
 
     // Three months driven through the clock, across month ends and the new year.
