@@ -117,6 +117,12 @@ CEditIPAddr::CEditIPAddr(QWidget* parent)
     connect(qApp, &QApplication::focusChanged, this, &CEditIPAddr::focusChanged);
 }
 
+// The fields die with QWidget's destructor, which moves the focus: by then this object is no
+// longer a CEditIPAddr, so it must stop hearing of focus changes first.
+CEditIPAddr::~CEditIPAddr() {
+    disconnect(qApp, &QApplication::focusChanged, this, &CEditIPAddr::focusChanged);
+}
+
 void CEditIPAddr::resizeEvent(QResizeEvent*) {
     layoutChildren();
 }

@@ -27,6 +27,7 @@ public:
     static constexpr int MaxOctet = 255;
 
     explicit CEditIPAddr(QWidget* parent = nullptr);
+    ~CEditIPAddr() override;
 
     // The dotted address; empty when all four fields are. Reading fills an empty field with "0"
     // and, unless AcceptOctal, rewrites each field as a plain decimal number (007 becomes 7).

@@ -474,10 +474,12 @@ private slots:
         if (stored.isValid())
             writeMode(stored);
         TKavioCCMain& w = open();
-        const auto ticks = [&w] {
+        // Reads the window open at the time of the call: open() below replaces it.
+        const auto ticks = [this] {
             QList<int> found;
-            for (int position = 0; position < w.Poll1->actions().size(); ++position)
-                if (w.Poll1->actions().at(position)->isChecked())
+            const QList<QAction*> items = window->Poll1->actions();
+            for (int position = 0; position < items.size(); ++position)
+                if (items.at(position)->isChecked())
                     found << position;
             return found;
         };
