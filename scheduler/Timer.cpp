@@ -177,12 +177,17 @@ void TTimerFrm::ShowTodaysEvents() {
 
 void TTimerFrm::RefreshTimers() {
     EventDisplay->clear();
-    reported.clear();
     const QDateTime now = Clock::now();
-    if (now.date() != currentDay)
+    rebuildDay(now.date(), now);
+}
+
+// Today's list made anew for `day`, with the next event dates as they stand at `asOf`.
+void TTimerFrm::rebuildDay(const QDate& day, const QDateTime& asOf) {
+    if (day != currentDay)
         firedToday.clear();
-    currentDay = now.date();
-    recalculate(now);
+    currentDay = day;
+    reported.clear();
+    recalculate(asOf);
     try {
         SelectTodaysEvents();
         ShowTodaysEvents();
@@ -224,16 +229,7 @@ void TTimerFrm::Timer1Timer() {
 // The first tick of a day: the next event dates are recomputed as they stood when the day began,
 // so that nothing of the new day counts as passed yet, not even the minute of this tick.
 void TTimerFrm::startNewDay(const QDate& day) {
-    currentDay = day;
-    firedToday.clear();
-    reported.clear();
-    recalculate(QDateTime(day.addDays(-1), QTime(23, 59, 59, 999)));
-    try {
-        SelectTodaysEvents();
-        ShowTodaysEvents();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    rebuildDay(day, QDateTime(day.addDays(-1), QTime(23, 59, 59, 999)));
 }
 
 void TTimerFrm::fireMinute(const QDateTime& now) {

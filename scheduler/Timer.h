@@ -75,6 +75,7 @@ protected:
 
 private:
     void startNewDay(const QDate& day);
+    void rebuildDay(const QDate& day, const QDateTime& asOf);
     void recalculate(const QDateTime& now);
     void fireMinute(const QDateTime& now);
     void fire(quint16 index, quint8 task);
