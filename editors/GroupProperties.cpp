@@ -2,6 +2,7 @@
 
 #include "DialogSupport.h"
 #include "GlobalFunctions.h"
+#include "UnitRules.h"
 
 #include <QBoxLayout>
 #include <QGridLayout>
@@ -12,6 +13,9 @@
 #include <QShowEvent>
 
 namespace kavio {
+
+static_assert(TGroupPropFRM::NameLimit == UnitRules::NameLimit);
+
 namespace {
 
 constexpr int DialogWidth = 450;
@@ -211,17 +215,11 @@ void TGroupPropFRM::Button2Click() {
 }
 
 bool TGroupPropFRM::checkInput() {
-    const QString name = GroupName->text();
-    if (name.isEmpty()) {
-        showInputFault(this, QStringLiteral("You MUST enter a Group Name"));
-        return false;
-    }
-    if (GroupList->count() == 0) {
-        showInputFault(this, QStringLiteral("There are no Kavios in the group"));
-        return false;
-    }
-    if (IsNew && NameInUse(MasterTable, name)) {
-        showInputFault(this, nameInUseText(name));
+    const UnitRules::Fault fault = UnitRules::checkGroup(
+        GroupName->text(), GroupList->count(),
+        [this](const QString& name) { return IsNew && NameInUse(MasterTable, name); }, false);
+    if (fault) {
+        showInputFault(this, fault.message);
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include "Messages.h"
 #include "UEditIPAddr.h"
 #include "UIPAddrUtils.h"
+#include "UnitRules.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -36,6 +37,11 @@ constexpr int ButtonHeight = 23;
 constexpr int OkLeft = 32;
 constexpr int CancelLeft = 104;
 constexpr int DefaultPort = 80;
+
+static_assert(TItemPropFRM::NameLimit == UnitRules::NameLimit &&
+              TItemPropFRM::PortLimit == UnitRules::PortLimit &&
+              TItemPropFRM::PasswordLimit == UnitRules::PasswordLimit &&
+              TItemPropFRM::MaxPort == UnitRules::MaxPort);
 
 QLabel* makeLabel(const QString& text, int top, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -129,34 +135,15 @@ bool TItemPropFRM::LoadItem(quint16 index) {
 }
 
 bool TItemPropFRM::checkInput() {
-    const QString name = KavioName->text();
-    if (name.isEmpty()) {
-        showInputFault(this, QStringLiteral("You MUST enter a name"));
-        return false;
-    }
-    for (const QLineEdit* field : IPAddress->OctetEdits) {
-        if (field->text().isEmpty()) {
-            showInputFault(this, QStringLiteral("Invalid IP Address"));
-            return false;
-        }
-    }
-    const QString port = Port->text();
-    if (port.isEmpty()) {
-        showInputFault(this, QStringLiteral("You MUST enter a Port"));
-        return false;
-    }
-    // Only a decimal number is a port; text pasted into the field is refused here.
-    const int value = IsAllDigits(port) ? port.toInt() : 0;
-    if (value < 1 || value > MaxPort) {
-        showInputFault(this, QStringLiteral("Invalid Port Number"));
-        return false;
-    }
-    if (PasswordEdit->text().isEmpty()) {
-        showInputFault(this, QStringLiteral("You Forgot to enter the Kavio's Password"));
-        return false;
-    }
-    if (IsNew && NameInUse(MasterTable, name)) {
-        showInputFault(this, nameInUseText(name));
+    QStringList fields;
+    for (const QLineEdit* field : IPAddress->OctetEdits)
+        fields << field->text();
+    const UnitRules::Fault fault = UnitRules::checkUnit(
+        {KavioName->text(), UnitRules::addressFieldsFault(fields), Port->text(),
+         PasswordEdit->text()},
+        [this](const QString& name) { return IsNew && NameInUse(MasterTable, name); }, false);
+    if (fault) {
+        showInputFault(this, fault.message);
         return false;
     }
     return true;
