@@ -1,0 +1,86 @@
+#include "CtlCommands.h"
+#include "Exception.h"
+#include "StoreRecords.h"
+#include "UnitCsv.h"
+
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace kavio::ctl {
+namespace {
+
+const QStringList Header = {QStringLiteral("name"), QStringLiteral("address"),
+                            QStringLiteral("port"), QStringLiteral("password"),
+                            QStringLiteral("groups")};
+
+QString quoted(const QString& name) {
+    return QLatin1Char('"') + oneLine(name) + QLatin1Char('"');
+}
+
+// The whole file, or an empty text (with the reason on `err`) when the store cannot be written
+// as CSV that reads back the same.
+bool buildCsv(bool withPasswords, QString& text, QTextStream& err) {
+    const std::vector<StoredRecord> records = readStore(withPasswords);
+    // A group's name goes into its members' groups column, where ';' separates the names.
+    bool refused = false;
+    for (const StoredRecord& record : records) {
+        if (record.group && record.name.contains(QLatin1Char(';'))) {
+            err << "kavioctl: the group " << quoted(record.name)
+                << " cannot be exported: ';' separates the group names of a unit, so a group's "
+                   "name must not contain it; rename the group first\n";
+            refused = true;
+        }
+    }
+    if (refused)
+        return false;
+
+    text = csv::record(Header);
+    for (const StoredRecord& record : records) {
+        if (record.group) {
+            text += csv::record({record.name, QString(), QString(), QString(), QString()});
+            continue;
+        }
+        if (record.address.isEmpty() && record.port.isEmpty())
+            err << "kavioctl: warning: the unit " << quoted(record.name)
+                << " has no address and no port: its row reads back as a group's\n";
+        text += csv::record({record.name, record.address, record.port,
+                             withPasswords ? record.password : QString(),
+                             record.groups.join(QLatin1Char(';'))});
+    }
+    return true;
+}
+
+} // namespace
+
+int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, QTextStream& err) {
+    QString text;
+    try {
+        if (!buildCsv(withPasswords, text, err))
+            return ExitFailed;
+    } catch (const Exception& error) {
+        err << "kavioctl: " << error.message() << '\n';
+        return ExitFailed;
+    }
+    if (outputFile.isEmpty()) {
+        out << text;
+        return ExitOk;
+    }
+
+    // Written beside the target and renamed over it: a failure leaves an old file as it was.
+    QSaveFile file(outputFile);
+    bool written = file.open(QIODevice::WriteOnly);
+    // Passwords are for the owner's eyes only, from the first byte on.
+    if (written && withPasswords)
+        written = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (written) {
+        const QByteArray bytes = text.toUtf8();
+        written = file.write(bytes) == bytes.size();
+    }
+    if (!written || !file.commit()) {
+        err << "kavioctl: " << outputFile << ": cannot be written: " << file.errorString() << '\n';
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+} // namespace kavio::ctl

@@ -1,0 +1,452 @@
+#include "CtlCommands.h"
+#include "Codes.h"
+#include "Database.h"
+#include "Exception.h"
+#include "Schema.h"
+#include "StoreRecords.h"
+#include "UnitCsv.h"
+#include "UnitRules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTextStream>
+
+namespace kavio::ctl {
+namespace {
+
+// Larger files are refused unread: the store holds at most 65535 records, whose fields fit in
+// far less.
+constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+
+enum Column { NameColumn, AddressColumn, PortColumn, PasswordColumn, GroupsColumn, Columns };
+
+const QStringList Header = {QStringLiteral("name"), QStringLiteral("address"),
+                            QStringLiteral("port"), QStringLiteral("password"),
+                            QStringLiteral("groups")};
+
+Column columnOf(UnitRules::Field field) {
+    switch (field) {
+    case UnitRules::Field::Address:
+        return AddressColumn;
+    case UnitRules::Field::Port:
+        return PortColumn;
+    case UnitRules::Field::Password:
+        return PasswordColumn;
+    case UnitRules::Field::Name:
+    case UnitRules::Field::Members:
+        break;
+    }
+    return NameColumn;
+}
+
+QString quoted(const QString& name) {
+    return QLatin1Char('"') + oneLine(UnitRules::shortened(name)) + QLatin1Char('"');
+}
+
+// A record of the store, as far as names go.
+struct StoredName {
+    quint16 index = 0;
+    bool group = false;
+    int count = 0; // records with this exact name
+};
+
+// A row of the file.
+struct Row {
+    int line = 0;
+    QStringList fields;
+    bool group = false;
+    qint64 key = 0;
+    QStringList groups; // units: the group names of its groups column, each once
+};
+
+// What a unit's groups column names: a group of the store, a group row of the file, or a group
+// the import creates.
+struct GroupTarget {
+    qint64 storedIndex = 0; // 0: none in the store
+    int row = -1;           // the group row of the file, or -1
+    qint64 newIndex = 0;    // the key the import gave it
+};
+
+class Import {
+public:
+    Import(const QString& file, QTextStream& err)
+        : m_file(file)
+        , m_err(err) {}
+
+    // Reads the file; false when it cannot be read at all or its header is wrong. Faults of
+    // single rows are reported and counted, and the other rows are read on.
+    bool read();
+    // Checks every row against the rules and the store; false when any row is refused.
+    bool check();
+    // Adds everything inside the open transaction; false (reported) when the store is full.
+    bool add();
+
+    int faults() const { return m_faults; }
+    int units() const { return m_units; }
+    int groups() const { return m_groups; }
+
+private:
+    void fault(int line, int column, const QString& message) {
+        m_err << "kavioctl: " << m_file << ':' << line << ": ";
+        if (column >= 0 && column < Columns)
+            m_err << "field " << Header[column] << ": ";
+        m_err << message << '\n';
+        ++m_faults;
+    }
+    void fault(const QString& message) {
+        m_err << "kavioctl: " << m_file << ": " << message << '\n';
+        ++m_faults;
+    }
+
+    void readStore();
+    void checkRow(int position);
+    QString checkGroups(const Row& row);
+    QString target(const QString& name, GroupTarget& found) const;
+    // The key of the record just inserted; 0 (reported) when the store has no room for it.
+    qint64 insert(QSqlQuery& query, const QVariantList& values);
+
+    QString m_file;
+    QTextStream& m_err;
+    int m_faults = 0;
+    std::vector<Row> m_rows;
+    QHash<QString, StoredName> m_stored;
+    QHash<QString, int> m_firstRow; // name -> the first row that has it
+    QHash<QString, int> m_members;  // group name -> units of the file that name it
+    QHash<QString, GroupTarget> m_targets;
+    QStringList m_targetOrder; // group names in the order they are first met
+    int m_units = 0;
+    int m_groups = 0;
+};
+
+bool Import::read() {
+    const QFileInfo info(m_file);
+    if (!info.exists()) {
+        fault(QStringLiteral("no such file"));
+        return false;
+    }
+    if (info.isDir()) {
+        fault(QStringLiteral("is a folder, not a file"));
+        return false;
+    }
+    if (info.size() > MaxFileSize) {
+        fault(QStringLiteral("the file has %1 bytes; files above %2 MB are not read")
+                  .arg(info.size())
+                  .arg(MaxFileSize / (1024 * 1024)));
+        return false;
+    }
+    QFile file(m_file);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fault(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+        return false;
+    }
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        fault(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+        return false;
+    }
+    if (bytes.size() > MaxFileSize) {
+        fault(QStringLiteral("the file has more than %1 MB; it is not read")
+                  .arg(MaxFileSize / (1024 * 1024)));
+        return false;
+    }
+
+    const csv::Document document = csv::read(bytes);
+    const QString expected = Header.join(QLatin1Char(','));
+    if (document.records.isEmpty() && document.faults.isEmpty()) {
+        fault(QStringLiteral("the file is empty; it must start with the header line %1")
+                  .arg(expected));
+        return false;
+    }
+    for (const csv::Fault& each : document.faults)
+        fault(each.line, each.field, each.message);
+    if (document.records.isEmpty() ||
+        (!document.faults.isEmpty() &&
+         document.faults.front().line < document.records.front().line))
+        return false; // the header itself is faulty
+    const csv::Record& header = document.records.front();
+    if (header.fields != Header) {
+        fault(header.line, -1,
+              QStringLiteral("the header is %1; expected %2")
+                  .arg(quoted(header.fields.join(QLatin1Char(','))), expected));
+        return false;
+    }
+    for (qsizetype i = 1; i < document.records.size(); ++i) {
+        const csv::Record& record = document.records[i];
+        if (record.fields.size() != Columns) {
+            fault(record.line, -1,
+                  QStringLiteral("the row has %1 fields; expected %2 (%3)")
+                      .arg(record.fields.size())
+                      .arg(int(Columns))
+                      .arg(expected));
+            continue;
+        }
+        Row row;
+        row.line = record.line;
+        row.fields = record.fields;
+        row.group = row.fields[AddressColumn].isEmpty() && row.fields[PortColumn].isEmpty() &&
+                    row.fields[PasswordColumn].isEmpty();
+        m_rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+void Import::readStore() {
+    QSqlQuery query = runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1 FROM \"Master\" WHERE %1 "
+                       "ORDER BY \"Index\"")
+            .arg(schema::validKeyCondition(QStringLiteral("Index"))));
+    while (query.next()) {
+        StoredName& stored = m_stored[query.value(1).toString()];
+        if (stored.count++ == 0) {
+            stored.index = quint16(query.value(0).toUInt());
+            stored.group = query.value(2).toLongLong() != 0;
+        }
+    }
+}
+
+QString Import::target(const QString& name, GroupTarget& found) const {
+    const auto row = m_firstRow.constFind(name);
+    if (row != m_firstRow.cend()) {
+        const Row& first = m_rows[size_t(*row)];
+        if (!first.group)
+            return QStringLiteral("%1 is the unit on line %2, not a group")
+                .arg(quoted(name))
+                .arg(first.line);
+        found.row = *row;
+        return {};
+    }
+    const auto stored = m_stored.constFind(name);
+    if (stored != m_stored.cend()) {
+        if (stored->count > 1)
+            return QStringLiteral("%1 is the name of %2 records of the database; which group is "
+                                  "meant cannot be told")
+                .arg(quoted(name))
+                .arg(stored->count);
+        if (!stored->group)
+            return QStringLiteral("%1 is a unit of the database, not a group").arg(quoted(name));
+        found.storedIndex = stored->index;
+    }
+    return {};
+}
+
+QString Import::checkGroups(const Row& row) {
+    for (const QString& name : row.groups) {
+        if (name.isEmpty())
+            return QStringLiteral("an empty group name; names are separated by single ';', with "
+                                  "none before the first or after the last");
+        const QString length =
+            UnitRules::lengthFault(QStringLiteral("Group name"), name, UnitRules::NameLimit);
+        if (!length.isEmpty())
+            return length;
+        GroupTarget found;
+        const QString message = target(name, found);
+        if (!message.isEmpty())
+            return message;
+        if (!m_targets.contains(name)) {
+            m_targets.insert(name, found);
+            m_targetOrder << name;
+        }
+    }
+    return {};
+}
+
+void Import::checkRow(int position) {
+    const Row& row = m_rows[size_t(position)];
+    for (int column = 0; column < Columns; ++column) {
+        if (row.fields[column].contains(QChar(0))) {
+            fault(row.line, column, QStringLiteral("contains a NUL character"));
+            return;
+        }
+    }
+    // Names are exact, as in the dialogs: a name is taken by any record of the database, or by
+    // an earlier row of the file.
+    int earlier = 0;
+    const UnitRules::NameTaken nameTaken = [&](const QString& name) {
+        if (m_stored.contains(name))
+            return true;
+        const int first = m_firstRow.value(name, position);
+        if (first == position)
+            return false;
+        earlier = m_rows[size_t(first)].line;
+        return true;
+    };
+    const QString& name = row.fields[NameColumn];
+    UnitRules::Fault found;
+    if (row.group) {
+        if (!row.fields[GroupsColumn].isEmpty()) {
+            fault(row.line, GroupsColumn,
+                  QStringLiteral("a group's row (one without address, port and password) names "
+                                 "no groups; leave this field empty"));
+            return;
+        }
+        found = UnitRules::checkGroup(name, m_members.value(name), nameTaken, true);
+    } else {
+        found = UnitRules::checkUnit({name, UnitRules::addressFault(row.fields[AddressColumn]),
+                                      row.fields[PortColumn], row.fields[PasswordColumn]},
+                                     nameTaken, true);
+    }
+    if (found) {
+        if (earlier > 0)
+            found.message += QStringLiteral(" (also on line %1)").arg(earlier);
+        fault(row.line, columnOf(found.field), found.message);
+        return;
+    }
+    if (!row.group) {
+        const QString message = checkGroups(row);
+        if (!message.isEmpty())
+            fault(row.line, GroupsColumn, message);
+    }
+}
+
+bool Import::check() {
+    readStore();
+    for (int position = 0; position < int(m_rows.size()); ++position) {
+        Row& row = m_rows[size_t(position)];
+        m_firstRow.insert(row.fields[NameColumn],
+                          m_firstRow.value(row.fields[NameColumn], position));
+        if (row.group || row.fields[GroupsColumn].isEmpty())
+            continue;
+        for (const QString& group : row.fields[GroupsColumn].split(QLatin1Char(';'))) {
+            if (row.groups.contains(group))
+                continue;
+            row.groups << group;
+            m_members[group] += 1;
+        }
+    }
+    for (int position = 0; position < int(m_rows.size()); ++position)
+        checkRow(position);
+    return m_faults == 0;
+}
+
+qint64 Import::insert(QSqlQuery& query, const QVariantList& values) {
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table %1 of %2 cannot be written: %3")
+                                .arg(QStringLiteral("Master.DB"),
+                                     QDir::toNativeSeparators(Database::path()),
+                                     query.lastError().text()));
+    const qint64 key = query.lastInsertId().toLongLong();
+    if (key > MaxUnitIndex) {
+        fault(QStringLiteral("the database has no room for the new records: a new record would "
+                             "get the key %1, above the largest key %2")
+                  .arg(key)
+                  .arg(MaxUnitIndex));
+        return 0;
+    }
+    return key;
+}
+
+bool Import::add() {
+    QSqlDatabase db = Database::connection();
+    QSqlQuery group(db);
+    QSqlQuery unit(db);
+    QSqlQuery member(db);
+    // New records as the dialogs leave them: a group with its name only, a unit without a
+    // timer, unticked, its status unknown.
+    group.prepare(QStringLiteral("INSERT INTO \"Master\" (\"Name\", \"Group\", \"Timer\", "
+                                 "\"Status\", \"Checked\") VALUES (?, 1, 0, 3, 0)"));
+    unit.prepare(QStringLiteral(
+        "INSERT INTO \"Master\" (\"Name\", \"IPAddress\", \"Port\", \"Password\", \"Group\", "
+        "\"Timer\", \"Status\", \"Checked\") VALUES (?, ?, ?, ?, 0, 0, 3, 0)"));
+    member.prepare(
+        QStringLiteral("INSERT INTO \"Group\" (\"GroupIndex\", \"Index\") VALUES (?, ?)"));
+
+    for (Row& row : m_rows) {
+        if (!row.group)
+            continue;
+        if ((row.key = insert(group, {row.fields[NameColumn]})) == 0)
+            return false;
+        ++m_groups;
+    }
+    for (const QString& name : std::as_const(m_targetOrder)) {
+        GroupTarget& target = m_targets[name];
+        if (target.storedIndex > 0) {
+            target.newIndex = target.storedIndex;
+        } else if (target.row >= 0) {
+            target.newIndex = m_rows[size_t(target.row)].key;
+        } else {
+            if ((target.newIndex = insert(group, {name})) == 0)
+                return false;
+            ++m_groups;
+        }
+    }
+    for (Row& row : m_rows) {
+        if (row.group)
+            continue;
+        if ((row.key =
+                 insert(unit, {row.fields[NameColumn], row.fields[AddressColumn],
+                               row.fields[PortColumn].toInt(), row.fields[PasswordColumn]})) == 0)
+            return false;
+        ++m_units;
+        for (const QString& name : std::as_const(row.groups)) {
+            member.bindValue(0, m_targets.value(name).newIndex);
+            member.bindValue(1, row.key);
+            if (!member.exec())
+                throw DatabaseError(QStringLiteral("Table %1 of %2 cannot be written: %3")
+                                        .arg(QStringLiteral("Group.DB"),
+                                             QDir::toNativeSeparators(Database::path()),
+                                             member.lastError().text()));
+        }
+    }
+    return true;
+}
+
+bool execute(const QString& statement, QString* problem = nullptr) {
+    QSqlQuery query(Database::connection());
+    if (query.exec(statement))
+        return true;
+    if (problem)
+        *problem = query.lastError().text();
+    return false;
+}
+
+QString plural(int count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+} // namespace
+
+int runImport(const QString& file, bool dryRun, QTextStream& out, QTextStream& err) {
+    Import import(file, err);
+    if (!import.read())
+        return ExitFailed;
+    QString problem;
+    try {
+        // Written, and read for the checks, under one lock: nobody adds a name in between.
+        if (!execute(QStringLiteral("BEGIN IMMEDIATE"), &problem)) {
+            err << "kavioctl: the database " << QDir::toNativeSeparators(Database::path())
+                << " cannot be written now: " << problem << '\n';
+            return ExitFailed;
+        }
+        const bool good = import.check() && import.add();
+        if (!good || dryRun) {
+            execute(QStringLiteral("ROLLBACK"));
+            if (!good) {
+                err << "kavioctl: " << file << ": nothing was imported\n";
+                return ExitFailed;
+            }
+        } else if (!execute(QStringLiteral("COMMIT"), &problem)) {
+            execute(QStringLiteral("ROLLBACK"));
+            err << "kavioctl: the database " << QDir::toNativeSeparators(Database::path())
+                << " cannot be written: " << problem << "; nothing was imported\n";
+            return ExitFailed;
+        }
+    } catch (const Exception& error) {
+        execute(QStringLiteral("ROLLBACK"));
+        err << "kavioctl: " << error.message() << "; nothing was imported\n";
+        return ExitFailed;
+    }
+    out << (dryRun ? "Would import " : "Imported ") << plural(import.units(), "unit", "units")
+        << " and " << plural(import.groups(), "group", "groups") << '\n';
+    if (!dryRun && import.units() + import.groups() > 0)
+        announceStoreChanged();
+    return ExitOk;
+}
+
+} // namespace kavio::ctl

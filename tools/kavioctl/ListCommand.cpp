@@ -1,0 +1,148 @@
+#include "CtlCommands.h"
+#include "Exception.h"
+#include "Schema.h"
+#include "StatusWords.h"
+#include "StoreRecords.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <algorithm>
+
+namespace kavio::ctl {
+namespace {
+
+const QString None = QStringLiteral("-");
+
+// The columns of the text listing, one word each but the last two, so that a script can split
+// a line at blanks: KIND INDEX STATUS TIMER ADDRESS PORT NAME GROUPS.
+QStringList textColumns(const StoredRecord& record) {
+    const auto orNone = [](const QString& text) { return text.isEmpty() ? None : text; };
+    QString name = oneLine(record.name);
+    if (name.isEmpty())
+        name = QStringLiteral("\"\"");
+    QStringList groups;
+    for (const QString& group : record.groups)
+        groups << oneLine(group);
+    return {record.group ? QStringLiteral("group") : QStringLiteral("unit"),
+            QString::number(record.index),
+            record.group ? None : statusWord(record.status),
+            record.timer ? QStringLiteral("yes") : QStringLiteral("no"),
+            orNone(oneLine(record.address)),
+            orNone(oneLine(record.port)),
+            name,
+            groups.isEmpty() ? None : groups.join(QLatin1Char(';'))};
+}
+
+void printText(const std::vector<StoredRecord>& records, QTextStream& out) {
+    std::vector<QStringList> lines;
+    lines.reserve(records.size() + 1);
+    lines.push_back({QStringLiteral("KIND"), QStringLiteral("INDEX"), QStringLiteral("STATUS"),
+                     QStringLiteral("TIMER"), QStringLiteral("ADDRESS"), QStringLiteral("PORT"),
+                     QStringLiteral("NAME"), QStringLiteral("GROUPS")});
+    for (const StoredRecord& record : records)
+        lines.push_back(textColumns(record));
+    const qsizetype columns = lines.front().size();
+    std::vector<qsizetype> widths(size_t(columns), 0);
+    for (const QStringList& line : lines) {
+        for (qsizetype column = 0; column < columns; ++column)
+            widths[size_t(column)] = std::max(widths[size_t(column)], line[column].size());
+    }
+    for (const QStringList& line : lines) {
+        QString text;
+        for (qsizetype column = 0; column + 1 < columns; ++column)
+            text += line[column].leftJustified(widths[size_t(column)] + 2, QLatin1Char(' '));
+        text += line.back();
+        out << text << '\n';
+    }
+}
+
+void printJson(const std::vector<StoredRecord>& records, QTextStream& out) {
+    QJsonArray array;
+    for (const StoredRecord& record : records) {
+        QJsonObject object;
+        object.insert(QStringLiteral("name"), record.name);
+        object.insert(QStringLiteral("kind"),
+                      record.group ? QStringLiteral("group") : QStringLiteral("unit"));
+        object.insert(QStringLiteral("index"), record.index);
+        object.insert(QStringLiteral("address"), record.address);
+        bool number = false;
+        const int port = record.port.toInt(&number);
+        object.insert(QStringLiteral("port"), number ? QJsonValue(port) : QJsonValue());
+        object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(record.groups));
+        object.insert(QStringLiteral("status"),
+                      record.group ? QJsonValue() : QJsonValue(statusWord(record.status)));
+        object.insert(QStringLiteral("timer"), record.timer);
+        array.append(object);
+    }
+    out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}
+
+// The members of the group named `group`, in the order of its tab in the control center.
+// Gives false, with a message, when no single group has that name.
+bool membersOf(const QString& group, std::vector<StoredRecord>& records, QTextStream& err) {
+    QList<quint16> keys;
+    bool unit = false;
+    for (const StoredRecord& record : records) {
+        if (record.name != group)
+            continue;
+        if (record.group)
+            keys << record.index;
+        else
+            unit = true;
+    }
+    const QString quoted = QLatin1Char('"') + oneLine(group) + QLatin1Char('"');
+    if (keys.isEmpty()) {
+        err << "kavioctl: " << quoted
+            << (unit ? " is a unit, not a group\n" : " is the name of no group\n");
+        return false;
+    }
+    if (keys.size() > 1) {
+        err << "kavioctl: more than one group is named " << quoted << '\n';
+        return false;
+    }
+    QSqlQuery rows =
+        runQuery(QStringLiteral("Group.DB"),
+                 QStringLiteral("SELECT \"Index\" FROM \"Group\" WHERE \"GroupIndex\" = ? AND %1")
+                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))),
+                 {keys.front()});
+    QSet<quint16> members;
+    while (rows.next())
+        members.insert(quint16(rows.value(0).toUInt()));
+    std::vector<StoredRecord> listed;
+    for (StoredRecord& record : records) {
+        if (members.contains(record.index))
+            listed.push_back(std::move(record));
+    }
+    // Like the group's tab: members in name order, equal names by key.
+    std::sort(listed.begin(), listed.end(),
+              [](const StoredRecord& a, const StoredRecord& b) { return a.index < b.index; });
+    sortByName(listed);
+    records = std::move(listed);
+    if (records.empty())
+        err << "kavioctl: the group " << quoted << " has no members\n";
+    return true;
+}
+
+} // namespace
+
+int runList(const QString& group, bool json, QTextStream& out, QTextStream& err) {
+    try {
+        std::vector<StoredRecord> records = readStore(false);
+        if (!group.isEmpty() && !membersOf(group, records, err))
+            return ExitFailed;
+        if (json)
+            printJson(records, out);
+        else
+            printText(records, out);
+    } catch (const Exception& error) {
+        err << "kavioctl: " << error.message() << '\n';
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+} // namespace kavio::ctl
