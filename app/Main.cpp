@@ -279,10 +279,10 @@ void TKavioCCMain::FormCreate() {
 
 void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
     if (CmndProc)
-        disconnect(CmndProc, nullptr, this, nullptr);
+        disconnect(&CmndProc->engine(), nullptr, this, nullptr);
     CmndProc = processor;
     if (CmndProc)
-        connect(CmndProc, &TCmndProc::statusChanged, this,
+        connect(&CmndProc->engine(), &TCommandEngine::statusChanged, this,
                 [this] { KavioList->viewport()->update(); });
 }
 
@@ -441,7 +441,7 @@ void TKavioCCMain::KavioListClickCheck(int row) {
 
 void TKavioCCMain::queue(quint16 index, quint8 task) {
     if (CmndProc)
-        CmndProc->AddToQueue(index, task);
+        CmndProc->engine().AddToQueue(index, task);
 }
 
 void TKavioCCMain::CommandChecked(quint8 task) {

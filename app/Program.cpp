@@ -26,7 +26,7 @@ TKavioProgram::TKavioProgram() {
     KavioCCMain->setCommandProcessor(CmndProc.get());
     // The processor makes a new connection-failure notice for every failure: none is made here.
     // Creating the runner recomputes every timer's next event date.
-    TimerFrm = std::make_unique<TTimerFrm>(*CmndProc);
+    TimerFrm = std::make_unique<TTimerFrm>(CmndProc->engine());
     ViewTimerFrm->setRunner(TimerFrm.get());
     AboutBox = std::make_unique<TAboutBox>(main);
 

@@ -5,12 +5,17 @@
 
 namespace kavio {
 
-// One queued command: a unit and a task code.
+// One queued command: a unit and a task code, and the ticket by which the producer that queued
+// it recognises its result.
 struct TCommandEntry {
     quint16 Index = 0;
     quint8 Task = 0;
+    quint64 Ticket = 0;
 
-    friend bool operator==(const TCommandEntry&, const TCommandEntry&) = default;
+    // Two entries ask the same of the same unit, whoever queued them.
+    friend bool operator==(const TCommandEntry& a, const TCommandEntry& b) {
+        return a.Index == b.Index && a.Task == b.Task;
+    }
 };
 
 // The one-letter device command of a task code; 0 for a code that has none.

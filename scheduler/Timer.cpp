@@ -1,7 +1,7 @@
 #include "Timer.h"
 
 #include "Clock.h"
-#include "CommandProcessor.h"
+#include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
@@ -79,7 +79,7 @@ qint64 minuteNumber(const QDate& date, const QTime& time) {
 
 } // namespace
 
-TTimerFrm::TTimerFrm(TCmndProc& commandProcessor, QWidget* parent)
+TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , processor(commandProcessor) {

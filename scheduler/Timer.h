@@ -16,7 +16,7 @@ class QTimer;
 
 namespace kavio {
 
-class TCmndProc;
+class TCommandEngine;
 namespace lcd {
 class TLCDScreen;
 }
@@ -48,7 +48,7 @@ public:
     static constexpr int TickMs = 1000;
 
     // Creating the runner recomputes every timer's next event date and builds today's list.
-    explicit TTimerFrm(TCmndProc& processor, QWidget* parent = nullptr);
+    explicit TTimerFrm(TCommandEngine& processor, QWidget* parent = nullptr);
 
     // Selects today's rows and sets the caption to the date filter line.
     void SelectTodaysEvents();
@@ -82,7 +82,7 @@ private:
     void report(const std::exception& error);
     QString nameOf(quint16 index);
 
-    TCmndProc& processor;
+    TCommandEngine& processor;
     TTable MasterTable{QStringLiteral("Master.DB")};
     TTable GroupTable{QStringLiteral("Group.DB")};
     std::vector<TEventRow> rows;

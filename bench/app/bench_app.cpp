@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         report("Start-up to the first painted list (s)", millisecondsOf(timer) / 1000, "s", 1.0);
     std::printf("  start-up, processor time: %.3f s\n", (cpuMs() - cpu) / 1000);
     window.PollTiler->stop();
-    program.CmndProc->Timer2->stop();
+    program.CmndProc->engine().Timer2->stop();
     std::printf("  lines in the All tab: %d, tabs: %d, names sorted for locale \"%s\"\n",
                 window.lineCount(), window.KavioTabs->count(), qPrintable(QLocale().name()));
 
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
         SetStatus(master, first, quint8(run % 6));
         const int paints = window.KavioList->paintCount();
         timer.start();
-        emit program.CmndProc->statusChanged();
+        emit program.CmndProc->engine().statusChanged();
         waitForPaint(window, paints);
         changes.push_back(millisecondsOf(timer));
     }
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     std::vector<double> polls;
     for (int run = 0; run < 3; ++run) {
         auto processor = std::make_unique<TCmndProc>();
-        processor->Timer2->stop();
+        processor->engine().Timer2->stop();
         window.setCommandProcessor(processor.get());
         timer.start();
         window.PollAll();

@@ -2,7 +2,7 @@
 // so that the units' own work does not run on the processor's event loop.
 #include "BenchSupport.h"
 #include "Codes.h"
-#include "CommandProcessor.h"
+#include "CommandEngine.h"
 #include "Database.h"
 #include "Messages.h"
 #include "SqliteTool.h"
@@ -67,7 +67,7 @@ QList<quint16> addUnits(const QList<quint16>& ports) {
     return indexes;
 }
 
-void waitUntilIdle(TCmndProc& processor) {
+void waitUntilIdle(TCommandEngine& processor) {
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
@@ -84,7 +84,7 @@ bool drainQueue() {
     const QList<quint16> indexes = addUnits(
         startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("on")}));
 
-    TCmndProc processor;
+    TCommandEngine processor;
     for (quint16 index : indexes)
         processor.AddToQueue(index, TaskQuery);
 
@@ -141,11 +141,11 @@ bool silentUnit() {
         Qt::BlockingQueuedConnection);
 
     const QList<quint16> indexes = addUnits({unit->port()});
-    TCmndProc processor;
+    TCommandEngine processor;
     std::vector<double> deviations;
-    QObject::connect(&processor, &TCmndProc::statusChanged, [&] {
+    QObject::connect(&processor, &TCommandEngine::statusChanged, [&] {
         const double waited = (clock.nsecsElapsed() - arrivedNs) / 1e6;
-        deviations.push_back(std::abs(waited - TCmndProc::ReplyLimitMs));
+        deviations.push_back(std::abs(waited - TCommandEngine::ReplyLimitMs));
     });
     for (int run = 0; run < 10; ++run) {
         processor.AddToQueue(indexes.first(), TaskQuery);
@@ -169,7 +169,7 @@ bool lockedDatabase() {
     QProcess simulator;
     const QList<quint16> indexes = addUnits(
         startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("off")}));
-    TCmndProc processor;
+    TCommandEngine processor;
     RecordingMessageSink messages; // the operator's error box would wait for a click
 
     QTimer heartbeat;
@@ -189,7 +189,7 @@ bool lockedDatabase() {
     QElapsedTimer clock;
     clock.start();
     int exchanges = 0;
-    QObject::connect(&processor, &TCmndProc::statusChanged, [&] { ++exchanges; });
+    QObject::connect(&processor, &TCommandEngine::statusChanged, [&] { ++exchanges; });
     while (clock.elapsed() < LockMs) {
         if (!processor.busy() && processor.queue().isEmpty()) {
             for (quint16 index : indexes)
@@ -222,7 +222,7 @@ bool lockedDatabase() {
     met &= report("write lock held 10 s elsewhere, 20 units polled: longest stall", worstGap / 1000,
                   "s", 0.3);
     met &= report("kept statuses written after the lock went", writtenAfter, "ms",
-                  TCmndProc::StoreRetryMs + 100);
+                  TCommandEngine::StoreRetryMs + 100);
     met &= count.value(0).toInt() == Units;
     simulator.kill();
     simulator.waitForFinished();

@@ -2,7 +2,7 @@
 // runner's per-minute selection, and a tick with nothing due.
 #include "BenchSupport.h"
 #include "Clock.h"
-#include "CommandProcessor.h"
+#include "CommandEngine.h"
 #include "Database.h"
 #include "Recurrence.h"
 #include "Timer.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     allMet &=
         report("RecalcTimerDates of 10,000 timers (max of 5)", maximum(recalcs) / 1000, "s", 0.5);
 
-    TCmndProc processor;
+    TCommandEngine processor;
     TTimerFrm runner(processor);
     std::printf("timers due today: %zu\n", runner.todaysRows().size());
 

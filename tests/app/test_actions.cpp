@@ -78,7 +78,7 @@ class TestActions : public QObject {
         program = std::make_unique<TKavioProgram>();
         TKavioCCMain& main = *program->KavioCCMain;
         main.PollTiler->stop();
-        program->CmndProc->Timer2->stop();
+        program->CmndProc->engine().Timer2->stop();
         return main;
     }
 

@@ -43,7 +43,7 @@ QStringList tabs(const TKavioCCMain& window) {
 }
 
 QList<TCommandEntry> queued(const TKavioCCMain& window) {
-    return window.commandProcessor()->queue();
+    return window.commandProcessor()->engine().queue();
 }
 
 bool stored(quint16 index, const char* field) {
@@ -120,7 +120,7 @@ class TestMainWindow : public QObject {
     // A fresh, empty queue for the next command.
     void emptyQueue() {
         auto fresh = std::make_unique<TCmndProc>();
-        fresh->Timer2->stop();
+        fresh->engine().Timer2->stop();
         window->setCommandProcessor(fresh.get());
         processor = std::move(fresh);
     }
@@ -139,7 +139,7 @@ private slots:
         QFile::remove(settingsDir.filePath(QStringLiteral("KavioCC.ini")));
         db = std::make_unique<TempDatabase>();
         processor = std::make_unique<TCmndProc>();
-        processor->Timer2->stop();
+        processor->engine().Timer2->stop();
     }
 
     void cleanup() {
@@ -352,7 +352,7 @@ private slots:
         const int paints = w.KavioList->paintCount();
         w.KavioList->setCurrentIndex(w.KavioList->model()->index(0, 0));
         w.Query1->trigger();
-        processor->Timer2->start();
+        processor->engine().Timer2->start();
         QTRY_COMPARE(TempDatabase::status(index), qint64(StatusOn));
         QTRY_VERIFY(w.KavioList->paintCount() > paints + 1);
         QCOMPARE(shownStatus(w, 0), int(StatusOn));

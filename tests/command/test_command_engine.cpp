@@ -1,6 +1,5 @@
 #include "Codes.h"
-#include "CommandProcessor.h"
-#include "ConnectFailed.h"
+#include "CommandEngine.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "LoopbackUnits.h"
@@ -9,12 +8,10 @@
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -45,21 +42,6 @@ const QStringList NormalExchange(char letter) {
 
 const QStringList FailedConnection = {QStringLiteral("Connecting 127.0.0.1"),
                                       QStringLiteral("  FAILED")};
-
-QList<TConFail*> notices() {
-    QList<TConFail*> found;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* notice = qobject_cast<TConFail*>(widget); notice && notice->isVisible())
-            found << notice;
-    }
-    return found;
-}
-
-void closeNotices() {
-    for (TConFail* notice : notices())
-        notice->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 // A socket that fails on demand: its write is refused, or the connection breaks with an error
 // (not the peer's close) once the unit's first bytes have been read.
@@ -95,11 +77,15 @@ private:
 
 } // namespace
 
-class TestCommandProcessor : public QObject {
+class TestCommandEngine : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempDatabase> db;
-    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<TCommandEngine> processor;
+    // What the engine told: its log, the units it could not reach, and every result.
+    QStringList log;
+    QStringList unreached;
+    QList<TCommandResult> results;
 
     quint16 addUnitFor(const SimulatedUnit& unit, const QString& name,
                        const QString& password = QStringLiteral("secret")) {
@@ -113,12 +99,20 @@ class TestCommandProcessor : public QObject {
 private slots:
     void init() {
         db = std::make_unique<TempDatabase>();
-        processor = std::make_unique<TCmndProc>();
+        processor = std::make_unique<TCommandEngine>();
+        log.clear();
+        unreached.clear();
+        results.clear();
+        connect(processor.get(), &TCommandEngine::logged, this,
+                [this](const QString& line) { log << line; });
+        connect(processor.get(), &TCommandEngine::connectionFailed, this,
+                [this](const QString& name) { unreached << name; });
+        connect(processor.get(), &TCommandEngine::exchangeFinished, this,
+                [this](const TCommandResult& result) { results << result; });
     }
 
     void cleanup() {
         processor.reset();
-        closeNotices();
         db.reset();
     }
 
@@ -130,7 +124,7 @@ private slots:
             addUnitFor(withPassword, QStringLiteral("a"), QStringLiteral("s3cr3t pw"));
         const quint16 b = addUnitFor(without, QStringLiteral("b"), QString());
 
-        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        QSignalSpy changed(processor.get(), &TCommandEngine::statusChanged);
         processor->AddToQueue(a, TaskPowerOn);
         processor->AddToQueue(b, TaskQuery);
         processor->AddToQueue(a, TaskCycle);
@@ -140,11 +134,65 @@ private slots:
                  QList<QByteArray>({"\x1bs3cr3t pw\x1bn\r", "\x1bs3cr3t pw\x1b"
                                                             "c\r"}));
         QCOMPARE(without.received(), QList<QByteArray>({QByteArray("\x1b\x1bq\r")}));
-        QCOMPARE(processor->logLines(),
-                 NormalExchange('n') + NormalExchange('q') + NormalExchange('c'));
+        QCOMPARE(log, NormalExchange('n') + NormalExchange('q') + NormalExchange('c'));
         QCOMPARE(changed.count(), 3);
         QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOff));
+    }
+
+    // Each producer hears how its own entry ended, by the ticket AddToQueue gave it.
+    void everyEntryEndsWithItsOwnResult() {
+        SimulatedUnit on(behaving(Behaviour::On));
+        UnitConfig cycling = behaving(Behaviour::Cycle);
+        cycling.cycles = 1;
+        SimulatedUnit cycler(cycling);
+        UnitConfig mumbling = behaving(Behaviour::Garbage);
+        mumbling.reply = "what?";
+        SimulatedUnit mumbler(mumbling);
+        QVERIFY(on.listen() && cycler.listen() && mumbler.listen());
+        const quint16 a = addUnitFor(on, QStringLiteral("on"));
+        const quint16 c = addUnitFor(cycler, QStringLiteral("cycler"));
+        const quint16 m = addUnitFor(mumbler, QStringLiteral("mumbler"));
+        const quint16 down = TempDatabase::addUnit(QStringLiteral("down"),
+                                                   QStringLiteral("127.0.0.1"), unusedPort());
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("group"));
+
+        const quint64 t1 = processor->AddToQueue(a, TaskPowerOn);
+        const quint64 t2 = processor->AddToQueue(c, TaskCycle);
+        const quint64 t3 = processor->AddToQueue(m, TaskQuery);
+        const quint64 t4 = processor->AddToQueue(down, TaskQuery);
+        const quint64 t5 = processor->AddToQueue(group, TaskQuery);
+        QCOMPARE(QSet<quint64>({t1, t2, t3, t4, t5}).size(), 5);
+        waitUntilIdle();
+
+        using Outcome = TCommandResult::Outcome;
+        // The query the engine queued itself after "CYCLE" ends last, with a ticket of its own.
+        QCOMPARE(results.size(), 6);
+        const TCommandResult& on1 = results[0];
+        QCOMPARE(on1.Ticket, t1);
+        QCOMPARE(on1.Index, a);
+        QCOMPARE(on1.Task, quint8(TaskPowerOn));
+        QCOMPARE(on1.Name, QStringLiteral("on"));
+        QCOMPARE(on1.Result, Outcome::Answered);
+        QCOMPARE(on1.Reply, QByteArray("ON"));
+        QCOMPARE(on1.Status, quint8(StatusOn));
+        QVERIFY(on1.Stored && on1.answeredWithStatusWord());
+        QCOMPARE(results[1].Ticket, t2);
+        QCOMPARE(results[1].Status, quint8(StatusCycle));
+        QVERIFY(results[1].answeredWithStatusWord());
+        QCOMPARE(results[2].Ticket, t3);
+        QCOMPARE(results[2].Result, Outcome::Answered);
+        QCOMPARE(results[2].Status, quint8(StatusUnknown));
+        QVERIFY(!results[2].answeredWithStatusWord());
+        QCOMPARE(results[3].Ticket, t4);
+        QCOMPARE(results[3].Name, QStringLiteral("down"));
+        QCOMPARE(results[3].Result, Outcome::NotConnected);
+        QCOMPARE(results[4].Ticket, t5);
+        QCOMPARE(results[4].Result, Outcome::Dropped);
+        QVERIFY(!results[4].answeredWithStatusWord());
+        QVERIFY(results[5].Ticket > t5);
+        QCOMPARE(results[5].Index, c);
+        QCOMPARE(results[5].Task, quint8(TaskQuery));
     }
 
     void replyWordBecomesStatus_data() {
@@ -187,7 +235,7 @@ private slots:
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
         QCOMPARE(TempDatabase::status(index), qint64(status));
-        QCOMPARE(processor->logLines(), NormalExchange('q'));
+        QCOMPARE(log, NormalExchange('q'));
     }
 
     void silentUnitEndsAtTheReplyLimit() {
@@ -213,7 +261,7 @@ private slots:
 
         QCOMPARE(TempDatabase::status(a), qint64(StatusUnknown));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOn));
-        QCOMPARE(processor->logLines(), NormalExchange('q') + NormalExchange('q'));
+        QCOMPARE(log, NormalExchange('q') + NormalExchange('q'));
         // The processor itself closed the connection once the limit ran out, then paused.
         QVERIFY2(closedAt - commandAt >= 450 && closedAt - commandAt < 3000,
                  qPrintable(QString::number(closedAt - commandAt)));
@@ -225,7 +273,7 @@ private slots:
         SimulatedUnit unit(behaving(Behaviour::On));
         QVERIFY(unit.listen());
         const quint16 index = addUnitFor(unit, QStringLiteral("quick"));
-        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        QSignalSpy changed(processor.get(), &TCommandEngine::statusChanged);
         QElapsedTimer clock;
         clock.start();
         processor->AddToQueue(index, TaskPowerOn);
@@ -264,7 +312,7 @@ private slots:
         const quint16 o = addUnitFor(other, QStringLiteral("other"));
 
         QList<QList<TCommandEntry>> queueAtEachChange;
-        connect(processor.get(), &TCmndProc::statusChanged, this,
+        connect(processor.get(), &TCommandEngine::statusChanged, this,
                 [&] { queueAtEachChange << processor->queue(); });
         processor->AddToQueue(c, TaskCycle);
         processor->AddToQueue(o, TaskQuery);
@@ -286,7 +334,7 @@ private slots:
         QVERIFY(unit.listen());
         const quint16 index = addUnitFor(unit, QStringLiteral("u"));
         QList<bool> busyAtChange, busyInPause;
-        connect(processor.get(), &TCmndProc::statusChanged, this, [&] {
+        connect(processor.get(), &TCommandEngine::statusChanged, this, [&] {
             busyAtChange << processor->busy();
             QTimer::singleShot(50, this, [&] { busyInPause << processor->busy(); });
         });
@@ -310,7 +358,7 @@ private slots:
         const quint16 index = addUnitFor(unit, QStringLiteral("u"));
         const quint16 unreachable = TempDatabase::addUnit(
             QStringLiteral("unreachable"), QStringLiteral("127.0.0.1"), unusedPort());
-        connect(processor.get(), &TCmndProc::statusChanged, this,
+        connect(processor.get(), &TCommandEngine::statusChanged, this,
                 [] { throw Exception(QStringLiteral("The list cannot be drawn")); });
         processor->AddToQueue(index, TaskQuery);
         processor->AddToQueue(unreachable, TaskQuery);
@@ -330,20 +378,21 @@ private slots:
         const quint16 c = TempDatabase::addUnit(QStringLiteral("third"),
                                                 QStringLiteral("127.0.0.1"), unusedPort());
         QSignalSpy pauses(processor->Timer1, &QTimer::timeout);
-        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        QSignalSpy changed(processor.get(), &TCommandEngine::statusChanged);
         for (quint16 index : {a, b, c})
             processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
 
         for (quint16 index : {a, b, c})
             QCOMPARE(TempDatabase::status(index), qint64(StatusError));
-        QCOMPARE(processor->logLines(), FailedConnection + FailedConnection + FailedConnection);
-        QStringList texts;
-        for (TConFail* notice : notices())
-            texts << notice->Label1->text();
-        texts.sort();
-        QCOMPARE(texts, QStringList({"Could Not Connect to: first", "Could Not Connect to: second",
-                                     "Could Not Connect to: third"}));
+        QCOMPARE(log, FailedConnection + FailedConnection + FailedConnection);
+        QCOMPARE(unreached, QStringList({"first", "second", "third"}));
+        QCOMPARE(results.size(), 3);
+        for (const TCommandResult& result : std::as_const(results)) {
+            QCOMPARE(result.Result, TCommandResult::Outcome::NotConnected);
+            QCOMPARE(result.Status, quint8(StatusError));
+            QVERIFY(!result.answeredWithStatusWord());
+        }
         QCOMPARE(pauses.count(), 0); // no pause after a failed connection
         QCOMPARE(changed.count(), 3);
     }
@@ -365,11 +414,11 @@ private slots:
         clock.start();
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
-        QVERIFY2(clock.elapsed() >= TCmndProc::ConnectTimeoutMs - 100,
+        QVERIFY2(clock.elapsed() >= TCommandEngine::ConnectTimeoutMs - 100,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(TempDatabase::status(index), qint64(StatusError));
-        QCOMPARE(processor->logLines(), FailedConnection);
-        QCOMPARE(notices().size(), 1);
+        QCOMPARE(log, FailedConnection);
+        QCOMPARE(unreached, QStringList({QStringLiteral("hanging")}));
     }
 
     void handEditedAddressOrPortFailsLikeAnUnreachableUnit_data() {
@@ -411,8 +460,8 @@ private slots:
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
         QCOMPARE(TempDatabase::status(index), qint64(StatusError));
-        QCOMPARE(processor->logLines(), QStringList({"Connecting " + address, "  FAILED"}));
-        QCOMPARE(notices().size(), 1);
+        QCOMPARE(log, QStringList({"Connecting " + address, "  FAILED"}));
+        QCOMPARE(unreached, QStringList({QStringLiteral("edited")}));
     }
 
     void entriesWithoutAUnitAreDropped() {
@@ -435,13 +484,13 @@ private slots:
         processor->AddToQueue(gone, TaskPowerOff);
         waitUntilIdle();
 
-        QCOMPARE(processor->logLines(),
+        QCOMPARE(log,
                  QStringList({QStringLiteral("Unknown task 6 for unit %1 dropped").arg(real)}) +
                      NormalExchange('q'));
         QCOMPARE(unit.connectionCount(), 1);
         QCOMPARE(TempDatabase::status(group), qint64(StatusUnknown));
         QCOMPARE(TempDatabase::status(gone), -1);
-        QCOMPARE(notices().size(), 0);
+        QVERIFY(unreached.isEmpty());
         TTable master(QStringLiteral("Master.DB"));
         master.open();
         QCOMPARE(master.recordCount(), 2);
@@ -475,7 +524,7 @@ private slots:
         const quint16 index = addUnitFor(unit, QStringLiteral("talker"));
         QElapsedTimer clock;
         qint64 changedAt = -1;
-        connect(processor.get(), &TCmndProc::statusChanged, this,
+        connect(processor.get(), &TCommandEngine::statusChanged, this,
                 [&] { changedAt = clock.elapsed(); });
         clock.start();
         processor->AddToQueue(index, TaskQuery);
@@ -487,9 +536,9 @@ private slots:
         else
             QVERIFY2(changedAt >= 490, qPrintable(QString::number(changedAt)));
         QCOMPARE(TempDatabase::status(index), qint64(status));
-        QCOMPARE(processor->logLines(), NormalExchange('q'));
+        QCOMPARE(log, NormalExchange('q'));
         QCOMPARE(processor->lastReply(), (preamble.isEmpty() ? QByteArray("XXXXXXXXXX") : preamble)
-                                             .left(TCmndProc::MaxReplyBytes));
+                                             .left(TCommandEngine::MaxReplyBytes));
         QTRY_COMPARE(unit.openConnectionCount(), 0);
         if (atOnce) {
             // The flood stopped after a few socket buffers, not after half a second of them.
@@ -513,7 +562,7 @@ private slots:
         }
         int changes = 0;
         QStringList seenOutside;
-        connect(processor.get(), &TCmndProc::statusChanged, this, [&] {
+        connect(processor.get(), &TCommandEngine::statusChanged, this, [&] {
             ++changes;
             if (changes == 3)
                 seenOutside << runSqliteTool(db->path,
@@ -544,14 +593,14 @@ SELECT count(*) FROM "Group";)")),
     // ends; the operator is told once per failing spell, the log never claims success for a
     // status not stored, and the queue goes on.
     void lockedDatabaseKeepsStatusesUntilItIsFree() {
-        RecordingMessageSink messages;
         SimulatedUnit on(behaving(Behaviour::On));
         SimulatedUnit off(behaving(Behaviour::Off));
         QVERIFY(on.listen() && off.listen());
         const quint16 a = addUnitFor(on, QStringLiteral("a"));
         const quint16 b = addUnitFor(off, QStringLiteral("b"));
         const QString statuses = QStringLiteral("SELECT group_concat(Status, '') FROM Master;");
-        QSignalSpy changed(processor.get(), &TCmndProc::statusChanged);
+        QSignalSpy changed(processor.get(), &TCommandEngine::statusChanged);
+        QSignalSpy told(processor.get(), &TCommandEngine::storeFailed);
 
         auto lock = std::make_unique<SqliteWriteLock>(db->path);
         QVERIFY(lock->isHeld());
@@ -561,39 +610,42 @@ SELECT count(*) FROM "Group";)")),
         waitUntilIdle();
         QCOMPARE(on.commandLetters(), QList<QByteArray>({"q", "n"}));
         QCOMPARE(off.commandLetters(), QList<QByteArray>({"q"}));
-        const QStringList log = processor->logLines();
         QCOMPARE(log.count(QStringLiteral("  SUCCESS")), 0);
         QCOMPARE(log.count(QStringLiteral("  FAILED")), 3);
         QCOMPARE(processor->unstoredStatuses(),
                  (QMap<quint16, quint8>{{a, StatusOn}, {b, StatusOff}}));
         QCOMPARE(runSqliteTool(db->path, statuses), QStringLiteral("33"));
-        QTRY_COMPARE(messages.shown.size(), 1);
-        QCOMPARE(messages.shown.first().kind, MessageKind::Error);
-        QVERIFY2(messages.shown.first().text.contains(QStringLiteral("locked")),
-                 qPrintable(messages.shown.first().text));
+        QTRY_COMPARE(told.size(), 1);
+        QVERIFY2(told.first().first().toString().contains(QStringLiteral("locked")),
+                 qPrintable(told.first().first().toString()));
+        QCOMPARE(results.size(), 3);
+        for (const TCommandResult& result : std::as_const(results)) {
+            QVERIFY(!result.Stored);
+            QVERIFY(result.answeredWithStatusWord()); // the unit did answer
+        }
         QCOMPARE(changed.count(), 3);
 
         lock->release();
         QTRY_COMPARE(runSqliteTool(db->path, statuses), QStringLiteral("01"));
         QVERIFY(processor->unstoredStatuses().isEmpty());
         QCOMPARE(changed.count(), 4); // the list hears of the late write
-        QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(told.size(), 1);
 
         // The store worked again in between: a new spell is told again, once.
         lock = std::make_unique<SqliteWriteLock>(db->path);
         processor->AddToQueue(b, TaskQuery);
         processor->AddToQueue(a, TaskQuery);
         waitUntilIdle();
-        QTRY_COMPARE(messages.shown.size(), 2);
+        QTRY_COMPARE(told.size(), 2);
         lock.reset();
         QTRY_VERIFY(processor->unstoredStatuses().isEmpty());
-        QCOMPARE(messages.shown.size(), 2);
+        QCOMPARE(told.size(), 2);
     }
 
     // The socket fails on demand: a refused write, or an error while the reply is read.
     void socketFailuresAreLoggedAndTheQueueGoesOn_data() {
         QTest::addColumn<int>("fault");
-        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("status");
         QTest::newRow("write") << int(FaultySocket::Fault::Write)
                                << QStringList({"Connecting 127.0.0.1", "  CONNECTED",
@@ -606,7 +658,7 @@ SELECT count(*) FROM "Group";)")),
 
     void socketFailuresAreLoggedAndTheQueueGoesOn() {
         QFETCH(int, fault);
-        QFETCH(QStringList, log);
+        QFETCH(QStringList, expected);
         QFETCH(int, status);
         // The unit says "ON" as soon as it is reached, then waits for the command forever.
         UnitConfig config = behaving(Behaviour::Silent);
@@ -630,44 +682,21 @@ SELECT count(*) FROM "Group";)")),
         processor->AddToQueue(b, TaskQuery);
         waitUntilIdle();
 
-        QCOMPARE(processor->logLines(), log + NormalExchange('q'));
+        QCOMPARE(log, expected + NormalExchange('q'));
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(results[0].Result, TCommandResult::Outcome::Broken);
+        QVERIFY(!results[0].answeredWithStatusWord());
+        QCOMPARE(results[1].Result, TCommandResult::Outcome::Answered);
         QCOMPARE(TempDatabase::status(a), qint64(status));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOff));
         QCOMPARE(made, 2);
         QTRY_COMPARE(faulty.openConnectionCount(), 0); // closed by the processor
         QCOMPARE(faulty.connectionCount(), 1);
         // Neither failure waits for the reply limit.
-        QVERIFY2(clock.elapsed() < 2 * TCmndProc::ReplyLimitMs,
+        QVERIFY2(clock.elapsed() < 2 * TCommandEngine::ReplyLimitMs,
                  qPrintable(QString::number(clock.elapsed())));
-    }
-
-    void logWindowButtonsAndHiddenWork() {
-        SimulatedUnit unit(behaving(Behaviour::On));
-        QVERIFY(unit.listen());
-        const quint16 index = addUnitFor(unit, QStringLiteral("u"));
-        processor->show();
-        QCOMPARE(processor->windowTitle(), QStringLiteral("CmndProc"));
-        QCOMPARE(processor->Button1->text(), QStringLiteral("Clear"));
-        QCOMPARE(processor->Button2->text(), QStringLiteral("Close"));
-        QVERIFY(processor->Button1->y() < processor->Button2->y());
-        QCOMPARE(processor->size(), QSize(272, 304));
-        QCOMPARE(processor->Memo1->geometry(), QRect(0, 0, 185, 304));
-        QCOMPARE(processor->Button1->size(), QSize(75, 25));
-        QCOMPARE(processor->Button2->size(), QSize(75, 25));
-        QVERIFY(processor->Button1->x() > 185 && processor->Button1->geometry().right() < 272);
-        QVERIFY(processor->Memo1->isReadOnly());
-        QCOMPARE(processor->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-
-        QTest::mouseClick(processor->Button2, Qt::LeftButton);
-        QVERIFY(!processor->isVisible());
-        processor->AddToQueue(index, TaskQuery);
-        waitUntilIdle();
-        QCOMPARE(processor->logLines(), NormalExchange('q'));
-
-        QTest::mouseClick(processor->Button1, Qt::LeftButton);
-        QVERIFY(processor->logLines().isEmpty());
     }
 };
 
-QTEST_MAIN(TestCommandProcessor)
-#include "test_command_processor.moc"
+QTEST_MAIN(TestCommandEngine)
+#include "test_command_engine.moc"

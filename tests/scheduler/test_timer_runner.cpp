@@ -1,5 +1,5 @@
 #include "Clock.h"
-#include "CommandProcessor.h"
+#include "CommandEngine.h"
 #include "LCDScreen.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
@@ -51,7 +51,7 @@ class TestTimerRunner : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempDatabase> db;
-    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<TCommandEngine> processor;
     std::unique_ptr<RecordingMessageSink> messages;
 
     QList<TCommandEntry> queued() const { return processor->queue(); }
@@ -59,7 +59,7 @@ class TestTimerRunner : public QObject {
 private slots:
     void init() {
         db = std::make_unique<TempDatabase>();
-        processor = std::make_unique<TCmndProc>();
+        processor = std::make_unique<TCommandEngine>();
         messages = std::make_unique<RecordingMessageSink>();
     }
 

@@ -1,5 +1,5 @@
 #include "Clock.h"
-#include "CommandProcessor.h"
+#include "CommandEngine.h"
 #include "Messages.h"
 #include "SchedulerTestSupport.h"
 #include "SetTimer.h"
@@ -55,7 +55,7 @@ class TestViewTimer : public QObject {
     std::unique_ptr<TempDatabase> db;
     std::unique_ptr<ManualClock> clock;
     std::unique_ptr<RecordingMessageSink> messages;
-    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<TCommandEngine> processor;
     std::unique_ptr<TSetTimerFRM> editor;
     std::unique_ptr<TTimerFrm> runner;
     std::unique_ptr<TViewTimerFrm> list;
@@ -77,7 +77,7 @@ private slots:
         clock = std::make_unique<ManualClock>(at(2026, 12, 7, 10));
         messages = std::make_unique<RecordingMessageSink>();
         rack = TempDatabase::addUnit(QStringLiteral("Rack 3"));
-        processor = std::make_unique<TCmndProc>();
+        processor = std::make_unique<TCommandEngine>();
         editor = std::make_unique<TSetTimerFRM>();
         runner = std::make_unique<TTimerFrm>(*processor);
         list = std::make_unique<TViewTimerFrm>(*editor, *runner);

@@ -1,0 +1,355 @@
+#include "CommandEngine.h"
+
+#include "Codes.h"
+#include "Exception.h"
+#include "GlobalFunctions.h"
+#include "UnitAddress.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace kavio {
+namespace {
+
+// Qt buffers no more than this of a unit's reply between two reads.
+constexpr qint64 SocketReadBuffer = 4096;
+
+QTimer* makeTimer(QObject* owner, int interval, bool singleShot) {
+    auto* timer = new QTimer(owner);
+    timer->setInterval(interval);
+    timer->setSingleShot(singleShot);
+    // The pause and the reply limit are part of the protocol's timing: no coarse slack.
+    timer->setTimerType(Qt::PreciseTimer);
+    return timer;
+}
+
+} // namespace
+
+TCommandEngine::TCommandEngine(QObject* parent)
+    : QObject(parent)
+    , Timer1(makeTimer(this, PauseMs, true))
+    , Timer2(makeTimer(this, WatchIntervalMs, false))
+    , ResponseTimer(makeTimer(this, ReplyLimitMs, true))
+    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false))
+    , ConnectTimer(makeTimer(this, ConnectTimeoutMs, true)) {
+    qRegisterMetaType<TCommandResult>();
+    connect(Timer1, &QTimer::timeout, this, &TCommandEngine::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TCommandEngine::Timer2Timer);
+    connect(ResponseTimer, &QTimer::timeout, this, &TCommandEngine::ResponseTimerTimer);
+    connect(ConnectTimer, &QTimer::timeout, this, &TCommandEngine::connectFailed);
+    connect(StoreRetryTimer, &QTimer::timeout, this, &TCommandEngine::retryStore);
+    Timer2->start();
+}
+
+TCommandEngine::~TCommandEngine() {
+    dropSocket();
+}
+
+quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task) {
+    Queue.append(TCommandEntry{index, task, ++lastTicket});
+    return lastTicket;
+}
+
+// StartQueue itself does nothing while Busy is set.
+void TCommandEngine::Timer2Timer() {
+    if (!Queue.isEmpty())
+        StartQueue();
+}
+
+void TCommandEngine::StartQueue() {
+    if (Busy)
+        return;
+    Busy = true;
+    StartSession();
+}
+
+void TCommandEngine::StartSession() {
+    // An entry that cannot be served (its unit is gone, it names a group, its task is unknown)
+    // is dropped here without contacting anything; the queue goes on with the next.
+    while (!Queue.isEmpty()) {
+        if (takeHeadUnit())
+            return;
+        dropHead();
+    }
+    Busy = false;
+}
+
+void TCommandEngine::dropHead() {
+    const TCommandEntry head = Queue.takeFirst();
+    TCommandResult result;
+    result.Ticket = head.Ticket;
+    result.Index = head.Index;
+    result.Task = head.Task;
+    try {
+        emit exchangeFinished(result);
+    } catch (const std::exception& error) {
+        reportException(error);
+    }
+}
+
+// Reads the head entry's unit and starts connecting to it. False when the entry is to be dropped.
+bool TCommandEngine::takeHeadUnit() {
+    const TCommandEntry head = Queue.first();
+    if (CommandLetterOf(head.Task) == 0) {
+        emit logged(
+            QStringLiteral("Unknown task %1 for unit %2 dropped").arg(head.Task).arg(head.Index));
+        return false;
+    }
+    QString host;
+    QVariant port;
+    try {
+        OpenByIndex(MasterTable, head.Index);
+        if (MasterTable.eof() || MasterTable.fieldByName(QStringLiteral("Group")).asBoolean()) {
+            MasterTable.close();
+            return false;
+        }
+        host = MasterTable.fieldByName(QStringLiteral("IPAddress")).asString();
+        port = MasterTable.fieldByName(QStringLiteral("Port")).value();
+        UnitPassword = MasterTable.fieldByName(QStringLiteral("Password")).asString();
+        unitName = MasterTable.fieldByName(QStringLiteral("Name")).asString();
+        MasterTable.close();
+    } catch (const Exception& error) {
+        MasterTable.close();
+        reportStoreFailure(error.message());
+        return false;
+    }
+
+    emit logged(QStringLiteral("Connecting ") + host);
+    phase = Phase::Connecting;
+
+    // The record may have been edited by hand: only a dotted IPv4 address and a port in range
+    // are dialled, anything else fails like an unreachable unit (and no name lookup is made).
+    const std::optional<QHostAddress> address = DottedIPv4(host);
+    bool portOk = false;
+    const qint64 portNumber = port.toLongLong(&portOk);
+    if (!address || !portOk || portNumber < 1 || portNumber > 65535) {
+        QMetaObject::invokeMethod(this, &TCommandEngine::connectFailed, Qt::QueuedConnection);
+        return true;
+    }
+
+    TCP = socketFactory ? socketFactory(this) : new QTcpSocket(this);
+    TCP->setReadBufferSize(SocketReadBuffer);
+    connect(TCP, &QTcpSocket::connected, this, &TCommandEngine::TCPConnected);
+    connect(TCP, &QTcpSocket::disconnected, this, &TCommandEngine::TCPDisconnected);
+    connect(TCP, &QTcpSocket::readyRead, this, &TCommandEngine::readReply);
+    connect(TCP, &QTcpSocket::errorOccurred, this, &TCommandEngine::socketError);
+    ConnectTimer->start();
+    TCP->connectToHost(*address, quint16(portNumber));
+    return true;
+}
+
+char TCommandEngine::CommandLetter() const {
+    return Queue.isEmpty() ? char(0) : CommandLetterOf(Queue.first().Task);
+}
+
+void TCommandEngine::TCPConnected() {
+    if (phase != Phase::Connecting)
+        return;
+    ConnectTimer->stop();
+    emit logged(QStringLiteral("  CONNECTED"));
+    SendCommand(CommandLetter());
+}
+
+bool TCommandEngine::SendCommand(char letter) {
+    emit logged(QStringLiteral("  Sending the %1 Command").arg(QLatin1Char(letter)));
+    const QByteArray frame = CommandFrame(UnitPassword.toUtf8(), letter);
+    reply.clear();
+    phase = Phase::Reading;
+    if (!TCP || TCP->write(frame) != frame.size()) {
+        writeFailed();
+        return false;
+    }
+    ResponseTimer->start();
+    // Bytes the unit sent before the command arrived belong to the reply too.
+    readReply();
+    return true;
+}
+
+// Everything that arrived so far joins the reply, up to one byte more than the longest status
+// word: a reply that long can only mean "unknown", so the exchange ends at once.
+void TCommandEngine::readReply() {
+    if (phase != Phase::Reading || !TCP)
+        return;
+    takeReplyBytes();
+    if (reply.size() > LongestReplyWord)
+        finishReading(false);
+}
+
+void TCommandEngine::takeReplyBytes() {
+    if (!TCP)
+        return;
+    reply.append(TCP->read(MaxReplyBytes - reply.size()));
+}
+
+void TCommandEngine::TCPDisconnected() {
+    if (phase == Phase::Reading && commandUnsent())
+        writeFailed();
+    else if (phase == Phase::Reading)
+        finishReading(false);
+}
+
+void TCommandEngine::ResponseTimerTimer() {
+    if (phase == Phase::Reading)
+        finishReading(false);
+    ResponseTimer->stop();
+}
+
+void TCommandEngine::socketError(QAbstractSocket::SocketError error) {
+    if (phase == Phase::Connecting)
+        connectFailed();
+    else if (phase == Phase::Reading && commandUnsent())
+        writeFailed();
+    else if (phase == Phase::Reading && error != QAbstractSocket::RemoteHostClosedError)
+        finishReading(true);
+}
+
+// The socket hands the command to the network after write() has returned; a connection that
+// breaks while part of it is still waiting there has failed while writing, not while reading.
+bool TCommandEngine::commandUnsent() const {
+    return TCP && TCP->bytesToWrite() > 0;
+}
+
+// Writing the command failed: nothing was read, so the unit's status stays as it was.
+void TCommandEngine::writeFailed() {
+    ResponseTimer->stop();
+    phase = Phase::Pausing;
+    dropSocket();
+    emit logged(QStringLiteral("  FAILED"));
+    Timer1->start();
+    finish(TCommandResult::Outcome::Broken, StatusUnknown, true);
+}
+
+// The end of the reading, however it came: the unit closed, the reply limit ran out, or an error.
+void TCommandEngine::finishReading(bool failed) {
+    ResponseTimer->stop();
+    takeReplyBytes();
+    phase = Phase::Pausing;
+    dropSocket();
+
+    const quint16 index = Queue.first().Index;
+    const quint8 code = ParseStatus(reply);
+    const bool stored = storeStatus(index, code);
+    if (code == StatusCycle)
+        AddToQueue(index, TaskQuery);
+    // The log never reports success for a status that is not in the database yet.
+    if (stored)
+        emit logged(QStringLiteral("  SUCCESS"));
+    if (failed || !stored)
+        emit logged(QStringLiteral("  FAILED"));
+    // The pause starts before anyone hears of the change, so that nothing a listener does can
+    // keep the queue from going on.
+    Timer1->start();
+    finish(failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered, code,
+           stored);
+    announceStatusChange();
+}
+
+// Tells the producer of the head entry how it ended; the entry itself stays at the head until
+// NextEntry.
+void TCommandEngine::finish(TCommandResult::Outcome outcome, quint8 status, bool stored) {
+    const TCommandEntry head = Queue.first();
+    const TCommandResult result{head.Ticket, head.Index, head.Task, outcome,
+                                unitName,    reply,      status,    stored};
+    try {
+        emit exchangeFinished(result);
+    } catch (const std::exception& error) {
+        reportException(error);
+    }
+}
+
+void TCommandEngine::announceStatusChange() {
+    try {
+        emit statusChanged();
+    } catch (const std::exception& error) {
+        reportException(error);
+    }
+}
+
+void TCommandEngine::connectFailed() {
+    if (phase != Phase::Connecting)
+        return;
+    ConnectTimer->stop();
+    dropSocket();
+    phase = Phase::Idle;
+    reply.clear();
+    emit logged(QStringLiteral("  FAILED"));
+    emit connectionFailed(unitName);
+    const bool stored = storeStatus(Queue.first().Index, StatusError);
+    finish(TCommandResult::Outcome::NotConnected, StatusError, stored);
+    announceStatusChange();
+    NextEntry();
+}
+
+// Writes the unit's new status, after any that are still waiting (a newer status of the same
+// unit replaces its waiting one). False when it had to be kept for later.
+bool TCommandEngine::storeStatus(quint16 index, quint8 code) {
+    pendingStatus.insert(index, code);
+    const QString error = writeUnstoredStatuses();
+    if (!error.isEmpty())
+        reportStoreFailure(error);
+    return error.isEmpty();
+}
+
+// Writes the waiting statuses one by one; at the first failure the rest wait too (each try may
+// wait for the lock a little), and the retry timer takes over. Gives the store's error, if any.
+QString TCommandEngine::writeUnstoredStatuses() {
+    while (!pendingStatus.isEmpty()) {
+        const auto first = pendingStatus.constBegin();
+        try {
+            SetStatus(MasterTable, first.key(), first.value());
+        } catch (const Exception& error) {
+            MasterTable.close();
+            StoreRetryTimer->start();
+            return error.message();
+        }
+        pendingStatus.erase(first);
+    }
+    StoreRetryTimer->stop();
+    storeFailing = false;
+    return {};
+}
+
+// Tries the waiting statuses again; the failure was told already.
+void TCommandEngine::retryStore() {
+    if (writeUnstoredStatuses().isEmpty())
+        announceStatusChange();
+}
+
+// The failure goes into the log at once; the listeners hear of a failing store once, until it
+// works again, and not in the middle of an exchange: the signal waits for the event loop.
+void TCommandEngine::reportStoreFailure(const QString& message) {
+    emit logged(message);
+    if (storeFailing)
+        return;
+    storeFailing = true;
+    QTimer::singleShot(0, this, [this, message] { emit storeFailed(message); });
+}
+
+void TCommandEngine::Timer1Timer() {
+    Timer1->stop();
+    if (phase != Phase::Pausing)
+        return;
+    phase = Phase::Idle;
+    NextEntry();
+}
+
+void TCommandEngine::NextEntry() {
+    if (!Queue.isEmpty())
+        Queue.removeFirst();
+    if (!Queue.isEmpty())
+        StartSession();
+    else
+        Busy = false;
+}
+
+void TCommandEngine::dropSocket() {
+    if (!TCP)
+        return;
+    TCP->disconnect(this);
+    TCP->abort();
+    TCP->deleteLater();
+    TCP = nullptr;
+}
+
+} // namespace kavio

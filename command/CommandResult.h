@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Codes.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+
+namespace kavio {
+
+// How one queued command ended, as the producer that queued it hears of it.
+struct TCommandResult {
+    enum class Outcome {
+        // The unit took the command and the reply was read (the reply may still be no status
+        // word, which stores "unknown").
+        Answered,
+        // No connection was made; the unit's status is now "failed".
+        NotConnected,
+        // The connection broke while the command was written or the reply read.
+        Broken,
+        // Nothing was sent: the entry names no unit (gone, a group) or an unknown task, or the
+        // unit's record could not be read.
+        Dropped,
+    };
+
+    quint64 Ticket = 0;
+    quint16 Index = 0;
+    quint8 Task = 0;
+    Outcome Result = Outcome::Dropped;
+    // The unit's name as read for the exchange; empty when dropped before it was read.
+    QString Name;
+    // The reply as kept (at most a few bytes) and what it means as a status code.
+    QByteArray Reply;
+    quint8 Status = StatusUnknown;
+    // False when the database refused the status; it is kept and written later.
+    bool Stored = true;
+
+    // The reply is one of the status words a unit answers with.
+    bool answeredWithStatusWord() const {
+        return Result == Outcome::Answered && Status != StatusUnknown;
+    }
+};
+
+} // namespace kavio
+
+Q_DECLARE_METATYPE(kavio::TCommandResult)

@@ -1,0 +1,135 @@
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "ConnectFailed.h"
+#include "LoopbackUnits.h"
+#include "Messages.h"
+#include "SqliteTool.h"
+#include "TempDatabase.h"
+#include "UnitSim.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+using namespace kavio;
+using kavio::sim::Behaviour;
+using kavio::sim::SimulatedUnit;
+using test::behaving;
+using test::SqliteWriteLock;
+using test::TempDatabase;
+using test::unusedPort;
+
+namespace {
+
+constexpr int Patience = 10000; // ms; generous, only a broken processor needs it
+
+QStringList noticeTexts() {
+    QStringList texts;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* notice = qobject_cast<TConFail*>(widget); notice && notice->isVisible())
+            texts << notice->Label1->text();
+    }
+    texts.sort();
+    return texts;
+}
+
+} // namespace
+
+// The window around the exchange: its log, its buttons, the notices of units it cannot reach and
+// the report of a failing store.
+class TestCommandWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDatabase> db;
+    std::unique_ptr<TCmndProc> processor;
+
+    void waitUntilIdle() {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !processor->engine().busy() && processor->engine().queue().isEmpty(), Patience);
+    }
+
+private slots:
+    void init() {
+        db = std::make_unique<TempDatabase>();
+        processor = std::make_unique<TCmndProc>();
+    }
+
+    void cleanup() {
+        processor.reset();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            widget->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        db.reset();
+    }
+
+    void logWindowButtonsAndHiddenWork() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index =
+            TempDatabase::addUnit(QStringLiteral("u"), QStringLiteral("127.0.0.1"), unit.port());
+        processor->show();
+        QCOMPARE(processor->windowTitle(), QStringLiteral("CmndProc"));
+        QCOMPARE(processor->Button1->text(), QStringLiteral("Clear"));
+        QCOMPARE(processor->Button2->text(), QStringLiteral("Close"));
+        QVERIFY(processor->Button1->y() < processor->Button2->y());
+        QCOMPARE(processor->size(), QSize(272, 304));
+        QCOMPARE(processor->Memo1->geometry(), QRect(0, 0, 185, 304));
+        QCOMPARE(processor->Button1->size(), QSize(75, 25));
+        QCOMPARE(processor->Button2->size(), QSize(75, 25));
+        QVERIFY(processor->Button1->x() > 185 && processor->Button1->geometry().right() < 272);
+        QVERIFY(processor->Memo1->isReadOnly());
+        QCOMPARE(processor->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+        QTest::mouseClick(processor->Button2, Qt::LeftButton);
+        QVERIFY(!processor->isVisible());
+        processor->engine().AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        const QStringList exchange = {
+            QStringLiteral("Connecting 127.0.0.1"), QStringLiteral("  CONNECTED"),
+            QStringLiteral("  Sending the q Command"), QStringLiteral("  SUCCESS")};
+        QCOMPARE(processor->logLines(), exchange);
+        // The memo gets the lines shortly after, without anyone asking.
+        processor->Button1Click();
+        processor->engine().AddToQueue(index, TaskQuery);
+        QTRY_COMPARE_WITH_TIMEOUT(processor->Memo1->toPlainText(), exchange.join('\n'), Patience);
+
+        QTest::mouseClick(processor->Button1, Qt::LeftButton);
+        QVERIFY(processor->logLines().isEmpty());
+    }
+
+    void unreachableUnitsGetOneNoticeEach() {
+        for (const QString& name : {QStringLiteral("first"), QStringLiteral("second")})
+            processor->engine().AddToQueue(
+                TempDatabase::addUnit(name, QStringLiteral("127.0.0.1"), unusedPort()), TaskQuery);
+        waitUntilIdle();
+        QCOMPARE(noticeTexts(), QStringList({QStringLiteral("Could Not Connect to: first"),
+                                             QStringLiteral("Could Not Connect to: second")}));
+    }
+
+    // A locked store is told once per failing spell, as an error.
+    void failingStoreIsReportedOnce() {
+        RecordingMessageSink messages;
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index =
+            TempDatabase::addUnit(QStringLiteral("u"), QStringLiteral("127.0.0.1"), unit.port());
+        SqliteWriteLock lock(db->path);
+        QVERIFY(lock.isHeld());
+        processor->engine().AddToQueue(index, TaskQuery);
+        processor->engine().AddToQueue(index, TaskPowerOn);
+        waitUntilIdle();
+        QTRY_COMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown.first().kind, MessageKind::Error);
+        QVERIFY2(messages.shown.first().text.contains(QStringLiteral("locked")),
+                 qPrintable(messages.shown.first().text));
+        const QStringList log = processor->logLines();
+        QCOMPARE(log.count(QStringLiteral("  FAILED")), 2);
+        QCOMPARE(log.count(QStringLiteral("  SUCCESS")), 0);
+    }
+};
+
+QTEST_MAIN(TestCommandWindow)
+#include "test_command_window.moc"
