@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace kavio::ctl {
+
+// A stored status code as the word scripts see: ON, OFF, CYCLE, UNKNOWN, FAILED or BUSY; a code
+// outside those (a hand-edited record) reads UNKNOWN.
+QString statusWord(qint64 status);
+
+} // namespace kavio::ctl
