@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree into a scratch folder, unpacks it into a scratch
+# root and checks what a user gets: the programs run from there, the package depends on Qt and
+# its SQLite driver, and the desktop entry, icons and manual page are where the desktop and man
+# look for them, with nothing else beside them.
+#
+# Usage: test_package.sh CPACK CPACK_CONFIG VERSION BUILT_FILE...
+set -euo pipefail
+export LC_ALL=C
+
+cpack=$1 config=$2 version=$3
+shift 3
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+for built in "$@"; do
+    [ -f "$built" ] || { echo "FAIL: $built is not built; build the project first" >&2; exit 1; }
+done
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+if ! "$cpack" --config "$config" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    echo "FAIL: cpack could not build the package" >&2
+    exit 1
+fi
+shopt -s nullglob
+debs=("$scratch/out"/*.deb)
+if [ ${#debs[@]} -ne 1 ]; then
+    echo "FAIL: expected one package, cpack made ${#debs[@]}: ${debs[*]}" >&2
+    exit 1
+fi
+deb=${debs[0]}
+arch=$(dpkg --print-architecture)
+[ "$(basename "$deb")" = "kaviocc_${version}_${arch}.deb" ] ||
+    fail "package file is $(basename "$deb"), expected kaviocc_${version}_${arch}.deb"
+
+# The control fields.
+[ "$(dpkg-deb -f "$deb" Package)" = kaviocc ] || fail "Package is '$(dpkg-deb -f "$deb" Package)'"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is '$(dpkg-deb -f "$deb" Version)'"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
+[ -n "$(dpkg-deb -f "$deb" Section)" ] || fail "no Section"
+description=$(dpkg-deb -f "$deb" Description)
+[ "$(printf '%s\n' "$description" | wc -l)" -gt 2 ] || fail "no long description: $description"
+depends=$(dpkg-deb -f "$deb" Depends)
+# Names in Depends, without versions or alternatives' bars.
+names=" $(printf '%s' "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | tr '\n' ' ') "
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite; do
+    [[ "$names" == *" $needed "* ]] || fail "Depends lacks $needed: $depends"
+done
+
+# Exactly these files, nothing more: no static libraries, tests, benchmarks or demos.
+dpkg -x "$deb" "$scratch/root"
+expected=(
+    usr/bin/kaviocc
+    usr/bin/kavioctl
+    usr/bin/kaviosim
+    usr/share/applications/kaviocc.desktop
+    usr/share/icons/hicolor/scalable/apps/kaviocc.svg
+    usr/share/man/man1/kavioctl.1.gz
+)
+sizes=(16 22 24 32 48 64 128 256)
+for size in "${sizes[@]}"; do
+    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/kaviocc.png")
+done
+actual=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)
+wanted=$(printf '%s\n' "${expected[@]}" | sort)
+if [ "$actual" != "$wanted" ]; then
+    fail "the package's files differ from the expected list:"
+    diff <(echo "$wanted") <(echo "$actual") >&2 || true
+fi
+
+# The programs run from the unpacked root, with the libraries the package depends on.
+root=$scratch/root
+if output=$("$root/usr/bin/kavioctl" --version 2>&1); then
+    [ "$output" = "kavioctl $version" ] || fail "kavioctl --version printed '$output'"
+else
+    fail "kavioctl --version exited with $?: $output"
+fi
+if output=$("$root/usr/bin/kaviosim" --count 2 --sql 2>&1); then
+    [ "$(grep -c '^INSERT INTO "Master"' <<<"$output")" -eq 2 ] ||
+        fail "kaviosim --sql printed '$output'"
+else
+    fail "kaviosim --sql exited with $?: $output"
+fi
+# Stripped: no debugging sections left in the programs.
+for program in kaviocc kavioctl kaviosim; do
+    if readelf -S "$root/usr/bin/$program" | grep -q '\.debug_info'; then
+        fail "usr/bin/$program is not stripped"
+    fi
+done
+
+# The desktop entry starts the program under its name and icon.
+desktop=$root/usr/share/applications/kaviocc.desktop
+for line in 'Name=Kavio Control Center' 'Exec=kaviocc' 'Icon=kaviocc' 'Type=Application' \
+    'Categories=Network;Utility;'; do
+    grep -qxF "$line" "$desktop" || fail "desktop entry lacks the line '$line'"
+done
+grep -q '^Comment=.' "$desktop" || fail "desktop entry has no Comment"
+if command -v desktop-file-validate >/dev/null; then
+    # Hints (such as two main categories) are advice; errors and warnings are not.
+    if desktop-file-validate "$desktop" | grep -E 'error|warning' >&2; then
+        fail "desktop-file-validate complains"
+    fi
+fi
+
+# Each PNG is drawn at the size of its folder (width and height from the IHDR chunk).
+for size in "${sizes[@]}"; do
+    png=$root/usr/share/icons/hicolor/${size}x${size}/apps/kaviocc.png
+    [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+        fail "$png is not a PNG"
+    read -r width height < <(od -An -tu1 -j16 -N8 "$png" |
+        awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
+    [ "$width $height" = "$size $size" ] || fail "$png is $width x $height, expected $size"
+done
+grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/kaviocc.svg" ||
+    fail "the scalable icon is not SVG"
+
+# The manual page: compressed without a stored name or time stamp, and the right page.
+man=$root/usr/share/man/man1/kavioctl.1.gz
+read -r flags mtime < <(od -An -tu1 -j3 -N5 "$man" | awk '{ print $1, $2 + $3 + $4 + $5 }')
+[ $((flags & 8)) -eq 0 ] && [ "$mtime" -eq 0 ] ||
+    fail "kavioctl.1.gz stores a file name or time stamp (gzip without -n)"
+page=$(gzip -dc "$man")
+grep -q "^\.TH KAVIOCTL 1 .*kavioctl $version" <<<"$page" || fail "manual page has no .TH line for $version"
+for section in NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS '"CSV FORMAT"' '"EXIT STATUS"' \
+    ENVIRONMENT FILES EXAMPLES; do
+    grep -qxF ".SH $section" <<<"$page" || fail "manual page lacks the section $section"
+done
+if command -v groff >/dev/null; then
+    warnings=$(groff -man -Tutf8 -ww -z <<<"$page" 2>&1)
+    [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, all checks passed"
