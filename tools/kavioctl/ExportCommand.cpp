@@ -4,6 +4,7 @@
 #include "UnitCsv.h"
 
 #include <QSaveFile>
+#include <QSet>
 #include <QTextStream>
 
 namespace kavio::ctl {
@@ -34,10 +35,21 @@ bool buildCsv(bool withPasswords, QString& text, QTextStream& err) {
     if (refused)
         return false;
 
+    // The import takes no group without units, as the group dialog does not: such a group is
+    // left out, so that the file reads back.
+    QSet<QString> withMembers;
+    for (const StoredRecord& record : records) {
+        for (const QString& group : record.groups)
+            withMembers.insert(group);
+    }
     text = csv::record(Header);
     for (const StoredRecord& record : records) {
         if (record.group) {
-            text += csv::record({record.name, QString(), QString(), QString(), QString()});
+            if (withMembers.contains(record.name))
+                text += csv::record({record.name, QString(), QString(), QString(), QString()});
+            else
+                err << "kavioctl: warning: the group " << quoted(record.name)
+                    << " has no units and is left out\n";
             continue;
         }
         if (record.address.isEmpty() && record.port.isEmpty())

@@ -1,5 +1,5 @@
-#include "CtlCommands.h"
 #include "Codes.h"
+#include "CtlCommands.h"
 #include "Database.h"
 #include "Exception.h"
 #include "Schema.h"
@@ -14,6 +14,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
+#include <algorithm>
+#include <vector>
 
 namespace kavio::ctl {
 namespace {
@@ -85,23 +87,31 @@ public:
     // Adds everything inside the open transaction; false (reported) when the store is full.
     bool add();
 
-    int faults() const { return m_faults; }
     int units() const { return m_units; }
     int groups() const { return m_groups; }
 
 private:
     void fault(int line, int column, const QString& message) {
-        m_err << "kavioctl: " << m_file << ':' << line << ": ";
+        QString text = QStringLiteral("kavioctl: %1:%2: ").arg(m_file).arg(line);
         if (column >= 0 && column < Columns)
-            m_err << "field " << Header[column] << ": ";
-        m_err << message << '\n';
-        ++m_faults;
+            text += QStringLiteral("field %1: ").arg(Header[column]);
+        m_faults.push_back({line, text + message});
     }
     void fault(const QString& message) {
-        m_err << "kavioctl: " << m_file << ": " << message << '\n';
-        ++m_faults;
+        m_faults.push_back({0, QStringLiteral("kavioctl: %1: %2").arg(m_file, message)});
     }
 
+public:
+    // Reports the faults found so far, in the order of their lines.
+    void report() {
+        std::stable_sort(m_faults.begin(), m_faults.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& each : m_faults)
+            m_err << each.second << '\n';
+        m_faults.clear();
+    }
+
+private:
     void readStore();
     void checkRow(int position);
     QString checkGroups(const Row& row);
@@ -111,7 +121,7 @@ private:
 
     QString m_file;
     QTextStream& m_err;
-    int m_faults = 0;
+    std::vector<std::pair<int, QString>> m_faults;
     std::vector<Row> m_rows;
     QHash<QString, StoredName> m_stored;
     QHash<QString, int> m_firstRow; // name -> the first row that has it
@@ -320,7 +330,7 @@ bool Import::check() {
     }
     for (int position = 0; position < int(m_rows.size()); ++position)
         checkRow(position);
-    return m_faults == 0;
+    return m_faults.empty();
 }
 
 qint64 Import::insert(QSqlQuery& query, const QVariantList& values) {
@@ -414,8 +424,10 @@ QString plural(int count, const char* one, const char* many) {
 
 int runImport(const QString& file, bool dryRun, QTextStream& out, QTextStream& err) {
     Import import(file, err);
-    if (!import.read())
+    if (!import.read()) {
+        import.report();
         return ExitFailed;
+    }
     QString problem;
     try {
         // Written, and read for the checks, under one lock: nobody adds a name in between.
@@ -425,6 +437,7 @@ int runImport(const QString& file, bool dryRun, QTextStream& out, QTextStream& e
             return ExitFailed;
         }
         const bool good = import.check() && import.add();
+        import.report();
         if (!good || dryRun) {
             execute(QStringLiteral("ROLLBACK"));
             if (!good) {
@@ -439,6 +452,7 @@ int runImport(const QString& file, bool dryRun, QTextStream& out, QTextStream& e
         }
     } catch (const Exception& error) {
         execute(QStringLiteral("ROLLBACK"));
+        import.report();
         err << "kavioctl: " << error.message() << "; nothing was imported\n";
         return ExitFailed;
     }
