@@ -4,9 +4,6 @@
 #include "StatusWords.h"
 #include "StoreRecords.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
 #include <QSqlQuery>
 #include <QTextStream>
@@ -51,34 +48,72 @@ void printText(const std::vector<StoredRecord>& records, QTextStream& out) {
         for (qsizetype column = 0; column < columns; ++column)
             widths[size_t(column)] = std::max(widths[size_t(column)], line[column].size());
     }
+    // The whole listing is built first and written at once.
+    QString text;
     for (const QStringList& line : lines) {
-        QString text;
-        for (qsizetype column = 0; column + 1 < columns; ++column)
-            text += line[column].leftJustified(widths[size_t(column)] + 2, QLatin1Char(' '));
+        for (qsizetype column = 0; column + 1 < columns; ++column) {
+            text += line[column];
+            text += QString(widths[size_t(column)] - line[column].size() + 2, QLatin1Char(' '));
+        }
         text += line.back();
-        out << text << '\n';
+        text += QLatin1Char('\n');
     }
+    out << text;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped; the rest as it is.
+void appendJsonString(QString& json, const QString& text) {
+    json += QLatin1Char('"');
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'"' || code == u'\\') {
+            json += QLatin1Char('\\');
+            json += c;
+        } else if (code == u'\n') {
+            json += QStringLiteral("\\n");
+        } else if (code < 0x20 || code == 0x2028 || code == 0x2029) {
+            json += QStringLiteral("\\u%1").arg(int(code), 4, 16, QLatin1Char('0'));
+        } else {
+            json += c;
+        }
+    }
+    json += QLatin1Char('"');
+}
+
+// An array of one object per line, with the keys name, kind, index, address, port, groups,
+// status and timer; a group's port and status are null.
 void printJson(const std::vector<StoredRecord>& records, QTextStream& out) {
-    QJsonArray array;
+    QString json = QStringLiteral("[");
+    bool first = true;
     for (const StoredRecord& record : records) {
-        QJsonObject object;
-        object.insert(QStringLiteral("name"), record.name);
-        object.insert(QStringLiteral("kind"),
-                      record.group ? QStringLiteral("group") : QStringLiteral("unit"));
-        object.insert(QStringLiteral("index"), record.index);
-        object.insert(QStringLiteral("address"), record.address);
+        json += first ? QStringLiteral("\n  {\"name\": ") : QStringLiteral(",\n  {\"name\": ");
+        first = false;
+        appendJsonString(json, record.name);
+        json += record.group ? QStringLiteral(", \"kind\": \"group\", \"index\": ")
+                             : QStringLiteral(", \"kind\": \"unit\", \"index\": ");
+        json += QString::number(record.index);
+        json += QStringLiteral(", \"address\": ");
+        appendJsonString(json, record.address);
         bool number = false;
         const int port = record.port.toInt(&number);
-        object.insert(QStringLiteral("port"), number ? QJsonValue(port) : QJsonValue());
-        object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(record.groups));
-        object.insert(QStringLiteral("status"),
-                      record.group ? QJsonValue() : QJsonValue(statusWord(record.status)));
-        object.insert(QStringLiteral("timer"), record.timer);
-        array.append(object);
+        json += QStringLiteral(", \"port\": ");
+        json += number ? QString::number(port) : QStringLiteral("null");
+        json += QStringLiteral(", \"groups\": [");
+        for (qsizetype i = 0; i < record.groups.size(); ++i) {
+            if (i > 0)
+                json += QStringLiteral(", ");
+            appendJsonString(json, record.groups[i]);
+        }
+        json += QStringLiteral("], \"status\": ");
+        if (record.group)
+            json += QStringLiteral("null");
+        else
+            appendJsonString(json, statusWord(record.status));
+        json += record.timer ? QStringLiteral(", \"timer\": true}")
+                             : QStringLiteral(", \"timer\": false}");
     }
-    out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    json += first ? QStringLiteral("]\n") : QStringLiteral("\n]\n");
+    out << json;
 }
 
 // The members of the group named `group`, in the order of its tab in the control center.

@@ -109,6 +109,12 @@ std::vector<StoredRecord> readStore(bool withPasswords) {
 }
 
 QString oneLine(const QString& text) {
+    const auto control = [](QChar c) {
+        const char16_t code = c.unicode();
+        return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+    };
+    if (std::none_of(text.cbegin(), text.cend(), control))
+        return text;
     QString line;
     line.reserve(text.size());
     for (const QChar c : text) {

@@ -1,0 +1,5 @@
+add_executable(bench_kavioctl_store kavioctl/bench_kavioctl_store.cpp)
+target_link_libraries(bench_kavioctl_store PRIVATE store)
+target_include_directories(bench_kavioctl_store PRIVATE ${CMAKE_SOURCE_DIR}/bench)
+target_compile_definitions(bench_kavioctl_store PRIVATE KAVIOCTL_PATH="$<TARGET_FILE:kavioctl>")
+add_dependencies(bench_kavioctl_store kavioctl)
