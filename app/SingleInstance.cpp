@@ -1,11 +1,7 @@
 #include "SingleInstance.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 
 namespace kavio {
@@ -15,52 +11,31 @@ namespace {
 constexpr int AttemptMs = 1000;
 constexpr int RetryMs = 100;
 
-// The absolute path with every link resolved in the part that exists already; the file itself
-// may not exist yet when the first program starts.
-QString resolved(const QString& path) {
-    QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
-    QStringList missing;
-    while (!info.exists()) {
-        const QString parent = info.absolutePath();
-        missing.prepend(info.fileName());
-        if (parent == info.absoluteFilePath())
-            break;
-        info = QFileInfo(parent);
-    }
-    QString base = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
-    for (const QString& part : std::as_const(missing))
-        base = QDir(base).filePath(part);
-    return QDir::cleanPath(base);
-}
-
-QString runtimeFolder() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder;
-}
-
 } // namespace
 
 QString SingleInstance::keyFor(const QString& databasePath) {
-    const QByteArray digest =
-        QCryptographicHash::hash(resolved(databasePath).toUtf8(), QCryptographicHash::Sha1);
-    return QStringLiteral("kaviocc-") + QString::fromLatin1(digest.toHex().left(20));
+    return InstanceNames::keyFor(databasePath);
 }
 
 SingleInstance::SingleInstance(const QString& databasePath, QObject* parent)
     : QObject(parent)
-    , m_key(keyFor(databasePath))
-    , m_folder(runtimeFolder()) {}
+    , m_names(databasePath) {}
 
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() const {
-    return QDir(m_folder).filePath(m_key + QStringLiteral(".lock"));
+    return m_names.lockPath();
 }
 
 QString SingleInstance::serverName() const {
-    return QDir(m_folder).filePath(m_key + QStringLiteral(".socket"));
+    return m_names.raiseServerName();
+}
+
+// kavioctl holds the lock only while it serves units itself, which ends by itself.
+bool SingleInstance::heldByKavioctl() const {
+    qint64 pid = 0;
+    QString host, program;
+    return m_lock->getLockInfo(&pid, &host, &program) && program == QLatin1String("kavioctl");
 }
 
 bool SingleInstance::claim() {
@@ -69,7 +44,7 @@ bool SingleInstance::claim() {
     m_lock = std::make_unique<QLockFile>(lockPath());
     // A running program keeps its lock however long it runs; only a dead owner's lock is stale.
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0))
+    if (!m_lock->tryLock(0) && !(heldByKavioctl() && m_lock->tryLock(KavioctlWaitMs)))
         return false;
     // The lock is ours, so a socket left there belongs to a program that is gone.
     QLocalServer::removeServer(serverName());

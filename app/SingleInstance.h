@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InstanceNames.h"
+
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
@@ -23,8 +25,10 @@ public:
     explicit SingleInstance(const QString& databasePath, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this program is now the only one on the file; it then listens for knocks.
+    // True when this program is now the only one on the file; it then listens for knocks. A
+    // kavioctl serving the file's units is waited for, at most KavioctlWaitMs.
     bool claim();
+    static constexpr int KavioctlWaitMs = 60000;
     // Asks the program that holds the file to come to the front; false when it cannot be
     // reached within `waitMs`.
     bool knock(int waitMs = 5000) const;
@@ -37,8 +41,9 @@ signals:
     void raiseRequested();
 
 private:
-    QString m_key;
-    QString m_folder;
+    bool heldByKavioctl() const;
+
+    InstanceNames m_names;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<QLocalServer> m_server;
 };

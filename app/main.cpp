@@ -1,3 +1,6 @@
+#include "Main.h"
+#include "CommandProcessor.h"
+#include "ControlServer.h"
 #include "Database.h"
 #include "Exception.h"
 #include "KavioApplication.h"
@@ -40,8 +43,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     QObject::connect(&instance, &SingleInstance::raiseRequested, [&program] { program->raise(); });
+    // kavioctl hands its commands to this program's queue while it runs.
+    auto control = std::make_unique<ControlServer>(path, program->CmndProc->engine());
+    QObject::connect(control.get(), &ControlServer::storeChanged, [&program] {
+        try {
+            program->KavioCCMain->RebuildList();
+        } catch (const Exception& error) {
+            reportException(error);
+        }
+    });
+    if (!control->listen())
+        std::fprintf(stderr, "kaviocc: kavioctl cannot reach this program: %s\n",
+                     qPrintable(QDir::toNativeSeparators(control->serverName())));
     program->start();
     const int result = app.exec();
+    control.reset();
     program.reset();
     Database::close();
     return result;

@@ -37,9 +37,9 @@ Commands:
 Exit status: 0 success (for query: every unit is ON), 1 a unit failed or a
 name is unknown, 2 query found a unit that is not ON, 64 usage error.)";
 
-// Usage errors get one line and the hint, on standard error.
+// A usage error gets one line on standard error: the problem and where to read more.
 int usageError(QTextStream& err, const QString& problem) {
-    err << "kavioctl: " << problem << "\nTry 'kavioctl --help' for more information.\n";
+    err << "kavioctl: " << problem << " (see 'kavioctl --help')\n";
     return ExitUsage;
 }
 

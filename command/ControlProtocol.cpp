@@ -1,0 +1,143 @@
+#include "ControlProtocol.h"
+
+#include "Codes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace kavio::control {
+namespace {
+
+QByteArray line(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<QJsonObject> object(const QByteArray& line) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line.trimmed(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+const char* outcomeName(TCommandResult::Outcome outcome) {
+    switch (outcome) {
+    case TCommandResult::Outcome::Answered:
+        return "answered";
+    case TCommandResult::Outcome::NotConnected:
+        return "not connected";
+    case TCommandResult::Outcome::Broken:
+        return "broken";
+    case TCommandResult::Outcome::Dropped:
+        break;
+    }
+    return "dropped";
+}
+
+TCommandResult::Outcome outcomeOf(const QString& name) {
+    if (name == QLatin1String("answered"))
+        return TCommandResult::Outcome::Answered;
+    if (name == QLatin1String("not connected"))
+        return TCommandResult::Outcome::NotConnected;
+    if (name == QLatin1String("broken"))
+        return TCommandResult::Outcome::Broken;
+    return TCommandResult::Outcome::Dropped;
+}
+
+} // namespace
+
+QByteArray encodeRequest(const Request& request) {
+    if (request.refresh)
+        return line({{QStringLiteral("refresh"), true}});
+    QJsonArray entries;
+    for (const TCommandEntry& entry : request.entries)
+        entries.append(QJsonArray{entry.Index, entry.Task});
+    return line({{QStringLiteral("queue"), entries}});
+}
+
+std::optional<Request> decodeRequest(const QByteArray& text, QString* error) {
+    const std::optional<QJsonObject> message = object(text);
+    if (!message) {
+        *error = QStringLiteral("the request is not a JSON object");
+        return std::nullopt;
+    }
+    Request request;
+    if (message->value(QStringLiteral("refresh")).toBool()) {
+        request.refresh = true;
+        return request;
+    }
+    const QJsonValue queue = message->value(QStringLiteral("queue"));
+    if (!queue.isArray()) {
+        *error = QStringLiteral("the request names nothing to do");
+        return std::nullopt;
+    }
+    for (const QJsonValue& value : queue.toArray()) {
+        const QJsonArray pair = value.toArray();
+        const qint64 index = pair.size() == 2 ? pair.at(0).toInteger(-1) : -1;
+        const qint64 task = pair.size() == 2 ? pair.at(1).toInteger(-1) : -1;
+        if (index < 1 || index > MaxUnitIndex || task < 0 || task > 255 ||
+            CommandLetterOf(quint8(task)) == 0) {
+            *error = QStringLiteral("entry %1 of the request is not a unit and a task")
+                         .arg(request.entries.size() + 1);
+            return std::nullopt;
+        }
+        request.entries.append(TCommandEntry{quint16(index), quint8(task)});
+    }
+    return request;
+}
+
+QByteArray encodeAccepted(int count) {
+    return line({{QStringLiteral("accepted"), count}});
+}
+
+QByteArray encodeError(const QString& message) {
+    return line({{QStringLiteral("error"), message}});
+}
+
+QByteArray encodeResult(int entry, const TCommandResult& result) {
+    const QJsonObject fields{
+        {QStringLiteral("index"), result.Index},
+        {QStringLiteral("task"), result.Task},
+        {QStringLiteral("outcome"), QLatin1String(outcomeName(result.Result))},
+        {QStringLiteral("name"), result.Name},
+        {QStringLiteral("reply"), QString::fromLatin1(result.Reply.toBase64())},
+        {QStringLiteral("status"), result.Status},
+        {QStringLiteral("stored"), result.Stored},
+    };
+    return line({{QStringLiteral("entry"), entry}, {QStringLiteral("result"), fields}});
+}
+
+std::optional<Answer> decodeAnswer(const QByteArray& text) {
+    const std::optional<QJsonObject> message = object(text);
+    if (!message)
+        return std::nullopt;
+    Answer answer;
+    if (message->contains(QStringLiteral("accepted"))) {
+        answer.kind = Answer::Kind::Accepted;
+        answer.count = message->value(QStringLiteral("accepted")).toInt(-1);
+        return answer.count >= 0 ? std::optional(answer) : std::nullopt;
+    }
+    if (message->contains(QStringLiteral("error"))) {
+        answer.kind = Answer::Kind::Error;
+        answer.message = message->value(QStringLiteral("error")).toString();
+        return answer;
+    }
+    const QJsonValue result = message->value(QStringLiteral("result"));
+    if (!result.isObject())
+        return std::nullopt;
+    const QJsonObject fields = result.toObject();
+    answer.kind = Answer::Kind::Result;
+    answer.entry = message->value(QStringLiteral("entry")).toInt(-1);
+    TCommandResult& r = answer.result;
+    r.Index = quint16(fields.value(QStringLiteral("index")).toInt());
+    r.Task = quint8(fields.value(QStringLiteral("task")).toInt());
+    r.Result = outcomeOf(fields.value(QStringLiteral("outcome")).toString());
+    r.Name = fields.value(QStringLiteral("name")).toString();
+    r.Reply = QByteArray::fromBase64(fields.value(QStringLiteral("reply")).toString().toLatin1());
+    r.Status = quint8(fields.value(QStringLiteral("status")).toInt(StatusUnknown));
+    r.Stored = fields.value(QStringLiteral("stored")).toBool(true);
+    return answer.entry >= 0 ? std::optional(answer) : std::nullopt;
+}
+
+} // namespace kavio::control

@@ -1,0 +1,165 @@
+// The control socket of a running control center, spoken to directly: what it accepts, what it
+// refuses, and that a caller who goes away costs nothing.
+#include "Codes.h"
+#include "CommandEngine.h"
+#include "ControlProtocol.h"
+#include "ControlServer.h"
+#include "LoopbackUnits.h"
+#include "TempDatabase.h"
+#include "UnitSim.h"
+
+#include <QCoreApplication>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace kavio;
+using kavio::sim::Behaviour;
+using kavio::sim::SimulatedUnit;
+using test::behaving;
+using test::TempDatabase;
+
+class TestControlServer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+    std::unique_ptr<TempDatabase> db;
+    std::unique_ptr<TCommandEngine> engine;
+    std::unique_ptr<ControlServer> server;
+
+    // Sends one line and gives the answers that came within `count` lines.
+    QList<QByteArray> exchange(const QByteArray& request, int count) {
+        QLocalSocket socket;
+        socket.connectToServer(server->serverName());
+        if (!socket.waitForConnected(5000))
+            return {};
+        socket.write(request);
+        QList<QByteArray> answers;
+        while (answers.size() < count) {
+            if (!socket.canReadLine()) {
+                QSignalSpy ready(&socket, &QLocalSocket::readyRead);
+                if (!ready.wait(10000))
+                    break;
+                continue;
+            }
+            answers << socket.readLine().trimmed();
+        }
+        return answers;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    }
+
+    void init() {
+        db = std::make_unique<TempDatabase>();
+        engine = std::make_unique<TCommandEngine>();
+        server = std::make_unique<ControlServer>(db->path, *engine);
+        QVERIFY(server->listen());
+    }
+
+    void cleanup() {
+        server.reset();
+        engine.reset();
+        db.reset();
+    }
+
+    // Results come back per entry, in the request's positions, as each exchange ends.
+    void queuedEntriesAnswerByPosition() {
+        SimulatedUnit on(behaving(Behaviour::On));
+        SimulatedUnit off(behaving(Behaviour::Off));
+        QVERIFY(on.listen() && off.listen());
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"), "127.0.0.1", on.port());
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("b"), "127.0.0.1", off.port());
+        const QList<QByteArray> answers =
+            exchange(control::encodeRequest({{{b, TaskQuery}, {a, TaskPowerOn}}, false}), 3);
+        QCOMPARE(answers.size(), 3);
+        const auto accepted = control::decodeAnswer(answers[0]);
+        QVERIFY(accepted && accepted->kind == control::Answer::Kind::Accepted);
+        QCOMPARE(accepted->count, 2);
+        const auto first = control::decodeAnswer(answers[1]);
+        const auto second = control::decodeAnswer(answers[2]);
+        QVERIFY(first && second);
+        QCOMPARE(first->entry, 0);
+        QCOMPARE(first->result.Name, QStringLiteral("b"));
+        QCOMPARE(first->result.Status, quint8(StatusOff));
+        QCOMPARE(first->result.Reply, QByteArray("OFF"));
+        QCOMPARE(first->result.Result, TCommandResult::Outcome::Answered);
+        QCOMPARE(second->entry, 1);
+        QCOMPARE(second->result.Index, a);
+        QCOMPARE(second->result.Task, quint8(TaskPowerOn));
+        QVERIFY(second->result.answeredWithStatusWord());
+    }
+
+    void badRequestsAreRefusedAndQueueNothing_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("not JSON") << QByteArray("hello\n");
+        QTest::newRow("nothing to do") << QByteArray("{\"frob\":1}\n");
+        QTest::newRow("key zero") << QByteArray("{\"queue\":[[1,0],[0,0]]}\n");
+        QTest::newRow("key too large") << QByteArray("{\"queue\":[[65536,0]]}\n");
+        QTest::newRow("unknown task") << QByteArray("{\"queue\":[[1,6]]}\n");
+        QTest::newRow("not a pair") << QByteArray("{\"queue\":[[1]]}\n");
+    }
+
+    void badRequestsAreRefusedAndQueueNothing() {
+        QFETCH(QByteArray, request);
+        const QList<QByteArray> answers = exchange(request, 1);
+        QCOMPARE(answers.size(), 1);
+        const auto answer = control::decodeAnswer(answers.first());
+        QVERIFY(answer && answer->kind == control::Answer::Kind::Error);
+        QVERIFY(!answer->message.isEmpty());
+        QVERIFY(engine->queue().isEmpty());
+    }
+
+    // A line that never ends is cut off at the limit instead of growing without bound.
+    void endlessLineIsRefused() {
+        QLocalSocket socket;
+        socket.connectToServer(server->serverName());
+        QVERIFY(socket.waitForConnected(5000));
+        const QByteArray chunk(1024 * 1024, 'x');
+        QSignalSpy gone(&socket, &QLocalSocket::disconnected);
+        QByteArray said;
+        connect(&socket, &QLocalSocket::readyRead, this, [&] { said += socket.readAll(); });
+        for (int i = 0; i <= control::MaxLineBytes / chunk.size() + 1 && gone.isEmpty(); ++i) {
+            socket.write(chunk);
+            QTest::qWait(5);
+        }
+        QVERIFY(!gone.isEmpty() || gone.wait(10000));
+        const auto answer = control::decodeAnswer(said.trimmed());
+        QVERIFY(answer && answer->kind == control::Answer::Kind::Error);
+        QVERIFY(engine->queue().isEmpty());
+    }
+
+    // The caller leaves at once: its entries are still served, and nothing breaks.
+    void callerThatLeavesEarly() {
+        SimulatedUnit on(behaving(Behaviour::On));
+        QVERIFY(on.listen());
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"), "127.0.0.1", on.port());
+        {
+            QLocalSocket socket;
+            socket.connectToServer(server->serverName());
+            QVERIFY(socket.waitForConnected(5000));
+            socket.write(control::encodeRequest({{{a, TaskPowerOn}}, false}));
+            QVERIFY(socket.waitForBytesWritten(5000));
+            QTRY_COMPARE(engine->queue().size(), 1);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(on.commandLetters(), QList<QByteArray>({"n"}), 10000);
+        QTRY_VERIFY(!engine->busy());
+        QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
+    }
+
+    void refreshIsAnnounced() {
+        QSignalSpy changed(server.get(), &ControlServer::storeChanged);
+        const QList<QByteArray> answers = exchange(control::encodeRequest({{}, true}), 1);
+        QCOMPARE(answers.size(), 1);
+        QCOMPARE(changed.size(), 1);
+        QVERIFY(engine->queue().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestControlServer)
+#include "test_control_server.moc"

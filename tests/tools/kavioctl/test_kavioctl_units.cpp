@@ -1,0 +1,304 @@
+// kavioctl's unit commands, run as the real program against simulated units on loopback: on its
+// own exchange, handed over to a running control center, and with the lock held by others.
+#include "Codes.h"
+#include "CommandProcessor.h"
+#include "ControlServer.h"
+#include "Database.h"
+#include "InstanceNames.h"
+#include "LoopbackUnits.h"
+#include "TempDatabase.h"
+#include "UnitSim.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+using namespace kavio;
+using kavio::sim::Behaviour;
+using kavio::sim::SimulatedUnit;
+using test::behaving;
+using test::TempDatabase;
+using test::unusedPort;
+
+namespace {
+
+constexpr int Patience = 30000; // ms; only a hanging program needs it
+
+struct Run {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+    qint64 ms = 0;
+};
+
+void addMember(quint16 group, quint16 unit) {
+    QSqlQuery insert(Database::connection());
+    insert.prepare(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex", "Index") VALUES (?, ?))"));
+    insert.addBindValue(group);
+    insert.addBindValue(unit);
+    QVERIFY(insert.exec());
+}
+
+} // namespace
+
+class TestKavioctlUnits : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+    std::unique_ptr<TempDatabase> db;
+
+    // Runs kavioctl on the test's database while this process's event loop serves the units.
+    Run kavioctl(const QStringList& arguments) {
+        QProcess process;
+        process.setProgram(QStringLiteral(KAVIOCTL_PATH));
+        process.setArguments(QStringList{QStringLiteral("--database"), db->path} + arguments);
+        QSignalSpy finished(&process, &QProcess::finished);
+        QElapsedTimer clock;
+        clock.start();
+        process.start();
+        Run run;
+        if (!finished.wait(Patience)) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+        run.ms = clock.elapsed();
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        run.out = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    static quint16 unitFor(const SimulatedUnit& unit, const QString& name) {
+        return TempDatabase::addUnit(name, QStringLiteral("127.0.0.1"), unit.port());
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void init() { db = std::make_unique<TempDatabase>(); }
+    void cleanup() { db.reset(); }
+
+    // Each power command, its reply status and exit status; groups expand in list order.
+    void powerCommandsReportEveryUnit() {
+        SimulatedUnit alpha(behaving(Behaviour::Switch));
+        SimulatedUnit beta(behaving(Behaviour::Switch));
+        QVERIFY(alpha.listen() && beta.listen());
+        const quint16 a = unitFor(alpha, QStringLiteral("alpha"));
+        const quint16 b = unitFor(beta, QStringLiteral("Beta"));
+        const quint16 rack = TempDatabase::addGroup(QStringLiteral("rack"));
+        addMember(rack, b);
+        addMember(rack, a);
+
+        Run run = kavioctl({QStringLiteral("on"), QStringLiteral("rack")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringList({"alpha\ton\tON", "Beta\ton\tON"}));
+        QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
+
+        // Query: 0 only when every unit is ON, 2 when one is OFF.
+        QCOMPARE(kavioctl({QStringLiteral("query"), QStringLiteral("--all")}).exitCode, 0);
+        QCOMPARE(kavioctl({QStringLiteral("off"), QStringLiteral("Beta")}).exitCode, 0);
+        run = kavioctl({QStringLiteral("query"), QStringLiteral("Beta"), QStringLiteral("alpha")});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.out, QStringList({"Beta\tquery\tOFF", "alpha\tquery\tON"}));
+
+        // Reboot and pulse follow the last status: on -> cycle, off -> on; on -> off, off -> cycle.
+        run = kavioctl({QStringLiteral("reboot"), QStringLiteral("rack")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out.first(), QStringLiteral("alpha\treboot (cycle)\tCYCLE"));
+        QCOMPARE(run.out.at(1), QStringLiteral("Beta\treboot (on)\tON"));
+        QCOMPARE(beta.commandLetters().last(), QByteArray("n"));
+        // The engine goes on querying a cycling unit until it answers otherwise.
+        QCOMPARE(alpha.commandLetters().mid(alpha.commandLetters().indexOf("c")).first(),
+                 QByteArray("c"));
+        QVERIFY(alpha.commandLetters().last() == "q");
+        QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
+
+        const int before = alpha.connectionCount();
+        run =
+            kavioctl({QStringLiteral("pulse"), QStringLiteral("alpha"), QStringLiteral("--json")});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonArray report = QJsonDocument::fromJson(run.out.join('\n').toUtf8()).array();
+        QCOMPARE(report.size(), 1);
+        const QJsonObject line = report.first().toObject();
+        QCOMPARE(line.value("name").toString(), QStringLiteral("alpha"));
+        QCOMPARE(line.value("command").toString(), QStringLiteral("pulse"));
+        QCOMPARE(line.value("sent").toString(), QStringLiteral("off"));
+        QCOMPARE(line.value("status").toString(), QStringLiteral("OFF"));
+        QCOMPARE(line.value("reply").toString(), QStringLiteral("OFF"));
+        QCOMPARE(alpha.connectionCount(), before + 1);
+
+        // Cycle: the reply to the command itself.
+        run = kavioctl({QStringLiteral("cycle"), QStringLiteral("Beta")});
+        QCOMPARE(run.out, QStringList({"Beta\tcycle\tCYCLE"}));
+        QCOMPARE(run.exitCode, 0);
+    }
+
+    // Failures: an unreachable unit, a reply that is no status word, a reboot without a known
+    // status, and names that are not there (then nothing at all is sent).
+    void failuresGiveExitStatusOne() {
+        SimulatedUnit good(behaving(Behaviour::On));
+        sim::UnitConfig mumbling = behaving(Behaviour::Garbage);
+        mumbling.reply = "eh?";
+        SimulatedUnit mumbler(mumbling);
+        QVERIFY(good.listen() && mumbler.listen());
+        unitFor(good, QStringLiteral("good"));
+        unitFor(mumbler, QStringLiteral("mumbler"));
+        TempDatabase::addUnit(QStringLiteral("gone"), QStringLiteral("127.0.0.1"), unusedPort());
+        TempDatabase::addGroup(QStringLiteral("empty"));
+
+        Run run =
+            kavioctl({QStringLiteral("query"), QStringLiteral("good"), QStringLiteral("gone")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"good\tquery\tON", "gone\tquery\tFAILED"}));
+        run = kavioctl({QStringLiteral("on"), QStringLiteral("mumbler")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"mumbler\ton\tUNKNOWN"}));
+
+        // "gone" is FAILED now: a reboot sends nothing to it and says why.
+        const int connections = good.connectionCount();
+        run = kavioctl({QStringLiteral("reboot"), QStringLiteral("gone")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"gone\treboot\tSKIPPED"}));
+        QVERIFY2(run.err.contains("FAILED"), qPrintable(run.err));
+
+        for (const QString& missing : {QStringLiteral("nobody"), QStringLiteral("empty")}) {
+            run = kavioctl({QStringLiteral("on"), QStringLiteral("good"), missing});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY(run.out.isEmpty());
+            QVERIFY2(run.err.contains(missing), qPrintable(run.err));
+        }
+        QCOMPARE(good.connectionCount(), connections + 0); // nothing went to "good" either
+        QCOMPARE(good.commandLetters(), QList<QByteArray>({"q"}));
+    }
+
+    // Poll queries every unit by key; an OFF unit is no failure there.
+    void pollQueriesEveryUnit() {
+        SimulatedUnit on(behaving(Behaviour::On));
+        SimulatedUnit off(behaving(Behaviour::Off));
+        QVERIFY(on.listen() && off.listen());
+        unitFor(off, QStringLiteral("zulu"));
+        unitFor(on, QStringLiteral("alpha"));
+        const Run run = kavioctl({QStringLiteral("poll")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringList({"zulu\tquery\tOFF", "alpha\tquery\tON"}));
+    }
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no command") << QStringList();
+        QTest::newRow("unknown command") << QStringList{"switch"};
+        QTest::newRow("no target") << QStringList{"on"};
+        QTest::newRow("option of another command") << QStringList{"on", "x", "--dry-run"};
+        QTest::newRow("unknown option") << QStringList{"list", "--colour"};
+        QTest::newRow("argument to poll") << QStringList{"poll", "x"};
+        QTest::newRow("import without file") << QStringList{"import"};
+    }
+
+    void usageErrors() {
+        QFETCH(QStringList, arguments);
+        const Run run = kavioctl(arguments);
+        QCOMPARE(run.exitCode, 64);
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+        QVERIFY2(run.err.startsWith(QStringLiteral("kavioctl: ")), qPrintable(run.err));
+    }
+
+    // While a control center runs on the database, kavioctl's commands go through its queue and
+    // show in its command log; its list hears of an import.
+    void handsOverToARunningControlCenter() {
+        SimulatedUnit unit(behaving(Behaviour::Switch));
+        QVERIFY(unit.listen());
+        const quint16 index = unitFor(unit, QStringLiteral("desk"));
+        QLockFile lock(InstanceNames(db->path).lockPath());
+        QVERIFY(lock.tryLock(0));
+        TCmndProc processor;
+        ControlServer control(db->path, processor.engine());
+        QVERIFY(control.listen());
+        QSignalSpy changed(&control, &ControlServer::storeChanged);
+
+        // The control center's own queue is busy with an entry of its own first.
+        processor.engine().AddToQueue(index, TaskQuery);
+        const Run run = kavioctl({QStringLiteral("on"), QStringLiteral("desk")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringList({"desk\ton\tON"}));
+        QCOMPARE(unit.commandLetters(), QList<QByteArray>({"q", "n"}));
+        const QStringList log = processor.logLines();
+        QCOMPARE(log.count(QStringLiteral("  Sending the n Command")), 1);
+        QCOMPARE(log.count(QStringLiteral("  SUCCESS")), 2);
+        QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
+
+        QTemporaryDir files;
+        const QString csv = files.filePath(QStringLiteral("units.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("name,address,port,password,groups\r\nnew,10.0.0.9,80,pw,\r\n");
+        file.close();
+        QCOMPARE(kavioctl({QStringLiteral("import"), csv}).exitCode, 0);
+        QTRY_COMPARE(changed.size(), 1);
+    }
+
+    // A control center that holds the lock but does not answer is reported within a few
+    // seconds, and kavioctl does not serve the units beside it.
+    void silentControlCenterIsReported() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        unitFor(unit, QStringLiteral("desk"));
+        QLockFile lock(InstanceNames(db->path).lockPath());
+        QVERIFY(lock.tryLock(0));
+        const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("does not answer")), qPrintable(run.err));
+        QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
+        QCOMPARE(unit.connectionCount(), 0);
+    }
+
+    // Another kavioctl serving units holds the lock: this one waits until it is done, so that
+    // the two never reach units at the same time.
+    void waitsForAnotherKavioctl() {
+        SimulatedUnit slow(behaving(Behaviour::Silent));
+        SimulatedUnit desk(behaving(Behaviour::On));
+        QVERIFY(slow.listen() && desk.listen());
+        unitFor(slow, QStringLiteral("slow"));
+        unitFor(desk, QStringLiteral("desk"));
+        QElapsedTimer clock;
+        clock.start();
+        qint64 slowClosed = -1, deskReached = -1;
+        connect(&slow, &SimulatedUnit::connectionClosed, this,
+                [&] { slowClosed = clock.elapsed(); });
+        connect(&desk, &SimulatedUnit::commandReceived, this,
+                [&] { deskReached = clock.elapsed(); });
+
+        QProcess first;
+        first.start(QStringLiteral(KAVIOCTL_PATH),
+                    {QStringLiteral("--database"), db->path, QStringLiteral("query"),
+                     QStringLiteral("slow"), QStringLiteral("slow")});
+        QSignalSpy reached(&slow, &SimulatedUnit::commandReceived);
+        QVERIFY(reached.wait(Patience)); // the first one holds the lock now
+        const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("waiting")), qPrintable(run.err));
+        QVERIFY(first.state() == QProcess::NotRunning || first.waitForFinished(Patience));
+        QVERIFY2(slowClosed >= 0 && deskReached > slowClosed,
+                 qPrintable(QStringLiteral("%1 %2").arg(slowClosed).arg(deskReached)));
+    }
+};
+
+QTEST_MAIN(TestKavioctlUnits)
+#include "test_kavioctl_units.moc"

@@ -1,0 +1,186 @@
+#include "Codes.h"
+#include "CtlCommands.h"
+#include "Exception.h"
+#include "StatusWords.h"
+#include "StoreRecords.h"
+#include "UnitCommandRunner.h"
+#include "UnitTargets.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+#include <optional>
+
+namespace kavio::ctl {
+namespace {
+
+QString commandWord(quint8 task) {
+    switch (task) {
+    case TaskPowerOn:
+        return QStringLiteral("on");
+    case TaskPowerOff:
+        return QStringLiteral("off");
+    case TaskReboot:
+        return QStringLiteral("reboot");
+    case TaskPulse:
+        return QStringLiteral("pulse");
+    case TaskCycle:
+        return QStringLiteral("cycle");
+    default:
+        return QStringLiteral("query");
+    }
+}
+
+// What goes to the unit for a task. Reboot and pulse depend on the last status, as in the main
+// window: reboot cycles a unit that is on and switches on one that is off; pulse switches off a
+// unit that is on and cycles one that is off; for any other status nothing is sent.
+std::optional<quint8> taskToSend(quint8 task, qint64 lastStatus) {
+    switch (task) {
+    case TaskReboot:
+        if (lastStatus == StatusOn)
+            return TaskCycle;
+        if (lastStatus == StatusOff)
+            return TaskPowerOn;
+        return std::nullopt;
+    case TaskPulse:
+        if (lastStatus == StatusOn)
+            return TaskPowerOff;
+        if (lastStatus == StatusOff)
+            return TaskCycle;
+        return std::nullopt;
+    default:
+        return task;
+    }
+}
+
+// One line of the report, for one unit.
+struct Line {
+    UnitTarget unit;
+    quint8 requested = 0;
+    std::optional<quint8> sent;
+    std::optional<TCommandResult> result;
+
+    // ON, OFF, CYCLE or BUSY for a reply that is a status word; UNKNOWN for any other reply;
+    // FAILED when the unit was not reached or the connection broke; SKIPPED when nothing was
+    // sent (reboot or pulse of a unit whose last status is neither ON nor OFF).
+    QString status() const {
+        if (!sent)
+            return QStringLiteral("SKIPPED");
+        if (!result || result->Result != TCommandResult::Outcome::Answered)
+            return QStringLiteral("FAILED");
+        return statusWord(result->Status);
+    }
+    bool failed() const { return !result || !result->answeredWithStatusWord(); }
+};
+
+void printLine(const Line& line, QTextStream& out) {
+    QString command = commandWord(line.requested);
+    if (line.sent && *line.sent != line.requested)
+        command += QStringLiteral(" (") + commandWord(*line.sent) + QLatin1Char(')');
+    out << oneLine(line.unit.name) << '\t' << command << '\t' << line.status() << '\n';
+    out.flush();
+}
+
+QJsonObject jsonOf(const Line& line) {
+    QJsonObject object{
+        {QStringLiteral("name"), line.unit.name},
+        {QStringLiteral("index"), line.unit.index},
+        {QStringLiteral("command"), commandWord(line.requested)},
+        {QStringLiteral("sent"), line.sent ? QJsonValue(commandWord(*line.sent)) : QJsonValue()},
+        {QStringLiteral("status"), line.status()},
+    };
+    if (line.result && line.result->Result == TCommandResult::Outcome::Answered)
+        object.insert(QStringLiteral("reply"), QString::fromLatin1(line.result->Reply));
+    return object;
+}
+
+// Sends each line's command, reports every unit, and gives the exit status.
+int serve(QList<Line>& lines, bool json, bool isQuery, QTextStream& out, QTextStream& err) {
+    QList<TCommandEntry> commands;
+    QList<int> lineOf;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].sent) {
+            commands << TCommandEntry{lines[i].unit.index, *lines[i].sent};
+            lineOf << i;
+        } else {
+            err << "kavioctl: " << oneLine(lines[i].unit.name) << ": nothing sent, "
+                << commandWord(lines[i].requested) << " needs the last status ON or OFF, not "
+                << statusWord(lines[i].unit.status) << " (query the unit first)\n";
+            if (!json)
+                printLine(lines[i], out);
+        }
+    }
+
+    UnitCommandRunner runner(err);
+    const bool complete = runner.run(commands, [&](int entry, const TCommandResult& result) {
+        Line& line = lines[lineOf.at(entry)];
+        line.result = result;
+        if (!json)
+            printLine(line, out);
+    });
+
+    bool anyFailed = !complete;
+    bool allOn = true;
+    QJsonArray report;
+    for (const Line& line : std::as_const(lines)) {
+        if (line.sent && !line.result && !json)
+            printLine(line, out); // not served: reported as failed
+        anyFailed = anyFailed || line.failed() || !line.sent;
+        allOn = allOn && line.result && line.result->Status == StatusOn;
+        report.append(jsonOf(line));
+    }
+    if (json) {
+        out << QJsonDocument(report).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    if (anyFailed)
+        return ExitFailed;
+    return isQuery && !allOn ? ExitNotOn : ExitOk;
+}
+
+} // namespace
+
+int runPower(quint8 task, const QStringList& targets, bool all, bool json, QTextStream& out,
+             QTextStream& err) {
+    try {
+        QStringList problems;
+        const QList<UnitTarget> units = resolveTargets(targets, all, problems);
+        if (!problems.isEmpty()) {
+            for (const QString& problem : std::as_const(problems))
+                err << "kavioctl: " << problem << '\n';
+            err << "kavioctl: nothing was sent\n";
+            return ExitFailed;
+        }
+        if (units.isEmpty()) {
+            err << "kavioctl: there are no units\n";
+            return ExitFailed;
+        }
+        QList<Line> lines;
+        for (const UnitTarget& unit : units)
+            lines << Line{unit, task, taskToSend(task, unit.status), std::nullopt};
+        return serve(lines, json, task == TaskQuery, out, err);
+    } catch (const Exception& error) {
+        err << "kavioctl: " << error.message() << '\n';
+        return ExitFailed;
+    }
+}
+
+int runPoll(bool json, QTextStream& out, QTextStream& err) {
+    try {
+        QList<Line> lines;
+        for (const UnitTarget& unit : unitsByKey())
+            lines << Line{unit, TaskQuery, TaskQuery, std::nullopt};
+        return serve(lines, json, false, out, err);
+    } catch (const Exception& error) {
+        err << "kavioctl: " << error.message() << '\n';
+        return ExitFailed;
+    }
+}
+
+void announceStoreChanged() {
+    QTextStream quiet(stderr);
+    UnitCommandRunner(quiet).announceStoreChanged();
+}
+
+} // namespace kavio::ctl

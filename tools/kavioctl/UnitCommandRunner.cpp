@@ -1,0 +1,207 @@
+#include "UnitCommandRunner.h"
+
+#include "CommandEngine.h"
+#include "ControlProtocol.h"
+#include "Database.h"
+#include "InstanceNames.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+namespace kavio::ctl {
+namespace {
+
+// How often a waiting kavioctl looks whether the other one is done, and how often a connection
+// to a control center that is still starting is tried again.
+constexpr int LockPollMs = 200;
+constexpr int ConnectRetryMs = 50;
+
+QString databaseName() {
+    return QDir::toNativeSeparators(Database::path());
+}
+
+// The lock is held by another kavioctl (and not by a control center): the lock names the
+// program file of its holder.
+bool heldByKavioctl(const QLockFile& lock) {
+    qint64 pid = 0;
+    QString host, program;
+    return lock.getLockInfo(&pid, &host, &program) &&
+           program == QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+// Reads one line, waiting until `deadline`; empty when none came or the connection ended.
+QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
+    while (!socket.canReadLine()) {
+        if (socket.bytesAvailable() > control::MaxLineBytes)
+            return {};
+        if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
+            return {};
+        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
+            (deadline.hasExpired() || socket.state() != QLocalSocket::ConnectedState) &&
+            !socket.canReadLine())
+            return {};
+    }
+    return socket.readLine(control::MaxLineBytes + 1);
+}
+
+} // namespace
+
+UnitCommandRunner::UnitCommandRunner(QTextStream& err)
+    : m_err(err) {}
+
+bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHandler& handler) {
+    if (commands.isEmpty())
+        return true;
+    const InstanceNames names(Database::path());
+    QLockFile lock(names.lockPath());
+    // A running program keeps its lock however long it runs; only a dead owner's lock is stale.
+    lock.setStaleLockTime(0);
+    bool toldWaiting = false;
+    for (;;) {
+        if (lock.tryLock(0))
+            return runOwnEngine(commands, handler);
+        if (!heldByKavioctl(lock)) {
+            if (lock.tryLock(0)) // the holder ended just now
+                return runOwnEngine(commands, handler);
+            return runInControlCenter(commands, handler);
+        }
+        if (!toldWaiting) {
+            m_err << "kavioctl: waiting for another kavioctl using " << databaseName() << '\n';
+            m_err.flush();
+            toldWaiting = true;
+        }
+        QThread::msleep(LockPollMs);
+    }
+}
+
+bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
+                                     const ResultHandler& handler) {
+    TCommandEngine engine;
+    QEventLoop loop;
+    QHash<quint64, int> entryOf;
+    bool storeGaveUp = false;
+    bool done = false;
+    QTimer storeWait;
+    storeWait.setSingleShot(true);
+    storeWait.setInterval(StoreWaitMs);
+
+    // Done when every command has its result, the queue holds nothing more than the entry just
+    // finished (a "CYCLE" reply queues a query that is still served), and every status is in.
+    auto checkDone = [&] {
+        if (!entryOf.isEmpty() || engine.queue().size() > 1)
+            return;
+        if (engine.unstoredStatuses().isEmpty()) {
+            done = true;
+            loop.quit();
+        } else if (!storeWait.isActive())
+            storeWait.start();
+    };
+    QObject::connect(&engine, &TCommandEngine::exchangeFinished, &loop,
+                     [&](const TCommandResult& result) {
+                         const auto entry = entryOf.constFind(result.Ticket);
+                         if (entry != entryOf.cend()) {
+                             handler(entry.value(), result);
+                             entryOf.erase(entry);
+                         }
+                         checkDone();
+                     });
+    QObject::connect(&engine, &TCommandEngine::statusChanged, &loop, checkDone);
+    QObject::connect(&engine, &TCommandEngine::storeFailed, &loop, [this](const QString& message) {
+        m_err << "kavioctl: " << message << '\n';
+        m_err.flush();
+    });
+    QObject::connect(&storeWait, &QTimer::timeout, &loop, [&] {
+        storeGaveUp = true;
+        loop.quit();
+    });
+
+    for (int entry = 0; entry < commands.size(); ++entry)
+        entryOf.insert(engine.AddToQueue(commands[entry].Index, commands[entry].Task), entry);
+    engine.StartQueue();
+    // Entries whose unit is gone end at once, before the loop runs.
+    if (!done)
+        loop.exec();
+
+    if (storeGaveUp) {
+        m_err << "kavioctl: the statuses of " << engine.unstoredStatuses().size()
+              << " unit(s) could not be written to " << databaseName() << '\n';
+        return false;
+    }
+    return true;
+}
+
+bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
+                                           const ResultHandler& handler) {
+    const InstanceNames names(Database::path());
+    const QDeadlineTimer deadline(control::AnswerTimeoutMs);
+    QLocalSocket socket;
+    // The control center may still be starting: it listens once its windows exist.
+    for (;;) {
+        socket.connectToServer(names.controlServerName());
+        if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        if (deadline.hasExpired()) {
+            m_err << "kavioctl: the Kavio Control Center running on " << databaseName()
+                  << " does not answer; nothing was sent\n";
+            return false;
+        }
+        QThread::msleep(ConnectRetryMs);
+    }
+    socket.write(control::encodeRequest(control::Request{commands, false}));
+    const std::optional<control::Answer> accepted =
+        control::decodeAnswer(readLine(socket, deadline));
+    if (!accepted || accepted->kind != control::Answer::Kind::Accepted ||
+        accepted->count != commands.size()) {
+        if (accepted && accepted->kind == control::Answer::Kind::Error)
+            m_err << "kavioctl: the Kavio Control Center refused the commands: "
+                  << accepted->message << '\n';
+        else
+            m_err << "kavioctl: the Kavio Control Center running on " << databaseName()
+                  << " does not answer; nothing was sent\n";
+        return false;
+    }
+
+    // The commands are in its queue now and are served however long the queue is.
+    qsizetype missing = commands.size();
+    while (missing > 0) {
+        const QByteArray line = readLine(socket, QDeadlineTimer(QDeadlineTimer::Forever));
+        if (line.isEmpty())
+            break;
+        const std::optional<control::Answer> answer = control::decodeAnswer(line);
+        if (!answer || answer->kind != control::Answer::Kind::Result ||
+            answer->entry >= commands.size())
+            continue;
+        handler(answer->entry, answer->result);
+        --missing;
+    }
+    if (missing > 0) {
+        m_err << "kavioctl: the Kavio Control Center ended before " << missing
+              << " command(s) were served\n";
+        return false;
+    }
+    return true;
+}
+
+void UnitCommandRunner::announceStoreChanged() {
+    const InstanceNames names(Database::path());
+    QLockFile lock(names.lockPath());
+    lock.setStaleLockTime(0);
+    if (lock.tryLock(0) || heldByKavioctl(lock))
+        return; // no control center: nobody to tell
+    QLocalSocket socket;
+    socket.connectToServer(names.controlServerName());
+    if (!socket.waitForConnected(control::AnswerTimeoutMs))
+        return;
+    socket.write(control::encodeRequest(control::Request{{}, true}));
+    readLine(socket, QDeadlineTimer(control::AnswerTimeoutMs));
+}
+
+} // namespace kavio::ctl

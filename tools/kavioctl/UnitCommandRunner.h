@@ -1,0 +1,45 @@
+#pragma once
+
+#include "CommandEntry.h"
+#include "CommandResult.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class QTextStream;
+
+namespace kavio::ctl {
+
+// Serves a list of commands, one unit at a time, and hands each result over as soon as it is
+// there (`entry` is the command's position in the list).
+//
+// Who serves them is decided by the database's lock in the runtime folder: when a control
+// center holds it, the commands go to its queue over the control socket (and show in its command
+// log); when nobody holds it, kavioctl takes the lock and runs an exchange of its own; when
+// another kavioctl holds it, this one waits until that one is done. A control center that does
+// not accept the commands within two seconds is reported, and nothing is sent.
+class UnitCommandRunner {
+public:
+    using ResultHandler = std::function<void(int entry, const TCommandResult& result)>;
+
+    explicit UnitCommandRunner(QTextStream& err);
+
+    // False when the commands could not be handed over, or results are missing; the reason went
+    // to `err`. Entries without a result were not served.
+    bool run(const QList<TCommandEntry>& commands, const ResultHandler& handler);
+
+    // Asks a running control center to read its list again; quietly does nothing when none runs.
+    void announceStoreChanged();
+
+    // How long statuses that the database refused are tried again before giving up.
+    static constexpr int StoreWaitMs = 10000;
+
+private:
+    bool runOwnEngine(const QList<TCommandEntry>& commands, const ResultHandler& handler);
+    bool runInControlCenter(const QList<TCommandEntry>& commands, const ResultHandler& handler);
+
+    QTextStream& m_err;
+};
+
+} // namespace kavio::ctl
