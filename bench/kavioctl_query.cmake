@@ -1,0 +1,4 @@
+add_executable(bench_kavioctl_query kavioctl/bench_kavioctl_query.cpp)
+target_link_libraries(bench_kavioctl_query PRIVATE command store Qt6::Network)
+target_include_directories(bench_kavioctl_query PRIVATE ${CMAKE_SOURCE_DIR}/bench)
+add_dependencies(bench_kavioctl_query kaviosim kavioctl)
