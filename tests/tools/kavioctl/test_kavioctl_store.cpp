@@ -110,6 +110,12 @@ private slots:
     void exportedListImportsAsItWas() {
         const QString first = seeded();
         const QString a = path(QStringLiteral("a.csv"));
+        {
+            // An older file is replaced, and readable by its owner only from now on.
+            QFile old(a);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+            QVERIFY(old.setPermissions(old.permissions() | QFile::ReadOther | QFile::ReadGroup));
+        }
         const Run exported = kavioctl({"export", "--with-passwords", "--output", a}, first);
         QCOMPARE(exported.code, 0);
         // The import takes no group without units, so none is written.
@@ -157,6 +163,20 @@ private slots:
         QCOMPARE(document.records[3].fields,
                  QStringList({" Ölpumpe ", "192.168.1.20", "65535", "", "Lab, \"east\""}));
 
+        // Without passwords, the file keeps the permissions it had.
+        const QString shared = path(QStringLiteral("shared.csv"));
+        QFile old(shared);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner |
+                                               QFile::ReadUser | QFile::WriteUser |
+                                               QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(old.setPermissions(permissions));
+        QCOMPARE(kavioctl({"export", "--output", shared}, db).code, 0);
+        QCOMPARE(QFile::permissions(shared), permissions);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), run.out.toUtf8());
+
         // A group name with the separator of the groups column cannot be written.
         runSqliteTool(db, QStringLiteral("UPDATE Master SET Name = 'a;b' WHERE \"Index\" = 3;"));
         const QString target = path(QStringLiteral("refused.csv"));
@@ -170,12 +190,14 @@ private slots:
     void list() {
         const QString db = seeded();
         runSqliteTool(db, QStringLiteral("INSERT INTO Master (\"Index\", Name, IPAddress, Port,"
-                                         " Password) VALUES (7, 'Plain', '1.1.1.1', 1, 'x');"));
+                                         " Password) VALUES (7, 'Plain', '1.1.1.1', 1, 'x'),"
+                                         " (8, 'z\\' || char(31) || char(9) || '\"', '', NULL,"
+                                         " 'x');"));
         const Run text = kavioctl({"list"}, db);
         QCOMPARE(text.code, 0);
         QVERIFY(text.err.contains("are ignored (Master.DB: 70000"));
         const QStringList lines = text.out.split('\n');
-        QCOMPARE(lines.size(), 8 + 1);
+        QCOMPARE(lines.size(), 9 + 1);
         QCOMPARE(lines.last(), QString());
         QCOMPARE(lines[0].simplified(),
                  QStringLiteral("KIND INDEX STATUS TIMER ADDRESS PORT NAME GROUPS"));
@@ -185,7 +207,8 @@ private slots:
                                       "unit 5 OFF no 192.168.1.20 65535 Ölpumpe Lab, \"east\"",
                                       "unit 6 FAILED no 1.2.3.4 4001 plain Küche",
                                       "unit 7 UNKNOWN no 1.1.1.1 1 Plain -",
-                                      "unit 4 ON yes 10.0.0.1 80 rack\\ntwo Küche;Lab, \"east\""};
+                                      "unit 4 ON yes 10.0.0.1 80 rack\\ntwo Küche;Lab, \"east\"",
+                                      "unit 8 UNKNOWN no - - z\\\\x1f\\t\" -"};
         for (int i = 0; i < expected.size(); ++i)
             QCOMPARE(lines[i + 1].simplified(), expected[i]);
         // Columns line up under the header.
@@ -195,7 +218,9 @@ private slots:
         const Run json = kavioctl({"list", "--json"}, db);
         QCOMPARE(json.code, 0);
         const QJsonArray array = QJsonDocument::fromJson(json.out.toUtf8()).array();
-        QCOMPARE(array.size(), 7);
+        QCOMPARE(array.size(), 8);
+        QCOMPARE(array[7].toObject().value("name").toString(), QStringLiteral("z\\\x1f\t\""));
+        QVERIFY(array[7].toObject().value("port").isNull());
         QCOMPARE(array[0].toObject().value("kind").toString(), QStringLiteral("group"));
         QVERIFY(array[0].toObject().value("status").isNull());
         const QJsonObject rack = array[6].toObject();
@@ -300,6 +325,8 @@ private slots:
             << ":3: field name: a quoted field is not closed";
         QTest::newRow("quote inside") << QByteArray(Header + "a\"b,1.1.1.1,80,pw,\r\n")
                                       << ":2: field name: a double quote inside a field";
+        QTest::newRow("sixth field") << QByteArray(Header + "x,1.1.1.1,80,pw,,a\"b\r\n")
+                                     << ":2: a double quote inside a field";
         QTest::newRow("after quote") << QByteArray(Header + "x,\"1.1.1.1\"x,80,pw,\r\n")
                                      << ":2: field address: text after the closing double quote";
         QTest::newRow("lone CR") << QByteArray(Header + "x,1.1.1.1,80,pw,\rnext\r\n")
