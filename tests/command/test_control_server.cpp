@@ -9,11 +9,13 @@
 #include "UnitSim.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace kavio;
 using kavio::sim::Behaviour;
@@ -103,6 +105,77 @@ private slots:
         QTest::newRow("key too large") << QByteArray("{\"queue\":[[65536,0]]}\n");
         QTest::newRow("unknown task") << QByteArray("{\"queue\":[[1,6]]}\n");
         QTest::newRow("not a pair") << QByteArray("{\"queue\":[[1]]}\n");
+    }
+
+    // The highest key and every task are taken; the entry ends as dropped (no such unit).
+    void highestKeyIsAccepted() {
+        const QList<QByteArray> answers = exchange("{\"queue\":[[65535,0],[1,5]]}\n", 3);
+        QCOMPARE(answers.size(), 3);
+        const auto accepted = control::decodeAnswer(answers[0]);
+        QVERIFY(accepted && accepted->kind == control::Answer::Kind::Accepted);
+        QCOMPARE(accepted->count, 2);
+        const auto first = control::decodeAnswer(answers[1]);
+        QVERIFY(first && first->kind == control::Answer::Kind::Result);
+        QCOMPARE(first->result.Index, quint16(65535));
+        QCOMPARE(first->result.Result, TCommandResult::Outcome::Dropped);
+    }
+
+    // Every outcome, name and reply byte survive the trip through a line.
+    void resultsSurviveTheLine_data() {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("stored");
+        using Outcome = TCommandResult::Outcome;
+        QTest::newRow("answered") << int(Outcome::Answered) << QByteArray("CYCLE") << true;
+        QTest::newRow("not connected") << int(Outcome::NotConnected) << QByteArray() << false;
+        QTest::newRow("broken") << int(Outcome::Broken) << QByteArray("\x1b\0\xff\n") << true;
+        QTest::newRow("dropped") << int(Outcome::Dropped) << QByteArray() << true;
+    }
+
+    void resultsSurviveTheLine() {
+        QFETCH(int, outcome);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, stored);
+        TCommandResult sent;
+        sent.Index = 513;
+        sent.Task = TaskCycle;
+        sent.Result = TCommandResult::Outcome(outcome);
+        sent.Name = QStringLiteral("Größe \"rack\"\n2");
+        sent.Reply = reply;
+        sent.Status = StatusBusy;
+        sent.Stored = stored;
+        const QByteArray line = control::encodeResult(7, sent);
+        QCOMPARE(line.count('\n'), 1);
+        QVERIFY(line.endsWith('\n'));
+        const auto answer = control::decodeAnswer(line);
+        QVERIFY(answer && answer->kind == control::Answer::Kind::Result);
+        QCOMPARE(answer->entry, 7);
+        QCOMPARE(answer->result.Index, sent.Index);
+        QCOMPARE(answer->result.Task, sent.Task);
+        QCOMPARE(int(answer->result.Result), outcome);
+        QCOMPARE(answer->result.Name, sent.Name);
+        QCOMPARE(answer->result.Reply, reply);
+        QCOMPARE(answer->result.Status, sent.Status);
+        QCOMPARE(answer->result.Stored, stored);
+    }
+
+    // A socket left behind by a program that died is replaced, and only the user can connect,
+    // whatever the umask.
+    void staleSocketIsReplacedAndOnlyTheUserConnects() {
+        const QString name = server->serverName();
+        server.reset();
+        QFile stale(name);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        const mode_t previous = ::umask(0);
+        server = std::make_unique<ControlServer>(db->path, *engine);
+        const bool listening = server->listen();
+        ::umask(previous);
+        QVERIFY(listening);
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFileInfo(name).permissions() & others, QFile::Permissions());
+        QCOMPARE(exchange(control::encodeRequest({{}, true}), 1).size(), 1);
     }
 
     void badRequestsAreRefusedAndQueueNothing() {

@@ -1,5 +1,7 @@
 #include "ConsoleMessages.h"
 
+#include <QCoreApplication>
+
 namespace kavio::ctl {
 
 ConsoleMessageSink::ConsoleMessageSink(QTextStream& err)
@@ -14,7 +16,11 @@ ConsoleMessageSink::~ConsoleMessageSink() {
 QMessageBox::StandardButton ConsoleMessageSink::show(QWidget*, const ShownMessage& message) {
     QString text = message.text;
     text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    m_err << "kavioctl: " << message.caption << ": " << text.simplified() << '\n';
+    // Most boxes are captioned with the program's own name, which the line starts with anyway.
+    m_err << "kavioctl: ";
+    if (message.caption != QCoreApplication::applicationName())
+        m_err << message.caption << ": ";
+    m_err << text.simplified() << '\n';
     m_err.flush();
     return message.buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
 }

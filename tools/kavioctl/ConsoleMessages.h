@@ -7,7 +7,8 @@
 namespace kavio::ctl {
 
 // Messages of the store and the exchange, which the control center shows in boxes, go to
-// standard error here as one line each ("kavioctl: caption: text"); questions are answered No,
+// standard error here as one line each ("kavioctl: caption: text", without a caption that is
+// the program's own name); questions are answered No,
 // and beeps are silent.
 class ConsoleMessageSink : public MessageSink {
 public:
