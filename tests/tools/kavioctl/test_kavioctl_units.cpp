@@ -6,6 +6,7 @@
 #include "Database.h"
 #include "InstanceNames.h"
 #include "LoopbackUnits.h"
+#include "SqliteTool.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
@@ -198,6 +199,60 @@ private slots:
         const Run run = kavioctl({QStringLiteral("poll")});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QStringList({"zulu\tquery\tOFF", "alpha\tquery\tON"}));
+    }
+
+    // Each line is out as soon as its unit answered, before the next unit is done: a script
+    // reading the output sees progress.
+    void linesArriveAsUnitsAnswer() {
+        SimulatedUnit quick(behaving(Behaviour::On));
+        SimulatedUnit silent(behaving(Behaviour::Silent));
+        QVERIFY(quick.listen() && silent.listen());
+        unitFor(quick, QStringLiteral("quick"));
+        unitFor(silent, QStringLiteral("silent"));
+        QProcess process;
+        QByteArray early;
+        QElapsedTimer clock;
+        qint64 firstLineAt = -1, finishedAt = -1;
+        connect(&process, &QProcess::readyReadStandardOutput, this, [&] {
+            if (early.isEmpty())
+                firstLineAt = clock.elapsed();
+            early += process.readAllStandardOutput();
+        });
+        connect(&process, &QProcess::finished, this, [&] { finishedAt = clock.elapsed(); });
+        QSignalSpy finished(&process, &QProcess::finished);
+        clock.start();
+        process.start(QStringLiteral(KAVIOCTL_PATH),
+                      {QStringLiteral("--database"), db->path, QStringLiteral("query"),
+                       QStringLiteral("quick"), QStringLiteral("silent")});
+        QVERIFY(finished.wait(Patience));
+        // The silent unit keeps kavioctl waiting for half a second after the first line.
+        QVERIFY2(firstLineAt >= 0 && finishedAt - firstLineAt >= 250,
+                 qPrintable(QStringLiteral("%1 %2").arg(firstLineAt).arg(finishedAt)));
+        QCOMPARE(early, QByteArray("quick\tquery\tON\nsilent\tquery\tUNKNOWN\n"));
+        QCOMPARE(process.exitCode(), 1);
+    }
+
+    // Another program holds the database locked for a while: kavioctl keeps the status, writes
+    // it once the lock goes, and only then ends.
+    void statusWaitsForALockedDatabase() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        const quint16 index = unitFor(unit, QStringLiteral("desk"));
+        // Locked once kavioctl has opened the file, before the unit answers; free a second later.
+        std::unique_ptr<test::SqliteWriteLock> lock;
+        bool held = false;
+        connect(&unit, &SimulatedUnit::commandReceived, this, [&] {
+            lock = std::make_unique<test::SqliteWriteLock>(db->path);
+            held = lock->isHeld();
+            QTimer::singleShot(1000, this, [&lock] { lock.reset(); });
+        });
+        const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        QVERIFY(held);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(run.out, QStringList({"desk\tquery\tON"}));
+        QVERIFY2(run.err.contains(QStringLiteral("locked")), qPrintable(run.err));
+        QVERIFY(!lock);
+        QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
     }
 
     void usageErrors_data() {
