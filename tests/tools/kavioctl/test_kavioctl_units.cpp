@@ -2,6 +2,7 @@
 // own exchange, handed over to a running control center, and with the lock held by others.
 #include "Codes.h"
 #include "CommandProcessor.h"
+#include "ControlProtocol.h"
 #include "ControlServer.h"
 #include "Database.h"
 #include "InstanceNames.h"
@@ -15,6 +16,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -321,6 +324,43 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("does not answer")), qPrintable(run.err));
         QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
+        QCOMPARE(unit.connectionCount(), 0);
+    }
+
+    // A control center that takes the commands and then goes away: the missing results are
+    // reported as failures, never as success.
+    void controlCenterThatEndsEarly() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        unitFor(unit, QStringLiteral("one"));
+        unitFor(unit, QStringLiteral("two"));
+        const InstanceNames names(db->path);
+        QLockFile lock(names.lockPath());
+        QVERIFY(lock.tryLock(0));
+        QLocalServer server;
+        QVERIFY(server.listen(names.controlServerName()));
+        connect(&server, &QLocalServer::newConnection, this, [&] {
+            QLocalSocket* caller = server.nextPendingConnection();
+            connect(caller, &QLocalSocket::readyRead, caller, [caller] {
+                if (!caller->canReadLine())
+                    return;
+                caller->readLine();
+                TCommandResult first;
+                first.Index = 1;
+                first.Name = QStringLiteral("one");
+                first.Result = TCommandResult::Outcome::Answered;
+                first.Reply = "ON";
+                first.Status = StatusOn;
+                caller->write(control::encodeAccepted(2));
+                caller->write(control::encodeResult(0, first));
+                caller->disconnectFromServer();
+            });
+        });
+        const Run run =
+            kavioctl({QStringLiteral("query"), QStringLiteral("one"), QStringLiteral("two")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"one\tquery\tON", "two\tquery\tFAILED"}));
+        QVERIFY2(run.err.contains(QStringLiteral("ended before 1 command")), qPrintable(run.err));
         QCOMPARE(unit.connectionCount(), 0);
     }
 
