@@ -110,9 +110,12 @@ private slots:
         addMember(rack, b);
         addMember(rack, a);
 
-        Run run = kavioctl({QStringLiteral("on"), QStringLiteral("rack")});
+        // A unit named again, on its own or through its group, is served once.
+        Run run = kavioctl({QStringLiteral("on"), QStringLiteral("rack"), QStringLiteral("alpha"),
+                            QStringLiteral("Beta")});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QStringList({"alpha\ton\tON", "Beta\ton\tON"}));
+        QCOMPARE(alpha.commandLetters(), QList<QByteArray>({"n"}));
         QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
 
         // Query: 0 only when every unit is ON, 2 when one is OFF.
