@@ -290,10 +290,15 @@ private slots:
         QElapsedTimer clock;
         QList<qint64> commands;
         connect(&unit, &SimulatedUnit::commandReceived, this, [&] { commands << clock.elapsed(); });
+        // Right after the pause the next entry is under way already, not left to the watcher.
+        QList<bool> busyAfterPause;
+        connect(processor->Timer1, &QTimer::timeout, this,
+                [&] { busyAfterPause << processor->busy(); });
         clock.start();
         processor->AddToQueue(index, TaskPowerOn);
         processor->AddToQueue(index, TaskPowerOff);
         waitUntilIdle();
+        QCOMPARE(busyAfterPause, QList<bool>({true, false}));
         QCOMPARE(unit.connectionCount(), 2);
         QCOMPARE(unit.commandLetters(), QList<QByteArray>({"n", "f"}));
         QCOMPARE(TempDatabase::status(index), qint64(StatusOff));
