@@ -501,6 +501,24 @@ private slots:
         QCOMPARE(master.recordCount(), 2);
     }
 
+    // The unit's record cannot be read at all (the table is gone from under the program): the
+    // entry is dropped, the failure is logged and told once, and the queue goes on.
+    void unreadableRecordIsReportedAndDropped() {
+        const quint16 index = TempDatabase::addUnit(QStringLiteral("u"));
+        QSignalSpy told(processor.get(), &TCommandEngine::storeFailed);
+        runSqliteTool(db->path, QStringLiteral(R"(ALTER TABLE "Master" RENAME TO "Gone";)"));
+        processor->AddToQueue(index, TaskQuery);
+        processor->AddToQueue(index, TaskPowerOn);
+        waitUntilIdle();
+        runSqliteTool(db->path, QStringLiteral(R"(ALTER TABLE "Gone" RENAME TO "Master";)"));
+        QTRY_COMPARE(told.size(), 1);
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(results[0].Result, TCommandResult::Outcome::Dropped);
+        QCOMPARE(results[1].Result, TCommandResult::Outcome::Dropped);
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log.first(), told.first().first().toString());
+    }
+
     // A reply longer than the longest status word ends the exchange at once, and no more of it
     // is kept; up to that length the processor waits for the unit's close or the limit.
     void replyBeyondTheLongestWordEndsAtOnce_data() {
