@@ -31,20 +31,13 @@ QString SingleInstance::serverName() const {
     return m_names.raiseServerName();
 }
 
-// kavioctl holds the lock only while it serves units itself, which ends by itself.
-bool SingleInstance::heldByKavioctl() const {
-    qint64 pid = 0;
-    QString host, program;
-    return m_lock->getLockInfo(&pid, &host, &program) && program == QLatin1String("kavioctl");
-}
-
 bool SingleInstance::claim() {
     if (m_lock && m_lock->isLocked())
         return true;
-    m_lock = std::make_unique<QLockFile>(lockPath());
-    // A running program keeps its lock however long it runs; only a dead owner's lock is stale.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0) && !(heldByKavioctl() && m_lock->tryLock(KavioctlWaitMs)))
+    m_lock = m_names.makeLock();
+    // kavioctl holds the lock only while it serves units itself, which ends by itself.
+    if (!m_lock->tryLock(0) &&
+        !(InstanceNames::heldByKavioctl(*m_lock) && m_lock->tryLock(KavioctlWaitMs)))
         return false;
     // The lock is ours, so a socket left there belongs to a program that is gone.
     QLocalServer::removeServer(serverName());

@@ -41,8 +41,6 @@ signals:
     void raiseRequested();
 
 private:
-    bool heldByKavioctl() const;
-
     InstanceNames m_names;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<QLocalServer> m_server;

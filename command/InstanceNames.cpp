@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
 
 namespace kavio {
@@ -47,6 +48,18 @@ QString InstanceNames::runtimeFolder() {
 
 QString InstanceNames::lockPath() const {
     return QDir(m_folder).filePath(m_key + QStringLiteral(".lock"));
+}
+
+std::unique_ptr<QLockFile> InstanceNames::makeLock() const {
+    auto lock = std::make_unique<QLockFile>(lockPath());
+    lock->setStaleLockTime(0);
+    return lock;
+}
+
+bool InstanceNames::heldByKavioctl(const QLockFile& lock) {
+    qint64 pid = 0;
+    QString host, program;
+    return lock.getLockInfo(&pid, &host, &program) && program == QLatin1String("kavioctl");
 }
 
 QString InstanceNames::raiseServerName() const {

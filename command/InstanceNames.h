@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+class QLockFile;
 
 namespace kavio {
 
@@ -21,6 +24,12 @@ public:
     static QString runtimeFolder();
 
     QString lockPath() const;
+    // The file's lock, not taken yet. A holder keeps it however long it runs; only the lock of
+    // a program that died is stale.
+    std::unique_ptr<QLockFile> makeLock() const;
+    // Whether `lock` is held by a kavioctl serving the units itself (and not by a control
+    // center): the lock names the program file of its holder.
+    static bool heldByKavioctl(const QLockFile& lock);
     QString raiseServerName() const;
     QString controlServerName() const;
 

@@ -5,11 +5,9 @@
 #include "Database.h"
 #include "InstanceNames.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QTextStream>
@@ -26,15 +24,6 @@ constexpr int ConnectRetryMs = 50;
 
 QString databaseName() {
     return QDir::toNativeSeparators(Database::path());
-}
-
-// The lock is held by another kavioctl (and not by a control center): the lock names the
-// program file of its holder.
-bool heldByKavioctl(const QLockFile& lock) {
-    qint64 pid = 0;
-    QString host, program;
-    return lock.getLockInfo(&pid, &host, &program) &&
-           program == QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }
 
 // Reads one line, waiting until `deadline`; empty when none came or the connection ended.
@@ -61,15 +50,13 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
     if (commands.isEmpty())
         return true;
     const InstanceNames names(Database::path());
-    QLockFile lock(names.lockPath());
-    // A running program keeps its lock however long it runs; only a dead owner's lock is stale.
-    lock.setStaleLockTime(0);
+    const std::unique_ptr<QLockFile> lock = names.makeLock();
     bool toldWaiting = false;
     for (;;) {
-        if (lock.tryLock(0))
+        if (lock->tryLock(0))
             return runOwnEngine(commands, handler);
-        if (!heldByKavioctl(lock)) {
-            if (lock.tryLock(0)) // the holder ended just now
+        if (!InstanceNames::heldByKavioctl(*lock)) {
+            if (lock->tryLock(0)) // the holder ended just now
                 return runOwnEngine(commands, handler);
             return runInControlCenter(commands, handler);
         }
@@ -192,9 +179,8 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
 
 void UnitCommandRunner::announceStoreChanged() {
     const InstanceNames names(Database::path());
-    QLockFile lock(names.lockPath());
-    lock.setStaleLockTime(0);
-    if (lock.tryLock(0) || heldByKavioctl(lock))
+    const std::unique_ptr<QLockFile> lock = names.makeLock();
+    if (lock->tryLock(0) || InstanceNames::heldByKavioctl(*lock))
         return; // no control center: nobody to tell
     QLocalSocket socket;
     socket.connectToServer(names.controlServerName());
