@@ -26,15 +26,15 @@ QString databaseName() {
     return QDir::toNativeSeparators(Database::path());
 }
 
-// Reads one line, waiting until `deadline`; empty when none came or the connection ended.
+// Reads one line, waiting until `deadline` (which may be forever); empty when none came in time,
+// the line is too long, or the connection ended.
 QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
     while (!socket.canReadLine()) {
-        if (socket.bytesAvailable() > control::MaxLineBytes)
+        if (socket.bytesAvailable() > control::MaxLineBytes || deadline.hasExpired())
             return {};
-        if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
-            return {};
-        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
-            (deadline.hasExpired() || socket.state() != QLocalSocket::ConnectedState) &&
+        // Sleeps until bytes come; false when the time is up or the other side has gone.
+        const qint64 left = deadline.remainingTime();
+        if (!socket.waitForReadyRead(deadline.isForever() ? -1 : int(qMax<qint64>(1, left))) &&
             !socket.canReadLine())
             return {};
     }

@@ -315,6 +315,49 @@ private slots:
         QTRY_COMPARE(changed.size(), 1);
     }
 
+    // Waiting behind a long queue of the control center costs kavioctl no processor time: it
+    // sleeps until a result comes, instead of looking for one every millisecond.
+    void waitingForTheControlCenterIsIdle() {
+        SimulatedUnit silent(behaving(Behaviour::Silent));
+        SimulatedUnit desk(behaving(Behaviour::On));
+        QVERIFY(silent.listen() && desk.listen());
+        const quint16 slow = unitFor(silent, QStringLiteral("slow"));
+        unitFor(desk, QStringLiteral("desk"));
+        QLockFile lock(InstanceNames(db->path).lockPath());
+        QVERIFY(lock.tryLock(0));
+        TCmndProc processor;
+        ControlServer control(db->path, processor.engine());
+        QVERIFY(control.listen());
+        for (int i = 0; i < 4; ++i) // about two and a half seconds of work ahead
+            processor.engine().AddToQueue(slow, TaskQuery);
+
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(QStringLiteral(KAVIOCTL_PATH),
+                      {QStringLiteral("--database"), db->path, QStringLiteral("query"),
+                       QStringLiteral("desk")});
+        QVERIFY(process.waitForStarted());
+        const QString status = QStringLiteral("/proc/%1/status").arg(process.processId());
+        auto wakeUps = [&status] {
+            QFile file(status);
+            if (!file.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray& line : file.readAll().split('\n')) {
+                if (line.startsWith("voluntary_ctxt_switches:"))
+                    return line.mid(24).trimmed().toLongLong();
+            }
+            return qint64(-1);
+        };
+        QTest::qWait(700); // started, handed over, waiting
+        const qint64 before = wakeUps();
+        QTest::qWait(1000);
+        const qint64 after = wakeUps();
+        QVERIFY(finished.wait(Patience));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(before >= 0 && after >= before);
+        QVERIFY2(after - before < 100, qPrintable(QString::number(after - before)));
+    }
+
     // A control center that holds the lock but does not answer is reported within a few
     // seconds, and kavioctl does not serve the units beside it.
     void silentControlCenterIsReported() {
