@@ -81,11 +81,7 @@ void TCommandEngine::dropHead() {
     result.Ticket = head.Ticket;
     result.Index = head.Index;
     result.Task = head.Task;
-    try {
-        emit exchangeFinished(result);
-    } catch (const std::exception& error) {
-        reportException(error);
-    }
+    announceResult(result);
 }
 
 // Reads the head entry's unit and starts connecting to it. False when the entry is to be dropped.
@@ -249,8 +245,11 @@ void TCommandEngine::finishReading(bool failed) {
 // NextEntry.
 void TCommandEngine::finish(TCommandResult::Outcome outcome, quint8 status, bool stored) {
     const TCommandEntry head = Queue.first();
-    const TCommandResult result{head.Ticket, head.Index, head.Task, outcome,
-                                unitName,    reply,      status,    stored};
+    announceResult({head.Ticket, head.Index, head.Task, outcome, unitName, reply, status, stored});
+}
+
+// A listener's failure is reported and goes no further: the queue must go on.
+void TCommandEngine::announceResult(const TCommandResult& result) {
     try {
         emit exchangeFinished(result);
     } catch (const std::exception& error) {

@@ -115,6 +115,7 @@ private:
     void writeFailed();
     void finish(TCommandResult::Outcome outcome, quint8 status, bool stored);
     void dropHead();
+    void announceResult(const TCommandResult& result);
     void announceStatusChange();
     void socketError(QAbstractSocket::SocketError error);
     void dropSocket();
