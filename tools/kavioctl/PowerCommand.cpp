@@ -126,7 +126,7 @@ int serve(QList<Line>& lines, bool json, bool isQuery, QTextStream& out, QTextSt
     for (const Line& line : std::as_const(lines)) {
         if (line.sent && !line.result && !json)
             printLine(line, out); // not served: reported as failed
-        anyFailed = anyFailed || line.failed() || !line.sent;
+        anyFailed = anyFailed || line.failed();
         allOn = allOn && line.result && line.result->Status == StatusOn;
         report.append(jsonOf(line));
     }
