@@ -1,9 +1,15 @@
 #include "SingleInstance.h"
 
+#include "InstanceNames.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
+#include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,6 +90,41 @@ private slots:
             program->terminate();
             QVERIFY(program->waitForFinished(5000));
         }
+    }
+
+    // A kavioctl serving the units itself holds the file's lock for a while: the control center
+    // waits for it instead of giving up.
+    void waitsForKavioctlServingUnits() {
+        const QString path = data.filePath(QStringLiteral("tool/KavioCC.db"));
+        QTcpServer silent; // takes connections (the kernel does) and never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QFile csv(data.filePath(QStringLiteral("units.csv")));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("name,address,port,password,groups\n");
+        for (const char* name : {"a", "b", "c"})
+            csv.write(QByteArray(name) + ",127.0.0.1," + QByteArray::number(silent.serverPort()) +
+                      ",pw,\n");
+        csv.close();
+        const QString kavioctl = QStringLiteral(KAVIOCTL_PROGRAM);
+        QCOMPARE(QProcess::execute(kavioctl, {QStringLiteral("--database"), path,
+                                              QStringLiteral("import"), csv.fileName()}),
+                 0);
+
+        QProcess serving;
+        serving.start(kavioctl, {QStringLiteral("--database"), path, QStringLiteral("query"),
+                                 QStringLiteral("--all")});
+        SingleInstance instance(path);
+        QLockFile seen(instance.lockPath());
+        QTRY_VERIFY(InstanceNames::heldByKavioctl(seen));
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(instance.claim());
+        // The lock came free only when kavioctl was done with all three units (half a second
+        // each).
+        QVERIFY2(waited.elapsed() >= 800, qPrintable(QString::number(waited.elapsed())));
+        QVERIFY(serving.waitForFinished(5000));
+        QCOMPARE(QString::fromUtf8(serving.readAllStandardOutput()),
+                 QStringLiteral("a\tquery\tUNKNOWN\nb\tquery\tUNKNOWN\nc\tquery\tUNKNOWN\n"));
     }
 };
 
