@@ -6,11 +6,11 @@
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "NameOrder.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCollator>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -25,7 +25,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <numeric>
 #include <optional>
 
 namespace kavio {
@@ -76,28 +75,9 @@ std::vector<TKavio> readLines(QSqlQuery& query) {
     return lines;
 }
 
-// Orders the lines by name, without regard to letter case and as the operator's language sorts;
-// equal names keep their order (ascending key, as read).
+// Orders the lines as the list shows them (equal names by ascending key, as read).
 void sortByName(std::vector<TKavio>& lines) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // The C locale's collator compares code points and would tell the cases apart.
-    const bool fold = collator.locale().language() == QLocale::C;
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(lines.size());
-    for (const TKavio& line : lines)
-        keys.push_back(collator.sortKey(fold ? line.Name.toCaseFolded() : line.Name));
-    std::vector<int> order(lines.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        const int byName = keys[size_t(a)].compare(keys[size_t(b)]);
-        return byName != 0 ? byName < 0 : a < b;
-    });
-    std::vector<TKavio> sorted;
-    sorted.reserve(lines.size());
-    for (int position : order)
-        sorted.push_back(std::move(lines[size_t(position)]));
-    lines = std::move(sorted);
+    kavio::sortByName(lines, [](const TKavio& line) { return line.Name; });
 }
 
 struct StoredUnit {

@@ -2,15 +2,14 @@
 
 #include "Database.h"
 #include "Exception.h"
+#include "NameOrder.h"
 #include "Schema.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
-#include <numeric>
 
 namespace kavio::ctl {
 
@@ -31,23 +30,7 @@ QSqlQuery runQuery(const QString& table, const QString& sql, const QVariantList&
 }
 
 void sortByName(std::vector<StoredRecord>& records) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // The C locale's collator compares code points and would tell the cases apart.
-    const bool fold = collator.locale().language() == QLocale::C;
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(records.size());
-    for (const StoredRecord& record : records)
-        keys.push_back(collator.sortKey(fold ? record.name.toCaseFolded() : record.name));
-    std::vector<int> order(records.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
-    std::vector<StoredRecord> sorted;
-    sorted.reserve(records.size());
-    for (int position : order)
-        sorted.push_back(std::move(records[size_t(position)]));
-    records = std::move(sorted);
+    kavio::sortByName(records, [](const StoredRecord& record) { return record.name; });
 }
 
 std::vector<StoredRecord> readStore(bool withPasswords) {

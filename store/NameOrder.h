@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace kavio {
+
+// The order in which the list shows units and groups: names compared without regard to letter
+// case, in the language's order; equal names keep the order they came in (callers read records
+// by key, so equal names end up by key). Gives the positions of `names` in that order.
+std::vector<size_t> orderByName(const std::vector<QString>& names);
+
+// Sorts records into that order; `nameOf` gives a record's name.
+template <typename Record, typename NameOf>
+void sortByName(std::vector<Record>& records, NameOf nameOf) {
+    std::vector<QString> names;
+    names.reserve(records.size());
+    for (const Record& record : records)
+        names.push_back(nameOf(record));
+    std::vector<Record> sorted;
+    sorted.reserve(records.size());
+    for (size_t position : orderByName(names))
+        sorted.push_back(std::move(records[position]));
+    records = std::move(sorted);
+}
+
+} // namespace kavio
