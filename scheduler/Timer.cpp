@@ -6,6 +6,7 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "LCDScreen.h"
+#include "NameOrder.h"
 #include "Recurrence.h"
 #include "TimerRecord.h"
 
@@ -288,10 +289,10 @@ void TTimerFrm::fire(quint16 index, quint8 task) {
             members.push_back({MasterTable.fieldByName(QStringLiteral("Name")).asString(), key});
         CloseFiltered(MasterTable);
     }
-    std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) {
-        const int order = QString::compare(a.name, b.name, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a.index < b.index;
-    });
+    // The list's order: by key first, so that equal names stay by key.
+    std::sort(members.begin(), members.end(),
+              [](const Member& a, const Member& b) { return a.index < b.index; });
+    sortByName(members, [](const Member& member) { return member.name; });
     for (const Member& member : members)
         processor.AddToQueue(member.index, task);
 }
