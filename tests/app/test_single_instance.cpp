@@ -51,6 +51,7 @@ private slots:
 
         auto first = std::make_unique<SingleInstance>(path);
         QVERIFY(first->claim());
+        QVERIFY(first->claim()); // still the holder
         QVERIFY(first->lockPath().startsWith(runtime.path()));
         QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
         SingleInstance second(data.filePath(QStringLiteral("link/KavioCC.db")));
