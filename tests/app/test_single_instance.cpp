@@ -64,6 +64,8 @@ private slots:
         first.reset(); // the holder ends: the file is free again
         QVERIFY(second.claim());
         QVERIFY(!SingleInstance(path).claim());
+        // Nobody holds a third file: a knock there reaches no one.
+        QVERIFY(!SingleInstance(data.filePath(QStringLiteral("three/KavioCC.db"))).knock(300));
     }
 
     // The program itself: a second start on the same database ends at once and the first runs on.

@@ -261,6 +261,22 @@ private slots:
         QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
     }
 
+    // A database that stays locked: kavioctl gives up after a while and says the status was
+    // not written, instead of reporting success.
+    void lockedDatabaseThatStaysLockedIsAFailure() {
+        SimulatedUnit unit(behaving(Behaviour::On));
+        QVERIFY(unit.listen());
+        unitFor(unit, QStringLiteral("desk"));
+        std::unique_ptr<test::SqliteWriteLock> lock;
+        connect(&unit, &SimulatedUnit::commandReceived, this,
+                [&] { lock = std::make_unique<test::SqliteWriteLock>(db->path); });
+        const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        QVERIFY(lock && lock->isHeld());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("could not be written")), qPrintable(run.err));
+        QVERIFY2(run.ms >= 9000, qPrintable(QString::number(run.ms)));
+    }
+
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no command") << QStringList();
@@ -373,9 +389,33 @@ private slots:
         QCOMPARE(unit.connectionCount(), 0);
     }
 
-    // A control center that takes the commands and then goes away: the missing results are
-    // reported as failures, never as success.
-    void controlCenterThatEndsEarly() {
+    // A control center that answers wrongly: refuses, accepts another number of commands, or
+    // goes away before every result came. Missing results are failures, never success.
+    void controlCenterThatMisbehaves_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("out");
+        QTest::addColumn<QString>("message");
+        TCommandResult first;
+        first.Index = 1;
+        first.Name = QStringLiteral("one");
+        first.Result = TCommandResult::Outcome::Answered;
+        first.Reply = "ON";
+        first.Status = StatusOn;
+        const QStringList neither = {"one\tquery\tFAILED", "two\tquery\tFAILED"};
+        QTest::newRow("refuses") << control::encodeError(QStringLiteral("no thanks")) << neither
+                                 << QStringLiteral("refused the commands: no thanks");
+        QTest::newRow("accepts one of two")
+            << control::encodeAccepted(1) + control::encodeResult(0, first) << neither
+            << QStringLiteral("does not answer");
+        QTest::newRow("ends early") << control::encodeAccepted(2) + control::encodeResult(0, first)
+                                    << QStringList({"one\tquery\tON", "two\tquery\tFAILED"})
+                                    << QStringLiteral("ended before 1 command");
+    }
+
+    void controlCenterThatMisbehaves() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, out);
+        QFETCH(QString, message);
         SimulatedUnit unit(behaving(Behaviour::On));
         QVERIFY(unit.listen());
         unitFor(unit, QStringLiteral("one"));
@@ -387,26 +427,19 @@ private slots:
         QVERIFY(server.listen(names.controlServerName()));
         connect(&server, &QLocalServer::newConnection, this, [&] {
             QLocalSocket* caller = server.nextPendingConnection();
-            connect(caller, &QLocalSocket::readyRead, caller, [caller] {
+            connect(caller, &QLocalSocket::readyRead, caller, [caller, answer] {
                 if (!caller->canReadLine())
                     return;
                 caller->readLine();
-                TCommandResult first;
-                first.Index = 1;
-                first.Name = QStringLiteral("one");
-                first.Result = TCommandResult::Outcome::Answered;
-                first.Reply = "ON";
-                first.Status = StatusOn;
-                caller->write(control::encodeAccepted(2));
-                caller->write(control::encodeResult(0, first));
+                caller->write(answer);
                 caller->disconnectFromServer();
             });
         });
         const Run run =
             kavioctl({QStringLiteral("query"), QStringLiteral("one"), QStringLiteral("two")});
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.out, QStringList({"one\tquery\tON", "two\tquery\tFAILED"}));
-        QVERIFY2(run.err.contains(QStringLiteral("ended before 1 command")), qPrintable(run.err));
+        QCOMPARE(run.out, out);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QCOMPARE(unit.connectionCount(), 0);
     }
 

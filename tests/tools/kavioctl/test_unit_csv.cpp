@@ -134,6 +134,9 @@ private slots:
         QCOMPARE(UnitRules::checkGroup("used", 1, taken, true).message,
                  QStringLiteral("Name already in use \"used\""));
         QCOMPARE(UnitRules::checkGroup("g", 1, taken, true).message, QString());
+        // Exactly at the limit is still a name.
+        QCOMPARE(UnitRules::checkGroup(QString(32, QLatin1Char('g')), 1, taken, true).message,
+                 QString());
         QCOMPARE(UnitRules::addressFieldsFault({"1", "2", "", "4"}),
                  QStringLiteral("Invalid IP Address"));
         QCOMPARE(UnitRules::addressFieldsFault({"1", "2", "3", "4"}), QString());
