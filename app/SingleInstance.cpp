@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "LocalListener.h"
+
 #include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QThread>
@@ -31,26 +33,30 @@ QString SingleInstance::serverName() const {
     return m_names.raiseServerName();
 }
 
-bool SingleInstance::claim() {
+SingleInstance::Claim SingleInstance::claimFile() {
     if (m_lock && m_lock->isLocked())
-        return true;
+        return Claim::Taken;
+    if (!m_names.error().isEmpty())
+        return Claim::NoPrivateFolder;
     m_lock = m_names.makeLock();
-    // kavioctl holds the lock only while it serves units itself, which ends by itself.
-    if (!m_lock->tryLock(0) &&
-        !(InstanceNames::heldByKavioctl(*m_lock) && m_lock->tryLock(KavioctlWaitMs)))
-        return false;
+    if (!m_lock->tryLock(0)) {
+        // kavioctl holds the lock only while it serves units itself, which ends by itself.
+        if (!InstanceNames::heldByKavioctl(*m_lock))
+            return Claim::HeldByControlCenter;
+        m_lock->getLockInfo(&m_kavioctlPid, nullptr, nullptr);
+        emit waitingForKavioctl(m_kavioctlPid);
+        if (!m_lock->tryLock(KavioctlWaitMs))
+            return InstanceNames::heldByKavioctl(*m_lock) ? Claim::KavioctlKeptIt
+                                                          : Claim::HeldByControlCenter;
+    }
     // The lock is ours, so a socket left there belongs to a program that is gone.
-    QLocalServer::removeServer(serverName());
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* caller = m_server->nextPendingConnection()) {
-            delete caller;
-            emit raiseRequested();
-        }
+    m_listener = new LocalListener(serverName(), this);
+    connect(m_listener, &LocalListener::connected, this, [this](QLocalSocket* caller) {
+        caller->deleteLater();
+        emit raiseRequested();
     });
-    m_server->listen(serverName());
-    return true;
+    m_listener->listen();
+    return Claim::Taken;
 }
 
 bool SingleInstance::knock(int waitMs) const {
@@ -60,7 +66,7 @@ bool SingleInstance::knock(int waitMs) const {
         QLocalSocket socket;
         socket.connectToServer(serverName());
         if (socket.waitForConnected(AttemptMs))
-            return true;
+            return peerIsThisUser(socket);
         QThread::msleep(RetryMs);
     } while (!deadline.hasExpired());
     return false;

@@ -2,13 +2,14 @@
 
 #include "InstanceNames.h"
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <memory>
 
 namespace kavio {
+
+class LocalListener;
 
 // One program per database file. The first program on a file holds a lock in the user's runtime
 // folder and listens on a local socket beside it; a later one finds the lock taken, knocks on the
@@ -25,12 +26,22 @@ public:
     explicit SingleInstance(const QString& databasePath, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this program is now the only one on the file; it then listens for knocks. A
-    // kavioctl serving the file's units is waited for, at most KavioctlWaitMs.
-    bool claim();
+    enum class Claim {
+        Taken,               // this program is now the only one on the file
+        HeldByControlCenter, // another control center runs on it
+        KavioctlKeptIt,      // a kavioctl served its units for longer than KavioctlWaitMs
+        NoPrivateFolder,     // there is nowhere safe for the lock (see folderError)
+    };
+    // Takes the file when nobody holds it; this program then listens for knocks. A kavioctl
+    // serving the file's units is waited for, at most KavioctlWaitMs, after waitingForKavioctl.
+    Claim claimFile();
+    bool claim() { return claimFile() == Claim::Taken; }
     static constexpr int KavioctlWaitMs = 60000;
+    // The process id of the kavioctl that holds the file, or 0.
+    qint64 kavioctlPid() const { return m_kavioctlPid; }
+    QString folderError() const { return m_names.error(); }
     // Asks the program that holds the file to come to the front; false when it cannot be
-    // reached within `waitMs`.
+    // reached within `waitMs`, or when whoever answers runs as another user.
     bool knock(int waitMs = 5000) const;
 
     QString lockPath() const;
@@ -39,11 +50,14 @@ public:
 signals:
     // Another program on the same file was started.
     void raiseRequested();
+    // claimFile found a kavioctl serving the file's units and now waits for it.
+    void waitingForKavioctl(qint64 pid);
 
 private:
     InstanceNames m_names;
     std::unique_ptr<QLockFile> m_lock;
-    std::unique_ptr<QLocalServer> m_server;
+    LocalListener* m_listener = nullptr;
+    qint64 m_kavioctlPid = 0;
 };
 
 } // namespace kavio

@@ -9,6 +9,7 @@
 #include "SingleInstance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 
 using namespace kavio;
@@ -17,14 +18,46 @@ int main(int argc, char** argv) {
     KavioApplication app(argc, argv);
 
     // One program per database: a second start brings the first one's window to the front and
-    // ends without touching the file.
+    // ends. The lock is named by the file's identity, so a missing file is made first (by
+    // SQLite, with the tables; the program opens it again once the lock is held).
     const QString path = Database::defaultPath();
+    const QString shown = QDir::toNativeSeparators(path);
+    try {
+        if (!QFileInfo::exists(path)) {
+            Database::open(path);
+            Database::close();
+        }
+    } catch (const Exception& error) {
+        Messages::show(MessageKind::Error, QCoreApplication::applicationName(),
+                       reportText(error.message()));
+        return 1;
+    }
     SingleInstance instance(path);
-    if (!instance.claim()) {
-        if (!instance.knock())
-            std::fprintf(stderr, "kaviocc: another Kavio Control Center is using %s\n",
-                         qPrintable(QDir::toNativeSeparators(path)));
-        return 0;
+    QObject::connect(&instance, &SingleInstance::waitingForKavioctl, [&shown](qint64 pid) {
+        std::fprintf(stderr,
+                     "kaviocc: waiting up to %d s for kavioctl (pid %lld) to finish "
+                     "serving the units of %s\n",
+                     SingleInstance::KavioctlWaitMs / 1000, pid, qPrintable(shown));
+    });
+    switch (instance.claimFile()) {
+    case SingleInstance::Claim::Taken:
+        break;
+    case SingleInstance::Claim::HeldByControlCenter:
+        if (instance.knock())
+            return 0;
+        std::fprintf(stderr,
+                     "kaviocc: another Kavio Control Center is using %s and does not answer\n",
+                     qPrintable(shown));
+        return 1;
+    case SingleInstance::Claim::KavioctlKeptIt:
+        std::fprintf(stderr,
+                     "kaviocc: gave up waiting for kavioctl (pid %lld), which is still "
+                     "serving the units of %s\n",
+                     instance.kavioctlPid(), qPrintable(shown));
+        return 1;
+    case SingleInstance::Claim::NoPrivateFolder:
+        std::fprintf(stderr, "kaviocc: %s\n", qPrintable(instance.folderError()));
+        return 1;
     }
 
     try {

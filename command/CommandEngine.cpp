@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "UnitAddress.h"
+#include "UnitLookup.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -66,13 +67,25 @@ void TCommandEngine::StartQueue() {
 
 void TCommandEngine::StartSession() {
     // An entry that cannot be served (its unit is gone, it names a group, its task is unknown)
-    // is dropped here without contacting anything; the queue goes on with the next.
-    while (!Queue.isEmpty()) {
-        if (takeHeadUnit())
+    // is dropped here without contacting anything; the queue goes on with the next. A long run
+    // of such entries (a request naming thousands of keys) is dropped a slice at a time from the
+    // event loop, so that the window and the other producers never wait for it.
+    UnitLookup lookup;
+    for (int dropped = 0; !Queue.isEmpty(); ++dropped) {
+        if (dropped == DropsPerTurn) {
+            QTimer::singleShot(0, this, &TCommandEngine::resumeSession);
+            return;
+        }
+        if (takeHeadUnit(lookup))
             return;
         dropHead();
     }
     Busy = false;
+}
+
+void TCommandEngine::resumeSession() {
+    if (Busy && phase == Phase::Idle)
+        StartSession();
 }
 
 void TCommandEngine::dropHead() {
@@ -85,31 +98,34 @@ void TCommandEngine::dropHead() {
 }
 
 // Reads the head entry's unit and starts connecting to it. False when the entry is to be dropped.
-bool TCommandEngine::takeHeadUnit() {
+bool TCommandEngine::takeHeadUnit(UnitLookup& lookup) {
     const TCommandEntry head = Queue.first();
     if (CommandLetterOf(head.Task) == 0) {
         emit logged(
             QStringLiteral("Unknown task %1 for unit %2 dropped").arg(head.Task).arg(head.Index));
         return false;
     }
-    QString host;
-    QVariant port;
+    std::optional<UnitRecord> unit;
     try {
-        OpenByIndex(MasterTable, head.Index);
-        if (MasterTable.eof() || MasterTable.fieldByName(QStringLiteral("Group")).asBoolean()) {
-            MasterTable.close();
-            return false;
-        }
-        host = MasterTable.fieldByName(QStringLiteral("IPAddress")).asString();
-        port = MasterTable.fieldByName(QStringLiteral("Port")).value();
-        UnitPassword = MasterTable.fieldByName(QStringLiteral("Password")).asString();
-        unitName = MasterTable.fieldByName(QStringLiteral("Name")).asString();
-        MasterTable.close();
+        unit = lookup.find(head.Index);
     } catch (const Exception& error) {
-        MasterTable.close();
         reportStoreFailure(error.message());
         return false;
     }
+    if (!unit || unit->group)
+        return false;
+    const QString host = unit->address;
+    const QVariant port = unit->port;
+    UnitPassword = unit->password;
+    unitName = unit->name;
+
+    // The frame is ESC password ESC letter CR: a control character in a hand-edited password
+    // would end the frame early and could carry a command of its own, so it is never sent.
+    if (HasControlCharacter(UnitPassword)) {
+        refuseRecord(head.Index);
+        return true;
+    }
+    refusedRecords.remove(head.Index);
 
     emit logged(QStringLiteral("Connecting ") + host);
     phase = Phase::Connecting;
@@ -263,6 +279,28 @@ void TCommandEngine::announceStatusChange() {
     } catch (const std::exception& error) {
         reportException(error);
     }
+}
+
+// The head entry's record cannot be sent: the exchange ends before connecting, the unit's status
+// stays as it was, and the operator hears of the record once.
+void TCommandEngine::refuseRecord(quint16 index) {
+    const QString why =
+        QStringLiteral("The password of unit %1 (key %2) holds a control character; nothing was "
+                       "sent to it")
+            .arg(unitName)
+            .arg(index);
+    emit logged(why);
+    emit logged(QStringLiteral("  FAILED"));
+    reply.clear();
+    phase = Phase::Pausing;
+    Timer1->start();
+    if (!refusedRecords.contains(index)) {
+        refusedRecords.insert(index);
+        QTimer::singleShot(0, this, [this, why] { emit recordRefused(why); });
+    }
+    const TCommandEntry head = Queue.first();
+    announceResult({head.Ticket, head.Index, head.Task, TCommandResult::Outcome::Refused, unitName,
+                    reply, StatusUnknown, true});
 }
 
 void TCommandEngine::connectFailed() {

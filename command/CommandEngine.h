@@ -10,12 +10,15 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <functional>
 
 class QTcpSocket;
 class QTimer;
 
 namespace kavio {
+
+class UnitLookup;
 
 // The exchange with the units: one queue of commands, served strictly one at a time over one
 // short TCP connection each. It has no window: the control center shows its log in the command
@@ -48,6 +51,8 @@ public:
     static constexpr int MaxReplyBytes = LongestReplyWord + 1;
     // How often statuses that could not be written are tried again.
     static constexpr int StoreRetryMs = 500;
+    // At most this many entries that name no unit are dropped in one turn of the event loop.
+    static constexpr int DropsPerTurn = 256;
 
     // Makes the socket of each exchange; a test hands in one that fails on demand.
     using SocketFactory = std::function<QTcpSocket*(QObject* parent)>;
@@ -89,6 +94,9 @@ signals:
     // The database refused a read or a status write; emitted from the event loop, once until
     // the store works again.
     void storeFailed(const QString& message);
+    // A unit's record cannot be sent as it stands (a control character in its password);
+    // emitted from the event loop, once per record.
+    void recordRefused(const QString& message);
     // The entry with this ticket is done, however it ended.
     void exchangeFinished(const kavio::TCommandResult& result);
 
@@ -102,7 +110,9 @@ public slots:
 private:
     enum class Phase { Idle, Connecting, Reading, Pausing };
 
-    bool takeHeadUnit();
+    bool takeHeadUnit(UnitLookup& lookup);
+    void resumeSession();
+    void refuseRecord(quint16 index);
     void connectFailed();
     void readReply();
     void takeReplyBytes();
@@ -133,6 +143,8 @@ private:
     SocketFactory socketFactory;
     QMap<quint16, quint8> pendingStatus;
     bool storeFailing = false;
+    // Records refused already, told once each.
+    QSet<quint16> refusedRecords;
 };
 
 } // namespace kavio

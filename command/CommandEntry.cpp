@@ -1,5 +1,7 @@
 #include "CommandEntry.h"
 
+#include <algorithm>
+
 #include "Codes.h"
 
 namespace kavio {
@@ -29,6 +31,11 @@ QByteArray CommandFrame(const QByteArray& password, char letter) {
     QByteArray frame;
     frame.append(Esc).append(password).append(Esc).append(letter).append(Cr);
     return frame;
+}
+
+bool HasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
 } // namespace kavio

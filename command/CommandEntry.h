@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 namespace kavio {
@@ -24,5 +25,8 @@ char CommandLetterOf(quint8 task);
 // The bytes written to a unit for one command: ESC, the password exactly as stored, ESC, the
 // command letter, CR. No length, terminator or line feed.
 QByteArray CommandFrame(const QByteArray& password, char letter);
+// A character below 0x20, or DEL: none may stand in a password or a name, since the frame's own
+// delimiters are control characters.
+bool HasControlCharacter(const QString& text);
 
 } // namespace kavio

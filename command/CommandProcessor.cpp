@@ -40,6 +40,8 @@ TCmndProc::TCmndProc(QWidget* parent)
             [](const QString& unitName) { ShowConnectFailed(unitName); });
     connect(Engine, &TCommandEngine::storeFailed, this,
             [](const QString& message) { reportException(DatabaseError(message)); });
+    connect(Engine, &TCommandEngine::recordRefused, this,
+            [](const QString& message) { reportException(Exception(message)); });
 }
 
 TCmndProc::~TCmndProc() = default;

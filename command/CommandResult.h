@@ -18,6 +18,9 @@ struct TCommandResult {
         NotConnected,
         // The connection broke while the command was written or the reply read.
         Broken,
+        // Nothing was sent: the unit's record cannot be sent as it stands (a control character
+        // in its password). Its status stays as it was.
+        Refused,
         // Nothing was sent: the entry names no unit (gone, a group) or an unknown task, or the
         // unit's record could not be read.
         Dropped,

@@ -29,6 +29,8 @@ const char* outcomeName(TCommandResult::Outcome outcome) {
         return "not connected";
     case TCommandResult::Outcome::Broken:
         return "broken";
+    case TCommandResult::Outcome::Refused:
+        return "refused";
     case TCommandResult::Outcome::Dropped:
         break;
     }
@@ -42,6 +44,8 @@ TCommandResult::Outcome outcomeOf(const QString& name) {
         return TCommandResult::Outcome::NotConnected;
     if (name == QLatin1String("broken"))
         return TCommandResult::Outcome::Broken;
+    if (name == QLatin1String("refused"))
+        return TCommandResult::Outcome::Refused;
     return TCommandResult::Outcome::Dropped;
 }
 

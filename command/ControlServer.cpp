@@ -2,36 +2,51 @@
 
 #include "CommandEngine.h"
 #include "ControlProtocol.h"
+#include "LocalListener.h"
 
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 namespace kavio {
 
 ControlServer::ControlServer(const QString& databasePath, TCommandEngine& engine, QObject* parent)
     : QObject(parent)
     , m_names(databasePath)
-    , m_engine(engine) {
+    , m_engine(engine)
+    , m_listener(new LocalListener(m_names.controlServerName(), this)) {
     connect(&m_engine, &TCommandEngine::exchangeFinished, this, &ControlServer::answer);
+    connect(m_listener, &LocalListener::connected, this, &ControlServer::accept);
 }
 
 ControlServer::~ControlServer() = default;
 
 bool ControlServer::listen() {
-    QLocalServer::removeServer(serverName());
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server.get(), &QLocalServer::newConnection, this, &ControlServer::accept);
-    return m_server->listen(serverName());
+    return !serverName().isEmpty() && m_listener->listen();
 }
 
-void ControlServer::accept() {
-    while (QLocalSocket* caller = m_server->nextPendingConnection()) {
-        caller->setParent(this);
-        caller->setReadBufferSize(control::MaxLineBytes + 1);
-        connect(caller, &QLocalSocket::readyRead, this, [this, caller] { readRequest(caller); });
-        connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
+void ControlServer::accept(QLocalSocket* caller) {
+    if (m_clients >= MaxClients) {
+        caller->write(control::encodeError(
+            QStringLiteral("the control center is serving %1 other callers; try again later")
+                .arg(MaxClients)));
+        caller->disconnectFromServer();
+        return;
     }
+    ++m_clients;
+    connect(caller, &QObject::destroyed, this, [this] { --m_clients; });
+    caller->setReadBufferSize(control::MaxLineBytes + 1);
+    auto* idle = new QTimer(caller);
+    idle->setObjectName(QStringLiteral("idle"));
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, caller, [caller] {
+        caller->write(control::encodeError(
+            QStringLiteral("no request came within %1 seconds").arg(IdleTimeoutMs / 1000)));
+        caller->disconnectFromServer();
+    });
+    idle->start(IdleTimeoutMs);
+    connect(caller, &QLocalSocket::readyRead, this, [this, caller] { readRequest(caller); });
+    if (caller->bytesAvailable() > 0)
+        readRequest(caller);
 }
 
 // One request per connection. Its entries join the queue behind everything queued already.
@@ -46,6 +61,7 @@ void ControlServer::readRequest(QLocalSocket* caller) {
         return;
     }
     caller->setProperty("answered", true);
+    delete caller->findChild<QTimer*>(QStringLiteral("idle"));
     QString error;
     const std::optional<control::Request> request =
         control::decodeRequest(caller->readLine(control::MaxLineBytes + 1), &error);
@@ -60,11 +76,28 @@ void ControlServer::readRequest(QLocalSocket* caller) {
         return;
     }
     caller->write(control::encodeAccepted(int(request->entries.size())));
-    for (int entry = 0; entry < request->entries.size(); ++entry) {
-        const TCommandEntry& wanted = request->entries.at(entry);
-        m_waiting.insert(m_engine.AddToQueue(wanted.Index, wanted.Task), Waiting{caller, entry});
+    m_pending.append(Pending{caller, request->entries, 0});
+    if (m_pending.size() == 1)
+        queueSlice();
+}
+
+// Queues the next slice of the oldest request; the rest follows from the event loop. A caller
+// that has gone meanwhile still has its entries served.
+void ControlServer::queueSlice() {
+    if (m_pending.isEmpty())
+        return;
+    Pending& request = m_pending.first();
+    const int end = std::min(request.next + EntriesPerTurn, int(request.entries.size()));
+    for (; request.next < end; ++request.next) {
+        const TCommandEntry& wanted = request.entries.at(request.next);
+        m_waiting.insert(m_engine.AddToQueue(wanted.Index, wanted.Task),
+                         Waiting{request.caller, request.next});
     }
+    if (request.next == request.entries.size())
+        m_pending.removeFirst();
     m_engine.StartQueue();
+    if (!m_pending.isEmpty())
+        QTimer::singleShot(0, this, &ControlServer::queueSlice);
 }
 
 // A caller that has gone no longer hears of its entries; they are served all the same.

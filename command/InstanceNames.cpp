@@ -1,10 +1,12 @@
 #include "InstanceNames.h"
 
+#include "PrivateFolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStandardPaths>
+#include <sys/stat.h>
 
 namespace kavio {
 namespace {
@@ -27,27 +29,40 @@ QString resolved(const QString& path) {
     return QDir::cleanPath(base);
 }
 
+// What names the file: its device and inode once it exists (so that every name of it, hard
+// links included, meets at one lock), its resolved path before.
+QByteArray identity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode))
+        return "file:" + QByteArray::number(quint64(info.st_dev)) + ':' +
+               QByteArray::number(quint64(info.st_ino));
+    return resolved(path).toUtf8();
+}
+
 } // namespace
 
 InstanceNames::InstanceNames(const QString& databasePath)
     : m_key(keyFor(databasePath))
-    , m_folder(runtimeFolder()) {}
+    , m_folder(PrivateFolder::runtime(&m_error)) {}
 
 QString InstanceNames::keyFor(const QString& databasePath) {
     const QByteArray digest =
-        QCryptographicHash::hash(resolved(databasePath).toUtf8(), QCryptographicHash::Sha1);
+        QCryptographicHash::hash(identity(databasePath), QCryptographicHash::Sha1);
     return QStringLiteral("kaviocc-") + QString::fromLatin1(digest.toHex().left(20));
 }
 
 QString InstanceNames::runtimeFolder() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder;
+    return PrivateFolder::runtime();
+}
+
+// Nothing at all without a private folder: a relative name would land wherever the program was
+// started.
+QString InstanceNames::inFolder(const QString& ending) const {
+    return m_folder.isEmpty() ? QString() : QDir(m_folder).filePath(m_key + ending);
 }
 
 QString InstanceNames::lockPath() const {
-    return QDir(m_folder).filePath(m_key + QStringLiteral(".lock"));
+    return inFolder(QStringLiteral(".lock"));
 }
 
 std::unique_ptr<QLockFile> InstanceNames::makeLock() const {
@@ -63,11 +78,11 @@ bool InstanceNames::heldByKavioctl(const QLockFile& lock) {
 }
 
 QString InstanceNames::raiseServerName() const {
-    return QDir(m_folder).filePath(m_key + QStringLiteral(".socket"));
+    return inFolder(QStringLiteral(".socket"));
 }
 
 QString InstanceNames::controlServerName() const {
-    return QDir(m_folder).filePath(m_key + QStringLiteral(".control"));
+    return inFolder(QStringLiteral(".control"));
 }
 
 } // namespace kavio

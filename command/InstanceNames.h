@@ -8,8 +8,10 @@ class QLockFile;
 namespace kavio {
 
 // Where the programs working on one database file find each other: a lock and two local sockets
-// in the user's runtime folder, named from the file. The same file, however it is named (a
-// relative path, a link to it), gives the same names; another file gives other names.
+// in the user's private runtime folder, named from the file. The same file, however it is named
+// (a relative path, a symbolic or hard link to it), gives the same names; another file gives
+// other names. The file is named by its identity once it exists, so a program creates it before
+// it takes the lock.
 //
 // The lock says which program serves the file's units (the control center, or a kavioctl running
 // its own exchange); the control center answers a second start on the raise socket and takes
@@ -18,10 +20,15 @@ class InstanceNames {
 public:
     explicit InstanceNames(const QString& databasePath);
 
-    // "kaviocc-" and 20 hex digits of the resolved path's hash.
+    // "kaviocc-" and 20 hex digits of a hash of the file's device and inode (of its resolved
+    // path while it does not exist).
     static QString keyFor(const QString& databasePath);
-    // The user's runtime folder ($XDG_RUNTIME_DIR), or the temporary folder where there is none.
+    // The user's private runtime folder (see PrivateFolder); empty when there is none.
     static QString runtimeFolder();
+
+    // Why there is no folder for the lock and sockets; empty when there is one. Without one no
+    // lock can be taken and no socket reached.
+    QString error() const { return m_error; }
 
     QString lockPath() const;
     // The file's lock, not taken yet. A holder keeps it however long it runs; only the lock of
@@ -34,7 +41,10 @@ public:
     QString controlServerName() const;
 
 private:
+    QString inFolder(const QString& ending) const;
+
     QString m_key;
+    QString m_error;
     QString m_folder;
 };
 

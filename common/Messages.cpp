@@ -8,8 +8,24 @@ namespace {
 class WidgetMessageSink : public MessageSink {
 public:
     QMessageBox::StandardButton show(QWidget* parent, const ShownMessage& m) override {
+        QMessageBox box(iconOf(m.kind), m.caption, m.text, m.buttons, parent);
+        // Names and messages may come from the database: never read as markup.
+        box.setTextFormat(Qt::PlainText);
+        return static_cast<QMessageBox::StandardButton>(box.exec());
+    }
+    void notify(QWidget* parent, const ShownMessage& m) override {
+        auto* box = new QMessageBox(iconOf(m.kind), m.caption, m.text, m.buttons, parent);
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }
+    void beep(Beep) override { QApplication::beep(); }
+
+private:
+    static QMessageBox::Icon iconOf(MessageKind kind) {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
-        switch (m.kind) {
+        switch (kind) {
         case MessageKind::Error:
             icon = QMessageBox::Critical;
             break;
@@ -23,10 +39,8 @@ public:
             icon = QMessageBox::Question;
             break;
         }
-        QMessageBox box(icon, m.caption, m.text, m.buttons, parent);
-        return static_cast<QMessageBox::StandardButton>(box.exec());
+        return icon;
     }
-    void beep(Beep) override { QApplication::beep(); }
 };
 
 WidgetMessageSink realSink;
@@ -38,6 +52,11 @@ QMessageBox::StandardButton Messages::show(MessageKind kind, const QString& capt
                                            const QString& text,
                                            QMessageBox::StandardButtons buttons, QWidget* parent) {
     return currentSink->show(parent, ShownMessage{kind, caption, text, buttons});
+}
+
+void Messages::notify(MessageKind kind, const QString& caption, const QString& text,
+                      QWidget* parent) {
+    currentSink->notify(parent, ShownMessage{kind, caption, text, QMessageBox::Ok});
 }
 
 void Messages::beep(Beep kind) {

@@ -26,6 +26,9 @@ class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual QMessageBox::StandardButton show(QWidget* parent, const ShownMessage& message) = 0;
+    // A message that needs no answer. The real sink shows it without waiting for it to be
+    // closed; any other sink treats it like show().
+    virtual void notify(QWidget* parent, const ShownMessage& message) { show(parent, message); }
     virtual void beep(Beep kind) = 0;
 };
 
@@ -36,6 +39,10 @@ public:
                                             const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                             QWidget* parent = nullptr);
+    // Shows a report with an OK button and returns at once: whatever the program was doing
+    // (starting, polling, firing timers) goes on while the box waits for the operator.
+    static void notify(MessageKind kind, const QString& caption, const QString& text,
+                       QWidget* parent = nullptr);
     static void beep(Beep kind);
 
     // Replaces the sink; nullptr restores the real one. The caller keeps ownership.

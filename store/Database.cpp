@@ -232,7 +232,7 @@ void Database::open(const QString& path) {
     }
     current = file.release();
     if (!ignored.isEmpty())
-        Messages::show(MessageKind::Warning, QCoreApplication::applicationName(), ignored);
+        Messages::notify(MessageKind::Warning, QCoreApplication::applicationName(), ignored);
 }
 
 void Database::close() {

@@ -76,6 +76,13 @@ private slots:
         QVERIFY(first.waitForStarted());
         const QString db = data.filePath(QStringLiteral("share/KavioCC/KavioCC.db"));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(db), 10000);
+        // The file comes first, then its lock.
+        const auto holder = [&db] {
+            qint64 pid = 0;
+            QLockFile(SingleInstance(db).lockPath()).getLockInfo(&pid, nullptr, nullptr);
+            return pid;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(holder(), first.processId(), 10000);
 
         QProcess second;
         second.setProcessEnvironment(first.processEnvironment());

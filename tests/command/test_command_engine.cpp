@@ -469,6 +469,56 @@ private slots:
         QCOMPARE(unreached, QStringList({QStringLiteral("edited")}));
     }
 
+    // The frame is ESC password ESC letter CR: a hand-edited password holding a control
+    // character could end it early and carry a command of its own. Such a record is never sent
+    // to; its status stays, and it is told of once however often it is queued.
+    void passwordWithControlCharacterIsNeverSent_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("ESC and CR carrying a command") << "x\x1b"
+                                                          "f\r"
+                                                       << false;
+        QTest::newRow("line feed") << "pw\n" << false;
+        QTest::newRow("unit separator") << "\x1f" << false;
+        QTest::newRow("DEL") << "pw\x7f" << false;
+        QTest::newRow("blank and tilde are fine") << " a~" << true;
+    }
+
+    void passwordWithControlCharacterIsNeverSent() {
+        QFETCH(QString, password);
+        QFETCH(bool, sent);
+        SimulatedUnit unit(behaving(Behaviour::Off));
+        QVERIFY(unit.listen());
+        const quint16 index = addUnitFor(unit, QStringLiteral("edited"), password);
+        {
+            TTable master(QStringLiteral("Master.DB"));
+            SetStatus(master, index, StatusOn);
+        }
+        QSignalSpy told(processor.get(), &TCommandEngine::recordRefused);
+        processor->AddToQueue(index, TaskQuery);
+        processor->AddToQueue(index, TaskPowerOff);
+        waitUntilIdle();
+        QCOMPARE(results.size(), 2);
+        if (sent) {
+            QCOMPARE(unit.connectionCount(), 2);
+            QCOMPARE(TempDatabase::status(index), qint64(StatusOff));
+            QCOMPARE(results[0].Result, TCommandResult::Outcome::Answered);
+            QCOMPARE(told.size(), 0);
+            return;
+        }
+        QCOMPARE(unit.connectionCount(), 0);
+        QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
+        const QString why = QStringLiteral("The password of unit edited (key %1) holds a control "
+                                           "character; nothing was sent to it")
+                                .arg(index);
+        QCOMPARE(log, QStringList({why, "  FAILED", why, "  FAILED"}));
+        for (const TCommandResult& result : std::as_const(results))
+            QCOMPARE(result.Result, TCommandResult::Outcome::Refused);
+        QVERIFY(unreached.isEmpty());
+        QTRY_COMPARE(told.size(), 1);
+        QCOMPARE(told.first().first().toString(), why);
+    }
+
     void entriesWithoutAUnitAreDropped() {
         SimulatedUnit unit(behaving(Behaviour::On));
         QVERIFY(unit.listen());
