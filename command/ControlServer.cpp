@@ -39,11 +39,10 @@ void ControlServer::accept(QLocalSocket* caller) {
     idle->setObjectName(QStringLiteral("idle"));
     idle->setSingleShot(true);
     connect(idle, &QTimer::timeout, caller, [caller] {
-        caller->write(control::encodeError(
-            QStringLiteral("no request came within %1 seconds").arg(IdleTimeoutMs / 1000)));
+        caller->write(control::encodeError(QStringLiteral("no complete request came in time")));
         caller->disconnectFromServer();
     });
-    idle->start(IdleTimeoutMs);
+    idle->start(m_idleTimeoutMs);
     connect(caller, &QLocalSocket::readyRead, this, [this, caller] { readRequest(caller); });
     if (caller->bytesAvailable() > 0)
         readRequest(caller);

@@ -43,6 +43,8 @@ public:
     QString serverName() const { return m_names.controlServerName(); }
     // The listener itself, for a test that makes it stop as Qt does when an accept fails.
     LocalListener& listener() { return *m_listener; }
+    // For a test that does not want to wait IdleTimeoutMs.
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
 
 signals:
     // kavioctl changed the units or groups (an import): the list is to be read again.
@@ -68,6 +70,7 @@ private:
     TCommandEngine& m_engine;
     LocalListener* m_listener;
     int m_clients = 0;
+    int m_idleTimeoutMs = IdleTimeoutMs;
     // Queued entries whose caller waits for them, by ticket.
     QHash<quint64, Waiting> m_waiting;
     // Requests whose entries are still being queued, in the order they came.

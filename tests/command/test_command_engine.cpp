@@ -534,10 +534,17 @@ private slots:
         processor->AddToQueue(gone, TaskPowerOn);
         processor->AddToQueue(group, TaskPowerOn);
         processor->AddToQueue(9999, TaskQuery);
+        // A long run of keys without units is dropped a slice per turn of the event loop.
+        for (quint16 key = 20000; key < 21000; ++key)
+            processor->AddToQueue(key, TaskQuery);
         processor->AddToQueue(real, 6); // no such task
         processor->AddToQueue(real, TaskQuery);
         processor->AddToQueue(gone, TaskPowerOff);
+        const int queued = processor->queue().size();
+        processor->StartQueue();
+        QCOMPARE(processor->queue().size(), queued - TCommandEngine::DropsPerTurn);
         waitUntilIdle();
+        QCOMPARE(results.size(), queued);
 
         QCOMPARE(log,
                  QStringList({QStringLiteral("Unknown task 6 for unit %1 dropped").arg(real)}) +

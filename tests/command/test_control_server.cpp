@@ -4,6 +4,7 @@
 #include "CommandEngine.h"
 #include "ControlProtocol.h"
 #include "ControlServer.h"
+#include "LocalListener.h"
 #include "LoopbackUnits.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
@@ -11,10 +12,13 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace kavio;
@@ -129,6 +133,7 @@ private slots:
         QTest::newRow("answered") << int(Outcome::Answered) << QByteArray("CYCLE") << true;
         QTest::newRow("not connected") << int(Outcome::NotConnected) << QByteArray() << false;
         QTest::newRow("broken") << int(Outcome::Broken) << QByteArray("\x1b\0\xff\n") << true;
+        QTest::newRow("refused") << int(Outcome::Refused) << QByteArray() << true;
         QTest::newRow("dropped") << int(Outcome::Dropped) << QByteArray() << true;
     }
 
@@ -230,6 +235,69 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(on.commandLetters(), QList<QByteArray>({"n"}), 10000);
         QTRY_VERIFY(!engine->busy());
         QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
+    }
+
+    // However many callers come and however they behave, the control center stays reachable:
+    // 1,000 idle callers (another process) against a low descriptor limit, one that never
+    // finishes its request, and a listening socket that Qt closed after a failed accept.
+    void staysReachableWhateverCallersDo() {
+        struct rlimit previous {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &previous), 0);
+        struct rlimit low = previous;
+        low.rlim_cur = 256;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &previous); });
+
+        QProcess crowd;
+        crowd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        crowd.start(QStringLiteral("python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import resource, socket, sys, time
+hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+callers = []
+for _ in range(1000):
+    s = socket.socket(socket.AF_UNIX)
+    while True:
+        try:
+            s.connect(sys.argv[1])
+            break
+        except BlockingIOError:  # the backlog is full for a moment
+            time.sleep(0.01)
+    callers.append(s)
+time.sleep(1)
+told = 0
+for s in callers:
+    s.setblocking(False)
+    try:
+        told += b'"error"' in s.recv(4096)
+    except BlockingIOError:
+        pass
+print(told)
+)"),
+                                                server->serverName()});
+        QTRY_VERIFY_WITH_TIMEOUT(crowd.state() == QProcess::NotRunning, 30000);
+        QCOMPARE(crowd.exitCode(), 0);
+        // All but the few served at once were told why and closed.
+        QCOMPARE(crowd.readAllStandardOutput().trimmed().toInt(), 1000 - ControlServer::MaxClients);
+        QVERIFY(server->listener().isListening());
+        QCOMPARE(exchange(control::encodeRequest({{}, true}), 1).size(), 1);
+
+        // A caller that never completes its request is told so and closed.
+        server->setIdleTimeout(200);
+        QLocalSocket silent;
+        silent.connectToServer(server->serverName());
+        QVERIFY(silent.waitForConnected(5000));
+        silent.write("{\"queue\":");
+        QSignalSpy gone(&silent, &QLocalSocket::disconnected);
+        QVERIFY(gone.wait(5000));
+        const auto told = control::decodeAnswer(silent.readAll().trimmed());
+        QVERIFY(told && told->kind == control::Answer::Kind::Error);
+
+        // Qt closes a local server whose accept fails and removes its socket file.
+        server->listener().closeForTest();
+        QVERIFY(!QFileInfo::exists(server->serverName()));
+        QTRY_VERIFY_WITH_TIMEOUT(server->listener().isListening(), 5000);
+        QCOMPARE(exchange(control::encodeRequest({{}, true}), 1).size(), 1);
     }
 
     void refreshIsAnnounced() {

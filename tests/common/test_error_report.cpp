@@ -2,7 +2,9 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 using namespace kavio;
 
@@ -48,6 +50,30 @@ private slots:
         QCOMPARE(sink.shown[0].text, QStringLiteral("Table Master.DB: cannot be read."));
         QCOMPARE(sink.shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(sink.shown[1].text, QStringLiteral("plain failure."));
+    }
+
+    // The real report does not wait for the operator: start-up, polling and timers go on
+    // beneath it. Its text, which may hold names from the database, is never read as markup.
+    void reportDoesNotWaitForTheOperator() {
+        QTimer rescue; // would close a box that waited, and the box below would be gone
+        rescue.setSingleShot(true);
+        connect(&rescue, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        rescue.start(3000);
+        reportException(DatabaseError(QStringLiteral("Unit <b>Rack</b> A")));
+        QMessageBox* shown = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                shown = box;
+        QVERIFY(shown);
+        QCOMPARE(shown->text(), QStringLiteral("Unit <b>Rack</b> A."));
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
+        QCOMPARE(shown->icon(), QMessageBox::Critical);
+        QPointer<QMessageBox> closing(shown);
+        shown->close();
+        QTRY_VERIFY(closing.isNull());
     }
 };
 
