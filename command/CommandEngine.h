@@ -52,7 +52,7 @@ public:
     // How often statuses that could not be written are tried again.
     static constexpr int StoreRetryMs = 500;
     // At most this many entries that name no unit are dropped in one turn of the event loop.
-    static constexpr int DropsPerTurn = 256;
+    static constexpr int DropsPerTurn = 128;
 
     // Makes the socket of each exchange; a test hands in one that fails on demand.
     using SocketFactory = std::function<QTcpSocket*(QObject* parent)>;

@@ -33,7 +33,7 @@ public:
     static constexpr int IdleTimeoutMs = 10000;
     // A request's entries join the queue this many at a time, one slice per turn of the event
     // loop, so that a request naming every possible unit never freezes the window.
-    static constexpr int EntriesPerTurn = 2048;
+    static constexpr int EntriesPerTurn = 1024;
 
     ControlServer(const QString& databasePath, TCommandEngine& engine, QObject* parent = nullptr);
     ~ControlServer() override;
