@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QTimer>
 
 namespace kavio {
 namespace {
@@ -18,7 +19,12 @@ public:
         box->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
-        box->show();
+        // Shown from the event loop, so that a report made while the program starts comes up
+        // above the main window rather than behind it.
+        QTimer::singleShot(0, box, [box] {
+            box->show();
+            box->raise();
+        });
     }
     void beep(Beep) override { QApplication::beep(); }
 

@@ -64,10 +64,13 @@ private slots:
         rescue.start(3000);
         reportException(DatabaseError(QStringLiteral("Unit <b>Rack</b> A")));
         QMessageBox* shown = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
-                shown = box;
-        QVERIFY(shown);
+        const auto visibleBox = [&shown] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                    shown = box;
+            return shown != nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 2000);
         QCOMPARE(shown->text(), QStringLiteral("Unit <b>Rack</b> A."));
         QCOMPARE(shown->textFormat(), Qt::PlainText);
         QCOMPARE(shown->icon(), QMessageBox::Critical);
