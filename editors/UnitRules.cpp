@@ -15,6 +15,14 @@ Fault fault(Field field, const QString& message) {
 
 } // namespace
 
+bool hasControlCharacter(const QString& text) {
+    for (const QChar character : text) {
+        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
+            return true;
+    }
+    return false;
+}
+
 QString shortened(const QString& text, int length) {
     if (text.size() <= length)
         return text;
@@ -68,6 +76,8 @@ Fault checkUnit(const UnitInput& unit, const NameTaken& nameTaken, bool limits) 
         return fault(Field::Name, QStringLiteral("You MUST enter a name"));
     if (limits && unit.name.size() > NameLimit)
         return fault(Field::Name, lengthFault(QStringLiteral("Name"), unit.name, NameLimit));
+    if (hasControlCharacter(unit.name))
+        return fault(Field::Name, QStringLiteral("The Name may not contain control characters"));
     if (!unit.addressFault.isEmpty())
         return fault(Field::Address, unit.addressFault);
     if (limits && !unit.port.isEmpty() && unit.port.size() > PortLimit)
@@ -80,6 +90,9 @@ Fault checkUnit(const UnitInput& unit, const NameTaken& nameTaken, bool limits) 
     if (limits && unit.password.size() > PasswordLimit)
         return fault(Field::Password,
                      lengthFault(QStringLiteral("Password"), unit.password, PasswordLimit));
+    if (hasControlCharacter(unit.password))
+        return fault(Field::Password,
+                     QStringLiteral("The Password may not contain control characters"));
     if (nameTaken && nameTaken(unit.name))
         return fault(Field::Name, nameInUseText(unit.name));
     return {};
@@ -90,6 +103,9 @@ Fault checkGroup(const QString& name, qsizetype members, const NameTaken& nameTa
         return fault(Field::Name, QStringLiteral("You MUST enter a Group Name"));
     if (limits && name.size() > NameLimit)
         return fault(Field::Name, lengthFault(QStringLiteral("Name"), name, NameLimit));
+    if (hasControlCharacter(name))
+        return fault(Field::Name,
+                     QStringLiteral("The Group Name may not contain control characters"));
     if (members == 0)
         return fault(Field::Members, QStringLiteral("There are no Kavios in the group"));
     if (nameTaken && nameTaken(name))

@@ -38,7 +38,8 @@ struct UnitInput {
     QString password;
 };
 
-// The checks of a unit in the dialog's order: name, address, port, password, name in use. With
+// The checks of a unit in the dialog's order: name, address, port, password, name in use. A name
+// or password holding a control character is refused whatever the limits. With
 // `limits`, a field longer than the dialog's field admits is a fault too (the dialog itself needs
 // no such check: its fields stop the typing, and a longer stored text is written back as read).
 Fault checkUnit(const UnitInput& unit, const NameTaken& nameTaken, bool limits);
@@ -46,6 +47,10 @@ Fault checkUnit(const UnitInput& unit, const NameTaken& nameTaken, bool limits);
 // The checks of a group in the dialog's order: name, members, name in use.
 Fault checkGroup(const QString& name, qsizetype members, const NameTaken& nameTaken, bool limits);
 
+// Whether a text holds a control character: one below U+0020, or U+007F. A password goes into
+// the frame sent to its unit as it is, where an ESC or a CR in it would end the password and
+// start a command nobody asked for; in a name such a character garbles every list and message.
+bool hasControlCharacter(const QString& text);
 // An address as text: empty is "Invalid IP Address"; otherwise the address validation's message,
 // with an over-long address shortened in it.
 QString addressFault(const QString& address);

@@ -7,7 +7,7 @@ packages=(
     g++ cmake ninja-build
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
     sqlite3 fonts-dejavu-core
-    dpkg-dev file
+    dpkg-dev file lintian
 )
 
 missing=()

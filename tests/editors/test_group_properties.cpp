@@ -115,6 +115,8 @@ private slots:
         const int listWidth = dialog.GroupList->width();
         dialog.resize(600, 500);
         QTRY_VERIFY(dialog.GroupList->width() > listWidth);
+        // The two lists share the width between them.
+        QVERIFY(qAbs(dialog.SourceList->width() - dialog.GroupList->width()) <= 1);
         QCOMPARE(dialog.Button4->geometry().right(), dialog.GroupList->geometry().right());
     }
 
@@ -175,6 +177,11 @@ private slots:
         QTest::newRow("edit, no members")
             << false << "Old" << QStringList{} << "There are no Kavios in the group";
         QTest::newRow("edit takes a unit's name") << false << "Alpha" << QStringList{"beta"} << "";
+        QTest::newRow("tab, no members") << true << "G\tH" << QStringList{}
+                                         << "The Group Name may not contain control characters";
+        QTest::newRow("edited name with DEL")
+            << false << "Old\x7f" << QStringList{"beta"}
+            << "The Group Name may not contain control characters";
     }
 
     void checks() {
@@ -266,6 +273,17 @@ private slots:
         QCOMPARE(texts(dialog.GroupList), (QStringList{"beta", "gamma"}));
         dialog.Button4->click();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+        // A hand-edited name beyond the field's limit loads whole and is written back as read.
+        const QString longName(40, u'L');
+        const quint16 third = TempDatabase::addGroup(longName);
+        addMember(third, fleet.beta);
+        dialog.LoadGroup(third);
+        dialog.show();
+        QCOMPARE(dialog.GroupName->text(), longName);
+        dialog.Button3Click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(test::masterRecord(third)[0], longName);
         QVERIFY(messages.shown.isEmpty());
     }
 

@@ -119,6 +119,27 @@ private slots:
         QTest::newRow("no password") << true << "A" << full << "65535"
                                      << ""
                                      << "You Forgot to enter the Kavio's Password";
+        // A control character is refused before the next field is looked at, and before the
+        // name test; a blank and the characters beyond it are none.
+        QTest::newRow("ESC and CR in the password")
+            << true << "Lab" << full << "80"
+            << "x\x1b"
+               "f\r"
+            << "The Password may not contain control characters";
+        QTest::newRow("DEL in the password") << true << "A" << full << "80"
+                                             << "p\x7f"
+                                             << "The Password may not contain control characters";
+        QTest::newRow("unit separator in the name")
+            << true << "A\x1f" << empty << ""
+            << ""
+            << "The Name may not contain control characters";
+        QTest::newRow("line feed in an edited name")
+            << false << "A\nB" << full << "80"
+            << "pw"
+            << "The Name may not contain control characters";
+        QTest::newRow("tilde and beyond") << true << "~\u00e9" << full << "80"
+                                          << "~\u00a0"
+                                          << "";
         QTest::newRow("name of a group") << true << "Rack" << full << "80"
                                          << "pw"
                                          << "Name already in use \"Rack\"";
@@ -307,12 +328,49 @@ private slots:
         QCOMPARE(dialog.Port->text(), QStringLiteral("80"));
         QCOMPARE(messages.beeps.size(), 6);
         QTest::keyClick(dialog.Port, Qt::Key_Backspace);
+        // A letter key that types nothing (no text, no Control) is left to the field, silently.
+        QTest::sendKeyEvent(QTest::Click, dialog.Port, Qt::Key_A, QString(), Qt::NoModifier);
         QTest::keyClick(dialog.Port, Qt::Key_Home);
         QTest::keyClick(dialog.Port, Qt::Key_Delete);
         QTest::keyClick(dialog.Port, Qt::Key_5, Qt::KeypadModifier);
         QCOMPARE(dialog.Port->text(), QStringLiteral("5"));
         QCOMPARE(messages.beeps.size(), 6);
         QVERIFY(messages.shown.isEmpty());
+    }
+
+    // Typing and pasting are ways in too: a control character that reaches the name or the
+    // password is refused at OK, and nothing is written.
+    void controlCharactersTypedOrPasted() {
+        TempDatabase db;
+        RecordingMessageSink messages;
+        TItemPropFRM dialog;
+        dialog.ClearFields();
+        fill(dialog, QStringLiteral("A"), {"1", "2", "3", "4"}, QStringLiteral("80"),
+             QStringLiteral("pw"));
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        for (const QString& text :
+             {QStringLiteral("\x1b"), QStringLiteral("\r"), QStringLiteral("\x7f")})
+            QTest::sendKeyEvent(QTest::Click, dialog.KavioName, Qt::Key_unknown, text,
+                                Qt::NoModifier);
+        QCOMPARE(dialog.KavioName->text(), QStringLiteral("A"));
+
+        const QString command = QStringLiteral("x\x1b"
+                                               "f\r");
+        QApplication::clipboard()->setText(command);
+        dialog.PasswordEdit->clear();
+        dialog.PasswordEdit->setFocus();
+        QTest::keyClick(dialog.PasswordEdit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(dialog.PasswordEdit->text(), command);
+        dialog.Button1Click();
+        QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown[0].text,
+                 QStringLiteral("The Password may not contain control characters"));
+        QCOMPARE(messages.beeps, QList<Beep>{Beep::Exclamation});
+        QCOMPARE(dialog.PasswordEdit->text(), command);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(test::recordCount("Master.DB"), 0);
     }
 
     // exec() ends with Accepted only after a save; Cancel and Escape write nothing.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree into a scratch folder, unpacks it into a scratch
 # root and checks what a user gets: the programs run from there, the package depends on Qt and
-# its SQLite driver, and the desktop entry, icons and manual page are where the desktop and man
-# look for them, with nothing else beside them.
+# its SQLite driver, and the desktop entry, icons, manual pages, copyright and changelog are where
+# the desktop, man and Debian look for them, with nothing else beside them. Where lintian is
+# installed, it must find nothing to complain about (no error, no warning).
 #
 # Usage: test_package.sh CPACK CPACK_CONFIG VERSION BUILT_FILE...
 set -euo pipefail
@@ -37,12 +38,16 @@ if [ ${#debs[@]} -ne 1 ]; then
 fi
 deb=${debs[0]}
 arch=$(dpkg --print-architecture)
-[ "$(basename "$deb")" = "kaviocc_${version}_${arch}.deb" ] ||
-    fail "package file is $(basename "$deb"), expected kaviocc_${version}_${arch}.deb"
+# The project's version with a Debian revision: the package's own changelog is then
+# changelog.Debian.gz, as Debian names it for a package that is not native.
+debversion=$(dpkg-deb -f "$deb" Version)
+[[ "${debversion%-*}" = "$version" && "${debversion##*-}" =~ ^[1-9][0-9]*$ ]] ||
+    fail "Version is '$debversion', expected $version-REVISION"
+[ "$(basename "$deb")" = "kaviocc_${debversion}_${arch}.deb" ] ||
+    fail "package file is $(basename "$deb"), expected kaviocc_${debversion}_${arch}.deb"
 
 # The control fields.
 [ "$(dpkg-deb -f "$deb" Package)" = kaviocc ] || fail "Package is '$(dpkg-deb -f "$deb" Package)'"
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is '$(dpkg-deb -f "$deb" Version)'"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
 [ -n "$(dpkg-deb -f "$deb" Section)" ] || fail "no Section"
 description=$(dpkg-deb -f "$deb" Description)
@@ -62,7 +67,12 @@ expected=(
     usr/bin/kaviosim
     usr/share/applications/kaviocc.desktop
     usr/share/icons/hicolor/scalable/apps/kaviocc.svg
+    usr/share/man/man1/kaviocc.1.gz
     usr/share/man/man1/kavioctl.1.gz
+    usr/share/man/man1/kaviosim.1.gz
+    usr/share/doc/kaviocc/copyright
+    usr/share/doc/kaviocc/changelog.Debian.gz
+    usr/share/lintian/overrides/kaviocc
 )
 sizes=(16 22 24 32 48 64 128 256)
 for size in "${sizes[@]}"; do
@@ -121,20 +131,43 @@ done
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/kaviocc.svg" ||
     fail "the scalable icon is not SVG"
 
-# The manual page: compressed without a stored name or time stamp, and the right page.
-man=$root/usr/share/man/man1/kavioctl.1.gz
-read -r flags mtime < <(od -An -tu1 -j3 -N5 "$man" | awk '{ print $1, $2 + $3 + $4 + $5 }')
-[ $((flags & 8)) -eq 0 ] && [ "$mtime" -eq 0 ] ||
-    fail "kavioctl.1.gz stores a file name or time stamp (gzip without -n)"
-page=$(gzip -dc "$man")
-grep -q "^\.TH KAVIOCTL 1 .*kavioctl $version" <<<"$page" || fail "manual page has no .TH line for $version"
-for section in NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS '"CSV FORMAT"' '"EXIT STATUS"' \
-    ENVIRONMENT FILES EXAMPLES; do
-    grep -qxF ".SH $section" <<<"$page" || fail "manual page lacks the section $section"
+# The manual pages and the changelog: compressed without a stored name or time stamp, and the
+# right pages.
+for gz in man/man1/kaviocc.1.gz man/man1/kavioctl.1.gz man/man1/kaviosim.1.gz \
+    doc/kaviocc/changelog.Debian.gz; do
+    read -r flags mtime < <(od -An -tu1 -j3 -N5 "$root/usr/share/$gz" |
+        awk '{ print $1, $2 + $3 + $4 + $5 }')
+    [ $((flags & 8)) -eq 0 ] && [ "$mtime" -eq 0 ] ||
+        fail "$gz stores a file name or time stamp (gzip without -n)"
 done
-if command -v groff >/dev/null; then
-    warnings=$(groff -man -Tutf8 -ww -z <<<"$page" 2>&1)
-    [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
+for program in kaviocc kavioctl kaviosim; do
+    page=$(gzip -dc "$root/usr/share/man/man1/$program.1.gz")
+    title=${program^^}
+    grep -q "^\.TH $title 1 .*$program $version" <<<"$page" ||
+        fail "manual page of $program has no .TH line for $version"
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS '"SEE ALSO"'; do
+        grep -qxF ".SH $section" <<<"$page" || fail "manual page of $program lacks $section"
+    done
+    if command -v groff >/dev/null; then
+        warnings=$(groff -man -Tutf8 -ww -z <<<"$page" 2>&1)
+        [ -z "$warnings" ] || fail "groff warns about the manual page of $program: $warnings"
+    fi
+done
+page=$(gzip -dc "$root/usr/share/man/man1/kavioctl.1.gz")
+for section in COMMANDS '"CSV FORMAT"' '"EXIT STATUS"' ENVIRONMENT FILES EXAMPLES; do
+    grep -qxF ".SH $section" <<<"$page" || fail "manual page of kavioctl lacks $section"
+done
+[ "$(gzip -dc "$root/usr/share/doc/kaviocc/changelog.Debian.gz" | head -1)" = \
+    "kaviocc ($debversion) unstable; urgency=medium" ] ||
+    fail "the changelog does not begin with the entry of $debversion"
+grep -qxF 'License: Expat' "$root/usr/share/doc/kaviocc/copyright" ||
+    fail "the copyright file names no MIT (Expat) licence"
+
+# Lintian, Debian's package checker, where it is installed: any error or warning fails.
+if command -v lintian >/dev/null; then
+    if ! complaints=$(lintian --fail-on error,warning "$deb" 2>&1); then
+        fail "lintian complains: $complaints"
+    fi
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -124,14 +124,25 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QFile file(a);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        QByteArray bytes = file.readAll();
         QVERIFY(bytes.startsWith(Header));
         QVERIFY(bytes.contains("\"Lab, \"\"east\"\"\",,,,\r\n"));
         QVERIFY(bytes.contains(
             "\"rack\ntwo\",10.0.0.1,80,\"pa,\"\"ss\",\"Küche;Lab, \"\"east\"\"\"\r\n"));
         QVERIFY(!bytes.contains("beyond"));
 
+        // The hand-edited name with a line break goes out as it is, but no way in takes it.
         const QString second = freshDatabase();
+        const Run refused = kavioctl({"import", a}, second);
+        QVERIFY2(refused.err.contains(":6: field name: The Name may not contain control"),
+                 qPrintable(refused.err));
+        QCOMPARE(refused.code, 1);
+        runSqliteTool(first, QStringLiteral("UPDATE Master SET Name = 'rack two' WHERE Name = "
+                                            "'rack' || char(10) || 'two';"));
+        QCOMPARE(kavioctl({"export", "--with-passwords", "--output", a}, first).code, 0);
+        QFile fixed(a);
+        QVERIFY(fixed.open(QIODevice::ReadOnly));
+        bytes = fixed.readAll();
         const Run imported = kavioctl({"import", a}, second);
         QCOMPARE(imported.err, QString());
         QCOMPARE(imported.out, QStringLiteral("Imported 3 units and 2 groups\n"));
@@ -353,6 +364,9 @@ private slots:
             << ":2: field password: You Forgot to enter the Kavio's Password";
         QTest::newRow("password") << QByteArray(Header + "x,1.1.1.1,80,12345678901,\r\n")
                                   << ":2: field password: Password longer than 10 characters";
+        QTest::newRow("ESC and CR") << QByteArray(Header + "x,1.1.1.1,80,\"x\x1B"
+                                                           "f\r\",\r\n")
+                                    << ":2: field password: The Password may not contain control";
         QTest::newRow("no name") << QByteArray(Header + ",1.1.1.1,80,pw,\r\n")
                                  << ":2: field name: You MUST enter a name";
         QTest::newRow("name") << QByteArray(Header + QByteArray(33, 'n') + ",1.1.1.1,80,pw,\r\n")
