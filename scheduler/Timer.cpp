@@ -10,8 +10,10 @@
 #include "Recurrence.h"
 #include "TimerRecord.h"
 
+#include <QHash>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -26,10 +28,13 @@ constexpr int ListWidth = 289;
 constexpr int ItemHeight = 13; // with an 11-pixel font, as the dialogs use
 constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
+constexpr int MinutesPerDay = 1440;
+// A clock set back further than any change of summer time is a new start, not a repeated hour.
+constexpr int LongestRepeat = 120;
 
 // Today's events: identical timers merged, in the order they fire. The lowest key of a merged
 // row names it in messages.
-// The tick asks only for the rows of its minute: TimeOfDay from "HH:MM" up to the next minute.
+// The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
 const char* const SelectSql =
     R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every"
 FROM "Timer" WHERE "Date" = ?%1
@@ -40,19 +45,35 @@ const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
 const char* const DateIndexSql =
     R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
 
-// Today's rows, or with `minute` only those of that minute.
-std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, const QTime& minute = QTime()) {
+// The names of the units and groups that the day's timers name, in one query.
+const char* const NamesSql =
+    R"(SELECT "Index", "Name" FROM "Master"
+WHERE "Index" IN (SELECT "Index" FROM "Timer" WHERE "Date" = ?))";
+
+// The members of a group that are units, by key.
+const char* const MembersSql =
+    R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g JOIN "Master" m ON m."Index" = g."Index"
+WHERE g."GroupIndex" = ? AND typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535
+  AND COALESCE(m."Group", 0) = 0
+ORDER BY m."Index")";
+
+// "HH:MM" of a minute of the day; 1440 is "24:00", after every time of the day.
+QString minuteText(int minute) {
+    return QStringLiteral("%1:%2")
+        .arg(minute / 60, 2, 10, QLatin1Char('0'))
+        .arg(minute % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The day's rows, or with `from`..`to` only those of these minutes of the day.
+std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, int from = -1, int to = -1) {
     QSqlQuery query(Database::connection());
     query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(SelectSql).arg(minute.isValid() ? QLatin1String(MinuteFilter)
-                                                                      : QLatin1String()));
+    query.prepare(QString::fromLatin1(SelectSql).arg(from >= 0 ? QLatin1String(MinuteFilter)
+                                                               : QLatin1String()));
     query.addBindValue(TimerDateText(day));
-    if (minute.isValid()) {
-        // "HH:60" sorts after every time of the hour's last minute.
-        query.addBindValue(minute.toString(QStringLiteral("HH:mm")));
-        query.addBindValue(QStringLiteral("%1:%2")
-                               .arg(minute.hour(), 2, 10, QLatin1Char('0'))
-                               .arg(minute.minute() + 1, 2, 10, QLatin1Char('0')));
+    if (from >= 0) {
+        query.addBindValue(minuteText(from));
+        query.addBindValue(minuteText(to + 1));
     }
     if (!query.exec())
         throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
@@ -74,8 +95,23 @@ QString whoOf(const TTimerFrm::TEventRow& row) {
     return QStringLiteral("Timer %1").arg(row.timerIndex.toString());
 }
 
-qint64 minuteNumber(const QDate& date, const QTime& time) {
-    return date.toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+// Minutes are counted on the wall clock: a skipped hour leaves a gap, a repeated one goes back.
+qint64 minuteNumber(const QDateTime& time) {
+    return time.date().toJulianDay() * MinutesPerDay + time.time().hour() * 60 +
+           time.time().minute();
+}
+
+QDate dayOf(qint64 minute) {
+    return QDate::fromJulianDay(minute / MinutesPerDay);
+}
+
+QDateTime startOf(qint64 minute) {
+    const int ofDay = int(minute % MinutesPerDay);
+    return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
+}
+
+QString momentText(qint64 minute) {
+    return startOf(minute).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 } // namespace
@@ -124,15 +160,12 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     // The per-minute selection looks timers up by date.
     QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
 
+    missedAfter = missedAfterMinutes();
     const QDateTime now = Clock::now();
     currentDay = now.date();
-    recalculate(now);
-    try {
-        SelectTodaysEvents();
-        ShowTodaysEvents();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    lastMinute = minuteNumber(now) - 1;
+    recalculate(startOf(lastMinute + 1));
+    rebuildList();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -142,6 +175,14 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     Timer1->start();
 }
 
+int TTimerFrm::missedAfterMinutes() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    bool ok = false;
+    const int minutes =
+        settings.value(QLatin1String(MissedAfterKey)).toString().trimmed().toInt(&ok);
+    return ok && minutes >= 1 && minutes <= MinutesPerDay ? minutes : DefaultMissedAfterMinutes;
+}
+
 void TTimerFrm::SelectTodaysEvents() {
     const QDate today = Clock::today();
     setWindowTitle(DateFilterLine(today));
@@ -149,8 +190,22 @@ void TTimerFrm::SelectTodaysEvents() {
     rows = selectRows(today);
 }
 
+// The names come in one query; a timer whose unit is gone fires nothing and is not listed.
 void TTimerFrm::ShowTodaysEvents() {
     EventDisplay->clear();
+    QHash<qint64, QString> names;
+    if (!rows.empty()) {
+        QSqlQuery query(Database::connection());
+        query.setForwardOnly(true);
+        query.prepare(QLatin1String(NamesSql));
+        query.addBindValue(rows.front().date);
+        if (!query.exec())
+            throw DatabaseError(QStringLiteral("Table Master.DB: the names of today's units "
+                                               "cannot be read: %1")
+                                    .arg(query.lastError().text()));
+        while (query.next())
+            names.insert(query.value(0).toLongLong(), query.value(1).toString());
+    }
     for (const TEventRow& row : rows) {
         quint16 index = 0;
         quint8 task = 0;
@@ -163,32 +218,40 @@ void TTimerFrm::ShowTodaysEvents() {
             report(error);
             continue;
         }
+        const auto name = names.constFind(index);
+        if (name == names.constEnd())
+            continue;
         QString taskName;
         TaskName(task, taskName);
-        auto* item = new QListWidgetItem(nameOf(index) + QLatin1Char(' ') + taskName +
+        auto* item = new QListWidgetItem(*name + QLatin1Char(' ') + taskName +
                                              QStringLiteral(" at ") + TwelveHourTime(time),
                                          EventDisplay);
         const QString key = keyOf(row);
         item->setFlags(Qt::ItemIsEnabled);
         item->setSizeHint(QSize(0, ItemHeight));
         item->setData(KeyRole, key);
-        item->setCheckState(firedToday.contains(key) ? Qt::Checked : Qt::Unchecked);
+        const QSet<QString> done =
+            served.value(QDate::fromString(row.date.toString(), Qt::ISODate));
+        item->setCheckState(done.contains(key) ? Qt::Checked : Qt::Unchecked);
     }
 }
 
+// The current minute is served again at the next tick: a timer saved within its own minute still
+// fires, and what fired already does not fire twice.
 void TTimerFrm::RefreshTimers() {
     EventDisplay->clear();
+    missedAfter = missedAfterMinutes();
+    reported.clear();
     const QDateTime now = Clock::now();
-    rebuildDay(now.date(), now);
+    lastMinute = std::min(lastMinute, minuteNumber(now) - 1);
+    if (currentDay == now.date())
+        recalculate(startOf(lastMinute + 1));
+    else
+        datesPending = true; // the tick begins the new day
+    rebuildList();
 }
 
-// Today's list made anew for `day`, with the next event dates as they stand at `asOf`.
-void TTimerFrm::rebuildDay(const QDate& day, const QDateTime& asOf) {
-    if (day != currentDay)
-        firedToday.clear();
-    currentDay = day;
-    reported.clear();
-    recalculate(asOf);
+void TTimerFrm::rebuildList() {
     try {
         SelectTodaysEvents();
         ShowTodaysEvents();
@@ -197,12 +260,28 @@ void TTimerFrm::rebuildDay(const QDate& day, const QDateTime& asOf) {
     }
 }
 
-void TTimerFrm::recalculate(const QDateTime& now) {
+// Recomputes the next event dates as they stand at `asOf`. A store that refuses leaves them
+// pending, told once until it works again; records that cannot be read are told, the others are
+// written all the same.
+bool TTimerFrm::recalculate(const QDateTime& asOf) {
     try {
-        RecalcTimerDates(now);
-    } catch (const std::exception& error) {
+        RecalcTimerDates(asOf);
+    } catch (const TimerRecordError& error) {
         report(error);
+    } catch (const std::exception& error) {
+        datesPending = true;
+        if (!recalcFailing)
+            log(QString::fromUtf8(error.what()) +
+                QStringLiteral("\nTimers wait: the next event dates are tried again every "
+                               "second"));
+        recalcFailing = true;
+        return false;
     }
+    if (recalcFailing)
+        log(QStringLiteral("Timer.DB: the next event dates are written again"));
+    recalcFailing = false;
+    datesPending = false;
+    return true;
 }
 
 void TTimerFrm::Timer1Timer() {
@@ -212,42 +291,83 @@ void TTimerFrm::Timer1Timer() {
         lines << QString();
     lines[0] = ClockText(now.time());
     LCD->setLines(lines);
-
-    if (now.date() != currentDay)
-        startNewDay(now.date());
-
-    const qint64 minute = minuteNumber(now.date(), now.time());
-    if (minute <= lastMinute)
-        return;
-    lastMinute = minute;
     try {
-        fireMinute(now);
+        serveUpTo(now);
     } catch (const std::exception& error) {
         report(error);
     }
 }
 
-// The first tick of a day: the next event dates are recomputed as they stood when the day began,
-// so that nothing of the new day counts as passed yet, not even the minute of this tick.
-void TTimerFrm::startNewDay(const QDate& day) {
-    rebuildDay(day, QDateTime(day.addDays(-1), QTime(23, 59, 59, 999)));
+// Serves every minute after the last one served, up to the current one, day by day. A day begins
+// with the recomputation of the next event dates as of its first minute, so that nothing of it
+// counts as passed yet; until that succeeds, nothing later is served.
+void TTimerFrm::serveUpTo(const QDateTime& now) {
+    const qint64 nowMinute = minuteNumber(now);
+    if (lastMinute - nowMinute > LongestRepeat) {
+        log(QStringLiteral("The clock went back from %1 to %2")
+                .arg(momentText(lastMinute), momentText(nowMinute)));
+        lastMinute = nowMinute - 1;
+    }
+    const qint64 lastWalked = now.date().toJulianDay() * MinutesPerDay - 1;
+    if (nowMinute - lastMinute > qint64(DaysWalked) * MinutesPerDay && lastMinute < lastWalked) {
+        log(QStringLiteral("Timers due from %1 to %2 were missed: the clock was not seen then")
+                .arg(momentText(lastMinute + 1), momentText(lastWalked)));
+        lastMinute = lastWalked;
+    }
+    while (lastMinute < nowMinute) {
+        const qint64 first = lastMinute + 1;
+        const QDate day = dayOf(first);
+        if (day != currentDay) {
+            if (!recalculate(startOf(first)))
+                return;
+            currentDay = day;
+            served.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
+            reported.clear();
+            if (day == now.date())
+                rebuildList();
+        } else if (datesPending) {
+            if (!recalculate(startOf(first)))
+                return;
+            if (day == now.date())
+                rebuildList();
+        }
+        const qint64 dayStart = day.toJulianDay() * MinutesPerDay;
+        const qint64 last = std::min(dayStart + MinutesPerDay - 1, nowMinute);
+        serveMinutes(day, int(first - dayStart), int(last - dayStart), now);
+        lastMinute = last;
+    }
 }
 
-void TTimerFrm::fireMinute(const QDateTime& now) {
-    for (const TEventRow& row : selectRows(now.date(), now.time())) {
+// Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
+// more than the bound late is logged as missed instead.
+void TTimerFrm::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
+    const qint64 bound = qint64(missedAfter) * 60 * 1000;
+    QSet<QString>& done = served[day];
+    for (const TEventRow& row : selectRows(day, from, to)) {
         try {
             const QTime time = TimerTime(row.timeOfDay, whoOf(row));
-            if (time.hour() != now.time().hour() || time.minute() != now.time().minute())
+            const int minute = time.hour() * 60 + time.minute();
+            if (minute < from || minute > to)
                 continue;
             const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
             const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
             const QString key = keyOf(row);
-            firedToday.insert(key);
-            for (int position = 0; position < EventDisplay->count(); ++position) {
-                QListWidgetItem* item = EventDisplay->item(position);
-                if (item->data(KeyRole).toString() == key)
-                    item->setCheckState(Qt::Checked);
+            if (done.contains(key))
+                continue;
+            done.insert(key);
+            const QDateTime due(day, QTime(time.hour(), time.minute()));
+            if (due.isValid() && due.msecsTo(now) > bound) {
+                QString taskName;
+                TaskName(task, taskName);
+                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
+                                   "before the clock was seen")
+                        .arg(whoOf(row))
+                        .arg(index)
+                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
+                        .arg(missedAfter));
+                continue;
             }
+            tick(key);
             fire(index, task);
         } catch (const std::exception& error) {
             report(error);
@@ -255,67 +375,67 @@ void TTimerFrm::fireMinute(const QDateTime& now) {
     }
 }
 
+void TTimerFrm::tick(const QString& key) {
+    for (int position = 0; position < EventDisplay->count(); ++position) {
+        QListWidgetItem* item = EventDisplay->item(position);
+        if (item->data(KeyRole).toString() == key)
+            item->setCheckState(Qt::Checked);
+    }
+}
+
 // Queues the task for a unit, or for each member of a group in name order; a key that names no
-// record queues nothing.
+// record queues nothing. Each is one query, whatever the size of the tables.
 void TTimerFrm::fire(quint16 index, quint8 task) {
-    OpenByIndex(MasterTable, index);
-    const bool exists = !MasterTable.eof();
-    const bool group = exists && MasterTable.fieldByName(QStringLiteral("Group")).asBoolean();
-    CloseFiltered(MasterTable);
-    if (!exists)
+    QSqlQuery record(Database::connection());
+    record.setForwardOnly(true);
+    record.prepare(
+        QStringLiteral(R"(SELECT COALESCE("Group", 0) FROM "Master" WHERE "Index" = ?)"));
+    record.addBindValue(index);
+    if (!record.exec())
+        throw DatabaseError(QStringLiteral("Table Master.DB: unit %1 cannot be read: %2")
+                                .arg(index)
+                                .arg(record.lastError().text()));
+    if (!record.next())
         return;
-    if (!group) {
+    if (record.value(0).toLongLong() == 0) {
         processor.AddToQueue(index, task);
         return;
     }
-
-    QList<quint16> keys;
-    OpenByGroupIndex(GroupTable, index);
-    for (; !GroupTable.eof(); GroupTable.next()) {
-        const qint64 key = GroupTable.fieldByName(QStringLiteral("Index")).asInteger();
-        if (key > 0 && key <= 65535 && !keys.contains(quint16(key)))
-            keys << quint16(key);
-    }
-    CloseFiltered(GroupTable);
 
     struct Member {
         QString name;
         quint16 index;
     };
     std::vector<Member> members;
-    for (quint16 key : std::as_const(keys)) {
-        OpenByIndex(MasterTable, key);
-        if (!MasterTable.eof() && !MasterTable.fieldByName(QStringLiteral("Group")).asBoolean())
-            members.push_back({MasterTable.fieldByName(QStringLiteral("Name")).asString(), key});
-        CloseFiltered(MasterTable);
-    }
-    // The list's order: by key first, so that equal names stay by key.
-    std::sort(members.begin(), members.end(),
-              [](const Member& a, const Member& b) { return a.index < b.index; });
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(MembersSql));
+    query.addBindValue(index);
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
+                                           "read: %2")
+                                .arg(index)
+                                .arg(query.lastError().text()));
+    while (query.next())
+        members.push_back({query.value(1).toString(), quint16(query.value(0).toUInt())});
+    // The list's order: by key first (as read), so that equal names stay by key.
     sortByName(members, [](const Member& member) { return member.name; });
     for (const Member& member : members)
         processor.AddToQueue(member.index, task);
 }
 
-QString TTimerFrm::nameOf(quint16 index) {
-    OpenByIndex(MasterTable, index);
-    const QString name =
-        MasterTable.eof() ? QString() : MasterTable.fieldByName(QStringLiteral("Name")).asString();
-    CloseFiltered(MasterTable);
-    return name;
+void TTimerFrm::log(const QString& line) {
+    emit processor.logged(line);
 }
 
 // Each problem (one line of a message) is told once, until the timers are refreshed or a new
 // day begins.
 void TTimerFrm::report(const std::exception& error) {
-    QStringList fresh;
     for (const QString& line : QString::fromUtf8(error.what()).split(QLatin1Char('\n'))) {
         if (!reported.contains(line))
-            fresh << line;
+            log(line);
         reported.insert(line);
     }
-    if (!fresh.isEmpty())
-        reportException(Exception(fresh.join(QLatin1Char('\n'))));
 }
 
 void TTimerFrm::Button1Click() {
@@ -323,12 +443,7 @@ void TTimerFrm::Button1Click() {
 }
 
 void TTimerFrm::showEvent(QShowEvent* event) {
-    try {
-        SelectTodaysEvents();
-        ShowTodaysEvents();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    rebuildList();
     QDialog::showEvent(event);
 }
 

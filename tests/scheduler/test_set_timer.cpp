@@ -266,7 +266,8 @@ private slots:
                 editor.Button1->click();
             });
         });
-        QCOMPARE(row(4), QStringList({"3", "2", "3", "0", "06:00:05", "0", "0", "2027-03-04"}));
+        // A yearly timer keeps the day of the month asked for in Count.
+        QCOMPARE(row(4), QStringList({"3", "2", "3", "4", "06:00:05", "0", "0", "2027-03-04"}));
         save([&] {
             QTimer::singleShot(0, [&] {
                 editor.PowerCycle->click();
@@ -278,23 +279,27 @@ private slots:
         });
         QCOMPARE(row(5), QStringList({"3", "4", "4", "0", "18:30:00", "0", "0", "2027-05-06"}));
 
-        // Empty masks are refused and nothing is saved; Esc then cancels.
+        // Empty masks and a cleared month day are refused and nothing is saved; Esc then cancels.
         editor.PrepareNewTimer();
         const int result = runModal(editor, 3, [&] {
             editor.WeekRB->click();
             editor.Button1->click();
             editor.MonthRB->click();
             editor.Button1->click();
+            editor.MonthBoxes[2]->setChecked(true);
+            editor.MonthSpin->findChild<QLineEdit*>()->clear();
+            editor.Button1->click();
             QVERIFY(editor.isVisible());
             QTest::keyClick(&editor, Qt::Key_Escape);
         });
         QCOMPARE(result, TSetTimerFRM::mrCancel);
         QCOMPARE(test::timerCount(), 5);
-        QCOMPARE(messages.shown.size(), 2);
+        QCOMPARE(messages.shown.size(), 3);
         QCOMPARE(messages.shown[0].text, QStringLiteral("Tick at least one day."));
         QCOMPARE(messages.shown[1].text, QStringLiteral("Tick at least one month."));
+        QCOMPARE(messages.shown[2].text, QStringLiteral("Enter a day of the month from 1 to 31."));
         QCOMPARE(messages.shown[0].kind, MessageKind::Error);
-        QCOMPARE(messages.beeps, QList<Beep>({Beep::Exclamation, Beep::Exclamation}));
+        QCOMPARE(messages.beeps, QList<Beep>(3, Beep::Exclamation));
     }
 
     void loadShowsItsOwnPageOnly() {
@@ -315,7 +320,7 @@ private slots:
         QCOMPARE(ticks(editor.DayBoxes), QList<bool>({0, 0, 0, 0, 0, 1, 0}));
         QCOMPARE(editor.GroupBox3->title(), QStringLiteral(" Cycle the Power "));
         editor.LoadTimer(monthly);
-        QCOMPARE(editor.MonthSpin->value(), 1); // a stored 0 shows the first
+        QCOMPARE(editor.MonthSpin->value(), 0); // a stored 0 shows as it is, to be refused
         QCOMPARE(ticks(editor.MonthBoxes), QList<bool>({1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}));
         editor.LoadTimer(daily);
         QVERIFY(editor.DayRB->isChecked() && editor.RebootRB->isChecked());
@@ -357,7 +362,7 @@ private slots:
         editor.MonthSpin->findChild<QLineEdit*>()->clear();
         QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(editor.MonthSpin, &focusOut);
-        QCOMPARE(editor.MonthSpin->value(), 1);
+        QCOMPARE(editor.MonthSpin->value(), 0);
         editor.WeekSpin->findChild<QLineEdit*>()->setText(QStringLiteral("0"));
         QApplication::sendEvent(editor.WeekSpin, &focusOut);
         QCOMPARE(editor.WeekSpin->value(), 1);
