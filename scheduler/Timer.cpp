@@ -270,10 +270,10 @@ bool TTimerFrm::recalculate(const QDateTime& asOf) {
         report(error);
     } catch (const std::exception& error) {
         datesPending = true;
-        if (!recalcFailing)
-            log(QString::fromUtf8(error.what()) +
-                QStringLiteral("\nTimers wait: the next event dates are tried again every "
-                               "second"));
+        if (!recalcFailing) {
+            log(QString::fromUtf8(error.what()));
+            log(QStringLiteral("Timers wait: the next event dates are tried again every second"));
+        }
         recalcFailing = true;
         return false;
     }
