@@ -302,6 +302,53 @@ private slots:
         QCOMPARE(messages.beeps, QList<Beep>(3, Beep::Exclamation));
     }
 
+    // An edit that changes only the time of day keeps what was asked for: a fortnightly timer
+    // its weeks, a yearly timer on 29 February its day.
+    void editKeepsRhythmAndAskedDay_data() {
+        QTest::addColumn<int>("every");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QDate>("stored");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("savedCount");
+        QTest::addColumn<QDate>("next");
+        // Monday only, every 2 weeks, next on 21 December: edited on the Tuesday of a week of
+        // the rhythm, and on the Tuesday of a week outside it.
+        QTest::newRow("fortnightly, edited in a week of its rhythm")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 8, 10) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("fortnightly, edited in the week between")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 15, 10) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("fortnightly, edited on its own Monday")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 21, 7) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("29 February asked, shown as the 28th")
+            << 3 << 29 << QDate(2029, 2, 28) << at(2029, 3, 1, 10) << 29 << QDate(2032, 2, 29);
+    }
+
+    void editKeepsRhythmAndAskedDay() {
+        QFETCH(int, every);
+        QFETCH(int, count);
+        QFETCH(QDate, stored);
+        QFETCH(QDateTime, now);
+        QFETCH(int, savedCount);
+        QFETCH(QDate, next);
+        test::TempDatabase db;
+        ManualClock clock(now);
+        const quint16 timer = addTimer(3, 0, every, count, "09:00:00", stored, every == 1 ? 2 : 0);
+        TSetTimerFRM editor;
+        editor.LoadTimer(timer);
+        runModal(editor, 3, [&] {
+            (every == 1 ? editor.WeekTime : editor.YearTime)->setTime(QTime(9, 30));
+            editor.Button1->click();
+        });
+        QCOMPARE(timerField(timer, "Count").toInt(), savedCount);
+        RecalcTimerDates();
+        if (every == 3) // the yearly timer is carried on, one year at a time
+            for (int year = 0; year < 2; ++year) {
+                clock.time = QDateTime(timerField(timer, "Date").toDate().addDays(1), QTime(10, 0));
+                RecalcTimerDates();
+            }
+        QCOMPARE(timerField(timer, "Date").toString(), next.toString(Qt::ISODate));
+    }
+
     void loadShowsItsOwnPageOnly() {
         test::TempDatabase db;
         ManualClock clock(at(2026, 12, 7, 10));
