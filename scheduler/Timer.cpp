@@ -29,6 +29,8 @@ constexpr int ItemHeight = 13; // with an 11-pixel font, as the dialogs use
 constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
 constexpr int MinutesPerDay = 1440;
+// The clock's font is never made smaller than this, whatever the display.
+constexpr int MinClockPixels = 6;
 // A clock set back further than any change of summer time is a new start, not a repeated hour.
 constexpr int LongestRepeat = 120;
 
@@ -105,6 +107,16 @@ QDate dayOf(qint64 minute) {
     return QDate::fromJulianDay(minute / MinutesPerDay);
 }
 
+// The ink of a dot image: its first and last lit column and row.
+QRect inkOf(const lcd::TDotImage& image) {
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.row(y)[x])
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
 QDateTime startOf(qint64 minute) {
     const int ofDay = int(minute % MinutesPerDay);
     return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
@@ -143,13 +155,8 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     LCD->setIntensity(127);
     LCD->setDisplayMode(lcd::dmText);
     LCD->setAnimationEnabled(false);
-    QFont clockFont(QStringLiteral("DejaVu Sans Mono"));
-    clockFont.setPixelSize(10); // "12:00:00 am" fits the 72 columns
-    clockFont.setStyleStrategy(QFont::NoAntialias);
-    LCD->setFont(clockFont);
     LCD->setGeometry(ClientWidth - Margin - 221, Margin, 221, 53);
-    LCD->setLinesXOffset(2);
-    LCD->setLinesYOffset(3);
+    fitClock();
     LCD->setLines({QStringLiteral("00:00:00 PM")});
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
@@ -173,6 +180,31 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     Timer1->setInterval(TickMs);
     connect(Timer1, &QTimer::timeout, this, &TTimerFrm::Timer1Timer);
     Timer1->start();
+}
+
+// The largest clock that fits the display, centred: the widest time sets the size and the left
+// edge, the digits (not the descender of "pm") the height.
+void TTimerFrm::fitClock() {
+    QFont clockFont(QStringLiteral("DejaVu Sans"));
+    clockFont.setStyleStrategy(QFont::NoAntialias);
+    const QStringList widest{ClockText(QTime(12, 0)), ClockText(QTime(0, 0))};
+    QRect ink;
+    QRect digits;
+    for (int pixels = LCD->Rows(); pixels >= MinClockPixels; --pixels) {
+        clockFont.setPixelSize(pixels);
+        LCD->setFont(clockFont);
+        ink = QRect();
+        for (const QString& text : widest) {
+            LCD->setLines({text});
+            ink |= inkOf(LCD->TextImage());
+        }
+        digits = inkOf(LCD->TextImage()); // "12:00:00 am": no descender
+        if (ink.width() <= LCD->Columns() && ink.height() <= LCD->Rows())
+            break;
+    }
+    LCD->setLinesXOffset(qint8((LCD->Columns() - ink.width()) / 2 - ink.left()));
+    LCD->setLinesYOffset(qint8(std::min((LCD->Rows() - digits.height()) / 2 - digits.top(),
+                                        LCD->Rows() - 1 - ink.bottom())));
 }
 
 int TTimerFrm::missedAfterMinutes() {

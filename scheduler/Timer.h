@@ -92,6 +92,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void fitClock();
     void serveUpTo(const QDateTime& now);
     bool recalculate(const QDateTime& asOf);
     void serveMinutes(const QDate& day, int from, int to, const QDateTime& now);

@@ -180,6 +180,38 @@ private slots:
                      qPrintable(QLatin1String(name) + QStringLiteral(": ") + actual.toString()));
     }
 
+    // The clock is centred on the display, with the largest digits that fit it.
+    void clockFillsTheDisplay() {
+        ManualClock clock(at(2026, 12, 7, 10, 8, 8));
+        TTimerFrm runner(*processor);
+        runner.Timer1Timer();
+        const lcd::TLCDScreen& screen = *runner.LCD;
+        const lcd::TDotImage& text = screen.TextImage();
+        int left = text.width(), right = -1, top = text.height(), bottom = -1;
+        for (int y = 0; y < text.height(); ++y)
+            for (int x = 0; x < text.width(); ++x)
+                if (text.row(y)[x]) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        left += screen.LinesXOffset();
+        right += screen.LinesXOffset();
+        top += screen.LinesYOffset();
+        bottom += screen.LinesYOffset();
+        const QString where = QStringLiteral("columns %1..%2, rows %3..%4 of %5 x %6")
+                                  .arg(left)
+                                  .arg(right)
+                                  .arg(top)
+                                  .arg(bottom)
+                                  .arg(screen.Columns())
+                                  .arg(screen.Rows());
+        QVERIFY2(std::abs(left - (screen.Columns() - 1 - right)) <= 2, qPrintable(where));
+        QVERIFY2(std::abs(top - (screen.Rows() - 1 - bottom)) <= 1, qPrintable(where));
+        QVERIFY2(bottom - top + 1 >= 8, qPrintable(where)); // taller than a 7-dot digit
+    }
+
     void eachMinuteFiresOnce() {
         ManualClock clock(at(2026, 12, 7, 8));
         const QDate today = clock.time.date();
