@@ -155,11 +155,25 @@ QDate NextEventDate(const TTimerRecord& record, const QDateTime& now) {
     }
 }
 
+namespace {
+void recalculate(const QDateTime& now, bool passedOnly);
+} // namespace
+
 void RecalcTimerDates() {
     RecalcTimerDates(Clock::now());
 }
 
 void RecalcTimerDates(const QDateTime& now) {
+    recalculate(now, false);
+}
+
+void RecalcPassedTimerDates(const QDateTime& now) {
+    recalculate(now, true);
+}
+
+namespace {
+
+void recalculate(const QDateTime& now, bool passedOnly) {
     static const char* const fields[] = {"TimerIndex", "Index",     "Task",  "Every", "Count",
                                          "TimeOfDay",  "DayOfWeek", "Month", "Date"};
     QSqlDatabase db = Database::connection();
@@ -171,12 +185,18 @@ void RecalcTimerDates(const QDateTime& now) {
     const bool inTransaction = db.transaction();
     QStringList problems;
     try {
-        // Every record in table order; all of them are written, also where the date stays.
+        // Every record in table order; only the dates that change are written, which keeps the
+        // daily recomputation of a large table short.
         QSqlQuery walk(db);
         walk.setForwardOnly(true);
-        if (!walk.exec(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
-                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"
-                 ORDER BY "TimerIndex")")))
+        walk.prepare(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
+                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"%1
+                 ORDER BY "TimerIndex")")
+                         .arg(passedOnly ? QLatin1String(R"( WHERE "Date" < ? AND "Every" <> 4)")
+                                         : QLatin1String()));
+        if (passedOnly)
+            walk.addBindValue(TimerDateText(now.date()));
+        if (!walk.exec())
             fail(walk);
         QSqlQuery write(db);
         if (!write.prepare(QStringLiteral(R"(UPDATE "Timer" SET "Date" = ? WHERE rowid = ?)")))
@@ -197,7 +217,10 @@ void RecalcTimerDates(const QDateTime& now) {
                 problems << error.message();
                 continue;
             }
-            write.bindValue(0, TimerDateText(next));
+            const QString nextText = TimerDateText(next);
+            if (walk.value(9).toString() == nextText)
+                continue;
+            write.bindValue(0, nextText);
             write.bindValue(1, walk.value(0));
             if (!write.exec())
                 fail(write);
@@ -219,6 +242,8 @@ void RecalcTimerDates(const QDateTime& now) {
         throw TimerRecordError(named.join(QLatin1Char('\n')));
     }
 }
+
+} // namespace
 
 quint16 DayMaskFromBoxes(const DayTicks& boxes) {
     quint16 mask = 0;

@@ -53,11 +53,15 @@ bool MonthInMask(quint16 mask, const QDate& date);
 // The next event date of a record by its kind; a once timer keeps its date.
 QDate NextEventDate(const TTimerRecord& record, const QDateTime& now);
 
-// Recomputes and stores the Date of every timer, all writes in one transaction. A record that
-// cannot be read keeps its date; the others are written all the same, and then a
+// Recomputes the Date of every timer and stores those that change, all in one transaction. A record
+// that cannot be read keeps its date; the others are written all the same, and then a
 // TimerRecordError names every record that was left alone.
 void RecalcTimerDates();
 void RecalcTimerDates(const QDateTime& now);
+// The same for the timers whose Date lies before today, the only ones a new day can move when
+// every date was computed by these rules (once timers never move): what the runner does as each
+// day begins, without reading the whole table.
+void RecalcPassedTimerDates(const QDateTime& now);
 
 // The editor's boxes: days Sun, Mon, Tue, Wed, Thu, Fri, Sat; months Jan .. Dec.
 using DayTicks = std::array<bool, 7>;

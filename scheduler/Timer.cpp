@@ -35,10 +35,12 @@ constexpr int MinClockPixels = 6;
 constexpr int LongestRepeat = 120;
 
 // Today's events: identical timers merged, in the order they fire. The lowest key of a merged
-// row names it in messages.
+// row names it in messages; the last column tells a unit (0) from a group (1) and is empty when
+// the record is gone.
 // The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
 const char* const SelectSql =
-    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every"
+    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every",
+  (SELECT COALESCE(m."Group", 0) FROM "Master" m WHERE m."Index" = "Timer"."Index")
 FROM "Timer" WHERE "Date" = ?%1
 GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
 ORDER BY "TimeOfDay", "Task", "Index", "Date")";
@@ -83,7 +85,7 @@ std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, int from = -1, in
     std::vector<TTimerFrm::TEventRow> rows;
     while (query.next())
         rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
-                        query.value(4), query.value(5)});
+                        query.value(4), query.value(5), query.value(6)});
     return rows;
 }
 
@@ -224,7 +226,7 @@ void TTimerFrm::SelectTodaysEvents() {
 
 // The names come in one query; a timer whose unit is gone fires nothing and is not listed.
 void TTimerFrm::ShowTodaysEvents() {
-    EventDisplay->clear();
+    clearList();
     QHash<qint64, QString> names;
     if (!rows.empty()) {
         QSqlQuery query(Database::connection());
@@ -238,6 +240,7 @@ void TTimerFrm::ShowTodaysEvents() {
         while (query.next())
             names.insert(query.value(0).toLongLong(), query.value(1).toString());
     }
+    const QSet<QString> done = served.value(Clock::today());
     for (const TEventRow& row : rows) {
         quint16 index = 0;
         quint8 task = 0;
@@ -255,23 +258,23 @@ void TTimerFrm::ShowTodaysEvents() {
             continue;
         QString taskName;
         TaskName(task, taskName);
+        // Made whole before it joins the list, which then tells its view once.
         auto* item = new QListWidgetItem(*name + QLatin1Char(' ') + taskName +
-                                             QStringLiteral(" at ") + TwelveHourTime(time),
-                                         EventDisplay);
+                                         QStringLiteral(" at ") + TwelveHourTime(time));
         const QString key = keyOf(row);
         item->setFlags(Qt::ItemIsEnabled);
         item->setSizeHint(QSize(0, ItemHeight));
         item->setData(KeyRole, key);
-        const QSet<QString> done =
-            served.value(QDate::fromString(row.date.toString(), Qt::ISODate));
         item->setCheckState(done.contains(key) ? Qt::Checked : Qt::Unchecked);
+        itemOf.insert(key, item);
+        EventDisplay->addItem(item);
     }
 }
 
 // The current minute is served again at the next tick: a timer saved within its own minute still
 // fires, and what fired already does not fire twice.
 void TTimerFrm::RefreshTimers() {
-    EventDisplay->clear();
+    clearList();
     missedAfter = missedAfterMinutes();
     reported.clear();
     const QDateTime now = Clock::now();
@@ -281,6 +284,22 @@ void TTimerFrm::RefreshTimers() {
     else
         datesPending = true; // the tick begins the new day
     rebuildList();
+}
+
+// A hidden list is made anew when it is shown: only its caption follows the day at once.
+void TTimerFrm::newDayList() {
+    if (isVisible()) {
+        rebuildList();
+        return;
+    }
+    clearList();
+    rows.clear();
+    setWindowTitle(DateFilterLine(Clock::today()));
+}
+
+void TTimerFrm::clearList() {
+    itemOf.clear();
+    EventDisplay->clear();
 }
 
 void TTimerFrm::rebuildList() {
@@ -295,9 +314,12 @@ void TTimerFrm::rebuildList() {
 // Recomputes the next event dates as they stand at `asOf`. A store that refuses leaves them
 // pending, told once until it works again; records that cannot be read are told, the others are
 // written all the same.
-bool TTimerFrm::recalculate(const QDateTime& asOf) {
+bool TTimerFrm::recalculate(const QDateTime& asOf, bool passedOnly) {
     try {
-        RecalcTimerDates(asOf);
+        if (passedOnly)
+            RecalcPassedTimerDates(asOf);
+        else
+            RecalcTimerDates(asOf);
     } catch (const TimerRecordError& error) {
         report(error);
     } catch (const std::exception& error) {
@@ -350,18 +372,19 @@ void TTimerFrm::serveUpTo(const QDateTime& now) {
         const qint64 first = lastMinute + 1;
         const QDate day = dayOf(first);
         if (day != currentDay) {
-            if (!recalculate(startOf(first)))
+            // Only dates already passed can move, unless a whole recomputation is waiting.
+            if (!recalculate(startOf(first), !datesPending))
                 return;
             currentDay = day;
             served.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
             reported.clear();
             if (day == now.date())
-                rebuildList();
+                newDayList();
         } else if (datesPending) {
             if (!recalculate(startOf(first)))
                 return;
             if (day == now.date())
-                rebuildList();
+                newDayList();
         }
         const qint64 dayStart = day.toJulianDay() * MinutesPerDay;
         const qint64 last = std::min(dayStart + MinutesPerDay - 1, nowMinute);
@@ -400,7 +423,8 @@ void TTimerFrm::serveMinutes(const QDate& day, int from, int to, const QDateTime
                 continue;
             }
             tick(key);
-            fire(index, task);
+            if (!row.group.isNull())
+                fire(index, task, row.group.toLongLong() != 0);
         } catch (const std::exception& error) {
             report(error);
         }
@@ -408,28 +432,14 @@ void TTimerFrm::serveMinutes(const QDate& day, int from, int to, const QDateTime
 }
 
 void TTimerFrm::tick(const QString& key) {
-    for (int position = 0; position < EventDisplay->count(); ++position) {
-        QListWidgetItem* item = EventDisplay->item(position);
-        if (item->data(KeyRole).toString() == key)
-            item->setCheckState(Qt::Checked);
-    }
+    if (QListWidgetItem* item = itemOf.value(key))
+        item->setCheckState(Qt::Checked);
 }
 
-// Queues the task for a unit, or for each member of a group in name order; a key that names no
-// record queues nothing. Each is one query, whatever the size of the tables.
-void TTimerFrm::fire(quint16 index, quint8 task) {
-    QSqlQuery record(Database::connection());
-    record.setForwardOnly(true);
-    record.prepare(
-        QStringLiteral(R"(SELECT COALESCE("Group", 0) FROM "Master" WHERE "Index" = ?)"));
-    record.addBindValue(index);
-    if (!record.exec())
-        throw DatabaseError(QStringLiteral("Table Master.DB: unit %1 cannot be read: %2")
-                                .arg(index)
-                                .arg(record.lastError().text()));
-    if (!record.next())
-        return;
-    if (record.value(0).toLongLong() == 0) {
+// Queues the task for a unit, or for each member of a group in name order, read in one query
+// whatever the size of the tables.
+void TTimerFrm::fire(quint16 index, quint8 task, bool group) {
+    if (!group) {
         processor.AddToQueue(index, task);
         return;
     }

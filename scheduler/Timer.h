@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDialog>
+#include <QHash>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <vector>
 
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QTimer;
 
@@ -51,6 +53,7 @@ public:
         QVariant timeOfDay;
         QVariant date;
         QVariant every;
+        QVariant group; // 0 a unit, 1 a group, empty when its record is gone
     };
 
     static constexpr int TickMs = 1000;
@@ -71,6 +74,7 @@ public:
     // change of a timer. Events of the current minute that have not fired yet still fire.
     void RefreshTimers();
 
+    // The rows of the list as last made (a hidden window makes its list anew when shown).
     const std::vector<TEventRow>& todaysRows() const { return rows; }
     // Whether next event dates are waiting to be recomputed (the store refused the last try).
     bool recomputationPending() const { return datesPending; }
@@ -94,17 +98,20 @@ protected:
 private:
     void fitClock();
     void serveUpTo(const QDateTime& now);
-    bool recalculate(const QDateTime& asOf);
+    bool recalculate(const QDateTime& asOf, bool passedOnly = false);
     void serveMinutes(const QDate& day, int from, int to, const QDateTime& now);
-    void fire(quint16 index, quint8 task);
+    void fire(quint16 index, quint8 task, bool group);
     void tick(const QString& key);
     void rebuildList();
+    void clearList();
+    void newDayList();
     void log(const QString& line);
     void report(const std::exception& error);
 
     TCommandEngine& processor;
     std::vector<TEventRow> rows;
-    QDate currentDay;          // the day whose next event dates are in the table
+    QHash<QString, QListWidgetItem*> itemOf; // the list's items by event
+    QDate currentDay;                        // the day whose next event dates are in the table
     qint64 lastMinute = -1;    // the last minute (date and time) whose timers were served
     bool datesPending = false; // the next event dates still wait to be recomputed
     bool recalcFailing = false;

@@ -442,11 +442,13 @@ private slots:
     void newDayWaitsOutALock() {
         ManualClock clock(at(2026, 12, 7, 23, 59, 50));
         const quint16 early = TempDatabase::addUnit(QStringLiteral("early"));
-        const quint16 morning = TempDatabase::addUnit(QStringLiteral("morning"));
+        const quint16 late = TempDatabase::addUnit(QStringLiteral("late"));
         addTimer(early, 0, 0, 1, "00:00:00", clock.time.date().addDays(1));
-        addTimer(morning, 1, 0, 1, "09:00:00", clock.time.date());
+        const quint16 lateTimer = addTimer(late, 1, 0, 1, "23:59:00", clock.time.date());
         TTimerFrm runner(*processor);
         runner.Timer1Timer();
+        const QList<TCommandEntry> lastMinute = {{late, 1}};
+        QCOMPARE(queued(), lastMinute);
         {
             test::SqliteWriteLock lock(db->path);
             QVERIFY(lock.isHeld());
@@ -456,18 +458,18 @@ private slots:
                 clock.advance(1);
             }
             QVERIFY(runner.recomputationPending());
-            QVERIFY(queued().isEmpty());
+            QCOMPARE(queued(), lastMinute);
             QCOMPARE(logged.size(), 2); // the store's error and that the timers wait
         }
         clock.time = at(2026, 12, 8, 0, 3, 10);
         runner.Timer1Timer();
         QVERIFY(!runner.recomputationPending());
-        QCOMPARE(queued(), QList<TCommandEntry>({{early, 0}}));
+        QCOMPARE(queued(), lastMinute + QList<TCommandEntry>({{early, 0}}));
         QCOMPARE(logged.size(), 3);
-        QCOMPARE(test::timerField(2, "Date").toString(), QStringLiteral("2026-12-08"));
-        clock.time = at(2026, 12, 8, 9, 0, 0);
+        QCOMPARE(test::timerField(lateTimer, "Date").toString(), QStringLiteral("2026-12-08"));
+        clock.time = at(2026, 12, 8, 23, 59, 0);
         runner.Timer1Timer();
-        QCOMPARE(queued(), QList<TCommandEntry>({{early, 0}, {morning, 1}}));
+        QCOMPARE(queued(), lastMinute + QList<TCommandEntry>({{early, 0}, {late, 1}}));
         QVERIFY(messages->shown.isEmpty());
     }
 
