@@ -16,20 +16,17 @@ constexpr quint16 AllMonths = 0xFFF;
 // Beyond this many unreadable records the error names only how many more there were.
 constexpr int ProblemsNamed = 10;
 
+// The runner fires once a minute, so an event's minute has passed only once the clock is beyond
+// it: an event of the current minute is still to come, whatever its seconds.
 bool passed(const QDate& date, const QTime& timeOfDay, const QDateTime& now) {
     const QDate today = now.date();
-    return today > date || (date == today && now.time() >= timeOfDay);
+    const QTime time = now.time();
+    return today > date || (date == today && time.hour() * 60 + time.minute() >
+                                                 timeOfDay.hour() * 60 + timeOfDay.minute());
 }
 
 QDate mondayOf(const QDate& date) {
     return date.addDays(1 - date.dayOfWeek());
-}
-
-// The first ticked day on or after `date`; the mask holds at least one day.
-QDate firstTickedFrom(QDate date, quint16 mask) {
-    while (!DayInMask(mask, date))
-        date = date.addDays(1);
-    return date;
 }
 
 } // namespace
@@ -70,21 +67,33 @@ QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay,
         return date;
     const qint64 interval = 7 * qint64(std::max(count, 1));
 
-    // A week before the current one moves on by whole intervals, to the start of its week.
-    const qint64 behind = mondayOf(date).daysTo(mondayOf(now.date()));
-    if (behind > 0)
-        date = mondayOf(date).addDays((behind + interval - 1) / interval * interval);
-    date = firstTickedFrom(date, dayMask);
-
-    while (passed(date, timeOfDay, now)) {
-        QDate next = date.addDays(1);
-        while (next.dayOfWeek() != Qt::Monday && !DayInMask(dayMask, next))
-            next = next.addDays(1);
-        if (next.dayOfWeek() == Qt::Monday) // past the week's last ticked day
-            next = firstTickedFrom(mondayOf(date).addDays(interval), dayMask);
-        date = next;
+    // The rhythm's weeks are those of the stored date and every interval after it. A week before
+    // the current one moves on by whole intervals, to the start of its week.
+    QDate week = mondayOf(date);
+    const qint64 behind = week.daysTo(mondayOf(now.date()));
+    if (behind > 0) {
+        week = week.addDays((behind + interval - 1) / interval * interval);
+        date = week;
     }
-    return date;
+    // The first ticked day still to come in a week of the rhythm; two weeks of it always hold
+    // one, as only the current week can have passed.
+    for (;;) {
+        if (date > week.addDays(6)) {
+            week = week.addDays(interval);
+            date = week;
+        }
+        if (DayInMask(dayMask, date) && !passed(date, timeOfDay, now))
+            return date;
+        date = date.addDays(1);
+    }
+}
+
+QDate WeeklyRestartDate(int count, const QDate& eventDate, const QDate& today) {
+    if (!eventDate.isValid())
+        return today;
+    const qint64 interval = 7 * qint64(std::max(count, 1));
+    const qint64 offset = mondayOf(eventDate).daysTo(mondayOf(today)) % interval;
+    return offset == 0 ? today : mondayOf(today).addDays((interval - offset) % interval);
 }
 
 QDate NextMonthlyDate(quint16 monthMask, int day, QDate date, QTime timeOfDay) {
@@ -118,8 +127,16 @@ QDate NextYearlyDate(QDate date, QTime timeOfDay) {
 }
 
 QDate NextYearlyDate(QDate date, QTime timeOfDay, const QDateTime& now) {
-    while (date.isValid() && passed(date, timeOfDay, now))
-        date = date.addYears(1);
+    return NextYearlyDate(date, timeOfDay, now, date.day());
+}
+
+QDate NextYearlyDate(QDate date, QTime timeOfDay, const QDateTime& now, int day) {
+    if (day < 1 || day > 31)
+        day = date.day();
+    while (date.isValid() && passed(date, timeOfDay, now)) {
+        const QDate month(date.year() + 1, date.month(), 1);
+        date = QDate(month.year(), month.month(), std::min(day, month.daysInMonth()));
+    }
     return date;
 }
 
@@ -132,17 +149,31 @@ QDate NextEventDate(const TTimerRecord& record, const QDateTime& now) {
     case EveryMonth:
         return NextMonthlyDate(record.month, record.count, record.date, record.timeOfDay, now);
     case EveryYear:
-        return NextYearlyDate(record.date, record.timeOfDay, now);
+        return NextYearlyDate(record.date, record.timeOfDay, now, record.count);
     default:
         return record.date;
     }
 }
+
+namespace {
+void recalculate(const QDateTime& now, bool passedOnly);
+} // namespace
 
 void RecalcTimerDates() {
     RecalcTimerDates(Clock::now());
 }
 
 void RecalcTimerDates(const QDateTime& now) {
+    recalculate(now, false);
+}
+
+void RecalcPassedTimerDates(const QDateTime& now) {
+    recalculate(now, true);
+}
+
+namespace {
+
+void recalculate(const QDateTime& now, bool passedOnly) {
     static const char* const fields[] = {"TimerIndex", "Index",     "Task",  "Every", "Count",
                                          "TimeOfDay",  "DayOfWeek", "Month", "Date"};
     QSqlDatabase db = Database::connection();
@@ -154,12 +185,18 @@ void RecalcTimerDates(const QDateTime& now) {
     const bool inTransaction = db.transaction();
     QStringList problems;
     try {
-        // Every record in table order; all of them are written, also where the date stays.
+        // Every record in table order; only the dates that change are written, which keeps the
+        // daily recomputation of a large table short.
         QSqlQuery walk(db);
         walk.setForwardOnly(true);
-        if (!walk.exec(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
-                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"
-                 ORDER BY "TimerIndex")")))
+        walk.prepare(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
+                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"%1
+                 ORDER BY "TimerIndex")")
+                         .arg(passedOnly ? QLatin1String(R"( WHERE "Date" < ? AND "Every" <> 4)")
+                                         : QLatin1String()));
+        if (passedOnly)
+            walk.addBindValue(TimerDateText(now.date()));
+        if (!walk.exec())
             fail(walk);
         QSqlQuery write(db);
         if (!write.prepare(QStringLiteral(R"(UPDATE "Timer" SET "Date" = ? WHERE rowid = ?)")))
@@ -180,7 +217,10 @@ void RecalcTimerDates(const QDateTime& now) {
                 problems << error.message();
                 continue;
             }
-            write.bindValue(0, TimerDateText(next));
+            const QString nextText = TimerDateText(next);
+            if (walk.value(9).toString() == nextText)
+                continue;
+            write.bindValue(0, nextText);
             write.bindValue(1, walk.value(0));
             if (!write.exec())
                 fail(write);
@@ -202,6 +242,8 @@ void RecalcTimerDates(const QDateTime& now) {
         throw TimerRecordError(named.join(QLatin1Char('\n')));
     }
 }
+
+} // namespace
 
 quint16 DayMaskFromBoxes(const DayTicks& boxes) {
     quint16 mask = 0;

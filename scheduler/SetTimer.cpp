@@ -188,7 +188,8 @@ void TSetTimerFRM::buildPages() {
     weeklyLayout->addStretch();
 
     QWidget* monthly = page("Month");
-    MonthSpin = spinEdit("MonthSpin", 1, 31, monthly);
+    // From 0, so that a cleared field reads 0 and is refused rather than stored as day 1.
+    MonthSpin = spinEdit("MonthSpin", 0, 31, monthly);
     MonthTime = timePicker("MonthTime", monthly);
     const char* const monthNames[12][2] = {{"JanCB", "Jan"},   {"FebCB", "Feb"}, {"MarCB", "Mar"},
                                            {"AprCB", "Apr"},   {"MayCB", "May"}, {"JuneCB", "June"},
@@ -318,6 +319,7 @@ void TSetTimerFRM::LoadTimer(quint16 timerIndex) {
         break;
     }
     loadedTimer = timerIndex;
+    loaded = record;
     IsNew = false;
 }
 
@@ -341,6 +343,8 @@ void TSetTimerFRM::Button1Click() {
             return refuse(this, QStringLiteral("Tick at least one day."));
         if (selectedEvery() == EveryMonth && monthMask() == 0)
             return refuse(this, QStringLiteral("Tick at least one month."));
+        if (selectedEvery() == EveryMonth && MonthSpin->value() < 1)
+            return refuse(this, QStringLiteral("Enter a day of the month from 1 to 31."));
         SaveTimer();
     } catch (const std::exception& error) {
         reportException(error);
@@ -382,6 +386,9 @@ void TSetTimerFRM::SaveTimer() {
         record.count = WeekSpin->value();
         record.timeOfDay = WeekTime->time();
         record.dayOfWeek = dayMask();
+        // An edit that keeps the interval keeps the rhythm's weeks where they were.
+        if (!IsNew && loaded.every == EveryWeek && loaded.count == record.count)
+            record.date = WeeklyRestartDate(record.count, loaded.date, record.date);
         break;
     case EveryMonth:
         record.count = MonthSpin->value();
@@ -391,6 +398,12 @@ void TSetTimerFRM::SaveTimer() {
     case EveryYear:
         record.timeOfDay = YearTime->time();
         record.date = YearDate->date();
+        // The day asked for, kept when the date is left as loaded: a 29 February that shows as
+        // 28 February in a common year stays the 29th.
+        record.count = record.date.day();
+        if (!IsNew && loaded.every == EveryYear && loaded.date == record.date &&
+            loaded.count >= record.date.day() && loaded.count <= 31)
+            record.count = loaded.count;
         break;
     default:
         record.timeOfDay = OnceTime->time();

@@ -99,6 +99,7 @@ private:
     TTable TimerTable{QStringLiteral("Timer.DB")};
     quint16 UnitIndex = 0;
     quint16 loadedTimer = 0;
+    TTimerRecord loaded; // as LoadTimer found it
     bool IsNew = true;
 };
 

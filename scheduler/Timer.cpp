@@ -10,8 +10,10 @@
 #include "Recurrence.h"
 #include "TimerRecord.h"
 
+#include <QHash>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -26,12 +28,19 @@ constexpr int ListWidth = 289;
 constexpr int ItemHeight = 13; // with an 11-pixel font, as the dialogs use
 constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
+constexpr int MinutesPerDay = 1440;
+// The clock's font is never made smaller than this, whatever the display.
+constexpr int MinClockPixels = 6;
+// A clock set back further than any change of summer time is a new start, not a repeated hour.
+constexpr int LongestRepeat = 120;
 
 // Today's events: identical timers merged, in the order they fire. The lowest key of a merged
-// row names it in messages.
-// The tick asks only for the rows of its minute: TimeOfDay from "HH:MM" up to the next minute.
+// row names it in messages; the last column tells a unit (0) from a group (1) and is empty when
+// the record is gone.
+// The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
 const char* const SelectSql =
-    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every"
+    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every",
+  (SELECT COALESCE(m."Group", 0) FROM "Master" m WHERE m."Index" = "Timer"."Index")
 FROM "Timer" WHERE "Date" = ?%1
 GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
 ORDER BY "TimeOfDay", "Task", "Index", "Date")";
@@ -40,19 +49,35 @@ const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
 const char* const DateIndexSql =
     R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
 
-// Today's rows, or with `minute` only those of that minute.
-std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, const QTime& minute = QTime()) {
+// The names of the units and groups that the day's timers name, in one query.
+const char* const NamesSql =
+    R"(SELECT "Index", "Name" FROM "Master"
+WHERE "Index" IN (SELECT "Index" FROM "Timer" WHERE "Date" = ?))";
+
+// The members of a group that are units, by key.
+const char* const MembersSql =
+    R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g JOIN "Master" m ON m."Index" = g."Index"
+WHERE g."GroupIndex" = ? AND typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535
+  AND COALESCE(m."Group", 0) = 0
+ORDER BY m."Index")";
+
+// "HH:MM" of a minute of the day; 1440 is "24:00", after every time of the day.
+QString minuteText(int minute) {
+    return QStringLiteral("%1:%2")
+        .arg(minute / 60, 2, 10, QLatin1Char('0'))
+        .arg(minute % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The day's rows, or with `from`..`to` only those of these minutes of the day.
+std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, int from = -1, int to = -1) {
     QSqlQuery query(Database::connection());
     query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(SelectSql).arg(minute.isValid() ? QLatin1String(MinuteFilter)
-                                                                      : QLatin1String()));
+    query.prepare(QString::fromLatin1(SelectSql).arg(from >= 0 ? QLatin1String(MinuteFilter)
+                                                               : QLatin1String()));
     query.addBindValue(TimerDateText(day));
-    if (minute.isValid()) {
-        // "HH:60" sorts after every time of the hour's last minute.
-        query.addBindValue(minute.toString(QStringLiteral("HH:mm")));
-        query.addBindValue(QStringLiteral("%1:%2")
-                               .arg(minute.hour(), 2, 10, QLatin1Char('0'))
-                               .arg(minute.minute() + 1, 2, 10, QLatin1Char('0')));
+    if (from >= 0) {
+        query.addBindValue(minuteText(from));
+        query.addBindValue(minuteText(to + 1));
     }
     if (!query.exec())
         throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
@@ -60,7 +85,7 @@ std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, const QTime& minu
     std::vector<TTimerFrm::TEventRow> rows;
     while (query.next())
         rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
-                        query.value(4), query.value(5)});
+                        query.value(4), query.value(5), query.value(6)});
     return rows;
 }
 
@@ -74,8 +99,33 @@ QString whoOf(const TTimerFrm::TEventRow& row) {
     return QStringLiteral("Timer %1").arg(row.timerIndex.toString());
 }
 
-qint64 minuteNumber(const QDate& date, const QTime& time) {
-    return date.toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+// Minutes are counted on the wall clock: a skipped hour leaves a gap, a repeated one goes back.
+qint64 minuteNumber(const QDateTime& time) {
+    return time.date().toJulianDay() * MinutesPerDay + time.time().hour() * 60 +
+           time.time().minute();
+}
+
+QDate dayOf(qint64 minute) {
+    return QDate::fromJulianDay(minute / MinutesPerDay);
+}
+
+// The ink of a dot image: its first and last lit column and row.
+QRect inkOf(const lcd::TDotImage& image) {
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.row(y)[x])
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
+QDateTime startOf(qint64 minute) {
+    const int ofDay = int(minute % MinutesPerDay);
+    return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
+}
+
+QString momentText(qint64 minute) {
+    return startOf(minute).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 } // namespace
@@ -107,13 +157,8 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     LCD->setIntensity(127);
     LCD->setDisplayMode(lcd::dmText);
     LCD->setAnimationEnabled(false);
-    QFont clockFont(QStringLiteral("DejaVu Sans Mono"));
-    clockFont.setPixelSize(10); // "12:00:00 am" fits the 72 columns
-    clockFont.setStyleStrategy(QFont::NoAntialias);
-    LCD->setFont(clockFont);
     LCD->setGeometry(ClientWidth - Margin - 221, Margin, 221, 53);
-    LCD->setLinesXOffset(2);
-    LCD->setLinesYOffset(3);
+    fitClock();
     LCD->setLines({QStringLiteral("00:00:00 PM")});
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
@@ -124,15 +169,12 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     // The per-minute selection looks timers up by date.
     QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
 
+    missedAfter = missedAfterMinutes();
     const QDateTime now = Clock::now();
     currentDay = now.date();
-    recalculate(now);
-    try {
-        SelectTodaysEvents();
-        ShowTodaysEvents();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    lastMinute = minuteNumber(now) - 1;
+    recalculate(startOf(lastMinute + 1));
+    rebuildList();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -142,6 +184,39 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     Timer1->start();
 }
 
+// The largest clock that fits the display, centred: the widest time sets the size and the left
+// edge, the digits (not the descender of "pm") the height.
+void TTimerFrm::fitClock() {
+    QFont clockFont(QStringLiteral("DejaVu Sans"));
+    clockFont.setStyleStrategy(QFont::NoAntialias);
+    const QStringList widest{ClockText(QTime(12, 0)), ClockText(QTime(0, 0))};
+    QRect ink;
+    QRect digits;
+    for (int pixels = LCD->Rows(); pixels >= MinClockPixels; --pixels) {
+        clockFont.setPixelSize(pixels);
+        LCD->setFont(clockFont);
+        ink = QRect();
+        for (const QString& text : widest) {
+            LCD->setLines({text});
+            ink |= inkOf(LCD->TextImage());
+        }
+        digits = inkOf(LCD->TextImage()); // "12:00:00 am": no descender
+        if (ink.width() <= LCD->Columns() && ink.height() <= LCD->Rows())
+            break;
+    }
+    LCD->setLinesXOffset(qint8((LCD->Columns() - ink.width()) / 2 - ink.left()));
+    LCD->setLinesYOffset(qint8(std::min((LCD->Rows() - digits.height()) / 2 - digits.top(),
+                                        LCD->Rows() - 1 - ink.bottom())));
+}
+
+int TTimerFrm::missedAfterMinutes() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    bool ok = false;
+    const int minutes =
+        settings.value(QLatin1String(MissedAfterKey)).toString().trimmed().toInt(&ok);
+    return ok && minutes >= 1 && minutes <= MinutesPerDay ? minutes : DefaultMissedAfterMinutes;
+}
+
 void TTimerFrm::SelectTodaysEvents() {
     const QDate today = Clock::today();
     setWindowTitle(DateFilterLine(today));
@@ -149,8 +224,23 @@ void TTimerFrm::SelectTodaysEvents() {
     rows = selectRows(today);
 }
 
+// The names come in one query; a timer whose unit is gone fires nothing and is not listed.
 void TTimerFrm::ShowTodaysEvents() {
-    EventDisplay->clear();
+    clearList();
+    QHash<qint64, QString> names;
+    if (!rows.empty()) {
+        QSqlQuery query(Database::connection());
+        query.setForwardOnly(true);
+        query.prepare(QLatin1String(NamesSql));
+        query.addBindValue(rows.front().date);
+        if (!query.exec())
+            throw DatabaseError(QStringLiteral("Table Master.DB: the names of today's units "
+                                               "cannot be read: %1")
+                                    .arg(query.lastError().text()));
+        while (query.next())
+            names.insert(query.value(0).toLongLong(), query.value(1).toString());
+    }
+    const QSet<QString> done = served.value(Clock::today());
     for (const TEventRow& row : rows) {
         quint16 index = 0;
         quint8 task = 0;
@@ -163,32 +253,56 @@ void TTimerFrm::ShowTodaysEvents() {
             report(error);
             continue;
         }
+        const auto name = names.constFind(index);
+        if (name == names.constEnd())
+            continue;
         QString taskName;
         TaskName(task, taskName);
-        auto* item = new QListWidgetItem(nameOf(index) + QLatin1Char(' ') + taskName +
-                                             QStringLiteral(" at ") + TwelveHourTime(time),
-                                         EventDisplay);
+        // Made whole before it joins the list, which then tells its view once.
+        auto* item = new QListWidgetItem(*name + QLatin1Char(' ') + taskName +
+                                         QStringLiteral(" at ") + TwelveHourTime(time));
         const QString key = keyOf(row);
         item->setFlags(Qt::ItemIsEnabled);
         item->setSizeHint(QSize(0, ItemHeight));
         item->setData(KeyRole, key);
-        item->setCheckState(firedToday.contains(key) ? Qt::Checked : Qt::Unchecked);
+        item->setCheckState(done.contains(key) ? Qt::Checked : Qt::Unchecked);
+        itemOf.insert(key, item);
+        EventDisplay->addItem(item);
     }
 }
 
+// The current minute is served again at the next tick: a timer saved within its own minute still
+// fires, and what fired already does not fire twice.
 void TTimerFrm::RefreshTimers() {
-    EventDisplay->clear();
+    clearList();
+    missedAfter = missedAfterMinutes();
+    reported.clear();
     const QDateTime now = Clock::now();
-    rebuildDay(now.date(), now);
+    lastMinute = std::min(lastMinute, minuteNumber(now) - 1);
+    if (currentDay == now.date())
+        recalculate(startOf(lastMinute + 1));
+    else
+        datesPending = true; // the tick begins the new day
+    rebuildList();
 }
 
-// Today's list made anew for `day`, with the next event dates as they stand at `asOf`.
-void TTimerFrm::rebuildDay(const QDate& day, const QDateTime& asOf) {
-    if (day != currentDay)
-        firedToday.clear();
-    currentDay = day;
-    reported.clear();
-    recalculate(asOf);
+// A hidden list is made anew when it is shown: only its caption follows the day at once.
+void TTimerFrm::newDayList() {
+    if (isVisible()) {
+        rebuildList();
+        return;
+    }
+    clearList();
+    rows.clear();
+    setWindowTitle(DateFilterLine(Clock::today()));
+}
+
+void TTimerFrm::clearList() {
+    itemOf.clear();
+    EventDisplay->clear();
+}
+
+void TTimerFrm::rebuildList() {
     try {
         SelectTodaysEvents();
         ShowTodaysEvents();
@@ -197,12 +311,31 @@ void TTimerFrm::rebuildDay(const QDate& day, const QDateTime& asOf) {
     }
 }
 
-void TTimerFrm::recalculate(const QDateTime& now) {
+// Recomputes the next event dates as they stand at `asOf`. A store that refuses leaves them
+// pending, told once until it works again; records that cannot be read are told, the others are
+// written all the same.
+bool TTimerFrm::recalculate(const QDateTime& asOf, bool passedOnly) {
     try {
-        RecalcTimerDates(now);
-    } catch (const std::exception& error) {
+        if (passedOnly)
+            RecalcPassedTimerDates(asOf);
+        else
+            RecalcTimerDates(asOf);
+    } catch (const TimerRecordError& error) {
         report(error);
+    } catch (const std::exception& error) {
+        datesPending = true;
+        if (!recalcFailing) {
+            log(QString::fromUtf8(error.what()));
+            log(QStringLiteral("Timers wait: the next event dates are tried again every second"));
+        }
+        recalcFailing = true;
+        return false;
     }
+    if (recalcFailing)
+        log(QStringLiteral("Timer.DB: the next event dates are written again"));
+    recalcFailing = false;
+    datesPending = false;
+    return true;
 }
 
 void TTimerFrm::Timer1Timer() {
@@ -212,110 +345,139 @@ void TTimerFrm::Timer1Timer() {
         lines << QString();
     lines[0] = ClockText(now.time());
     LCD->setLines(lines);
-
-    if (now.date() != currentDay)
-        startNewDay(now.date());
-
-    const qint64 minute = minuteNumber(now.date(), now.time());
-    if (minute <= lastMinute)
-        return;
-    lastMinute = minute;
     try {
-        fireMinute(now);
+        serveUpTo(now);
     } catch (const std::exception& error) {
         report(error);
     }
 }
 
-// The first tick of a day: the next event dates are recomputed as they stood when the day began,
-// so that nothing of the new day counts as passed yet, not even the minute of this tick.
-void TTimerFrm::startNewDay(const QDate& day) {
-    rebuildDay(day, QDateTime(day.addDays(-1), QTime(23, 59, 59, 999)));
+// Serves every minute after the last one served, up to the current one, day by day. A day begins
+// with the recomputation of the next event dates as of its first minute, so that nothing of it
+// counts as passed yet; until that succeeds, nothing later is served.
+void TTimerFrm::serveUpTo(const QDateTime& now) {
+    const qint64 nowMinute = minuteNumber(now);
+    if (lastMinute - nowMinute > LongestRepeat) {
+        log(QStringLiteral("The clock went back from %1 to %2")
+                .arg(momentText(lastMinute), momentText(nowMinute)));
+        lastMinute = nowMinute - 1;
+    }
+    const qint64 lastWalked = now.date().toJulianDay() * MinutesPerDay - 1;
+    if (nowMinute - lastMinute > qint64(DaysWalked) * MinutesPerDay && lastMinute < lastWalked) {
+        log(QStringLiteral("Timers due from %1 to %2 were missed: the clock was not seen then")
+                .arg(momentText(lastMinute + 1), momentText(lastWalked)));
+        lastMinute = lastWalked;
+    }
+    while (lastMinute < nowMinute) {
+        const qint64 first = lastMinute + 1;
+        const QDate day = dayOf(first);
+        if (day != currentDay) {
+            // Only dates already passed can move, unless a whole recomputation is waiting.
+            if (!recalculate(startOf(first), !datesPending))
+                return;
+            currentDay = day;
+            served.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
+            reported.clear();
+            if (day == now.date())
+                newDayList();
+        } else if (datesPending) {
+            if (!recalculate(startOf(first)))
+                return;
+            if (day == now.date())
+                newDayList();
+        }
+        const qint64 dayStart = day.toJulianDay() * MinutesPerDay;
+        const qint64 last = std::min(dayStart + MinutesPerDay - 1, nowMinute);
+        serveMinutes(day, int(first - dayStart), int(last - dayStart), now);
+        lastMinute = last;
+    }
 }
 
-void TTimerFrm::fireMinute(const QDateTime& now) {
-    for (const TEventRow& row : selectRows(now.date(), now.time())) {
+// Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
+// more than the bound late is logged as missed instead.
+void TTimerFrm::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
+    const qint64 bound = qint64(missedAfter) * 60 * 1000;
+    QSet<QString>& done = served[day];
+    for (const TEventRow& row : selectRows(day, from, to)) {
         try {
             const QTime time = TimerTime(row.timeOfDay, whoOf(row));
-            if (time.hour() != now.time().hour() || time.minute() != now.time().minute())
+            const int minute = time.hour() * 60 + time.minute();
+            if (minute < from || minute > to)
                 continue;
             const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
             const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
             const QString key = keyOf(row);
-            firedToday.insert(key);
-            for (int position = 0; position < EventDisplay->count(); ++position) {
-                QListWidgetItem* item = EventDisplay->item(position);
-                if (item->data(KeyRole).toString() == key)
-                    item->setCheckState(Qt::Checked);
+            if (done.contains(key))
+                continue;
+            done.insert(key);
+            const QDateTime due(day, QTime(time.hour(), time.minute()));
+            if (due.isValid() && due.msecsTo(now) > bound) {
+                QString taskName;
+                TaskName(task, taskName);
+                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
+                                   "before the clock was seen")
+                        .arg(whoOf(row))
+                        .arg(index)
+                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
+                        .arg(missedAfter));
+                continue;
             }
-            fire(index, task);
+            tick(key);
+            if (!row.group.isNull())
+                fire(index, task, row.group.toLongLong() != 0);
         } catch (const std::exception& error) {
             report(error);
         }
     }
 }
 
-// Queues the task for a unit, or for each member of a group in name order; a key that names no
-// record queues nothing.
-void TTimerFrm::fire(quint16 index, quint8 task) {
-    OpenByIndex(MasterTable, index);
-    const bool exists = !MasterTable.eof();
-    const bool group = exists && MasterTable.fieldByName(QStringLiteral("Group")).asBoolean();
-    CloseFiltered(MasterTable);
-    if (!exists)
-        return;
+void TTimerFrm::tick(const QString& key) {
+    if (QListWidgetItem* item = itemOf.value(key))
+        item->setCheckState(Qt::Checked);
+}
+
+// Queues the task for a unit, or for each member of a group in name order, read in one query
+// whatever the size of the tables.
+void TTimerFrm::fire(quint16 index, quint8 task, bool group) {
     if (!group) {
         processor.AddToQueue(index, task);
         return;
     }
-
-    QList<quint16> keys;
-    OpenByGroupIndex(GroupTable, index);
-    for (; !GroupTable.eof(); GroupTable.next()) {
-        const qint64 key = GroupTable.fieldByName(QStringLiteral("Index")).asInteger();
-        if (key > 0 && key <= 65535 && !keys.contains(quint16(key)))
-            keys << quint16(key);
-    }
-    CloseFiltered(GroupTable);
 
     struct Member {
         QString name;
         quint16 index;
     };
     std::vector<Member> members;
-    for (quint16 key : std::as_const(keys)) {
-        OpenByIndex(MasterTable, key);
-        if (!MasterTable.eof() && !MasterTable.fieldByName(QStringLiteral("Group")).asBoolean())
-            members.push_back({MasterTable.fieldByName(QStringLiteral("Name")).asString(), key});
-        CloseFiltered(MasterTable);
-    }
-    // The list's order: by key first, so that equal names stay by key.
-    std::sort(members.begin(), members.end(),
-              [](const Member& a, const Member& b) { return a.index < b.index; });
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(MembersSql));
+    query.addBindValue(index);
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
+                                           "read: %2")
+                                .arg(index)
+                                .arg(query.lastError().text()));
+    while (query.next())
+        members.push_back({query.value(1).toString(), quint16(query.value(0).toUInt())});
+    // The list's order: by key first (as read), so that equal names stay by key.
     sortByName(members, [](const Member& member) { return member.name; });
     for (const Member& member : members)
         processor.AddToQueue(member.index, task);
 }
 
-QString TTimerFrm::nameOf(quint16 index) {
-    OpenByIndex(MasterTable, index);
-    const QString name =
-        MasterTable.eof() ? QString() : MasterTable.fieldByName(QStringLiteral("Name")).asString();
-    CloseFiltered(MasterTable);
-    return name;
+void TTimerFrm::log(const QString& line) {
+    emit processor.logged(line);
 }
 
 // Each problem (one line of a message) is told once, until the timers are refreshed or a new
 // day begins.
 void TTimerFrm::report(const std::exception& error) {
-    QStringList fresh;
     for (const QString& line : QString::fromUtf8(error.what()).split(QLatin1Char('\n'))) {
         if (!reported.contains(line))
-            fresh << line;
+            log(line);
         reported.insert(line);
     }
-    if (!fresh.isEmpty())
-        reportException(Exception(fresh.join(QLatin1Char('\n'))));
 }
 
 void TTimerFrm::Button1Click() {
@@ -323,12 +485,7 @@ void TTimerFrm::Button1Click() {
 }
 
 void TTimerFrm::showEvent(QShowEvent* event) {
-    try {
-        SelectTodaysEvents();
-        ShowTodaysEvents();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    rebuildList();
     QDialog::showEvent(event);
 }
 

@@ -35,6 +35,8 @@ struct TTimerRecord {
     quint16 index = 0; // the unit (or group) the timer switches
     quint8 task = 0;   // 0..4
     quint8 every = 0;  // TimerEvery
+    // Daily: days between events; weekly: weeks between events; monthly: the day of the month;
+    // yearly: the day of the month asked for (0 in older records: the date's own day); once: 0.
     qint32 count = 0;
     QTime timeOfDay;
     quint16 dayOfWeek = 0; // bit 0 Sunday .. bit 6 Saturday

@@ -128,7 +128,12 @@ void TViewTimerFrm::FillTimerGrid() {
         theGrid->item(row, 0)->setData(KeyRole, quint16(key));
     }
     TimerTable.close();
-    theGrid->selectRow(0);
+    // The empty row of a unit without timers is nothing to select.
+    theGrid->clearSelection();
+    if (count > 0)
+        theGrid->selectRow(0);
+    else
+        theGrid->setCurrentCell(-1, -1);
 }
 
 quint16 TViewTimerFrm::timerIndexAt(int row) const {
@@ -149,11 +154,10 @@ void TViewTimerFrm::NewClick() {
         editor.PrepareNewTimer();
         if (editor.ShowModalFor(UnitIndex) != TSetTimerFRM::mrOk)
             return;
-        FillTimerGrid();
     } catch (const std::exception& error) {
         reportException(error);
     }
-    refreshRunner();
+    refreshAndFill();
 }
 
 void TViewTimerFrm::EditClick() {
@@ -164,11 +168,10 @@ void TViewTimerFrm::EditClick() {
         editor.LoadTimer(timer);
         if (editor.ShowModalFor(UnitIndex) != TSetTimerFRM::mrOk)
             return;
-        FillTimerGrid();
     } catch (const std::exception& error) {
         reportException(error);
     }
-    refreshRunner();
+    refreshAndFill();
 }
 
 void TViewTimerFrm::DeleteClick() {
@@ -192,7 +195,6 @@ void TViewTimerFrm::DeleteClick() {
             }
             CloseFiltered(MasterTable);
         }
-        FillTimerGrid();
     } catch (const std::exception& error) {
         TimerTable.close();
         MasterTable.close();
@@ -200,16 +202,23 @@ void TViewTimerFrm::DeleteClick() {
     }
     if (lastOne)
         emit deviceListChanged();
-    refreshRunner();
+    refreshAndFill();
 }
 
 void TViewTimerFrm::CloseBtnClick() {
     close();
 }
 
-void TViewTimerFrm::refreshRunner() {
+// The runner recomputes the next event dates first, so that the rows show them as they now are.
+void TViewTimerFrm::refreshAndFill() {
     if (runner)
         runner->RefreshTimers();
+    try {
+        FillTimerGrid();
+    } catch (const std::exception& error) {
+        TimerTable.close();
+        reportException(error);
+    }
 }
 
 } // namespace kavio

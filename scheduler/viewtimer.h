@@ -56,7 +56,7 @@ private:
     TSetTimerFRM& editor;
     TTimerFrm* runner = nullptr;
 
-    void refreshRunner();
+    void refreshAndFill();
     TTable TimerTable{QStringLiteral("Timer.DB")};
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 UnitIndex = 0;

@@ -28,10 +28,12 @@ void OpenByTimerIndex(TTable& table, quint32 timerIndex) {
     table.open();
 }
 
+// Closed first: clearing the filter of an open table would read the whole table back in, twice,
+// only to drop it.
 void CloseFiltered(TTable& table) {
+    table.close();
     table.setFilter(QString());
     table.setFiltered(false);
-    table.close();
 }
 
 void SetStatus(TTable& table, quint16 index, quint8 status) {

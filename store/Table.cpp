@@ -363,6 +363,18 @@ void TTable::flushBuffers() {
 bool TTable::findKey(qint64 index) {
     requireOpen("search");
     const int column = columnOf(QStringLiteral("Index"));
+    // Master.DB is read in key order (its keys are whole numbers, or it is not read at all), so
+    // a search per line of a long list does not walk the whole table each time.
+    if (m_orderBy == QLatin1String(R"("Index")")) {
+        const auto found = std::lower_bound(m_records.begin(), m_records.end(), index,
+                                            [column](const Record& record, qint64 key) {
+                                                return record.values[column].toLongLong() < key;
+                                            });
+        if (found == m_records.end() || found->values[column].toLongLong() != index)
+            return false;
+        m_position = int(found - m_records.begin());
+        return true;
+    }
     for (int position = 0; position < int(m_records.size()); ++position) {
         bool ok = false;
         if (m_records[position].values[column].toLongLong(&ok) == index && ok) {

@@ -1,5 +1,7 @@
 // Figures of the scheduler with 10,000 timers: the recomputation of every next event date, the
-// runner's per-minute selection, and a tick with nothing due.
+// runner's per-minute selection, and a tick with nothing due. Then a full fleet: 65,534 units and
+// a group of 1,000 of them, with 1,000 events today: the runner's refresh, the tick that fires
+// the group, and the longest stall of the event loop through a whole simulated day.
 #include "BenchSupport.h"
 #include "Clock.h"
 #include "CommandEngine.h"
@@ -8,9 +10,11 @@
 #include "Timer.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace kavio;
 using namespace kavio::bench;
@@ -54,6 +58,124 @@ void fillTimers(const QDate& today) {
         timers.exec();
     }
     db.commit();
+}
+
+constexpr int FleetUnits = 65534; // and one group: every key in use
+constexpr int FleetEvents = 1000;
+constexpr int GroupMembers = 1000;
+
+// The fleet: units, one group of 1,000 members, 1,000 daily timers between 08:00 and 23:50 and
+// the group's timer at 12:00:30, all due today.
+quint16 fillFleet(const QDate& today) {
+    QRandomGenerator random(7);
+    QSqlDatabase db = Database::connection();
+    db.transaction();
+    QSqlQuery units(db);
+    units.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
+                                    VALUES (?,'127.0.0.1',4001,'pw'))"));
+    for (int unit = 1; unit <= FleetUnits; ++unit) {
+        units.addBindValue(QStringLiteral("Unit %1").arg(unit));
+        units.exec();
+    }
+    QSqlQuery group(db);
+    group.exec(QStringLiteral(R"(INSERT INTO "Master" ("Name","Group") VALUES ('Hall', 1))"));
+    const auto groupIndex = quint16(group.lastInsertId().toUInt());
+    QSqlQuery members(db);
+    members.prepare(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex","Index") VALUES (?,?))"));
+    for (int member = 0; member < GroupMembers; ++member) {
+        members.addBindValue(groupIndex);
+        members.addBindValue(1 + random.bounded(FleetUnits));
+        members.exec();
+    }
+    QSqlQuery timers(db);
+    timers.prepare(QStringLiteral(
+        R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","Date")
+           VALUES (?,?,0,1,?,?))"));
+    auto addTimer = [&](int unit, const QTime& time) {
+        timers.addBindValue(unit);
+        timers.addBindValue(random.bounded(5));
+        timers.addBindValue(time.toString(QStringLiteral("HH:mm:ss")));
+        timers.addBindValue(today.toString(Qt::ISODate));
+        timers.exec();
+    };
+    for (int event = 0; event < FleetEvents; ++event) {
+        QTime time(8 + random.bounded(16), random.bounded(50), random.bounded(60));
+        if (time.hour() == 12 && time.minute() == 0)
+            time = time.addSecs(60);
+        addTimer(1 + random.bounded(FleetUnits), time);
+    }
+    addTimer(groupIndex, QTime(12, 0, 30));
+    db.commit();
+    return groupIndex;
+}
+
+bool benchFleet() {
+    QTemporaryDir dir;
+    Database::open(dir.filePath(QStringLiteral("Fleet.db")));
+    ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(7, 0)));
+    fillFleet(clock.time.date());
+    bool allMet = true;
+
+    TCommandEngine processor;
+    QElapsedTimer created;
+    created.start();
+    TTimerFrm runner(processor);
+    const double creation = millisecondsOf(created);
+    std::printf("fleet: %d units, events today: %zu\n", FleetUnits, runner.todaysRows().size());
+    allMet &= report("runner created, 65,534 units, 1,001 events today", creation, "ms", 100);
+
+    std::vector<double> refreshes;
+    for (int run = 0; run < 20; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        runner.RefreshTimers();
+        refreshes.push_back(millisecondsOf(timer));
+    }
+    allMet &= report("refresh, 65,534 units, 1,001 events today (max of 20)", maximum(refreshes),
+                     "ms", 100);
+
+    clock.time = QDateTime(clock.time.date(), QTime(12, 0, 0));
+    const qsizetype before = processor.queue().size();
+    QElapsedTimer groupTick;
+    groupTick.start();
+    runner.Timer1Timer();
+    const double groupFired = millisecondsOf(groupTick);
+    std::printf("queued by the group's tick: %lld\n",
+                static_cast<long long>(processor.queue().size() - before));
+    allMet &= report("tick firing a group of 1,000 members", groupFired, "ms", 50);
+
+    // A whole day through the event loop, a minute per turn, with a refresh every hour; a 5 ms
+    // probe measures how long the loop is held at most.
+    runner.show();
+    clock.time = QDateTime(clock.time.date(), QTime(12, 1, 0));
+    QEventLoop loop;
+    QElapsedTimer sinceProbe;
+    double longestStall = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, millisecondsOf(sinceProbe) - 5);
+        sinceProbe.start();
+    });
+    int minutes = 0;
+    QTimer driver;
+    driver.setInterval(1);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        clock.advance(60);
+        runner.Timer1Timer();
+        if (++minutes % 60 == 0)
+            runner.RefreshTimers();
+        if (minutes == 24 * 60)
+            loop.quit();
+    });
+    sinceProbe.start();
+    probe.start();
+    driver.start();
+    loop.exec();
+    allMet &= report("longest event-loop stall through a day of the fleet", longestStall, "ms", 50);
+
+    Database::close();
+    return allMet;
 }
 
 } // namespace
@@ -119,5 +241,6 @@ int main(int argc, char** argv) {
     std::printf("queued: %lld\n", static_cast<long long>(processor.queue().size()));
 
     Database::close();
+    allMet &= benchFleet();
     return allMet ? 0 : 1;
 }

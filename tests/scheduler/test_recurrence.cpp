@@ -56,10 +56,13 @@ private slots:
             << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 10) << mon.addDays(1);
         QTest::newRow("daily saved before its time: today")
             << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 8) << mon;
-        QTest::newRow("daily at the very second: passed")
-            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 9) << mon.addDays(1);
-        QTest::newRow("daily seconds count")
-            << 0 << 1 << 0 << mon << QTime(9, 0, 47) << at(2026, 12, 7, 9, 0, 30) << mon;
+        // The runner fires once a minute: an event of the current minute is still to come.
+        QTest::newRow("daily in its own minute, at second 0: today")
+            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 9) << mon;
+        QTest::newRow("daily in its own minute, beyond its seconds: today")
+            << 0 << 1 << 0 << mon << nine << at(2026, 12, 7, 9, 0, 59) << mon;
+        QTest::newRow("daily, the minute after: passed")
+            << 0 << 1 << 0 << mon << QTime(9, 0, 47) << at(2026, 12, 7, 9, 1) << mon.addDays(1);
         QTest::newRow("daily, yesterday, time passed today")
             << 0 << 1 << 0 << mon.addDays(-1) << nine << at(2026, 12, 7, 10) << mon.addDays(1);
         QTest::newRow("every 3 days, 10 back")
@@ -81,6 +84,12 @@ private slots:
         QTest::newRow("Mon+Fri every 2, checked in the off week: next Monday of the rhythm")
             << 1 << 2 << 34 << QDate(2026, 12, 11) << nine << at(2026, 12, 15, 10)
             << QDate(2026, 12, 21);
+        QTest::newRow("every 2, saved Saturday with only Monday: the rhythm's next week")
+            << 1 << 2 << 2 << QDate(2026, 12, 12) << nine << at(2026, 12, 12, 10)
+            << QDate(2026, 12, 21);
+        QTest::newRow("every 3, saved after the week's last ticked day")
+            << 1 << 3 << 8 << QDate(2026, 12, 10) << nine << at(2026, 12, 10, 10)
+            << QDate(2026, 12, 30);
         QTest::newRow("week 52 to week 2, every week") << 1 << 1 << 2 << QDate(2026, 12, 21) << nine
                                                        << at(2027, 1, 12, 10) << QDate(2027, 1, 18);
         QTest::newRow("week 52 to week 2, every 2 weeks keeps its rhythm")
@@ -112,6 +121,15 @@ private slots:
 
         QTest::newRow("29 February passed") << 3 << 0 << 0 << QDate(2028, 2, 29) << nine
                                             << at(2028, 2, 29, 10) << QDate(2029, 2, 28);
+        QTest::newRow("29 February asked, back in a leap year")
+            << 3 << 29 << 0 << QDate(2031, 2, 28) << nine << at(2031, 3, 1, 10)
+            << QDate(2032, 2, 29);
+        QTest::newRow("29 February asked, several years on")
+            << 3 << 29 << 0 << QDate(2028, 2, 29) << nine << at(2030, 5, 1, 10)
+            << QDate(2031, 2, 28);
+        QTest::newRow("31 asked of a 30-day month keeps the 30th")
+            << 3 << 31 << 0 << QDate(2026, 4, 30) << nine << at(2026, 5, 1, 10)
+            << QDate(2027, 4, 30);
         QTest::newRow("yearly not passed keeps its date")
             << 3 << 0 << 0 << QDate(2027, 6, 1) << nine << at(2026, 12, 7, 10) << QDate(2027, 6, 1);
         QTest::newRow("yearly catches up")
@@ -142,7 +160,8 @@ private slots:
             result = NextMonthlyDate(quint16(mask), count, date, time);
             break;
         case 3:
-            result = NextYearlyDate(date, time);
+            result = count == 0 ? NextYearlyDate(date, time)
+                                : NextYearlyDate(date, time, clock.time, count);
             break;
         default:
             break;

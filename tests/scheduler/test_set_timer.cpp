@@ -266,7 +266,8 @@ private slots:
                 editor.Button1->click();
             });
         });
-        QCOMPARE(row(4), QStringList({"3", "2", "3", "0", "06:00:05", "0", "0", "2027-03-04"}));
+        // A yearly timer keeps the day of the month asked for in Count.
+        QCOMPARE(row(4), QStringList({"3", "2", "3", "4", "06:00:05", "0", "0", "2027-03-04"}));
         save([&] {
             QTimer::singleShot(0, [&] {
                 editor.PowerCycle->click();
@@ -278,23 +279,74 @@ private slots:
         });
         QCOMPARE(row(5), QStringList({"3", "4", "4", "0", "18:30:00", "0", "0", "2027-05-06"}));
 
-        // Empty masks are refused and nothing is saved; Esc then cancels.
+        // Empty masks and a cleared month day are refused and nothing is saved; Esc then cancels.
         editor.PrepareNewTimer();
         const int result = runModal(editor, 3, [&] {
             editor.WeekRB->click();
             editor.Button1->click();
             editor.MonthRB->click();
             editor.Button1->click();
+            editor.MonthBoxes[2]->setChecked(true);
+            editor.MonthSpin->findChild<QLineEdit*>()->clear();
+            editor.Button1->click();
             QVERIFY(editor.isVisible());
             QTest::keyClick(&editor, Qt::Key_Escape);
         });
         QCOMPARE(result, TSetTimerFRM::mrCancel);
         QCOMPARE(test::timerCount(), 5);
-        QCOMPARE(messages.shown.size(), 2);
+        QCOMPARE(messages.shown.size(), 3);
         QCOMPARE(messages.shown[0].text, QStringLiteral("Tick at least one day."));
         QCOMPARE(messages.shown[1].text, QStringLiteral("Tick at least one month."));
+        QCOMPARE(messages.shown[2].text, QStringLiteral("Enter a day of the month from 1 to 31."));
         QCOMPARE(messages.shown[0].kind, MessageKind::Error);
-        QCOMPARE(messages.beeps, QList<Beep>({Beep::Exclamation, Beep::Exclamation}));
+        QCOMPARE(messages.beeps, QList<Beep>(3, Beep::Exclamation));
+    }
+
+    // An edit that changes only the time of day keeps what was asked for: a fortnightly timer
+    // its weeks, a yearly timer on 29 February its day.
+    void editKeepsRhythmAndAskedDay_data() {
+        QTest::addColumn<int>("every");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QDate>("stored");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("savedCount");
+        QTest::addColumn<QDate>("next");
+        // Monday only, every 2 weeks, next on 21 December: edited on the Tuesday of a week of
+        // the rhythm, and on the Tuesday of a week outside it.
+        QTest::newRow("fortnightly, edited in a week of its rhythm")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 8, 10) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("fortnightly, edited in the week between")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 15, 10) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("fortnightly, edited on its own Monday")
+            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 21, 7) << 2 << QDate(2026, 12, 21);
+        QTest::newRow("29 February asked, shown as the 28th")
+            << 3 << 29 << QDate(2029, 2, 28) << at(2029, 3, 1, 10) << 29 << QDate(2032, 2, 29);
+    }
+
+    void editKeepsRhythmAndAskedDay() {
+        QFETCH(int, every);
+        QFETCH(int, count);
+        QFETCH(QDate, stored);
+        QFETCH(QDateTime, now);
+        QFETCH(int, savedCount);
+        QFETCH(QDate, next);
+        test::TempDatabase db;
+        ManualClock clock(now);
+        const quint16 timer = addTimer(3, 0, every, count, "09:00:00", stored, every == 1 ? 2 : 0);
+        TSetTimerFRM editor;
+        editor.LoadTimer(timer);
+        runModal(editor, 3, [&] {
+            (every == 1 ? editor.WeekTime : editor.YearTime)->setTime(QTime(9, 30));
+            editor.Button1->click();
+        });
+        QCOMPARE(timerField(timer, "Count").toInt(), savedCount);
+        RecalcTimerDates();
+        if (every == 3) // the yearly timer is carried on, one year at a time
+            for (int year = 0; year < 2; ++year) {
+                clock.time = QDateTime(timerField(timer, "Date").toDate().addDays(1), QTime(10, 0));
+                RecalcTimerDates();
+            }
+        QCOMPARE(timerField(timer, "Date").toString(), next.toString(Qt::ISODate));
     }
 
     void loadShowsItsOwnPageOnly() {
@@ -315,7 +367,7 @@ private slots:
         QCOMPARE(ticks(editor.DayBoxes), QList<bool>({0, 0, 0, 0, 0, 1, 0}));
         QCOMPARE(editor.GroupBox3->title(), QStringLiteral(" Cycle the Power "));
         editor.LoadTimer(monthly);
-        QCOMPARE(editor.MonthSpin->value(), 1); // a stored 0 shows the first
+        QCOMPARE(editor.MonthSpin->value(), 0); // a stored 0 shows as it is, to be refused
         QCOMPARE(ticks(editor.MonthBoxes), QList<bool>({1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}));
         editor.LoadTimer(daily);
         QVERIFY(editor.DayRB->isChecked() && editor.RebootRB->isChecked());
@@ -357,7 +409,7 @@ private slots:
         editor.MonthSpin->findChild<QLineEdit*>()->clear();
         QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(editor.MonthSpin, &focusOut);
-        QCOMPARE(editor.MonthSpin->value(), 1);
+        QCOMPARE(editor.MonthSpin->value(), 0);
         editor.WeekSpin->findChild<QLineEdit*>()->setText(QStringLiteral("0"));
         QApplication::sendEvent(editor.WeekSpin, &focusOut);
         QCOMPARE(editor.WeekSpin->value(), 1);

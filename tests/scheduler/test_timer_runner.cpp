@@ -4,14 +4,19 @@
 #include "LoopbackUnits.h"
 #include "Messages.h"
 #include "SchedulerTestSupport.h"
+#include "SqliteTool.h"
 #include "TempDatabase.h"
 #include "Timer.h"
 #include "UnitSim.h"
 
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QMap>
+#include <QSettings>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
+#include <ctime>
 #include <memory>
 #include <tuple>
 
@@ -36,6 +41,34 @@ QList<bool> itemTicks(const TTimerFrm& runner) {
     return ticks;
 }
 
+// The local time zone for the lifetime of the object.
+class LocalZone {
+public:
+    explicit LocalZone(const QByteArray& zone)
+        : before(qgetenv("TZ"))
+        , hadZone(qEnvironmentVariableIsSet("TZ")) {
+        if (!zone.isEmpty())
+            set(zone);
+    }
+    ~LocalZone() {
+        if (hadZone)
+            set(before);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    LocalZone(const LocalZone&) = delete;
+    LocalZone& operator=(const LocalZone&) = delete;
+
+private:
+    static void set(const QByteArray& zone) {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    QByteArray before;
+    bool hadZone;
+};
+
 void addMember(quint16 group, quint16 unit) {
     TTable members(QStringLiteral("Group.DB"));
     members.open();
@@ -54,6 +87,8 @@ class TestTimerRunner : public QObject {
     std::unique_ptr<TCommandEngine> processor;
     std::unique_ptr<RecordingMessageSink> messages;
 
+    QStringList logged; // the command log's lines, where the runner tells its problems
+
     QList<TCommandEntry> queued() const { return processor->queue(); }
 
 private slots:
@@ -61,6 +96,9 @@ private slots:
         db = std::make_unique<TempDatabase>();
         processor = std::make_unique<TCommandEngine>();
         messages = std::make_unique<RecordingMessageSink>();
+        logged.clear();
+        connect(processor.get(), &TCommandEngine::logged, this,
+                [this](const QString& line) { logged << line; });
     }
 
     void cleanup() {
@@ -81,9 +119,9 @@ private slots:
         QVERIFY(!runner.isVisible());
         QCOMPARE(runner.windowTitle(),
                  QStringLiteral("WHERE \"Timer.DB\".\"Date\" = \"12/06/2026\""));
-        QCOMPARE(itemTexts(runner), QStringList({QStringLiteral(" Power On at 09:30 AM"),
-                                                 QStringLiteral("Rack 3 Power Off at 09:30 PM")}));
-        QCOMPARE(itemTicks(runner), QList<bool>({false, false}));
+        // The timer of a unit that is gone fires nothing and is not listed.
+        QCOMPARE(itemTexts(runner), QStringList({QStringLiteral("Rack 3 Power Off at 09:30 PM")}));
+        QCOMPARE(itemTicks(runner), QList<bool>({false}));
         QCOMPARE(runner.size(), QSize(525, 316));
         QCOMPARE(runner.LCD->size(), QSize(221, 53));
         QCOMPARE(runner.LCD->Columns(), 72);
@@ -142,6 +180,38 @@ private slots:
                      qPrintable(QLatin1String(name) + QStringLiteral(": ") + actual.toString()));
     }
 
+    // The clock is centred on the display, with the largest digits that fit it.
+    void clockFillsTheDisplay() {
+        ManualClock clock(at(2026, 12, 7, 10, 8, 8));
+        TTimerFrm runner(*processor);
+        runner.Timer1Timer();
+        const lcd::TLCDScreen& screen = *runner.LCD;
+        const lcd::TDotImage& text = screen.TextImage();
+        int left = text.width(), right = -1, top = text.height(), bottom = -1;
+        for (int y = 0; y < text.height(); ++y)
+            for (int x = 0; x < text.width(); ++x)
+                if (text.row(y)[x]) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        left += screen.LinesXOffset();
+        right += screen.LinesXOffset();
+        top += screen.LinesYOffset();
+        bottom += screen.LinesYOffset();
+        const QString where = QStringLiteral("columns %1..%2, rows %3..%4 of %5 x %6")
+                                  .arg(left)
+                                  .arg(right)
+                                  .arg(top)
+                                  .arg(bottom)
+                                  .arg(screen.Columns())
+                                  .arg(screen.Rows());
+        QVERIFY2(std::abs(left - (screen.Columns() - 1 - right)) <= 2, qPrintable(where));
+        QVERIFY2(std::abs(top - (screen.Rows() - 1 - bottom)) <= 1, qPrintable(where));
+        QVERIFY2(bottom - top + 1 >= 8, qPrintable(where)); // taller than a 7-dot digit
+    }
+
     void eachMinuteFiresOnce() {
         ManualClock clock(at(2026, 12, 7, 8));
         const QDate today = clock.time.date();
@@ -160,12 +230,12 @@ private slots:
         test::setTimerField(query, "Task", 5); // no timer task: reported, never queued
 
         TTimerFrm runner(*processor);
-        QCOMPARE(messages->shown.size(), 1);
-        QVERIFY(messages->shown[0].text.contains(
+        QCOMPARE(logged.size(), 2);
+        QVERIFY(logged[0].startsWith(
             QStringLiteral("Timer %1: field \"TimeOfDay\" holds \"9:32\"").arg(bad)));
-        QVERIFY(messages->shown[0].text.contains(
+        QVERIFY(logged[1].startsWith(
             QStringLiteral("Timer %1: field \"Task\" holds \"5\"").arg(query)));
-        QCOMPARE(runner.EventDisplay->count(), 6);
+        QCOMPARE(runner.EventDisplay->count(), 5);
 
         auto tickAt = [&](const QDateTime& time) {
             clock.time = time;
@@ -176,7 +246,7 @@ private slots:
         tickAt(at(2026, 12, 7, 9, 30, 0, 200));
         const QList<TCommandEntry> minute30 = {{a, 1}, {a, 4}, {b, 0}};
         QCOMPARE(queued(), minute30);
-        QCOMPARE(itemTicks(runner), QList<bool>({true, true, true, true, false, false}));
+        QCOMPARE(itemTicks(runner), QList<bool>({true, true, true, false, false}));
         tickAt(at(2026, 12, 7, 9, 30, 0, 900));
         tickAt(at(2026, 12, 7, 9, 30, 30));
         QCOMPARE(queued(), minute30);
@@ -188,37 +258,47 @@ private slots:
         QCOMPARE(queued().size(), 4);
 
         runner.show(); // rebuilt, and what fired today stays ticked
-        QCOMPARE(itemTicks(runner), QList<bool>({true, true, true, true, true, false}));
+        QCOMPARE(itemTicks(runner), QList<bool>({true, true, true, true, false}));
         runner.Button1Click();
         QVERIFY(!runner.isVisible());
         tickAt(at(2026, 12, 7, 9, 32, 0));
         QCOMPARE(queued().mid(4), QList<TCommandEntry>({{a, 0}}));
-        QCOMPARE(messages->shown.size(), 1);
+        QCOMPARE(logged.size(), 2); // the unusable task is not told again under the tick
 
-        // A refresh recomputes: what is past moves to tomorrow and leaves the list.
+        // A refresh recomputes: what is past moves to tomorrow and leaves the list; the current
+        // minute's events stay, and what fired of them does not fire again.
         runner.RefreshTimers();
-        QCOMPARE(runner.EventDisplay->count(), 0);
+        QCOMPARE(itemTexts(runner), QStringList({QStringLiteral("a Power On at 09:32 AM")}));
         QCOMPARE(test::timerField(1, "Date").toString(), QStringLiteral("2026-12-08"));
+        tickAt(at(2026, 12, 7, 9, 32, 1));
+        QCOMPARE(queued().size(), 5);
+        QVERIFY(messages->shown.isEmpty());
     }
 
-    // The store failing under the tick reaches the operator; the clock and later minutes go on.
-    void storeFailureInTheTickIsReported() {
+    // The store failing under the tick is logged once, no box waits; the clock goes on, and the
+    // minutes it could not serve are served once the store is back.
+    void storeFailureInTheTickIsLogged() {
         ManualClock clock(at(2026, 12, 7, 8));
         const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
-        addTimer(a, 0, 0, 1, "09:31:00", clock.time.date());
+        addTimer(a, 0, 0, 1, "09:30:00", clock.time.date());
+        addTimer(a, 1, 0, 1, "09:31:00", clock.time.date());
         TTimerFrm runner(*processor);
-        QVERIFY(messages->shown.isEmpty());
+        QVERIFY(logged.isEmpty());
 
         QSqlQuery(Database::connection()).exec(R"(ALTER TABLE "Timer" RENAME TO "Away")");
         clock.time = at(2026, 12, 7, 9, 30);
         runner.Timer1Timer();
-        QCOMPARE(messages->shown.size(), 1);
-        QCOMPARE(runner.LCD->Lines().value(0), QStringLiteral("9:30:00 am"));
+        clock.advance(1);
+        runner.Timer1Timer();
+        QCOMPARE(logged.size(), 1);
+        QVERIFY(logged[0].startsWith(QStringLiteral("Table Timer.DB")));
+        QCOMPARE(runner.LCD->Lines().value(0), QStringLiteral("9:30:01 am"));
 
         QSqlQuery(Database::connection()).exec(R"(ALTER TABLE "Away" RENAME TO "Timer")");
         clock.time = at(2026, 12, 7, 9, 31);
         runner.Timer1Timer();
-        QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}}));
+        QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}, {a, 1}}));
+        QVERIFY(messages->shown.isEmpty());
     }
 
     // Three months driven through the clock, across month ends and the new year.
@@ -275,7 +355,191 @@ private slots:
         QCOMPARE(fired[monthly],
                  QList<QDate>({QDate(2026, 12, 31), QDate(2027, 1, 31), QDate(2027, 2, 28)}));
         QCOMPARE(fired[yearly], QList<QDate>({QDate(2027, 1, 1)}));
+        QVERIFY(logged.isEmpty());
+    }
+
+    // Every minute since the last tick is served: a late tick or a skipped hour fires what fell
+    // in between, once; beyond the bound of the settings an event is logged as missed.
+    void lateTicksServeEveryMinute_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QStringList>("times");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QList<int>>("steps"); // seconds from one tick to the next
+        QTest::addColumn<QStringList>("fired");
+        QTest::addColumn<int>("missed");
+        const QStringList twoTimers{"09:30:20", "09:40:00"};
+        QTest::newRow("five minutes late")
+            << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59"
+            << QList<int>{311, 290} << QStringList{"09:30:20", "09:40:00"} << 0;
+        QTest::newRow("beyond 15 minutes: missed")
+            << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
+            << QStringList{"09:40:00"} << 1;
+        QTest::newRow("the bound is a setting")
+            << QByteArray() << "30" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
+            << QStringList{"09:30:20", "09:40:00"} << 0;
+        QTest::newRow("a bound of 0 is the default")
+            << QByteArray() << "0" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
+            << QStringList{"09:40:00"} << 1;
+        QTest::newRow("a bound that is no number is the default")
+            << QByteArray() << "soon" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
+            << QStringList{"09:40:00"} << 1;
+        QTest::newRow("late across midnight")
+            << QByteArray() << QString() << QStringList{"23:59:00", "00:01:00"}
+            << "2026-12-07 23:58:30" << QList<int>{270} << QStringList{"23:59:00", "00:01:00"} << 0;
+        QTest::newRow("a day asleep")
+            << QByteArray() << QString() << twoTimers << "2026-12-07 09:00:00"
+            << QList<int>{86400 + 3000} << QStringList{"09:40:00"} << 3;
+        QTest::newRow("the hour the clocks go forward")
+            << QByteArray("Europe/Berlin") << QString() << QStringList{"02:30:00", "03:00:00"}
+            << "2027-03-28 01:59:59" << QList<int>{1, 1} << QStringList{"02:30:00", "03:00:00"}
+            << 0;
+        QTest::newRow("the hour the clocks go back")
+            << QByteArray("Europe/Berlin") << QString() << QStringList{"02:30:00", "03:00:00"}
+            << "2027-10-31 02:29:59" << QList<int>{1, 3600, 1800}
+            << QStringList{"02:30:00", "03:00:00"} << 0;
+    }
+
+    void lateTicksServeEveryMinute() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, setting);
+        QFETCH(QStringList, times);
+        QFETCH(QString, start);
+        QFETCH(QList<int>, steps);
+        QFETCH(QStringList, fired);
+        QFETCH(int, missed);
+        LocalZone local(zone);
+        QTemporaryDir settingsDir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        if (!setting.isNull())
+            QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"))
+                .setValue(QLatin1String(TTimerFrm::MissedAfterKey), setting);
+
+        ManualClock clock(QDateTime::fromString(start, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QMap<quint16, QString> timeOf;
+        for (const QString& time : times) {
+            const quint16 unit = TempDatabase::addUnit(time);
+            timeOf[unit] = time;
+            addTimer(unit, 0, 0, 1, time, clock.time.date());
+        }
+        TTimerFrm runner(*processor);
+        runner.Timer1Timer();
+        for (int step : steps) {
+            clock.advance(step);
+            runner.Timer1Timer();
+        }
+        QStringList firedTimes;
+        for (const TCommandEntry& entry : queued())
+            firedTimes << timeOf.value(entry.Index);
+        QCOMPARE(firedTimes, fired);
+        QCOMPARE(logged.filter(QStringLiteral("Missed: ")).size(), missed);
         QVERIFY(messages->shown.isEmpty());
+    }
+
+    // Another program holds the database locked when the day begins: the recomputation is told
+    // once in the log and tried again on every tick; once it goes in, what became due meanwhile
+    // fires, and the day's timers keep firing.
+    void newDayWaitsOutALock() {
+        ManualClock clock(at(2026, 12, 7, 23, 59, 50));
+        const quint16 early = TempDatabase::addUnit(QStringLiteral("early"));
+        const quint16 late = TempDatabase::addUnit(QStringLiteral("late"));
+        addTimer(early, 0, 0, 1, "00:00:00", clock.time.date().addDays(1));
+        const quint16 lateTimer = addTimer(late, 1, 0, 1, "23:59:00", clock.time.date());
+        TTimerFrm runner(*processor);
+        runner.Timer1Timer();
+        const QList<TCommandEntry> lastMinute = {{late, 1}};
+        QCOMPARE(queued(), lastMinute);
+        {
+            test::SqliteWriteLock lock(db->path);
+            QVERIFY(lock.isHeld());
+            clock.time = at(2026, 12, 8, 0, 0, 0);
+            for (int second = 0; second < 4; ++second) {
+                runner.Timer1Timer();
+                clock.advance(1);
+            }
+            QVERIFY(runner.recomputationPending());
+            QCOMPARE(queued(), lastMinute);
+            QCOMPARE(logged.size(), 2); // the store's error and that the timers wait
+        }
+        clock.time = at(2026, 12, 8, 0, 3, 10);
+        runner.Timer1Timer();
+        QVERIFY(!runner.recomputationPending());
+        QCOMPARE(queued(), lastMinute + QList<TCommandEntry>({{early, 0}}));
+        QCOMPARE(logged.size(), 3);
+        QCOMPARE(test::timerField(lateTimer, "Date").toString(), QStringLiteral("2026-12-08"));
+        clock.time = at(2026, 12, 8, 23, 59, 0);
+        runner.Timer1Timer();
+        QCOMPARE(queued(), lastMinute + QList<TCommandEntry>({{early, 0}, {late, 1}}));
+        QVERIFY(messages->shown.isEmpty());
+    }
+
+    // A refresh within a minute, before or after the tick of its second 0, loses none of the
+    // minute's events and fires none twice.
+    void refreshWithinTheMinute() {
+        ManualClock clock(at(2026, 12, 7, 9, 59, 59));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        TTimerFrm runner(*processor);
+        runner.Timer1Timer();
+        addTimer(a, 0, 0, 1, "10:00:30", clock.time.date());
+        clock.time = at(2026, 12, 7, 10, 0, 0, 300);
+        runner.RefreshTimers();
+        QCOMPARE(runner.EventDisplay->count(), 1);
+        runner.Timer1Timer();
+        QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}}));
+        addTimer(a, 1, 0, 1, "10:00:50", clock.time.date()); // saved at 10:00:20
+        clock.time = at(2026, 12, 7, 10, 0, 20);
+        runner.RefreshTimers();
+        QCOMPARE(runner.EventDisplay->count(), 2);
+        clock.advance(1);
+        runner.Timer1Timer();
+        QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}, {a, 1}}));
+        QCOMPARE(itemTicks(runner), QList<bool>({true, true}));
+    }
+
+    // A large fleet: the names of today's events and a group's members are read in one go, not
+    // by reading the unit table once per line.
+    void largeFleetStaysQuick() {
+        ManualClock clock(at(2026, 12, 7, 8));
+        QSqlDatabase connection = Database::connection();
+        connection.transaction();
+        QSqlQuery insert(connection);
+        insert.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
+                                         VALUES (?,'127.0.0.1',4001,'pw'))"));
+        for (int unit = 1; unit <= 20000; ++unit) {
+            insert.addBindValue(QStringLiteral("Unit %1").arg(unit, 5, 10, QLatin1Char('0')));
+            insert.exec();
+        }
+        connection.commit();
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("Hall"));
+        connection.transaction();
+        QSqlQuery member(connection);
+        member.prepare(
+            QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex","Index") VALUES (?,?))"));
+        for (int unit = 1000; unit >= 1; --unit) {
+            member.addBindValue(group);
+            member.addBindValue(unit);
+            member.exec();
+        }
+        connection.commit();
+        for (int event = 0; event < 200; ++event)
+            addTimer(quint16(1 + event * 97), 0, 0, 1,
+                     QTime(9, 0).addSecs(60 * event).toString(QStringLiteral("HH:mm:ss")),
+                     clock.time.date());
+        addTimer(group, 1, 0, 1, "09:00:00", clock.time.date());
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        TTimerFrm runner(*processor);
+        runner.RefreshTimers();
+        clock.time = at(2026, 12, 7, 9, 0);
+        runner.Timer1Timer();
+        QVERIFY2(elapsed.elapsed() < 3000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(runner.EventDisplay->count(), 201);
+        QCOMPARE(runner.EventDisplay->item(0)->text(),
+                 QStringLiteral("Unit 00001 Power On at 09:00 AM"));
+        QCOMPARE(queued().size(), 1001);
+        QCOMPARE(queued().at(1), TCommandEntry({1, 1}));
+        QCOMPARE(queued().last(), TCommandEntry({1000, 1}));
     }
 
     void groupTimerReachesEachMember() {

@@ -100,6 +100,7 @@ private slots:
         QCOMPARE(list->windowTitle(), QStringLiteral("Rack 3 Timer Properties"));
         QCOMPARE(list->theGrid->rowCount(), 1);
         QCOMPARE(gridRow(*list, 0), QStringList({"", "", ""}));
+        QVERIFY(!list->theGrid->selectionModel()->hasSelection());
         QStringList header;
         for (int column = 0; column < 3; ++column)
             header << list->theGrid->horizontalHeaderItem(column)->text();
@@ -202,6 +203,7 @@ private slots:
         QVERIFY(!timerFlag(rack));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(list->theGrid->rowCount(), 1);
+        QVERIFY(!list->theGrid->selectionModel()->hasSelection());
         QCOMPARE(runner->EventDisplay->count(), 0);
 
         // New leaves the flag as it is; the runner lists the new timer at once.
@@ -222,6 +224,13 @@ private slots:
         QCOMPARE(gridRow(*list, 0).first(), QStringLiteral("Power Off"));
         QCOMPARE(runner->EventDisplay->item(0)->text(),
                  QStringLiteral("Rack 3 Power Off at 11:30 AM"));
+
+        // An edit to a time already past today shows tomorrow's date, as recomputed.
+        answerEditor(true, [this] { editor->DayTime->setTime(QTime(9, 45)); });
+        list->EditClick();
+        QCOMPARE(gridRow(*list, 0).at(2),
+                 QLocale().toString(QDate(2026, 12, 8), QLocale::ShortFormat) + " at 09:45 AM");
+        QCOMPARE(runner->EventDisplay->count(), 0);
 
         answerEditor(false, [this] { editor->PowerCycle->click(); });
         list->EditClick();

@@ -1,0 +1,240 @@
+// Random timers, driven through the real runner and a real database file for three years of a
+// simulated clock, against a calculation of their own written here in plain calendar terms.
+#include "Clock.h"
+#include "CommandEngine.h"
+#include "Database.h"
+#include "Messages.h"
+#include "TempDatabase.h"
+#include "Timer.h"
+
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QTest>
+#include <algorithm>
+#include <vector>
+
+using namespace kavio;
+using test::TempDatabase;
+
+namespace {
+
+constexpr int Timers = 2500;
+constexpr quint32 Seed = 20261207;
+
+// The calendar in the test's own terms: days are Julian day numbers, Monday is a multiple of 7.
+bool leapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+int monthLength(int year, int month) {
+    static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && leapYear(year) ? 29 : lengths[month - 1];
+}
+qint64 mondayOf(qint64 day) {
+    return day - day % 7;
+}
+int sundayFirstWeekday(qint64 day) { // Sunday 0 .. Saturday 6
+    return int((day % 7 + 1) % 7);
+}
+
+struct Spec {
+    int every;
+    int count;
+    int dayMask;
+    int monthMask;
+    QDate date;
+    QTime time;
+    int task;
+    QString describe() const {
+        return QStringLiteral("every %1, count %2, days %3, months %4, date %5, time %6")
+            .arg(every)
+            .arg(count)
+            .arg(dayMask)
+            .arg(monthMask)
+            .arg(date.toString(Qt::ISODate), time.toString(QStringLiteral("HH:mm:ss")));
+    }
+};
+
+// The days on which a timer fires from `start` (a minute: what is before it has passed) to `last`.
+QList<QDate> expectedDays(const Spec& spec, const QDateTime& start, const QDate& last) {
+    const qint64 first = start.date().toJulianDay();
+    const qint64 end = last.toJulianDay();
+    const int startMinute = start.time().hour() * 60 + start.time().minute();
+    const int minute = spec.time.hour() * 60 + spec.time.minute();
+    const qint64 origin = spec.date.toJulianDay();
+    std::vector<qint64> days;
+    switch (spec.every) {
+    case 0:
+        for (qint64 day = origin; day <= end; day += spec.count)
+            days.push_back(day);
+        break;
+    case 1:
+        for (qint64 day = origin; day <= end; ++day) {
+            const qint64 weeks = (mondayOf(day) - mondayOf(origin)) / 7;
+            if (weeks % spec.count == 0 && (spec.dayMask >> sundayFirstWeekday(day)) & 1)
+                days.push_back(day);
+        }
+        break;
+    case 2:
+        for (int year = start.date().year(); year <= last.year(); ++year)
+            for (int month = 1; month <= 12; ++month)
+                if ((spec.monthMask >> (month - 1)) & 1)
+                    days.push_back(
+                        QDate(year, month, std::min(spec.count, monthLength(year, month)))
+                            .toJulianDay());
+        break;
+    case 3:
+        days.push_back(origin);
+        for (int year = spec.date.year() + 1; year <= last.year(); ++year) {
+            const int month = spec.date.month();
+            days.push_back(
+                QDate(year, month, std::min(spec.count, monthLength(year, month))).toJulianDay());
+        }
+        break;
+    default:
+        days.push_back(origin);
+        break;
+    }
+    QList<QDate> result;
+    for (qint64 day : days)
+        if (day <= end && (day > first || (day == first && minute >= startMinute)))
+            result << QDate::fromJulianDay(day);
+    return result;
+}
+
+Spec randomSpec(QRandomGenerator& random, const QDate& today, const QList<QTime>& minutes) {
+    Spec spec{};
+    spec.every = random.bounded(5);
+    spec.task = random.bounded(5);
+    spec.time = minutes[random.bounded(int(minutes.size()))].addSecs(random.bounded(60));
+    spec.date = today;
+    switch (spec.every) {
+    case 0:
+        spec.count = 1 + random.bounded(random.bounded(10) == 0 ? 3 : 90);
+        spec.date = today.addDays(-random.bounded(60));
+        break;
+    case 1:
+        spec.count = 1 + random.bounded(random.bounded(3) == 0 ? 2 : 8);
+        spec.dayMask = 1 << random.bounded(7);
+        if (random.bounded(4) == 0)
+            spec.dayMask = 1 + random.bounded(127);
+        spec.date = today.addDays(-random.bounded(60));
+        break;
+    case 2:
+        spec.count = random.bounded(2) ? 28 + random.bounded(4) : 1 + random.bounded(31);
+        spec.monthMask = 1 << random.bounded(12) | 1 << random.bounded(12);
+        if (random.bounded(4) == 0)
+            spec.monthMask = 1 + random.bounded(4095);
+        break;
+    case 3:
+    case 4:
+        spec.date = today.addDays(random.bounded(-800, 1200));
+        if (spec.every == 3 && random.bounded(4) == 0) // 29 February asked, stored clamped or not
+            spec.date = QDate(2024 + 4 * random.bounded(2) + random.bounded(2), 2, 28);
+        spec.count = spec.date.day();
+        if (spec.every == 3 && spec.date.month() == 2 && spec.date.day() == 28)
+            spec.count = 29;
+        if (spec.every == 4)
+            spec.count = 0;
+        if (spec.every == 3 && leapYear(spec.date.year()) && spec.count == 29)
+            spec.date = QDate(spec.date.year(), 2, 29);
+        break;
+    }
+    return spec;
+}
+
+} // namespace
+
+class TestTimerReference : public QObject {
+    Q_OBJECT
+
+private slots:
+    void threeYearsAgreeWithTheCalendar() {
+        TempDatabase db;
+        RecordingMessageSink messages;
+        TCommandEngine processor;
+        QStringList logged;
+        connect(&processor, &TCommandEngine::logged, this,
+                [&logged](const QString& line) { logged << line; });
+        const QDateTime start(QDate(2026, 12, 7), QTime(10, 0, 30));
+        const QDate last(2029, 12, 31);
+        ManualClock clock(start);
+        // Times from a few minutes of the day, so that a tick in each of them serves all timers;
+        // the runner's own minute at the start, midnight and the day's last minute among them.
+        const QList<QTime> minutes = {QTime(0, 0),  QTime(0, 1),  QTime(6, 30),  QTime(9, 59),
+                                      QTime(10, 0), QTime(12, 0), QTime(13, 45), QTime(17, 30),
+                                      QTime(20, 0), QTime(23, 0), QTime(23, 59)};
+
+        QRandomGenerator random(Seed);
+        std::vector<Spec> specs;
+        QSqlDatabase connection = Database::connection();
+        connection.transaction();
+        QSqlQuery unit(connection);
+        unit.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
+                                       VALUES (?,'127.0.0.1',4001,'pw'))"));
+        QSqlQuery timer(connection);
+        timer.prepare(QStringLiteral(
+            R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","DayOfWeek","Month",
+               "Date") VALUES (?,?,?,?,?,?,?,?))"));
+        for (int n = 1; n <= Timers; ++n) {
+            const Spec spec = randomSpec(random, start.date(), minutes);
+            specs.push_back(spec);
+            unit.addBindValue(QStringLiteral("Unit %1").arg(n));
+            QVERIFY(unit.exec());
+            for (const QVariant& value :
+                 {QVariant(n), QVariant(spec.task), QVariant(spec.every), QVariant(spec.count),
+                  QVariant(spec.time.toString(QStringLiteral("HH:mm:ss"))), QVariant(spec.dayMask),
+                  QVariant(spec.monthMask), QVariant(spec.date.toString(Qt::ISODate))})
+                timer.addBindValue(value);
+            QVERIFY(timer.exec());
+        }
+        connection.commit();
+
+        // One tick in each of those minutes of every day, at a random second.
+        std::vector<QList<QDate>> fired(Timers + 1);
+        TTimerFrm runner(processor);
+        qsizetype seen = 0;
+        for (QDate day = start.date(); day <= last; day = day.addDays(1)) {
+            for (const QTime& minute : minutes) {
+                const QDateTime tick(day, minute.addSecs(random.bounded(60)));
+                if (QDateTime(day, minute) < QDateTime(start.date(), QTime(10, 0)))
+                    continue;
+                clock.time = std::max(tick, start);
+                runner.Timer1Timer();
+                const QList<TCommandEntry>& queue = processor.queue();
+                for (; seen < queue.size(); ++seen) {
+                    const TCommandEntry& entry = queue[seen];
+                    QCOMPARE(int(entry.Task), specs[entry.Index - 1].task);
+                    fired[entry.Index] << day;
+                }
+            }
+        }
+
+        int firings = 0;
+        for (int n = 1; n <= Timers; ++n) {
+            const Spec& spec = specs[n - 1];
+            const QList<QDate> expected = expectedDays(spec, start, last);
+            firings += int(expected.size());
+            if (fired[n] == expected)
+                continue;
+            qsizetype at = 0;
+            while (at < expected.size() && at < fired[n].size() && expected[at] == fired[n][at])
+                ++at;
+            const QString wanted = at < expected.size() ? expected[at].toString(Qt::ISODate)
+                                                        : QStringLiteral("nothing more");
+            const QString got = at < fired[n].size() ? fired[n][at].toString(Qt::ISODate)
+                                                     : QStringLiteral("nothing more");
+            QFAIL(qPrintable(QStringLiteral("Timer %1 (%2): first difference after %3 firings: "
+                                            "expected %4, fired %5")
+                                 .arg(n)
+                                 .arg(spec.describe())
+                                 .arg(at)
+                                 .arg(wanted, got)));
+        }
+        QVERIFY2(firings > 10 * Timers, qPrintable(QString::number(firings)));
+        QVERIFY2(logged.isEmpty(), qPrintable(logged.join(QLatin1Char('\n'))));
+        QVERIFY(messages.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestTimerReference)
+#include "test_timer_reference.moc"
