@@ -65,7 +65,8 @@ struct Row {
     quint32 start = 0;                   // where its first field begins
     std::array<quint32, Columns> ends{}; // where each field ends
     bool group = false;
-    quint16 key = 0; // the key the import gave it
+    quint16 key = 0;  // the key the import gave it
+    qint32 first = 0; // the first row with the same name (itself when none is earlier)
 };
 
 // What a unit's groups column names: a group of the store, a group row of the file, or a group
@@ -103,6 +104,8 @@ private:
     // Faults are kept, with their names and file name escaped like those of `list`, up to
     // ShownFaults in each pass over the rows; each pass meets them in the order of lines.
     void fault(int line, int column, const QString& message) {
+        if (!shown())
+            return skipFault();
         QString text = QStringLiteral("kavioctl: %1:%2: ").arg(m_file).arg(line);
         if (column >= 0 && column < Columns)
             text += QStringLiteral("field %1: ").arg(Header[column]);
@@ -110,6 +113,12 @@ private:
     }
     void fault(const QString& message) {
         keep(0, QStringLiteral("kavioctl: %1: %2").arg(m_file, message));
+    }
+    // Whether a fault met now is shown; one that is not needs no message made.
+    bool shown() const { return m_keptInPass < ShownFaults; }
+    void skipFault() {
+        ++m_faultCount;
+        ++m_keptInPass;
     }
     void keep(int line, const QString& text) {
         ++m_faultCount;
@@ -137,7 +146,7 @@ private:
     QString m_text; // the fields of all rows
     std::vector<Row> m_rows;
     QHash<QString, StoredName> m_stored;
-    QHash<QStringView, int> m_firstRow; // name -> the first row that has it
+    QHash<QStringView, int> m_firstRow; // name -> 1 + the first row that has it
     QHash<QStringView, int> m_members;  // group name -> units of the file that name it
     QHash<QStringView, GroupTarget> m_targets;
     QList<QStringView> m_targetOrder; // group names in the order they are first met
@@ -208,6 +217,10 @@ bool Import::read() {
             continue;
         }
         if (record.count != Columns) {
+            if (!shown()) {
+                skipFault();
+                continue;
+            }
             fault(record.line, -1,
                   QStringLiteral("the row has %1 fields; expected %2 (%3)")
                       .arg(record.count)
@@ -271,14 +284,14 @@ QList<QStringView> Import::groupsOf(const Row& row) const {
 }
 
 QString Import::target(QStringView name, GroupTarget& found) const {
-    const auto row = m_firstRow.constFind(name);
-    if (row != m_firstRow.cend()) {
-        const Row& first = m_rows[size_t(*row)];
+    const int row = m_firstRow.value(name) - 1;
+    if (row >= 0) {
+        const Row& first = m_rows[size_t(row)];
         if (!first.group)
             return QStringLiteral("%1 is the unit on line %2, not a group")
                 .arg(quoted(name.toString()))
                 .arg(first.line);
-        found.row = *row;
+        found.row = row;
         return {};
     }
     const auto stored = m_stored.constFind(name.toString());
@@ -319,6 +332,10 @@ QString Import::checkGroups(const Row& row) {
 
 void Import::checkRow(int position) {
     const Row& row = m_rows[size_t(position)];
+    // A row whose name an earlier one has is refused whatever else is wrong with it; when its
+    // fault is not shown, it only needs counting.
+    if (!shown() && row.first != position)
+        return skipFault();
     for (int column = 0; column < Columns; ++column) {
         if (field(row, column).contains(QChar(0))) {
             fault(row.line, column, QStringLiteral("contains a NUL character"));
@@ -331,10 +348,9 @@ void Import::checkRow(int position) {
     const UnitRules::NameTaken nameTaken = [&](const QString& name) {
         if (m_stored.contains(name))
             return true;
-        const int first = m_firstRow.value(name, position);
-        if (first == position)
+        if (row.first == position)
             return false;
-        earlier = m_rows[size_t(first)].line;
+        earlier = m_rows[size_t(row.first)].line;
         return true;
     };
     const QString name = field(row, NameColumn).toString();
@@ -369,11 +385,13 @@ void Import::checkRow(int position) {
 bool Import::check() {
     readStore();
     m_keptInPass = 0;
+    m_firstRow.reserve(qsizetype(m_rows.size()));
     for (int position = 0; position < int(m_rows.size()); ++position) {
-        const Row& row = m_rows[size_t(position)];
-        const QStringView name = field(row, NameColumn);
-        if (!m_firstRow.contains(name))
-            m_firstRow.insert(name, position);
+        Row& row = m_rows[size_t(position)];
+        int& first = m_firstRow[field(row, NameColumn)];
+        if (first == 0)
+            first = position + 1;
+        row.first = first - 1;
         for (const QStringView group : groupsOf(row))
             m_members[group] += 1;
     }
