@@ -318,6 +318,10 @@ QString Import::checkGroups(const Row& row) {
                                                       UnitRules::NameLimit);
         if (!length.isEmpty())
             return length;
+        // A group named here may be made by the import: it meets every rule of the group
+        // dialog's name field, whatever characters those rules refuse.
+        if (const UnitRules::Fault rules = UnitRules::checkGroup(name.toString(), 1, {}, true))
+            return rules.message;
         GroupTarget found;
         const QString message = target(name, found);
         if (!message.isEmpty())
