@@ -107,7 +107,7 @@ void probeWrite(QSqlDatabase& db, const QString& path) {
 
 // Checks every existing table before creating any missing one, so that a wrong file is refused
 // without being touched.
-void prepareSchema(QSqlDatabase& db, OpenFile& file) {
+void prepareSchema(QSqlDatabase& db, OpenFile& file, Database::Access access) {
     // The first read fails on a file that is not a database.
     exec(db, file.path, QStringLiteral("SELECT count(*) FROM sqlite_master"),
          "cannot be read (is it a database file?)");
@@ -141,7 +141,8 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file) {
     // back: it knows about every kind of permission, including a folder where it cannot put its
     // journal. The file is never opened beside SQLite, since closing any other descriptor of it
     // would drop SQLite's locks on it.
-    probeWrite(db, file.path);
+    if (access == Database::Access::ReadWrite || !missing.isEmpty())
+        probeWrite(db, file.path);
 
     for (const QString& name : missing) {
         exec(db, file.path, QLatin1String(schema::find(name)->createStatement),
@@ -195,7 +196,7 @@ QString Database::defaultPath() {
            QStringLiteral("/KavioCC/KavioCC.db");
 }
 
-void Database::open(const QString& path) {
+void Database::open(const QString& path, Access access) {
     close();
     if (!QFileInfo::exists(path))
         createPrivateFile(path);
@@ -212,11 +213,13 @@ void Database::open(const QString& path) {
             // Another program's brief transaction may be waited for at start-up ...
             exec(db, file->path, QStringLiteral("PRAGMA busy_timeout = %1").arg(OpenBusyTimeoutMs),
                  "cannot be opened");
-            prepareSchema(db, *file);
+            prepareSchema(db, *file, access);
             // Only now that the file has proved to be ours: status writes happen after every
             // exchange, and a write-ahead log keeps them cheap while every committed change
-            // still survives a crash of the program.
-            QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            // still survives a crash of the program. A reader changes nothing: switching the
+            // journal needs a lock that another program's writing would hold up.
+            if (access == Access::ReadWrite)
+                QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
             // ... but later on, a lock held elsewhere must never keep the window waiting long:
             // the caller keeps what could not be written and tries again.

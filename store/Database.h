@@ -28,8 +28,14 @@ public:
     // <generic data location>/KavioCC/KavioCC.db, e.g. ~/.local/share/KavioCC/KavioCC.db.
     static QString defaultPath();
 
+    // What the opener means to do. A reader asks for no write probe and changes nothing, so
+    // that another program's write transaction does not keep it from reading; a file that lacks
+    // tables is still prepared (and so probed) as for a writer. A program that waits for its
+    // turn to write by itself opens as a reader too.
+    enum class Access { ReadWrite, Read };
+
     // Opens (and prepares) the file; throws DatabaseError. Closes a previously opened file first.
-    static void open(const QString& path = defaultPath());
+    static void open(const QString& path = defaultPath(), Access access = Access::ReadWrite);
     static void close();
     static bool isOpen();
     static QString path();

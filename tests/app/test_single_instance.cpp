@@ -116,9 +116,9 @@ private slots:
                       ",pw,\n");
         csv.close();
         const QString kavioctl = QStringLiteral(KAVIOCTL_PROGRAM);
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QCOMPARE(QProcess::execute(kavioctl, {QStringLiteral("--database"), path,
-                                              QStringLiteral("import"), csv.fileName()}),
+        QCOMPARE(QProcess::execute(kavioctl,
+                                   {QStringLiteral("--database"), path, QStringLiteral("--create"),
+                                    QStringLiteral("import"), csv.fileName()}),
                  0);
 
         QProcess serving;

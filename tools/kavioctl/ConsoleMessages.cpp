@@ -1,5 +1,7 @@
 #include "ConsoleMessages.h"
 
+#include "StoreRecords.h"
+
 #include <QCoreApplication>
 
 namespace kavio::ctl {
@@ -20,7 +22,8 @@ QMessageBox::StandardButton ConsoleMessageSink::show(QWidget*, const ShownMessag
     m_err << "kavioctl: ";
     if (message.caption != QCoreApplication::applicationName())
         m_err << message.caption << ": ";
-    m_err << text.simplified() << '\n';
+    // Names and file names in the text show their control characters escaped.
+    m_err << oneLine(text.simplified()) << '\n';
     m_err.flush();
     return message.buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
 }

@@ -27,17 +27,19 @@ int runList(const QString& group, bool json, QTextStream& out, QTextStream& err)
 // The unit and group list as CSV; an empty `outputFile` writes to `out`.
 int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, QTextStream& err);
 // Adds the units and groups of a CSV file; nothing at all is changed when any row is refused.
-int runImport(const QString& file, bool dryRun, QTextStream& out, QTextStream& err);
+// Waits up to `waitMs` for another program's writing to end.
+int runImport(const QString& file, bool dryRun, int waitMs, QTextStream& out, QTextStream& err);
 
 // The commands that reach units, one at a time: through the control center's queue when one is
 // running on the same database, through an exchange of kavioctl's own otherwise.
 
 // `task` is a task code (on, off, reboot, pulse, cycle, query); each target is a unit's or a
-// group's name; `all` adds every unit.
-int runPower(quint8 task, const QStringList& targets, bool all, bool json, QTextStream& out,
-             QTextStream& err);
+// group's name; `all` adds every unit. `waitMs` bounds each wait: for another kavioctl, for
+// statuses the database refuses, and for a unit that keeps answering CYCLE.
+int runPower(quint8 task, const QStringList& targets, bool all, bool json, int waitMs,
+             QTextStream& out, QTextStream& err);
 // A query for every unit.
-int runPoll(bool json, QTextStream& out, QTextStream& err);
+int runPoll(bool json, int waitMs, QTextStream& out, QTextStream& err);
 
 // Tells a control center running on the same database that units or groups were added or
 // changed, so that its list shows them; does nothing when none is running.

@@ -70,7 +70,7 @@ int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, Q
         if (!buildCsv(withPasswords, text, err))
             return ExitFailed;
     } catch (const Exception& error) {
-        err << "kavioctl: " << error.message() << '\n';
+        err << "kavioctl: " << oneLine(error.message()) << '\n';
         return ExitFailed;
     }
     if (outputFile.isEmpty()) {
@@ -81,15 +81,17 @@ int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, Q
     // Written beside the target and renamed over it: a failure leaves an old file as it was.
     QSaveFile file(outputFile);
     bool written = file.open(QIODevice::WriteOnly);
-    // Passwords are for the owner's eyes only, from the first byte on.
-    if (written && withPasswords)
+    // For the owner's eyes only, from the first byte on: even without passwords the list tells
+    // where every switch of the site is.
+    if (written)
         written = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (written) {
         const QByteArray bytes = text.toUtf8();
         written = file.write(bytes) == bytes.size();
     }
     if (!written || !file.commit()) {
-        err << "kavioctl: " << outputFile << ": cannot be written: " << file.errorString() << '\n';
+        err << "kavioctl: " << oneLine(outputFile) << ": cannot be written: " << file.errorString()
+            << '\n';
         return ExitFailed;
     }
     return ExitOk;

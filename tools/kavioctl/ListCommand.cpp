@@ -174,7 +174,7 @@ int runList(const QString& group, bool json, QTextStream& out, QTextStream& err)
         else
             printText(records, out);
     } catch (const Exception& error) {
-        err << "kavioctl: " << error.message() << '\n';
+        err << "kavioctl: " << oneLine(error.message()) << '\n';
         return ExitFailed;
     }
     return ExitOk;

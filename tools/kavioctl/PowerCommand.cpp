@@ -96,7 +96,8 @@ QJsonObject jsonOf(const Line& line) {
 }
 
 // Sends each line's command, reports every unit, and gives the exit status.
-int serve(QList<Line>& lines, bool json, bool isQuery, QTextStream& out, QTextStream& err) {
+int serve(QList<Line>& lines, bool json, bool isQuery, int waitMs, QTextStream& out,
+          QTextStream& err) {
     QList<TCommandEntry> commands;
     QList<int> lineOf;
     for (int i = 0; i < lines.size(); ++i) {
@@ -112,7 +113,7 @@ int serve(QList<Line>& lines, bool json, bool isQuery, QTextStream& out, QTextSt
         }
     }
 
-    UnitCommandRunner runner(err);
+    UnitCommandRunner runner(err, waitMs);
     const bool complete = runner.run(commands, [&](int entry, const TCommandResult& result) {
         Line& line = lines[lineOf.at(entry)];
         line.result = result;
@@ -141,8 +142,8 @@ int serve(QList<Line>& lines, bool json, bool isQuery, QTextStream& out, QTextSt
 
 } // namespace
 
-int runPower(quint8 task, const QStringList& targets, bool all, bool json, QTextStream& out,
-             QTextStream& err) {
+int runPower(quint8 task, const QStringList& targets, bool all, bool json, int waitMs,
+             QTextStream& out, QTextStream& err) {
     try {
         QStringList problems;
         const QList<UnitTarget> units = resolveTargets(targets, all, problems);
@@ -159,28 +160,28 @@ int runPower(quint8 task, const QStringList& targets, bool all, bool json, QText
         QList<Line> lines;
         for (const UnitTarget& unit : units)
             lines << Line{unit, task, taskToSend(task, unit.status), std::nullopt};
-        return serve(lines, json, task == TaskQuery, out, err);
+        return serve(lines, json, task == TaskQuery, waitMs, out, err);
     } catch (const Exception& error) {
-        err << "kavioctl: " << error.message() << '\n';
+        err << "kavioctl: " << oneLine(error.message()) << '\n';
         return ExitFailed;
     }
 }
 
-int runPoll(bool json, QTextStream& out, QTextStream& err) {
+int runPoll(bool json, int waitMs, QTextStream& out, QTextStream& err) {
     try {
         QList<Line> lines;
         for (const UnitTarget& unit : unitsByKey())
             lines << Line{unit, TaskQuery, TaskQuery, std::nullopt};
-        return serve(lines, json, false, out, err);
+        return serve(lines, json, false, waitMs, out, err);
     } catch (const Exception& error) {
-        err << "kavioctl: " << error.message() << '\n';
+        err << "kavioctl: " << oneLine(error.message()) << '\n';
         return ExitFailed;
     }
 }
 
 void announceStoreChanged() {
     QTextStream quiet(stderr);
-    UnitCommandRunner(quiet).announceStoreChanged();
+    UnitCommandRunner(quiet, 0).announceStoreChanged();
 }
 
 } // namespace kavio::ctl

@@ -4,6 +4,7 @@
 #include "ControlProtocol.h"
 #include "Database.h"
 #include "InstanceNames.h"
+#include "StoreRecords.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -23,7 +24,7 @@ constexpr int LockPollMs = 200;
 constexpr int ConnectRetryMs = 50;
 
 QString databaseName() {
-    return QDir::toNativeSeparators(Database::path());
+    return oneLine(QDir::toNativeSeparators(Database::path()));
 }
 
 // Reads one line, waiting until `deadline` (which may be forever); empty when none came in time,
@@ -43,14 +44,16 @@ QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
 
 } // namespace
 
-UnitCommandRunner::UnitCommandRunner(QTextStream& err)
-    : m_err(err) {}
+UnitCommandRunner::UnitCommandRunner(QTextStream& err, int waitMs)
+    : m_err(err)
+    , m_waitMs(waitMs) {}
 
 bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHandler& handler) {
     if (commands.isEmpty())
         return true;
     const InstanceNames names(Database::path());
     const std::unique_ptr<QLockFile> lock = names.makeLock();
+    const QDeadlineTimer deadline(m_waitMs);
     bool toldWaiting = false;
     for (;;) {
         if (lock->tryLock(0))
@@ -60,8 +63,17 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
                 return runOwnEngine(commands, handler);
             return runInControlCenter(commands, handler);
         }
+        if (deadline.hasExpired()) {
+            m_err << "kavioctl: the other kavioctl still serves the units of " << databaseName()
+                  << " after " << m_waitMs / 1000 << " s; nothing was sent\n";
+            return false;
+        }
         if (!toldWaiting) {
-            m_err << "kavioctl: waiting for another kavioctl using " << databaseName() << '\n';
+            qint64 pid = 0;
+            lock->getLockInfo(&pid, nullptr, nullptr);
+            m_err << "kavioctl: waiting up to " << m_waitMs / 1000
+                  << " s for another kavioctl (pid " << pid << ") serving the units of "
+                  << databaseName() << '\n';
             m_err.flush();
             toldWaiting = true;
         }
@@ -75,16 +87,27 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     QEventLoop loop;
     QHash<quint64, int> entryOf;
     bool storeGaveUp = false;
+    bool cyclingGaveUp = false;
     bool done = false;
     QTimer storeWait;
     storeWait.setSingleShot(true);
-    storeWait.setInterval(StoreWaitMs);
+    storeWait.setInterval(m_waitMs);
+    QTimer cycleWait;
+    cycleWait.setSingleShot(true);
+    cycleWait.setInterval(m_waitMs);
+    QHash<quint16, QString> names;
 
     // Done when every command has its result, the queue holds nothing more than the entry just
     // finished (a "CYCLE" reply queues a query that is still served), and every status is in.
+    // Follow-up queries get their own time, from the last command's result on.
     auto checkDone = [&] {
-        if (!entryOf.isEmpty() || engine.queue().size() > 1)
+        if (!entryOf.isEmpty())
             return;
+        if (engine.queue().size() > 1) {
+            if (!cycleWait.isActive())
+                cycleWait.start();
+            return;
+        }
         if (engine.unstoredStatuses().isEmpty()) {
             done = true;
             loop.quit();
@@ -93,6 +116,7 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     };
     QObject::connect(&engine, &TCommandEngine::exchangeFinished, &loop,
                      [&](const TCommandResult& result) {
+                         names.insert(result.Index, result.Name);
                          const auto entry = entryOf.constFind(result.Ticket);
                          if (entry != entryOf.cend()) {
                              handler(entry.value(), result);
@@ -102,11 +126,15 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                      });
     QObject::connect(&engine, &TCommandEngine::statusChanged, &loop, checkDone);
     QObject::connect(&engine, &TCommandEngine::storeFailed, &loop, [this](const QString& message) {
-        m_err << "kavioctl: " << message << '\n';
+        m_err << "kavioctl: " << oneLine(message) << '\n';
         m_err.flush();
     });
     QObject::connect(&storeWait, &QTimer::timeout, &loop, [&] {
         storeGaveUp = true;
+        loop.quit();
+    });
+    QObject::connect(&cycleWait, &QTimer::timeout, &loop, [&] {
+        cyclingGaveUp = true;
         loop.quit();
     });
 
@@ -117,12 +145,23 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     if (!done)
         loop.exec();
 
-    if (storeGaveUp) {
+    if (cyclingGaveUp) {
+        // The units with a follow-up query still queued; the one being served heads the queue.
+        QList<quint16> cycling;
+        for (const TCommandEntry& entry : engine.queue().mid(1)) {
+            if (!cycling.contains(entry.Index))
+                cycling << entry.Index;
+        }
+        for (const quint16 index : std::as_const(cycling))
+            m_err << "kavioctl: " << oneLine(names.value(index)) << ": still CYCLE after "
+                  << m_waitMs / 1000 << " s of asking again; it is left so\n";
+    }
+    if (!engine.unstoredStatuses().isEmpty() || storeGaveUp) {
         m_err << "kavioctl: the statuses of " << engine.unstoredStatuses().size()
               << " unit(s) could not be written to " << databaseName() << '\n';
         return false;
     }
-    return true;
+    return !cyclingGaveUp;
 }
 
 bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
@@ -149,7 +188,7 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         accepted->count != commands.size()) {
         if (accepted && accepted->kind == control::Answer::Kind::Error)
             m_err << "kavioctl: the Kavio Control Center refused the commands: "
-                  << accepted->message << '\n';
+                  << oneLine(accepted->message) << '\n';
         else
             m_err << "kavioctl: the Kavio Control Center running on " << databaseName()
                   << " does not answer; nothing was sent\n";

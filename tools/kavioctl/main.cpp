@@ -3,11 +3,17 @@
 #include "CtlCommands.h"
 #include "Database.h"
 #include "Exception.h"
+#include "StoreRecords.h"
+#include "WriteAccess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 using namespace kavio;
@@ -21,18 +27,25 @@ const std::map<QString, quint8> PowerTasks = {
     {QStringLiteral("cycle"), TaskCycle},   {QStringLiteral("query"), TaskQuery},
 };
 
+constexpr int DefaultWaitSeconds = 60;
+constexpr int MaxWaitSeconds = 24 * 60 * 60;
+
 const char* const Description = R"(Controls the Kavio units of the Kavio Control Center's database.
 
 Commands:
   list [--group NAME] [--json]      units and groups, with address, port, groups,
                                     last status and timer mark
-  on|off|reboot|pulse|cycle|query TARGET... [--all] [--json]
+  on|off|reboot|pulse|cycle|query TARGET... [--all] [--json] [--wait SECONDS]
                                     sends the command to each unit, one at a time;
                                     a target is a unit's or a group's name
-  poll [--json]                     queries every unit
+  poll [--json] [--wait SECONDS]    queries every unit
   export [--output FILE] [--with-passwords]
                                     the unit and group list as CSV
-  import FILE [--dry-run]           adds the units and groups of a CSV file
+  import FILE [--dry-run] [--wait SECONDS]
+                                    adds the units and groups of a CSV file
+
+--database FILE must exist unless --create is given; the default database is
+made when it is missing.
 
 Exit status: 0 success (for query: every unit is ON), 1 a unit failed or a
 name is unknown, 2 query found a unit that is not ON, 64 usage error.)";
@@ -44,10 +57,21 @@ int usageError(QTextStream& err, const QString& problem) {
 }
 
 struct Options {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Displays this help.")};
     QCommandLineOption database{
         QStringLiteral("database"),
         QStringLiteral("The database file (default: %1).").arg(Database::defaultPath()),
         QStringLiteral("FILE")};
+    QCommandLineOption create{
+        QStringLiteral("create"),
+        QStringLiteral("Makes the --database file, and its folder, when they do not exist.")};
+    QCommandLineOption wait{
+        QStringLiteral("wait"),
+        QStringLiteral("Waits at most SECONDS for another program's writing, another kavioctl, "
+                       "and a unit that keeps answering CYCLE (default %1).")
+            .arg(DefaultWaitSeconds),
+        QStringLiteral("SECONDS"), QString::number(DefaultWaitSeconds)};
     QCommandLineOption group{QStringLiteral("group"), QStringLiteral("list: one group's members."),
                              QStringLiteral("NAME")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Output as JSON.")};
@@ -66,13 +90,13 @@ QStringList allowedOptions(const QString& command) {
     if (command == QLatin1String("list"))
         return {QStringLiteral("group"), QStringLiteral("json")};
     if (PowerTasks.count(command))
-        return {QStringLiteral("all"), QStringLiteral("json")};
+        return {QStringLiteral("all"), QStringLiteral("json"), QStringLiteral("wait")};
     if (command == QLatin1String("poll"))
-        return {QStringLiteral("json")};
+        return {QStringLiteral("json"), QStringLiteral("wait")};
     if (command == QLatin1String("export"))
         return {QStringLiteral("output"), QStringLiteral("with-passwords")};
     if (command == QLatin1String("import"))
-        return {QStringLiteral("dry-run")};
+        return {QStringLiteral("dry-run"), QStringLiteral("wait")};
     return {};
 }
 
@@ -87,7 +111,8 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
                        command == QLatin1String("import");
     if (!known)
         return usageError(err, QStringLiteral("unknown command '%1'").arg(command));
-    const QStringList allowed = allowedOptions(command) << QStringLiteral("database");
+    const QStringList allowed = allowedOptions(command)
+                                << QStringLiteral("database") << QStringLiteral("create");
     for (const QString& name : parser.optionNames()) {
         if (!allowed.contains(name))
             return usageError(
@@ -105,25 +130,68 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
         return usageError(
             err, QStringLiteral("'%1' takes no argument '%2'").arg(command, arguments.first()));
 
+    if (parser.isSet(options.group) && parser.value(options.group).isEmpty())
+        return usageError(err, QStringLiteral("'--group' needs a group's name"));
+    bool number = false;
+    const int waitSeconds = parser.value(options.wait).toInt(&number);
+    if (!number || waitSeconds < 0 || waitSeconds > MaxWaitSeconds)
+        return usageError(
+            err,
+            QStringLiteral("'--wait' takes a number of seconds from 0 to %1").arg(MaxWaitSeconds));
+    const int waitMs = waitSeconds * 1000;
+
+    // Only the default location is made on demand: another path that is not there is rather a
+    // typing error or a disk that is not mounted than the wish for a new, empty database.
+    const bool given = parser.isSet(options.database);
+    const QString path = given ? parser.value(options.database) : Database::defaultPath();
+    if (given && !parser.isSet(options.create) && !QFileInfo::exists(path)) {
+        err << "kavioctl: the database " << oneLine(QDir::toNativeSeparators(path))
+            << (QFileInfo(path).absoluteDir().exists() ? " does not exist"
+                                                       : " does not exist, nor does its folder")
+            << " (--create makes a new one)\n";
+        return ExitFailed;
+    }
     try {
-        Database::open(parser.isSet(options.database) ? parser.value(options.database)
-                                                      : Database::defaultPath());
+        // Writers wait for their turn to write themselves, up to --wait.
+        Database::open(path, Database::Access::Read);
     } catch (const Exception& error) {
-        err << "kavioctl: " << error.message() << '\n';
+        err << "kavioctl: " << oneLine(error.message()) << '\n';
         return ExitFailed;
     }
 
     const bool json = parser.isSet(options.json);
+    if (power != PowerTasks.end() || command == QLatin1String("poll")) {
+        // The statuses the units answer have to be written: find out before anything is sent.
+        if (!beginWriting(waitMs, err))
+            return ExitFailed;
+        abandonWriting();
+    }
     if (power != PowerTasks.end())
-        return runPower(power->second, arguments, parser.isSet(options.all), json, out, err);
+        return runPower(power->second, arguments, parser.isSet(options.all), json, waitMs, out,
+                        err);
     if (command == QLatin1String("poll"))
-        return runPoll(json, out, err);
+        return runPoll(json, waitMs, out, err);
     if (command == QLatin1String("list"))
         return runList(parser.value(options.group), json, out, err);
     if (command == QLatin1String("export"))
         return runExport(parser.value(options.output), parser.isSet(options.withPasswords), out,
                          err);
-    return runImport(arguments.first(), parser.isSet(options.dryRun), out, err);
+    return runImport(arguments.first(), parser.isSet(options.dryRun), waitMs, out, err);
+}
+
+// Everything written to standard output has to arrive: a full disk or a closed pipe is a
+// failure, reported on standard error, not a success with nothing written.
+int checkedOutput(int status, QTextStream& out, QTextStream& err) {
+    out.flush();
+    QString problem;
+    if (out.status() != QTextStream::Ok)
+        problem = out.device()->errorString();
+    else if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+    if (problem.isNull())
+        return status;
+    err << "kavioctl: standard output cannot be written: " << problem << '\n';
+    return ExitFailed;
 }
 
 } // namespace
@@ -141,22 +209,22 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."),
                                  QStringLiteral("COMMAND [ARGUMENT...]"));
-    parser.addHelpOption();
+    // Help of its own: Qt's adds --help-all, whose Qt options a console program does not have.
+    parser.addOption(options.help);
     parser.addVersionOption();
-    parser.addOptions({options.database, options.group, options.json, options.all, options.output,
-                       options.withPasswords, options.dryRun});
+    parser.addOptions({options.database, options.create, options.wait, options.group, options.json,
+                       options.all, options.output, options.withPasswords, options.dryRun});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(err, parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(options.help)) {
         out << parser.helpText();
-        return ExitOk;
+        return checkedOutput(ExitOk, out, err);
     }
     if (parser.isSet(QStringLiteral("version"))) {
         out << "kavioctl " << QCoreApplication::applicationVersion() << '\n';
-        return ExitOk;
+        return checkedOutput(ExitOk, out, err);
     }
-    const int status = run(parser, options, out, err);
-    out.flush();
+    const int status = checkedOutput(run(parser, options, out, err), out, err);
     err.flush();
     Database::close();
     return status;

@@ -3,6 +3,7 @@
 #include "SqliteTool.h"
 #include "UnitCsv.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -34,7 +35,7 @@ class StoreCommandsTest : public QObject {
     // A fresh database file made by kavioctl itself (its tables as the program creates them).
     QString freshDatabase() {
         const QString db = path(QStringLiteral("db%1.db").arg(++files));
-        kavioctl({QStringLiteral("list")}, db);
+        kavioctl({QStringLiteral("list"), QStringLiteral("--create")}, db);
         return db;
     }
 
@@ -46,8 +47,10 @@ class StoreCommandsTest : public QObject {
         return name;
     }
 
-    Run kavioctl(QStringList arguments, const QString& database) {
+    Run kavioctl(QStringList arguments, const QString& database, const QString& output = {}) {
         QProcess process;
+        if (!output.isEmpty())
+            process.setStandardOutputFile(output);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
@@ -109,6 +112,14 @@ private slots:
 
     void exportedListImportsAsItWas() {
         const QString first = seeded();
+        // Names as they are: one that begins with U+FEFF, and ones a spreadsheet would take for
+        // a formula.
+        runSqliteTool(
+            first,
+            QStringLiteral("INSERT INTO Master (\"Index\", Name, IPAddress, Port, Password) "
+                           "VALUES (10, char(65279) || 'mark', '1.1.1.1', 1, 'p'),"
+                           " (11, '=SUM(A1)', '1.1.1.2', 2, 'p'), (12, '+1', '1.1.1.3', 3, 'p'),"
+                           " (13, '-2', '1.1.1.4', 4, 'p'), (14, '@x', '1.1.1.5', 5, 'p');"));
         const QString a = path(QStringLiteral("a.csv"));
         {
             // An older file is replaced, and readable by its owner only from now on.
@@ -130,6 +141,9 @@ private slots:
         QVERIFY(bytes.contains(
             "\"rack\ntwo\",10.0.0.1,80,\"pa,\"\"ss\",\"Küche;Lab, \"\"east\"\"\"\r\n"));
         QVERIFY(!bytes.contains("beyond"));
+        for (const char* row :
+             {"\r\n=SUM(A1),1.1.1.2,", "\r\n+1,", "\r\n-2,", "\r\n@x,", "\r\n\xEF\xBB\xBFmark,"})
+            QVERIFY2(bytes.contains(row), row);
 
         // The hand-edited name with a line break goes out as it is, but no way in takes it.
         const QString second = freshDatabase();
@@ -145,7 +159,7 @@ private slots:
         bytes = fixed.readAll();
         const Run imported = kavioctl({"import", a}, second);
         QCOMPARE(imported.err, QString());
-        QCOMPARE(imported.out, QStringLiteral("Imported 3 units and 2 groups\n"));
+        QCOMPARE(imported.out, QStringLiteral("Imported 8 units and 2 groups\n"));
         QCOMPARE(imported.code, 0);
         const QString b = path(QStringLiteral("b.csv"));
         QCOMPARE(kavioctl({"export", "--with-passwords", "--output", b}, second).code, 0);
@@ -174,17 +188,16 @@ private slots:
         QCOMPARE(document.records[3].fields,
                  QStringList({" Ölpumpe ", "192.168.1.20", "65535", "", "Lab, \"east\""}));
 
-        // Without passwords, the file keeps the permissions it had.
+        // Without passwords too, the file is the owner's alone, new or replaced.
         const QString shared = path(QStringLiteral("shared.csv"));
-        QFile old(shared);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-        old.close();
-        const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner |
-                                               QFile::ReadUser | QFile::WriteUser |
-                                               QFile::ReadGroup | QFile::ReadOther;
-        QVERIFY(old.setPermissions(permissions));
+        const QFile::Permissions owner =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
         QCOMPARE(kavioctl({"export", "--output", shared}, db).code, 0);
-        QCOMPARE(QFile::permissions(shared), permissions);
+        QCOMPARE(QFile::permissions(shared), owner);
+        QFile old(shared);
+        QVERIFY(old.setPermissions(owner | QFile::ReadGroup | QFile::ReadOther));
+        QCOMPARE(kavioctl({"export", "--output", shared}, db).code, 0);
+        QCOMPARE(QFile::permissions(shared), owner);
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), run.out.toUtf8());
 
@@ -206,7 +219,9 @@ private slots:
                                          " 'x');"));
         const Run text = kavioctl({"list"}, db);
         QCOMPARE(text.code, 0);
-        QVERIFY(text.err.contains("are ignored (Master.DB: 70000"));
+        QVERIFY2(text.err.startsWith("kavioctl: Records with keys outside 1 to 65535 are ignored "
+                                     "(Master.DB: 70000"),
+                 qPrintable(text.err));
         const QStringList lines = text.out.split('\n');
         QCOMPARE(lines.size(), 9 + 1);
         QCOMPARE(lines.last(), QString());
@@ -414,11 +429,82 @@ private slots:
         const QString db = seeded(false);
         QVERIFY(
             kavioctl({"import", path("none.csv")}, db).err.endsWith("none.csv: no such file\n"));
+        // A file name is shown with its control characters escaped, as names are by `list`.
+        QVERIFY(kavioctl({"import", path("no\x1b[2Jne.csv")}, db)
+                    .err.endsWith("/no\\x1b[2Jne.csv: no such file\n"));
         QVERIFY(kavioctl({"import", dir.path()}, db).err.contains("is a folder"));
         QFile big(path("big.csv"));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(65 << 20));
         big.close();
         QVERIFY(kavioctl({"import", big.fileName()}, db).err.contains("files above 64 MB"));
+    }
+
+    // A result that cannot be written to standard output is a failure, said on standard error.
+    void outputThatCannotBeWritten_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("list") << QStringList{"list"};
+        QTest::newRow("list --json") << QStringList{"list", "--json"};
+        QTest::newRow("export") << QStringList{"export", "--with-passwords"};
+        QTest::newRow("help") << QStringList{"--help"};
+    }
+
+    void outputThatCannotBeWritten() {
+        QFETCH(QStringList, arguments);
+        const Run run = kavioctl(arguments, seeded(false), QStringLiteral("/dev/full"));
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.endsWith("kavioctl: standard output cannot be written: No space left on "
+                                  "device\n"),
+                 qPrintable(run.err));
+    }
+
+    // Only the default database is made on demand: another one that is not there is refused,
+    // and nothing is created, unless --create asks for it.
+    void givenDatabaseMustExist() {
+        const QString db = path(QStringLiteral("unmounted/disk/KavioCC.db"));
+        const Run refused = kavioctl({"list"}, db);
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains("does not exist, nor does its folder (--create"),
+                 qPrintable(refused.err));
+        QVERIFY(!QFile::exists(path(QStringLiteral("unmounted"))));
+        QVERIFY(kavioctl({"list"}, path("new.db")).err.contains("new.db does not exist ("));
+        QVERIFY(!QFile::exists(path(QStringLiteral("new.db"))));
+        QCOMPARE(kavioctl({"list", "--create"}, db).code, 0);
+        QVERIFY(QFile::exists(db));
+        // Without --database, the default place is made.
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KAVIOCTL_PATH), {QStringLiteral("list")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QFile::exists(path(QStringLiteral("home/data/KavioCC/KavioCC.db"))));
+    }
+
+    // Another program holds a write transaction: reading goes on unhindered, a writer waits up
+    // to --wait, saying once what for, and then gives up changing nothing.
+    void writeLockedDatabase() {
+        const QString db = seeded(false);
+        const QString before = dump(db);
+        kavio::test::SqliteWriteLock lock(db);
+        QVERIFY(lock.isHeld());
+        QElapsedTimer clock;
+        clock.start();
+        const Run list = kavioctl({"list"}, db);
+        QCOMPARE(list.code, 0);
+        QVERIFY(list.out.contains("Ölpumpe"));
+        QCOMPARE(kavioctl({"export"}, db).code, 0);
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        const QString file = writeFile(Header + "new,10.0.0.9,80,pw,\r\n");
+        clock.restart();
+        const Run import = kavioctl({"import", file, "--wait", "1"}, db);
+        const qint64 waited = clock.elapsed();
+        QCOMPARE(import.code, 1);
+        QCOMPARE(import.err.count("waiting up to 1 s for another program to finish writing"), 1);
+        QVERIFY2(import.err.contains("cannot be written now"), qPrintable(import.err));
+        QVERIFY2(waited >= 900 && waited < 10000, qPrintable(QString::number(waited)));
+        lock.release();
+        QCOMPARE(dump(db), before);
     }
 };
 } // namespace

@@ -168,7 +168,10 @@ private slots:
         unitFor(good, QStringLiteral("good"));
         unitFor(mumbler, QStringLiteral("mumbler"));
         TempDatabase::addUnit(QStringLiteral("gone"), QStringLiteral("127.0.0.1"), unusedPort());
-        TempDatabase::addGroup(QStringLiteral("empty"));
+        // A membership row whose key no unit can have (it would read as unit 1 in 16 bits).
+        QSqlQuery beyond(Database::connection());
+        QVERIFY(beyond.exec(QStringLiteral(R"(INSERT INTO "Group" VALUES (%1, 65537))")
+                                .arg(TempDatabase::addGroup(QStringLiteral("empty")))));
 
         Run run =
             kavioctl({QStringLiteral("query"), QStringLiteral("good"), QStringLiteral("gone")});
@@ -261,8 +264,8 @@ private slots:
         QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
     }
 
-    // A database that stays locked: kavioctl gives up after a while and says the status was
-    // not written, instead of reporting success.
+    // A database that stays locked: kavioctl gives up after --wait and says the status was not
+    // written, instead of reporting success.
     void lockedDatabaseThatStaysLockedIsAFailure() {
         SimulatedUnit unit(behaving(Behaviour::On));
         QVERIFY(unit.listen());
@@ -270,11 +273,38 @@ private slots:
         std::unique_ptr<test::SqliteWriteLock> lock;
         connect(&unit, &SimulatedUnit::commandReceived, this,
                 [&] { lock = std::make_unique<test::SqliteWriteLock>(db->path); });
-        const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        const Run run =
+            kavioctl({QStringLiteral("query"), QStringLiteral("desk"), QStringLiteral("--wait=2")});
         QVERIFY(lock && lock->isHeld());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("could not be written")), qPrintable(run.err));
-        QVERIFY2(run.ms >= 9000, qPrintable(QString::number(run.ms)));
+        QVERIFY2(run.ms >= 1900 && run.ms < 10000, qPrintable(QString::number(run.ms)));
+    }
+
+    // A unit that keeps answering CYCLE is asked again after each answer, but only for --wait
+    // seconds: then kavioctl reports it as still cycling, fails, and lets others at the units.
+    void unitThatKeepsCyclingIsGivenUp() {
+        sim::UnitConfig endless = behaving(Behaviour::Cycle);
+        endless.cycles = 1'000'000;
+        SimulatedUnit cycling(endless);
+        SimulatedUnit desk(behaving(Behaviour::On));
+        QVERIFY(cycling.listen() && desk.listen());
+        const quint16 index = unitFor(cycling, QStringLiteral("spinner"));
+        unitFor(desk, QStringLiteral("desk"));
+        const Run run =
+            kavioctl({QStringLiteral("cycle"), QStringLiteral("spinner"), QStringLiteral("desk"),
+                      QStringLiteral("--wait"), QStringLiteral("1")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"spinner\tcycle\tCYCLE", "desk\tcycle\tON"}));
+        QCOMPARE(run.err, QStringLiteral("kavioctl: spinner: still CYCLE after 1 s of asking "
+                                         "again; it is left so\n"));
+        QVERIFY2(run.ms >= 1000 && run.ms < 8000, qPrintable(QString::number(run.ms)));
+        QVERIFY2(cycling.connectionCount() >= 4,
+                 qPrintable(QString::number(cycling.connectionCount())));
+        QCOMPARE(TempDatabase::status(index), qint64(StatusCycle));
+        const Run next = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
+        QCOMPARE(next.exitCode, 0);
+        QCOMPARE(next.err, QString());
     }
 
     void usageErrors_data() {
@@ -286,6 +316,11 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"list", "--colour"};
         QTest::newRow("argument to poll") << QStringList{"poll", "x"};
         QTest::newRow("import without file") << QStringList{"import"};
+        QTest::newRow("empty group name") << QStringList{"list", "--group", ""};
+        QTest::newRow("help-all") << QStringList{"--help-all"};
+        QTest::newRow("wait of list") << QStringList{"list", "--wait", "5"};
+        QTest::newRow("negative wait") << QStringList{"on", "x", "--wait", "-1"};
+        QTest::newRow("wait in words") << QStringList{"on", "x", "--wait", "long"};
     }
 
     void usageErrors() {
@@ -449,7 +484,9 @@ private slots:
         SimulatedUnit slow(behaving(Behaviour::Silent));
         SimulatedUnit desk(behaving(Behaviour::On));
         QVERIFY(slow.listen() && desk.listen());
-        unitFor(slow, QStringLiteral("slow"));
+        QStringList slowOnes;
+        for (int i = 1; i <= 5; ++i) // about three seconds of work
+            unitFor(slow, slowOnes.emplace_back(QStringLiteral("slow%1").arg(i)));
         unitFor(desk, QStringLiteral("desk"));
         QElapsedTimer clock;
         clock.start();
@@ -461,10 +498,22 @@ private slots:
 
         QProcess first;
         first.start(QStringLiteral(KAVIOCTL_PATH),
-                    {QStringLiteral("--database"), db->path, QStringLiteral("query"),
-                     QStringLiteral("slow"), QStringLiteral("slow")});
+                    QStringList{QStringLiteral("--database"), db->path, QStringLiteral("query")} +
+                        slowOnes);
         QSignalSpy reached(&slow, &SimulatedUnit::commandReceived);
         QVERIFY(reached.wait(Patience)); // the first one holds the lock now
+        // Not beyond --wait: then nothing is sent.
+        const Run impatient =
+            kavioctl({QStringLiteral("query"), QStringLiteral("desk"), QStringLiteral("--wait=1")});
+        QCOMPARE(impatient.exitCode, 1);
+        QVERIFY2(impatient.err.contains(QStringLiteral("waiting up to 1 s for another kavioctl "
+                                                       "(pid %1)")
+                                            .arg(first.processId())),
+                 qPrintable(impatient.err));
+        QVERIFY2(impatient.err.contains(QStringLiteral("nothing was sent")),
+                 qPrintable(impatient.err));
+        QVERIFY(first.state() == QProcess::Running);
+        QCOMPARE(desk.connectionCount(), 0);
         const Run run = kavioctl({QStringLiteral("query"), QStringLiteral("desk")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("waiting")), qPrintable(run.err));

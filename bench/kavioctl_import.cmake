@@ -1,0 +1,5 @@
+add_executable(bench_kavioctl_import kavioctl/bench_kavioctl_import.cpp)
+target_link_libraries(bench_kavioctl_import PRIVATE Qt6::Core)
+target_include_directories(bench_kavioctl_import PRIVATE ${CMAKE_SOURCE_DIR}/bench)
+target_compile_definitions(bench_kavioctl_import PRIVATE KAVIOCTL_PATH="$<TARGET_FILE:kavioctl>")
+add_dependencies(bench_kavioctl_import kavioctl)
