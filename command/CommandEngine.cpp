@@ -296,7 +296,7 @@ void TCommandEngine::refuseRecord(quint16 index) {
     Timer1->start();
     if (!refusedRecords.contains(index)) {
         refusedRecords.insert(index);
-        QTimer::singleShot(0, this, [this, why] { emit recordRefused(why); });
+        emit recordRefused(why);
     }
     const TCommandEntry head = Queue.first();
     announceResult({head.Ticket, head.Index, head.Task, TCommandResult::Outcome::Refused, unitName,

@@ -95,7 +95,7 @@ signals:
     // the store works again.
     void storeFailed(const QString& message);
     // A unit's record cannot be sent as it stands (a control character in its password);
-    // emitted from the event loop, once per record.
+    // emitted once per record, before the entry's exchangeFinished.
     void recordRefused(const QString& message);
     // The entry with this ticket is done, however it ended.
     void exchangeFinished(const kavio::TCommandResult& result);

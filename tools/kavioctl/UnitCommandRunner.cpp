@@ -4,6 +4,7 @@
 #include "ControlProtocol.h"
 #include "Database.h"
 #include "InstanceNames.h"
+#include "LocalListener.h"
 #include "StoreRecords.h"
 
 #include <QDeadlineTimer>
@@ -52,6 +53,10 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
     if (commands.isEmpty())
         return true;
     const InstanceNames names(Database::path());
+    if (!names.error().isEmpty()) {
+        m_err << "kavioctl: " << oneLine(names.error()) << "; nothing was sent\n";
+        return false;
+    }
     const std::unique_ptr<QLockFile> lock = names.makeLock();
     const QDeadlineTimer deadline(m_waitMs);
     bool toldWaiting = false;
@@ -129,6 +134,11 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
         m_err << "kavioctl: " << oneLine(message) << '\n';
         m_err.flush();
     });
+    QObject::connect(&engine, &TCommandEngine::recordRefused, &loop,
+                     [this](const QString& message) {
+                         m_err << "kavioctl: " << oneLine(message) << '\n';
+                         m_err.flush();
+                     });
     QObject::connect(&storeWait, &QTimer::timeout, &loop, [&] {
         storeGaveUp = true;
         loop.quit();
@@ -181,6 +191,13 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         }
         QThread::msleep(ConnectRetryMs);
     }
+    // Only a control center of this user is told anything or believed.
+    if (!peerIsThisUser(socket)) {
+        m_err << "kavioctl: the program answering on "
+              << oneLine(QDir::toNativeSeparators(names.controlServerName()))
+              << " runs as another user; nothing was sent\n";
+        return false;
+    }
     socket.write(control::encodeRequest(control::Request{commands, false}));
     const std::optional<control::Answer> accepted =
         control::decodeAnswer(readLine(socket, deadline));
@@ -223,7 +240,7 @@ void UnitCommandRunner::announceStoreChanged() {
         return; // no control center: nobody to tell
     QLocalSocket socket;
     socket.connectToServer(names.controlServerName());
-    if (!socket.waitForConnected(control::AnswerTimeoutMs))
+    if (!socket.waitForConnected(control::AnswerTimeoutMs) || !peerIsThisUser(socket))
         return;
     socket.write(control::encodeRequest(control::Request{{}, true}));
     readLine(socket, QDeadlineTimer(control::AnswerTimeoutMs));

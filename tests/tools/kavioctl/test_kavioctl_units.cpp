@@ -196,6 +196,17 @@ private slots:
         }
         QCOMPARE(good.connectionCount(), connections + 0); // nothing went to "good" either
         QCOMPARE(good.commandLetters(), QList<QByteArray>({"q"}));
+
+        // A hand-edited password that would carry a command of its own ("f": off) is never
+        // sent; the unit fails and the reason is told.
+        TempDatabase::addUnit(QStringLiteral("inject"), QStringLiteral("127.0.0.1"), good.port(),
+                              QStringLiteral("x\x1b"
+                                             "f\r"));
+        run = kavioctl({QStringLiteral("query"), QStringLiteral("inject")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"inject\tquery\tFAILED"}));
+        QVERIFY2(run.err.contains("holds a control character"), qPrintable(run.err));
+        QCOMPARE(good.commandLetters(), QList<QByteArray>({"q"}));
     }
 
     // Poll queries every unit by key; an OFF unit is no failure there.
