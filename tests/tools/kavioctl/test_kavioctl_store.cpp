@@ -148,7 +148,7 @@ private slots:
         // The hand-edited name with a line break goes out as it is, but no way in takes it.
         const QString second = freshDatabase();
         const Run refused = kavioctl({"import", a}, second);
-        QVERIFY2(refused.err.contains(":6: field name: The Name may not contain control"),
+        QVERIFY2(refused.err.contains(":10: field name: The Name may not contain control"),
                  qPrintable(refused.err));
         QCOMPARE(refused.code, 1);
         runSqliteTool(first, QStringLiteral("UPDATE Master SET Name = 'rack two' WHERE Name = "
