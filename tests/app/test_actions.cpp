@@ -17,9 +17,12 @@
 #include "viewtimer.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTabBar>
@@ -340,6 +343,13 @@ private slots:
         QVERIFY(main().FormKeyDown(Qt::Key_A, Qt::ControlModifier));
         QVERIFY(program->AboutBox->isVisible());
         QCOMPARE(program->AboutBox->windowTitle(), QStringLiteral("About"));
+        // In the middle of the screen, at its fixed size, the product's name in bold.
+        const TAboutBox& about = *program->AboutBox;
+        QCOMPARE(about.size(), QSize(298, 148));
+        const QPoint offCentre = about.frameGeometry().center() -
+                                 QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 8, qPrintable(QString::number(offCentre.x())));
+        QVERIFY(about.ProductName->font().bold());
         QVERIFY(!main().FormKeyDown(Qt::Key_2, Qt::NoModifier));
     }
 };

@@ -2,6 +2,8 @@
 #include "KavioApplication.h"
 #include "Messages.h"
 
+#include <QApplication>
+#include <QIcon>
 #include <QTest>
 #include <QTimer>
 
@@ -42,6 +44,16 @@ private slots:
         QCOMPARE(sink.shown[0].kind, MessageKind::Error);
         QCOMPARE(sink.shown[0].caption, QStringLiteral("KavioCC"));
         QCOMPARE(sink.shown[0].text, QStringLiteral("Table Master.DB does not exist."));
+    }
+
+    // The windows carry the program's icon at every size the desktop installs.
+    void windowIconHasEveryInstalledSize() {
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("KavioCC"));
+        QList<QSize> sizes;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            sizes << QSize(size, size);
+        QCOMPARE(QApplication::windowIcon().availableSizes(), sizes);
+        QCOMPARE(QApplication::windowIcon().pixmap(QSize(256, 256)).size(), QSize(256, 256));
     }
 };
 
