@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     std::vector<double> runs;
     for (int run = 0; run < 3; ++run) {
         const QString db = dir.filePath(QStringLiteral("import%1.db").arg(run));
-        runs.push_back(timeRun({QStringLiteral("import"), file, QStringLiteral("--database"), db}));
+        runs.push_back(timeRun({QStringLiteral("import"), file, QStringLiteral("--database"), db,
+                                QStringLiteral("--create")}));
         if (runs.back() < 0)
             return 1;
     }

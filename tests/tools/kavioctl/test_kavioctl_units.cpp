@@ -448,8 +448,10 @@ private slots:
         first.Reply = "ON";
         first.Status = StatusOn;
         const QStringList neither = {"one\tquery\tFAILED", "two\tquery\tFAILED"};
-        QTest::newRow("refuses") << control::encodeError(QStringLiteral("no thanks")) << neither
-                                 << QStringLiteral("refused the commands: no thanks");
+        // Its text shows control characters escaped: it cannot clear the screen.
+        QTest::newRow("refuses") << control::encodeError(QStringLiteral("no\x1b[2J thanks"))
+                                 << neither
+                                 << QStringLiteral("refused the commands: no\\x1b[2J thanks\n");
         QTest::newRow("accepts one of two")
             << control::encodeAccepted(1) + control::encodeResult(0, first) << neither
             << QStringLiteral("does not answer");
