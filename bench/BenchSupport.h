@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -31,5 +32,30 @@ inline bool report(const char* what, double figure, const char* unit, double tar
 inline double millisecondsOf(const QElapsedTimer& timer) {
     return timer.nsecsElapsed() / 1e6;
 }
+
+// A 10 ms timer standing for the window's own work: the longest wait between two of its beats
+// shows how responsive the user interface stays meanwhile.
+class StallWatch {
+public:
+    StallWatch() {
+        m_beat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_beat, &QTimer::timeout, [this] {
+            m_worst = std::max(m_worst, millisecondsOf(m_since));
+            m_since.restart();
+        });
+    }
+    void start() {
+        m_worst = 0;
+        m_beat.start(10);
+        m_since.start();
+    }
+    void stop() { m_beat.stop(); }
+    double worstMs() const { return m_worst; }
+
+private:
+    QTimer m_beat;
+    QElapsedTimer m_since;
+    double m_worst = 0;
+};
 
 } // namespace kavio::bench

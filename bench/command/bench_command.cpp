@@ -89,18 +89,8 @@ bool drainQueue() {
     for (quint16 index : indexes)
         processor.AddToQueue(index, TaskQuery);
 
-    // A 10 ms timer stands for the window's own work: its worst wait shows how responsive the
-    // user interface stays while the queue drains.
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer sinceBeat;
-    double worstGap = 0;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        worstGap = std::max(worstGap, millisecondsOf(sinceBeat));
-        sinceBeat.restart();
-    });
-    heartbeat.start(10);
-    sinceBeat.start();
+    StallWatch heartbeat;
+    heartbeat.start();
 
     QElapsedTimer clock;
     clock.start();
@@ -112,7 +102,7 @@ bool drainQueue() {
     bool met = true;
     met &= report("200 loopback units answering at once, drain time", total, "ms", Units * 102.0);
     met &= report("overhead per exchange beyond the 100 ms pause", total / Units - 100, "ms", 2);
-    met &= report("worst wait of a 10 ms timer while draining", worstGap, "ms", 20);
+    met &= report("worst wait of a 10 ms timer while draining", heartbeat.worstMs(), "ms", 20);
     simulator.kill();
     simulator.waitForFinished();
     return met;
@@ -173,20 +163,12 @@ bool lockedDatabase() {
     TCommandEngine processor;
     RecordingMessageSink messages; // the operator's error box would wait for a click
 
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer sinceBeat;
-    double worstGap = 0;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        worstGap = std::max(worstGap, millisecondsOf(sinceBeat));
-        sinceBeat.restart();
-    });
+    StallWatch heartbeat;
 
     test::SqliteWriteLock lock(Database::path());
     if (!lock.isHeld())
         qFatal("the sqlite3 tool could not take a write lock");
-    heartbeat.start(10);
-    sinceBeat.start();
+    heartbeat.start();
     QElapsedTimer clock;
     clock.start();
     int exchanges = 0;
@@ -220,8 +202,8 @@ bool lockedDatabase() {
                 "%d error report(s))\n",
                 exchanges, unstored, count.value(0).toInt(), Units, int(messages.shown.size()));
     bool met = true;
-    met &= report("write lock held 10 s elsewhere, 20 units polled: longest stall", worstGap / 1000,
-                  "s", 0.3);
+    met &= report("write lock held 10 s elsewhere, 20 units polled: longest stall",
+                  heartbeat.worstMs() / 1000, "s", 0.3);
     met &= report("kept statuses written after the lock went", writtenAfter, "ms",
                   TCommandEngine::StoreRetryMs + 100);
     met &= count.value(0).toInt() == Units;
@@ -253,17 +235,9 @@ with s.makefile("rb") as answers:
             break
 print(lines)
 )"),
-                                                  server.serverName()});
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer sinceBeat;
-    double worstGap = 0;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        worstGap = std::max(worstGap, millisecondsOf(sinceBeat));
-        sinceBeat.restart();
-    });
-    heartbeat.start(10);
-    sinceBeat.start();
+                                             server.serverName()});
+    StallWatch heartbeat;
+    heartbeat.start();
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
@@ -274,7 +248,7 @@ print(lines)
     bool met = client.readAllStandardOutput().trimmed() == "65536";
     met &= report("control request of 65,535 keys without units: every result back", total, "ms",
                   5000);
-    met &= report("worst wait of a 10 ms timer meanwhile", worstGap, "ms", 50);
+    met &= report("worst wait of a 10 ms timer meanwhile", heartbeat.worstMs(), "ms", 50);
     return met;
 }
 
