@@ -108,6 +108,8 @@ private slots:
         QTest::newRow("key zero") << QByteArray("{\"queue\":[[1,0],[0,0]]}\n");
         QTest::newRow("key too large") << QByteArray("{\"queue\":[[65536,0]]}\n");
         QTest::newRow("unknown task") << QByteArray("{\"queue\":[[1,6]]}\n");
+        // 256 would wrap to task 0, Power On.
+        QTest::newRow("task beyond a byte") << QByteArray("{\"queue\":[[1,256]]}\n");
         QTest::newRow("not a pair") << QByteArray("{\"queue\":[[1]]}\n");
     }
 
