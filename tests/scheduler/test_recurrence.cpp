@@ -190,7 +190,7 @@ private slots:
         test::setTimerField(count, "Count", "two");
         test::setTimerField(every, "Every", 9);
         test::setTimerField(date, "Date", "12/06/2026");
-        test::setTimerField(time, "TimeOfDay", "9h30");
+        test::setTimerField(time, "TimeOfDay", "09:30:123");
         test::setTimerField(task, "Task", 5);
         for (int more = 0; more < 5; ++more)
             test::setTimerField(test::addTimer(1, 0, 0, 1, "09:00:00", old), "Month", -1);
@@ -205,7 +205,7 @@ private slots:
              {QStringLiteral("Timer %1: field \"Count\" holds \"two\"").arg(count),
               QStringLiteral("Timer %1: field \"Every\" holds \"9\"").arg(every),
               QStringLiteral("Timer %1: field \"Date\" holds \"12/06/2026\"").arg(date),
-              QStringLiteral("Timer %1: field \"TimeOfDay\" holds \"9h30\"").arg(time),
+              QStringLiteral("Timer %1: field \"TimeOfDay\" holds \"09:30:123\"").arg(time),
               QStringLiteral("Timer %1: field \"Task\" holds \"5\"").arg(task)})
             QVERIFY2(message.contains(expected), qPrintable(message));
         QVERIFY(!message.contains(QStringLiteral("Timer %1:").arg(good)));

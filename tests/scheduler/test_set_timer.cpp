@@ -115,6 +115,10 @@ private slots:
         QCOMPARE(editor.DaySpin->maximum(), 365);
         QCOMPARE(editor.WeekSpin->maximum(), 52);
         QCOMPARE(editor.MonthSpin->maximum(), 31);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        QVERIFY(editor.Button1->y() >= editor.GroupBox3->geometry().bottom()); // OK and Cancel last
+        editor.hide();
 
         // Every task button names the task in the page frame.
         const QList<QPair<QRadioButton*, const char*>> tasks = {
@@ -354,6 +358,7 @@ private slots:
         ManualClock clock(at(2026, 12, 7, 10));
         const quint16 monday = addTimer(3, 1, 1, 3, "06:00:00", QDate(2026, 12, 1), 2);
         const quint16 friday = addTimer(3, 4, 1, 1, "06:00:00", QDate(2026, 12, 1), 32);
+        const quint16 weekend = addTimer(3, 4, 1, 1, "06:00:00", QDate(2026, 12, 1), 65);
         const quint16 daily = addTimer(3, 2, 0, 5, "08:00:09", QDate(2026, 11, 1));
         const quint16 monthly = addTimer(3, 0, 2, 0, "08:00:00", QDate(2026, 11, 1), 0, 65);
         TSetTimerFRM editor;
@@ -363,11 +368,14 @@ private slots:
         QCOMPARE(editor.PageControl1->currentIndex(), 1);
         QCOMPARE(editor.WeekSpin->value(), 3);
         QCOMPARE(ticks(editor.DayBoxes), QList<bool>({0, 1, 0, 0, 0, 0, 0}));
+        editor.LoadTimer(weekend);
+        QCOMPARE(ticks(editor.DayBoxes), QList<bool>({1, 0, 0, 0, 0, 0, 1}));
         editor.LoadTimer(friday);
         QCOMPARE(ticks(editor.DayBoxes), QList<bool>({0, 0, 0, 0, 0, 1, 0}));
         QCOMPARE(editor.GroupBox3->title(), QStringLiteral(" Cycle the Power "));
         editor.LoadTimer(monthly);
         QCOMPARE(editor.MonthSpin->value(), 0); // a stored 0 shows as it is, to be refused
+        QCOMPARE(editor.MonthTime->time(), QTime(8, 0));
         QCOMPARE(ticks(editor.MonthBoxes), QList<bool>({1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}));
         editor.LoadTimer(daily);
         QVERIFY(editor.DayRB->isChecked() && editor.RebootRB->isChecked());
@@ -378,7 +386,7 @@ private slots:
 
         // OK rewrites the loaded timer and restarts it from today.
         runModal(editor, 3, [&] { editor.Button1->click(); });
-        QCOMPARE(test::timerCount(), 4);
+        QCOMPARE(test::timerCount(), 5);
         QCOMPARE(row(daily), QStringList({"3", "2", "0", "5", "08:00:09", "0", "0", "2026-12-07"}));
 
         bool refused = false;

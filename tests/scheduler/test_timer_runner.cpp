@@ -372,6 +372,9 @@ private slots:
         QTest::newRow("five minutes late")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59"
             << QList<int>{311, 290} << QStringList{"09:30:20", "09:40:00"} << 0;
+        QTest::newRow("exactly 15 minutes late still fires")
+            << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59" << QList<int>{901}
+            << QStringList{"09:30:20", "09:40:00"} << 0;
         QTest::newRow("beyond 15 minutes: missed")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
             << QStringList{"09:40:00"} << 1;

@@ -219,7 +219,7 @@ private slots:
             QCOMPARE(editor->DayTime->time(), QTime(11, 30));
             editor->PowerOff->click();
         });
-        list->EditClick();
+        list->Edit->click();
         QCOMPARE(test::timerCount(), 1);
         QCOMPARE(gridRow(*list, 0).first(), QStringLiteral("Power Off"));
         QCOMPARE(runner->EventDisplay->item(0)->text(),
@@ -237,6 +237,13 @@ private slots:
         QCOMPARE(gridRow(*list, 0).first(), QStringLiteral("Power Off"));
         QCOMPARE(changed.count(), 1);
         QVERIFY(messages->shown.isEmpty());
+
+        // A timer deleted elsewhere since the list was filled is told, not edited.
+        QSqlQuery(Database::connection()).exec(QStringLiteral("DELETE FROM \"Timer\""));
+        list->EditClick();
+        QVERIFY(!editor->isVisible());
+        QCOMPARE(messages->shown.size(), 1);
+        QVERIFY(messages->shown[0].text.contains(QStringLiteral("no longer exists")));
     }
 };
 
