@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -271,7 +272,7 @@ private slots:
 
         // Cancelling a new unit or a unit's properties leaves the list as it was...
         whenModal([this] { program->ItemPropFRM->reject(); });
-        program->UnitActions->Kavio1Click();
+        program->UnitActions->Kavio1->trigger();
         QCOMPARE(lineNames(), QStringList({"unit"}));
         select(QStringLiteral("unit"));
         whenModal([this] { program->ItemPropFRM->reject(); });
@@ -281,7 +282,7 @@ private slots:
 
         // ...while a cancelled new group still rebuilds it.
         whenModal([this] { program->GroupPropFRM->reject(); });
-        program->UnitActions->Group1Click();
+        program->UnitActions->Group1->trigger();
         QCOMPARE(lineNames(), QStringList({"added meanwhile", "unit"}));
 
         // OK on the properties saves and rebuilds.
@@ -322,6 +323,15 @@ private slots:
         QCOMPARE(program->TimerFrm->EventDisplay->count(), 1);
         QCOMPARE(program->TimerFrm->EventDisplay->item(0)->text(),
                  QStringLiteral("unit Power On at 09:30 PM"));
+
+        // Deleting both in the timer list takes the mark off the line.
+        select(QStringLiteral("unit"));
+        program->TimerActions->ViewTimers1Click();
+        for (int left = 2; left > 0; --left) {
+            program->ViewTimerFrm->theGrid->selectRow(1);
+            program->ViewTimerFrm->DeleteClick();
+            QCOMPARE(main().line(0).Timer, left > 1);
+        }
     }
 
     void viewTimersFollowsTheLastUnitAndCtrlKeysShowWindows() {

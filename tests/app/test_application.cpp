@@ -1,4 +1,6 @@
+#include "Codes.h"
 #include "Exception.h"
+#include "Icons.h"
 #include "KavioApplication.h"
 #include "Messages.h"
 
@@ -44,6 +46,19 @@ private slots:
         QCOMPARE(sink.shown[0].kind, MessageKind::Error);
         QCOMPARE(sink.shown[0].caption, QStringLiteral("KavioCC"));
         QCOMPARE(sink.shown[0].text, QStringLiteral("Table Master.DB does not exist."));
+    }
+
+    // Each status has its own picture; a code no unit can have shows as unknown.
+    void everyStatusHasItsPicture() {
+        const auto picture = [](int status) { return Icons::forStatus(status).toImage(); };
+        const char* const names[] = {"1ON", "1OFF", "1CYCLE", "1Unknown", "1Error", "1BUSY"};
+        for (int status = StatusOn; status <= StatusBusy; ++status) {
+            QCOMPARE(picture(status), Icons::byName(QLatin1String(names[status])).toImage());
+            for (int other = StatusOn; other < status; ++other)
+                QVERIFY(picture(status) != picture(other));
+        }
+        for (int strange : {-1, StatusBusy + 1, 255})
+            QCOMPARE(picture(strange), picture(StatusUnknown));
     }
 
     // The windows carry the program's icon at every size the desktop installs.

@@ -144,6 +144,7 @@ private slots:
         // Then the control center takes the file and runs.
         qint64 holder = 0;
         QTRY_VERIFY((seen.getLockInfo(&holder, nullptr, nullptr), holder == program.processId()));
+        QVERIFY(!program.waitForFinished(1000));
         program.terminate();
         QVERIFY(program.waitForFinished(5000));
     }
