@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
     sqlite3 fonts-dejavu-core
     dpkg-dev file lintian
+    python3 util-linux
 )
 
 missing=()
