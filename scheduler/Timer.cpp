@@ -204,7 +204,16 @@ void TTimerFrm::fitClock() {
         if (ink.width() <= LCD->Columns() && ink.height() <= LCD->Rows())
             break;
     }
-    LCD->setLinesXOffset(qint8((LCD->Columns() - ink.width()) / 2 - ink.left()));
+    // A one-digit hour is centred on its own: the clock moves sideways twice a day, not every
+    // second.
+    QRect oneDigitInk;
+    for (const QString& text : {ClockText(QTime(8, 0)), ClockText(QTime(20, 0))}) {
+        LCD->setLines({text});
+        oneDigitInk |= inkOf(LCD->TextImage());
+    }
+    clockXOffsets[0] = qint8((LCD->Columns() - oneDigitInk.width()) / 2 - oneDigitInk.left());
+    clockXOffsets[1] = qint8((LCD->Columns() - ink.width()) / 2 - ink.left());
+    LCD->setLinesXOffset(clockXOffsets[1]);
     LCD->setLinesYOffset(qint8(std::min((LCD->Rows() - digits.height()) / 2 - digits.top(),
                                         LCD->Rows() - 1 - ink.bottom())));
 }
@@ -344,6 +353,8 @@ void TTimerFrm::Timer1Timer() {
     if (lines.isEmpty())
         lines << QString();
     lines[0] = ClockText(now.time());
+    const int hour = now.time().hour() % 12;
+    LCD->setLinesXOffset(clockXOffsets[hour == 0 || hour >= 10 ? 1 : 0]);
     LCD->setLines(lines);
     try {
         serveUpTo(now);

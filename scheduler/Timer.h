@@ -97,6 +97,8 @@ protected:
 
 private:
     void fitClock();
+    // Where the clock's text starts: for a one-digit hour, and for a two-digit one.
+    qint8 clockXOffsets[2] = {0, 0};
     void serveUpTo(const QDateTime& now);
     bool recalculate(const QDateTime& asOf, bool passedOnly = false);
     void serveMinutes(const QDate& day, int from, int to, const QDateTime& now);

@@ -180,9 +180,18 @@ private slots:
                      qPrintable(QLatin1String(name) + QStringLiteral(": ") + actual.toString()));
     }
 
-    // The clock is centred on the display, with the largest digits that fit it.
+    // The clock is centred on the display, with the largest digits that fit it, whether its
+    // hour has one digit or two.
+    void clockFillsTheDisplay_data() {
+        QTest::addColumn<int>("hour");
+        QTest::newRow("10 am") << 10;
+        QTest::newRow("8 am") << 8;
+        QTest::newRow("12 am") << 0;
+    }
+
     void clockFillsTheDisplay() {
-        ManualClock clock(at(2026, 12, 7, 10, 8, 8));
+        QFETCH(int, hour);
+        ManualClock clock(at(2026, 12, 7, hour, 8, 8));
         TTimerFrm runner(*processor);
         runner.Timer1Timer();
         const lcd::TLCDScreen& screen = *runner.LCD;
