@@ -42,7 +42,7 @@ private slots:
         QTest::newRow("group may enter") << "0710"
                                          << "can be reached by other users";
         QTest::newRow("others may read") << "0704"
-                                         << "can be reached by other users";
+                                         << "can be reached by other users (mode 0704";
         QTest::newRow("no search right") << "0600"
                                          << "can be reached by other users";
         QTest::newRow("link to a private folder") << "link"
