@@ -226,7 +226,8 @@ bool largeControlRequest() {
 import json, socket, sys
 s = socket.socket(socket.AF_UNIX)
 s.connect(sys.argv[1])
-s.sendall((json.dumps({"queue": [[k, 5] for k in range(1, 65536)]}) + "\n").encode())
+request = {"queue": [[k, 5] for k in range(1, 65536)]}  # compact, as kavioctl writes it
+s.sendall((json.dumps(request, separators=(",", ":")) + "\n").encode())
 lines = 0
 with s.makefile("rb") as answers:
     for line in answers:

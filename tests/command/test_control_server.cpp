@@ -113,6 +113,39 @@ private slots:
         QTest::newRow("not a pair") << QByteArray("{\"queue\":[[1]]}\n");
     }
 
+    // kavioctl's compact form is read without a JSON document; any other spelling of the same
+    // request reads alike, and a broken one is refused either way.
+    void requestFormsReadAlike_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("entries"); // "index/task ...", or "refused"
+        QTest::newRow("compact") << QByteArray("{\"queue\":[[1,5],[65535,0]]}\n") << "1/5 65535/0";
+        QTest::newRow("with blanks")
+            << QByteArray("{ \"queue\": [ [1, 5], [65535,0] ] }") << "1/5 65535/0";
+        QTest::newRow("empty") << QByteArray("{\"queue\":[]}") << "";
+        QTest::newRow("unended") << QByteArray("{\"queue\":[[1,5],[2,5]") << "refused";
+        QTest::newRow("double comma") << QByteArray("{\"queue\":[[1,5],,[2,5]]}") << "refused";
+        QTest::newRow("no comma") << QByteArray("{\"queue\":[[1,5][2,5]]}") << "refused";
+        QTest::newRow("eight digits") << QByteArray("{\"queue\":[[10000001,5]]}") << "refused";
+        QTest::newRow("three numbers") << QByteArray("{\"queue\":[[1,5,5]]}") << "refused";
+    }
+
+    void requestFormsReadAlike() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, entries);
+        QString error;
+        const std::optional<control::Request> request = control::decodeRequest(line, &error);
+        if (entries == QLatin1String("refused")) {
+            QVERIFY(!request);
+            QVERIFY(!error.isEmpty());
+            return;
+        }
+        QVERIFY2(request, qPrintable(error));
+        QStringList read;
+        for (const TCommandEntry& entry : request->entries)
+            read << QStringLiteral("%1/%2").arg(entry.Index).arg(entry.Task);
+        QCOMPARE(read.join(QLatin1Char(' ')), entries);
+    }
+
     // The highest key and every task are taken; the entry ends as dropped (no such unit).
     void highestKeyIsAccepted() {
         const QList<QByteArray> answers = exchange("{\"queue\":[[65535,0],[1,5]]}\n", 3);
