@@ -36,7 +36,7 @@ int sundayFirstWeekday(qint64 day) { // Sunday 0 .. Saturday 6
     return int((day % 7 + 1) % 7);
 }
 
-struct Spec {
+struct Plan {
     int every;
     int count;
     int dayMask;
@@ -55,39 +55,39 @@ struct Spec {
 };
 
 // The days on which a timer fires from `start` (a minute: what is before it has passed) to `last`.
-QList<QDate> expectedDays(const Spec& spec, const QDateTime& start, const QDate& last) {
+QList<QDate> expectedDays(const Plan& plan, const QDateTime& start, const QDate& last) {
     const qint64 first = start.date().toJulianDay();
     const qint64 end = last.toJulianDay();
     const int startMinute = start.time().hour() * 60 + start.time().minute();
-    const int minute = spec.time.hour() * 60 + spec.time.minute();
-    const qint64 origin = spec.date.toJulianDay();
+    const int minute = plan.time.hour() * 60 + plan.time.minute();
+    const qint64 origin = plan.date.toJulianDay();
     std::vector<qint64> days;
-    switch (spec.every) {
+    switch (plan.every) {
     case 0:
-        for (qint64 day = origin; day <= end; day += spec.count)
+        for (qint64 day = origin; day <= end; day += plan.count)
             days.push_back(day);
         break;
     case 1:
         for (qint64 day = origin; day <= end; ++day) {
             const qint64 weeks = (mondayOf(day) - mondayOf(origin)) / 7;
-            if (weeks % spec.count == 0 && (spec.dayMask >> sundayFirstWeekday(day)) & 1)
+            if (weeks % plan.count == 0 && (plan.dayMask >> sundayFirstWeekday(day)) & 1)
                 days.push_back(day);
         }
         break;
     case 2:
         for (int year = start.date().year(); year <= last.year(); ++year)
             for (int month = 1; month <= 12; ++month)
-                if ((spec.monthMask >> (month - 1)) & 1)
+                if ((plan.monthMask >> (month - 1)) & 1)
                     days.push_back(
-                        QDate(year, month, std::min(spec.count, monthLength(year, month)))
+                        QDate(year, month, std::min(plan.count, monthLength(year, month)))
                             .toJulianDay());
         break;
     case 3:
         days.push_back(origin);
-        for (int year = spec.date.year() + 1; year <= last.year(); ++year) {
-            const int month = spec.date.month();
+        for (int year = plan.date.year() + 1; year <= last.year(); ++year) {
+            const int month = plan.date.month();
             days.push_back(
-                QDate(year, month, std::min(spec.count, monthLength(year, month))).toJulianDay());
+                QDate(year, month, std::min(plan.count, monthLength(year, month))).toJulianDay());
         }
         break;
     default:
@@ -101,45 +101,45 @@ QList<QDate> expectedDays(const Spec& spec, const QDateTime& start, const QDate&
     return result;
 }
 
-Spec randomSpec(QRandomGenerator& random, const QDate& today, const QList<QTime>& minutes) {
-    Spec spec{};
-    spec.every = random.bounded(5);
-    spec.task = random.bounded(5);
-    spec.time = minutes[random.bounded(int(minutes.size()))].addSecs(random.bounded(60));
-    spec.date = today;
-    switch (spec.every) {
+Plan randomPlan(QRandomGenerator& random, const QDate& today, const QList<QTime>& minutes) {
+    Plan plan{};
+    plan.every = random.bounded(5);
+    plan.task = random.bounded(5);
+    plan.time = minutes[random.bounded(int(minutes.size()))].addSecs(random.bounded(60));
+    plan.date = today;
+    switch (plan.every) {
     case 0:
-        spec.count = 1 + random.bounded(random.bounded(10) == 0 ? 3 : 90);
-        spec.date = today.addDays(-random.bounded(60));
+        plan.count = 1 + random.bounded(random.bounded(10) == 0 ? 3 : 90);
+        plan.date = today.addDays(-random.bounded(60));
         break;
     case 1:
-        spec.count = 1 + random.bounded(random.bounded(3) == 0 ? 2 : 8);
-        spec.dayMask = 1 << random.bounded(7);
+        plan.count = 1 + random.bounded(random.bounded(3) == 0 ? 2 : 8);
+        plan.dayMask = 1 << random.bounded(7);
         if (random.bounded(4) == 0)
-            spec.dayMask = 1 + random.bounded(127);
-        spec.date = today.addDays(-random.bounded(60));
+            plan.dayMask = 1 + random.bounded(127);
+        plan.date = today.addDays(-random.bounded(60));
         break;
     case 2:
-        spec.count = random.bounded(2) ? 28 + random.bounded(4) : 1 + random.bounded(31);
-        spec.monthMask = 1 << random.bounded(12) | 1 << random.bounded(12);
+        plan.count = random.bounded(2) ? 28 + random.bounded(4) : 1 + random.bounded(31);
+        plan.monthMask = 1 << random.bounded(12) | 1 << random.bounded(12);
         if (random.bounded(4) == 0)
-            spec.monthMask = 1 + random.bounded(4095);
+            plan.monthMask = 1 + random.bounded(4095);
         break;
     case 3:
     case 4:
-        spec.date = today.addDays(random.bounded(-800, 1200));
-        if (spec.every == 3 && random.bounded(4) == 0) // 29 February asked, stored clamped or not
-            spec.date = QDate(2024 + 4 * random.bounded(2) + random.bounded(2), 2, 28);
-        spec.count = spec.date.day();
-        if (spec.every == 3 && spec.date.month() == 2 && spec.date.day() == 28)
-            spec.count = 29;
-        if (spec.every == 4)
-            spec.count = 0;
-        if (spec.every == 3 && leapYear(spec.date.year()) && spec.count == 29)
-            spec.date = QDate(spec.date.year(), 2, 29);
+        plan.date = today.addDays(random.bounded(-800, 1200));
+        if (plan.every == 3 && random.bounded(4) == 0) // 29 February asked, stored clamped or not
+            plan.date = QDate(2024 + 4 * random.bounded(2) + random.bounded(2), 2, 28);
+        plan.count = plan.date.day();
+        if (plan.every == 3 && plan.date.month() == 2 && plan.date.day() == 28)
+            plan.count = 29;
+        if (plan.every == 4)
+            plan.count = 0;
+        if (plan.every == 3 && leapYear(plan.date.year()) && plan.count == 29)
+            plan.date = QDate(plan.date.year(), 2, 29);
         break;
     }
-    return spec;
+    return plan;
 }
 
 } // namespace
@@ -165,7 +165,7 @@ private slots:
                                       QTime(20, 0), QTime(23, 0), QTime(23, 59)};
 
         QRandomGenerator random(Seed);
-        std::vector<Spec> specs;
+        std::vector<Plan> plans;
         QSqlDatabase connection = Database::connection();
         connection.transaction();
         QSqlQuery unit(connection);
@@ -176,14 +176,14 @@ private slots:
             R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","DayOfWeek","Month",
                "Date") VALUES (?,?,?,?,?,?,?,?))"));
         for (int n = 1; n <= Timers; ++n) {
-            const Spec spec = randomSpec(random, start.date(), minutes);
-            specs.push_back(spec);
+            const Plan plan = randomPlan(random, start.date(), minutes);
+            plans.push_back(plan);
             unit.addBindValue(QStringLiteral("Unit %1").arg(n));
             QVERIFY(unit.exec());
             for (const QVariant& value :
-                 {QVariant(n), QVariant(spec.task), QVariant(spec.every), QVariant(spec.count),
-                  QVariant(spec.time.toString(QStringLiteral("HH:mm:ss"))), QVariant(spec.dayMask),
-                  QVariant(spec.monthMask), QVariant(spec.date.toString(Qt::ISODate))})
+                 {QVariant(n), QVariant(plan.task), QVariant(plan.every), QVariant(plan.count),
+                  QVariant(plan.time.toString(QStringLiteral("HH:mm:ss"))), QVariant(plan.dayMask),
+                  QVariant(plan.monthMask), QVariant(plan.date.toString(Qt::ISODate))})
                 timer.addBindValue(value);
             QVERIFY(timer.exec());
         }
@@ -203,7 +203,7 @@ private slots:
                 const QList<TCommandEntry>& queue = processor.queue();
                 for (; seen < queue.size(); ++seen) {
                     const TCommandEntry& entry = queue[seen];
-                    QCOMPARE(int(entry.Task), specs[entry.Index - 1].task);
+                    QCOMPARE(int(entry.Task), plans[entry.Index - 1].task);
                     fired[entry.Index] << day;
                 }
             }
@@ -211,8 +211,8 @@ private slots:
 
         int firings = 0;
         for (int n = 1; n <= Timers; ++n) {
-            const Spec& spec = specs[n - 1];
-            const QList<QDate> expected = expectedDays(spec, start, last);
+            const Plan& plan = plans[n - 1];
+            const QList<QDate> expected = expectedDays(plan, start, last);
             firings += int(expected.size());
             if (fired[n] == expected)
                 continue;
@@ -226,7 +226,7 @@ private slots:
             QFAIL(qPrintable(QStringLiteral("Timer %1 (%2): first difference after %3 firings: "
                                             "expected %4, fired %5")
                                  .arg(n)
-                                 .arg(spec.describe())
+                                 .arg(plan.describe())
                                  .arg(at)
                                  .arg(wanted, got)));
         }
