@@ -24,18 +24,23 @@ namespace {
 constexpr int Timers = 10000;
 constexpr int Units = 200;
 
+// Units "Unit 1" to "Unit N" on a loopback address, inside the caller's transaction.
+void addUnits(QSqlDatabase& db, int count) {
+    QSqlQuery units(db);
+    units.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
+                                    VALUES (?,'127.0.0.1',4001,'pw'))"));
+    for (int unit = 1; unit <= count; ++unit) {
+        units.addBindValue(QStringLiteral("Unit %1").arg(unit));
+        units.exec();
+    }
+}
+
 // Timers of every kind for 200 units, with dates over the past year and times over the day.
 void fillTimers(const QDate& today) {
     QRandomGenerator random(42);
     QSqlDatabase db = Database::connection();
     db.transaction();
-    QSqlQuery units(db);
-    units.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
-                                    VALUES (?,'127.0.0.1',4001,'pw'))"));
-    for (int unit = 1; unit <= Units; ++unit) {
-        units.addBindValue(QStringLiteral("Unit %1").arg(unit));
-        units.exec();
-    }
+    addUnits(db, Units);
     QSqlQuery timers(db);
     timers.prepare(QStringLiteral(
         R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","DayOfWeek","Month","Date")
@@ -70,13 +75,7 @@ quint16 fillFleet(const QDate& today) {
     QRandomGenerator random(7);
     QSqlDatabase db = Database::connection();
     db.transaction();
-    QSqlQuery units(db);
-    units.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
-                                    VALUES (?,'127.0.0.1',4001,'pw'))"));
-    for (int unit = 1; unit <= FleetUnits; ++unit) {
-        units.addBindValue(QStringLiteral("Unit %1").arg(unit));
-        units.exec();
-    }
+    addUnits(db, FleetUnits);
     QSqlQuery group(db);
     group.exec(QStringLiteral(R"(INSERT INTO "Master" ("Name","Group") VALUES ('Hall', 1))"));
     const auto groupIndex = quint16(group.lastInsertId().toUInt());
