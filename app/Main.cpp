@@ -419,9 +419,9 @@ void TKavioCCMain::KavioListClickCheck(int row) {
 
 // ---- Command dispatch ---------------------------------------------------------------------------
 
-void TKavioCCMain::queue(quint16 index, quint8 task) {
+void TKavioCCMain::queue(quint16 index, quint8 task, CommandSource source) {
     if (CmndProc)
-        CmndProc->engine().AddToQueue(index, task);
+        CmndProc->engine().AddToQueue(index, task, source);
 }
 
 void TKavioCCMain::CommandChecked(quint8 task) {
@@ -430,7 +430,7 @@ void TKavioCCMain::CommandChecked(quint8 task) {
         if (!lines->box(row))
             continue;
         CurrentIndex = lines->entry(row).Index;
-        CommandItem(task);
+        CommandItem(task, CommandSource::Button);
     }
 }
 
@@ -439,17 +439,17 @@ void TKavioCCMain::popupCommand(quint8 task) {
     if (!entry)
         return;
     CurrentIndex = entry->Index;
-    CommandItem(task);
+    CommandItem(task, CommandSource::Popup);
 }
 
-void TKavioCCMain::CommandItem(quint8 task) {
+void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
     const std::optional<StoredUnit> record = readRecord(CurrentIndex);
     if (!record || record->group)
         return;
-    QueueTask(task);
+    QueueTask(task, source);
 }
 
-void TKavioCCMain::QueueTask(quint8 task) {
+void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     const int row = KavioList->lines()->rowOf(CurrentIndex);
     if (row < 0)
         return;
@@ -463,19 +463,19 @@ void TKavioCCMain::QueueTask(quint8 task) {
     case TaskPowerOff:
     case TaskCycle:
     case TaskQuery:
-        queue(entry.Index, task);
+        queue(entry.Index, task, source);
         break;
     case TaskReboot:
         if (entry.Status == StatusOn)
-            queue(entry.Index, TaskCycle);
+            queue(entry.Index, TaskCycle, source);
         else if (entry.Status == StatusOff)
-            queue(entry.Index, TaskPowerOn);
+            queue(entry.Index, TaskPowerOn, source);
         break;
     case TaskPulse:
         if (entry.Status == StatusOn)
-            queue(entry.Index, TaskPowerOff);
+            queue(entry.Index, TaskPowerOff, source);
         else if (entry.Status == StatusOff)
-            queue(entry.Index, TaskCycle);
+            queue(entry.Index, TaskCycle, source);
         break;
     default:
         break;
@@ -545,13 +545,13 @@ void TKavioCCMain::Now1Click() {
     PollAll();
 }
 
-void TKavioCCMain::PollAll() {
+void TKavioCCMain::PollAll(CommandSource source) {
     QSqlQuery query =
         run(QStringLiteral("Master.DB"), QStringLiteral("SELECT m.\"Index\" FROM \"Master\" AS m "
                                                         "WHERE m.\"Group\" = 0 AND ") +
                                              KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""));
     while (query.next())
-        queue(quint16(query.value(0).toUInt()), TaskQuery);
+        queue(quint16(query.value(0).toUInt()), TaskQuery, source);
 }
 
 bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
@@ -594,7 +594,7 @@ void TKavioCCMain::PollTilerTimer() {
         return;
     lastCheckedMinute = minute;
     if (timedPollDue(now))
-        PollAll();
+        PollAll(CommandSource::TimedPoll);
 }
 
 // ---- Window -------------------------------------------------------------------------------------

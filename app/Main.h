@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandSource.h"
 #include "Kavio.h"
 #include "KavioList.h"
 #include "Table.h"
@@ -63,14 +64,14 @@ public:
     void ClearPollChecks();
     void PollClick(QAction* sender);
     void Now1Click();
-    void PollAll();
+    void PollAll(CommandSource source = CommandSource::Poll);
     void PollTilerTimer();
     // The Poll menu position (2..10) of the ticked interval item; 2 when none is ticked.
     int pollMode() const;
 
     void CommandChecked(quint8 task);
-    void CommandItem(quint8 task);
-    void QueueTask(quint8 task);
+    void CommandItem(quint8 task, CommandSource source);
+    void QueueTask(quint8 task, CommandSource source);
     void selAllClick();
     void selNoneClick();
 
@@ -140,7 +141,7 @@ private:
     void addPopupEntry(QAction*& action, const QString& caption, quint8 task);
     void popupCommand(quint8 task);
     void setAllChecks(bool on);
-    void queue(quint16 index, quint8 task);
+    void queue(quint16 index, quint8 task, CommandSource source);
     bool timedPollDue(const QDateTime& now) const;
     void showTab(int tab);
 

@@ -47,8 +47,8 @@ TCommandEngine::~TCommandEngine() {
     dropSocket();
 }
 
-quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task) {
-    Queue.append(TCommandEntry{index, task, ++lastTicket});
+quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task, CommandSource source) {
+    Queue.append(TCommandEntry{index, task, ++lastTicket, source});
     return lastTicket;
 }
 
@@ -94,6 +94,7 @@ void TCommandEngine::dropHead() {
     result.Ticket = head.Ticket;
     result.Index = head.Index;
     result.Task = head.Task;
+    result.Source = head.Source;
     announceResult(result);
 }
 
@@ -243,7 +244,7 @@ void TCommandEngine::finishReading(bool failed) {
     const quint8 code = ParseStatus(reply);
     const bool stored = storeStatus(index, code);
     if (code == StatusCycle)
-        AddToQueue(index, TaskQuery);
+        AddToQueue(index, TaskQuery, CommandSource::CycleFollowUp);
     // The log never reports success for a status that is not in the database yet.
     if (stored)
         emit logged(QStringLiteral("  SUCCESS"));
@@ -261,7 +262,8 @@ void TCommandEngine::finishReading(bool failed) {
 // NextEntry.
 void TCommandEngine::finish(TCommandResult::Outcome outcome, quint8 status, bool stored) {
     const TCommandEntry head = Queue.first();
-    announceResult({head.Ticket, head.Index, head.Task, outcome, unitName, reply, status, stored});
+    announceResult({head.Ticket, head.Index, head.Task, outcome, unitName, reply, status, stored,
+                    head.Source});
 }
 
 // A listener's failure is reported and goes no further: the queue must go on.
@@ -300,7 +302,7 @@ void TCommandEngine::refuseRecord(quint16 index) {
     }
     const TCommandEntry head = Queue.first();
     announceResult({head.Ticket, head.Index, head.Task, TCommandResult::Outcome::Refused, unitName,
-                    reply, StatusUnknown, true});
+                    reply, StatusUnknown, true, head.Source});
 }
 
 void TCommandEngine::connectFailed() {

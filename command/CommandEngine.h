@@ -64,7 +64,7 @@ public:
     void setSocketFactory(SocketFactory factory) { socketFactory = std::move(factory); }
 
     // Appends a command; the ticket returned comes back in its exchangeFinished.
-    quint64 AddToQueue(quint16 index, quint8 task);
+    quint64 AddToQueue(quint16 index, quint8 task, CommandSource source = CommandSource::Button);
     void StartQueue();
     void StartSession();
     char CommandLetter() const;

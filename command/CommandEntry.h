@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandSource.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -12,6 +14,7 @@ struct TCommandEntry {
     quint16 Index = 0;
     quint8 Task = 0;
     quint64 Ticket = 0;
+    CommandSource Source = CommandSource::Button;
 
     // Two entries ask the same of the same unit, whoever queued them.
     friend bool operator==(const TCommandEntry& a, const TCommandEntry& b) {

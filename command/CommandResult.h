@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Codes.h"
+#include "CommandSource.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -37,6 +38,8 @@ struct TCommandResult {
     quint8 Status = StatusUnknown;
     // False when the database refused the status; it is kept and written later.
     bool Stored = true;
+    // Who queued the entry.
+    CommandSource Source = CommandSource::Button;
 
     // The reply is one of the status words a unit answers with.
     bool answeredWithStatusWord() const {

@@ -89,7 +89,7 @@ void ControlServer::queueSlice() {
     const int end = std::min(request.next + EntriesPerTurn, int(request.entries.size()));
     for (; request.next < end; ++request.next) {
         const TCommandEntry& wanted = request.entries.at(request.next);
-        m_waiting.insert(m_engine.AddToQueue(wanted.Index, wanted.Task),
+        m_waiting.insert(m_engine.AddToQueue(wanted.Index, wanted.Task, CommandSource::Kavioctl),
                          Waiting{request.caller, request.next});
     }
     if (request.next == request.entries.size())

@@ -451,7 +451,7 @@ void TTimerFrm::tick(const QString& key) {
 // whatever the size of the tables.
 void TTimerFrm::fire(quint16 index, quint8 task, bool group) {
     if (!group) {
-        processor.AddToQueue(index, task);
+        processor.AddToQueue(index, task, CommandSource::Timer);
         return;
     }
 
@@ -474,7 +474,7 @@ void TTimerFrm::fire(quint16 index, quint8 task, bool group) {
     // The list's order: by key first (as read), so that equal names stay by key.
     sortByName(members, [](const Member& member) { return member.name; });
     for (const Member& member : members)
-        processor.AddToQueue(member.index, task);
+        processor.AddToQueue(member.index, task, CommandSource::Timer);
 }
 
 void TTimerFrm::log(const QString& line) {

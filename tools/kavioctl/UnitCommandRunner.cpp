@@ -149,7 +149,9 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     });
 
     for (int entry = 0; entry < commands.size(); ++entry)
-        entryOf.insert(engine.AddToQueue(commands[entry].Index, commands[entry].Task), entry);
+        entryOf.insert(
+            engine.AddToQueue(commands[entry].Index, commands[entry].Task, CommandSource::Kavioctl),
+            entry);
     engine.StartQueue();
     // Entries whose unit is gone end at once, before the loop runs.
     if (!done)
