@@ -29,6 +29,15 @@ inline bool report(const char* what, double figure, const char* unit, double tar
     return met;
 }
 
+// The same for a figure that must reach its target (a speed-up, a rate).
+inline bool reportAtLeast(const char* what, double figure, const char* unit, double target) {
+    const bool met = figure >= target;
+    std::printf("%-58s %10.3f %-3s (target >= %g %s) %s\n", what, figure, unit, target, unit,
+                met ? "ok" : "MISSED");
+    std::fflush(stdout);
+    return met;
+}
+
 inline double millisecondsOf(const QElapsedTimer& timer) {
     return timer.nsecsElapsed() / 1e6;
 }

@@ -6,45 +6,98 @@
 #include "UnitAddress.h"
 #include "UnitLookup.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
+#include <utility>
 
 namespace kavio {
 namespace {
-
-// Qt buffers no more than this of a unit's reply between two reads.
-constexpr qint64 SocketReadBuffer = 4096;
 
 QTimer* makeTimer(QObject* owner, int interval, bool singleShot) {
     auto* timer = new QTimer(owner);
     timer->setInterval(interval);
     timer->setSingleShot(singleShot);
-    // The pause and the reply limit are part of the protocol's timing: no coarse slack.
+    // The pause is part of the protocol's timing: no coarse slack.
     timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 
+// Address and port as one number; 0 for a record that holds no address that may be dialled.
+quint64 endpointOf(const std::optional<QHostAddress>& address, quint16 port) {
+    return address && port != 0 ? (quint64(address->toIPv4Address()) << 16) | port : 0;
+}
+
 } // namespace
+
+// One exchange at a time with its pause after it: lane 0 is the engine's own, whose pause is
+// Timer1; more are made when more exchanges may run at once.
+struct TCommandEngine::Lane {
+    enum class State { Idle, Exchanging, Pausing };
+
+    UnitExchange* exchange = nullptr;
+    QTimer* pause = nullptr;
+    State state = State::Idle;
+    TCommandEntry entry;
+    QString name;
+    quint64 endpoint = 0;
+    // Log lines held until the exchange ends (only while exchanges run side by side).
+    bool holdsLog = false;
+    QStringList lines;
+    QElapsedTimer started;
+
+    bool active() const { return state != State::Idle; }
+};
 
 TCommandEngine::TCommandEngine(QObject* parent)
     : QObject(parent)
     , Timer1(makeTimer(this, PauseMs, true))
     , Timer2(makeTimer(this, WatchIntervalMs, false))
-    , ResponseTimer(makeTimer(this, ReplyLimitMs, true))
-    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false))
-    , ConnectTimer(makeTimer(this, ConnectTimeoutMs, true)) {
+    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false)) {
     qRegisterMetaType<TCommandResult>();
     connect(Timer1, &QTimer::timeout, this, &TCommandEngine::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TCommandEngine::Timer2Timer);
-    connect(ResponseTimer, &QTimer::timeout, this, &TCommandEngine::ResponseTimerTimer);
-    connect(ConnectTimer, &QTimer::timeout, this, &TCommandEngine::connectFailed);
     connect(StoreRetryTimer, &QTimer::timeout, this, &TCommandEngine::retryStore);
+    lane(0);
     Timer2->start();
 }
 
-TCommandEngine::~TCommandEngine() {
-    dropSocket();
+TCommandEngine::~TCommandEngine() = default;
+
+TCommandEngine::Lane& TCommandEngine::lane(int number) {
+    while (int(lanes.size()) <= number) {
+        auto made = std::make_unique<Lane>();
+        Lane* fresh = made.get();
+        fresh->exchange = new UnitExchange(ConnectTimeoutMs, ReplyLimitMs, MaxReplyBytes, this);
+        fresh->exchange->setSocketFactory(socketFactory);
+        connect(fresh->exchange, &UnitExchange::logged, this,
+                [this, fresh](const QString& line) { log(*fresh, line); });
+        connect(fresh->exchange, &UnitExchange::ended, this,
+                [this, fresh](UnitExchange::Ending ending) { exchangeEnded(*fresh, ending); });
+        if (lanes.empty()) {
+            fresh->pause = Timer1;
+        } else {
+            fresh->pause = makeTimer(this, PauseMs, true);
+            connect(fresh->pause, &QTimer::timeout, this, [this, fresh] {
+                if (fresh->state == Lane::State::Pausing)
+                    laneDone(*fresh);
+            });
+        }
+        lanes.push_back(std::move(made));
+    }
+    return *lanes[size_t(number)];
+}
+
+void TCommandEngine::setSocketFactory(SocketFactory factory) {
+    socketFactory = std::move(factory);
+    for (const auto& each : lanes)
+        each->exchange->setSocketFactory(socketFactory);
+}
+
+void TCommandEngine::setParallel(int exchanges) {
+    Parallel = std::clamp(exchanges, MinParallel, MaxParallel);
+    if (Busy)
+        StartSession();
 }
 
 quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task, CommandSource source) {
@@ -65,205 +118,238 @@ void TCommandEngine::StartQueue() {
     StartSession();
 }
 
+TCommandEngine::Lane* TCommandEngine::idleLane() {
+    for (int number = 0; number < Parallel; ++number) {
+        Lane& candidate = lane(number);
+        if (!candidate.active())
+            return &candidate;
+    }
+    return nullptr;
+}
+
+bool TCommandEngine::anyLaneActive() const {
+    return std::any_of(lanes.begin(), lanes.end(), [](const auto& each) { return each->active(); });
+}
+
+// Gives each free lane the first entry that may start: walking the queue in order, an entry
+// waits while its key or its unit's address and port is in use by a lane, and every later entry
+// of that key waits behind it. An entry that cannot be served at all (its unit is gone, it names
+// a group, its task is unknown) is dropped without contacting anything. A long run of such
+// entries (a request naming thousands of keys) is dropped a slice at a time from the event loop,
+// so that the window and the other producers never wait for it.
 void TCommandEngine::StartSession() {
-    // An entry that cannot be served (its unit is gone, it names a group, its task is unknown)
-    // is dropped here without contacting anything; the queue goes on with the next. A long run
-    // of such entries (a request naming thousands of keys) is dropped a slice at a time from the
-    // event loop, so that the window and the other producers never wait for it.
     UnitLookup lookup;
-    for (int dropped = 0; !Queue.isEmpty(); ++dropped) {
+    QSet<quint16> waitingKeys;
+    for (const auto& each : lanes) {
+        if (each->active())
+            waitingKeys.insert(each->entry.Index);
+    }
+    int dropped = 0;
+    int passed = 0;
+    for (int position = 0; position < Queue.size() && passed < ScanLimit;) {
+        Lane* free = idleLane();
+        if (!free)
+            break;
+        if (waitingKeys.contains(Queue.at(position).Index)) {
+            ++position;
+            ++passed;
+            continue;
+        }
         if (dropped == DropsPerTurn) {
             QTimer::singleShot(0, this, &TCommandEngine::resumeSession);
             return;
         }
-        if (takeHeadUnit(lookup))
-            return;
-        dropHead();
+        const quint16 key = Queue.at(position).Index;
+        switch (startEntry(position, *free, lookup)) {
+        case Pick::Started:
+            waitingKeys.insert(key);
+            ++position;
+            break;
+        case Pick::Waits:
+            waitingKeys.insert(key);
+            ++position;
+            ++passed;
+            break;
+        case Pick::Dropped:
+            dropAt(position);
+            ++dropped;
+            break;
+        }
     }
-    Busy = false;
+    if (Queue.isEmpty() && !anyLaneActive())
+        Busy = false;
 }
 
 void TCommandEngine::resumeSession() {
-    if (Busy && phase == Phase::Idle)
+    if (Busy)
         StartSession();
 }
 
-void TCommandEngine::dropHead() {
-    const TCommandEntry head = Queue.takeFirst();
+void TCommandEngine::dropAt(int position) {
+    const TCommandEntry entry = Queue.takeAt(position);
     TCommandResult result;
-    result.Ticket = head.Ticket;
-    result.Index = head.Index;
-    result.Task = head.Task;
-    result.Source = head.Source;
+    result.Ticket = entry.Ticket;
+    result.Index = entry.Index;
+    result.Task = entry.Task;
+    result.Source = entry.Source;
     announceResult(result);
 }
 
-// Reads the head entry's unit and starts connecting to it. False when the entry is to be dropped.
-bool TCommandEngine::takeHeadUnit(UnitLookup& lookup) {
-    const TCommandEntry head = Queue.first();
-    if (CommandLetterOf(head.Task) == 0) {
+// Reads the entry's unit and starts the exchange with it on the lane, unless the unit's address
+// and port are in use by another lane.
+TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLookup& lookup) {
+    const TCommandEntry entry = Queue.at(position);
+    if (CommandLetterOf(entry.Task) == 0) {
         emit logged(
-            QStringLiteral("Unknown task %1 for unit %2 dropped").arg(head.Task).arg(head.Index));
-        return false;
+            QStringLiteral("Unknown task %1 for unit %2 dropped").arg(entry.Task).arg(entry.Index));
+        return Pick::Dropped;
     }
     std::optional<UnitRecord> unit;
     try {
-        unit = lookup.find(head.Index);
+        unit = lookup.find(entry.Index);
     } catch (const Exception& error) {
         reportStoreFailure(error.message());
-        return false;
+        return Pick::Dropped;
     }
     if (!unit || unit->group)
-        return false;
-    const QString host = unit->address;
-    const QVariant port = unit->port;
-    UnitPassword = unit->password;
-    unitName = unit->name;
-
-    // The frame is ESC password ESC letter CR: a control character in a hand-edited password
-    // would end the frame early and could carry a command of its own, so it is never sent.
-    if (HasControlCharacter(UnitPassword)) {
-        refuseRecord(head.Index);
-        return true;
-    }
-    refusedRecords.remove(head.Index);
-
-    emit logged(QStringLiteral("Connecting ") + host);
-    phase = Phase::Connecting;
+        return Pick::Dropped;
 
     // The record may have been edited by hand: only a dotted IPv4 address and a port in range
     // are dialled, anything else fails like an unreachable unit (and no name lookup is made).
-    const std::optional<QHostAddress> address = DottedIPv4(host);
+    const std::optional<QHostAddress> address = DottedIPv4(unit->address);
     bool portOk = false;
-    const qint64 portNumber = port.toLongLong(&portOk);
-    if (!address || !portOk || portNumber < 1 || portNumber > 65535) {
-        QMetaObject::invokeMethod(this, &TCommandEngine::connectFailed, Qt::QueuedConnection);
-        return true;
+    const qint64 portNumber = unit->port.toLongLong(&portOk);
+    const quint16 port = portOk && portNumber >= 1 && portNumber <= 65535 ? quint16(portNumber) : 0;
+    const quint64 endpoint = endpointOf(address, port);
+    if (endpoint != 0) {
+        for (const auto& each : lanes) {
+            if (each->active() && each->endpoint == endpoint)
+                return Pick::Waits;
+        }
     }
 
-    TCP = socketFactory ? socketFactory(this) : new QTcpSocket(this);
-    TCP->setReadBufferSize(SocketReadBuffer);
-    connect(TCP, &QTcpSocket::connected, this, &TCommandEngine::TCPConnected);
-    connect(TCP, &QTcpSocket::disconnected, this, &TCommandEngine::TCPDisconnected);
-    connect(TCP, &QTcpSocket::readyRead, this, &TCommandEngine::readReply);
-    connect(TCP, &QTcpSocket::errorOccurred, this, &TCommandEngine::socketError);
-    ConnectTimer->start();
-    TCP->connectToHost(*address, quint16(portNumber));
-    return true;
+    free.entry = entry;
+    free.name = unit->name;
+    free.endpoint = endpoint;
+    free.state = Lane::State::Exchanging;
+    free.holdsLog = Parallel > 1;
+    free.lines.clear();
+    free.started.start();
+
+    // The frame is ESC password ESC letter CR: a control character in a hand-edited password
+    // would end the frame early and could carry a command of its own, so it is never sent.
+    if (HasControlCharacter(unit->password)) {
+        refuseRecord(free);
+        return Pick::Started;
+    }
+    refusedRecords.remove(entry.Index);
+
+    log(free, QStringLiteral("Connecting ") + unit->address);
+    free.exchange->start(address, port, unit->password.toUtf8(), CommandLetterOf(entry.Task));
+    return Pick::Started;
 }
 
 char TCommandEngine::CommandLetter() const {
     return Queue.isEmpty() ? char(0) : CommandLetterOf(Queue.first().Task);
 }
 
-void TCommandEngine::TCPConnected() {
-    if (phase != Phase::Connecting)
-        return;
-    ConnectTimer->stop();
-    emit logged(QStringLiteral("  CONNECTED"));
-    SendCommand(CommandLetter());
+int TCommandEngine::unfinishedCount() const {
+    const auto pausing = std::count_if(lanes.begin(), lanes.end(), [](const auto& each) {
+        return each->state == Lane::State::Pausing;
+    });
+    return int(std::max<qsizetype>(0, Queue.size() - pausing));
 }
 
-bool TCommandEngine::SendCommand(char letter) {
-    emit logged(QStringLiteral("  Sending the %1 Command").arg(QLatin1Char(letter)));
-    const QByteArray frame = CommandFrame(UnitPassword.toUtf8(), letter);
-    reply.clear();
-    phase = Phase::Reading;
-    if (!TCP || TCP->write(frame) != frame.size()) {
-        writeFailed();
-        return false;
+QList<TCommandEntry> TCommandEngine::unfinished() const {
+    QSet<quint64> pausing;
+    for (const auto& each : lanes) {
+        if (each->state == Lane::State::Pausing)
+            pausing.insert(each->entry.Ticket);
     }
-    ResponseTimer->start();
-    // Bytes the unit sent before the command arrived belong to the reply too.
-    readReply();
-    return true;
+    QList<TCommandEntry> entries;
+    for (const TCommandEntry& entry : Queue) {
+        if (!pausing.contains(entry.Ticket))
+            entries << entry;
+    }
+    return entries;
 }
 
-// Everything that arrived so far joins the reply, up to one byte more than the longest status
-// word: a reply that long can only mean "unknown", so the exchange ends at once.
-void TCommandEngine::readReply() {
-    if (phase != Phase::Reading || !TCP)
+int TCommandEngine::entriesLeft() const {
+    const auto active =
+        std::count_if(lanes.begin(), lanes.end(), [](const auto& each) { return each->active(); });
+    return int(std::max<qsizetype>(0, Queue.size() - active));
+}
+
+qint64 TCommandEngine::estimatedMsLeft() const {
+    const qint64 rounds = (entriesLeft() + Parallel - 1) / Parallel;
+    return rounds * qint64(PauseMs + averageExchangeMs + 0.5);
+}
+
+void TCommandEngine::log(Lane& lane, const QString& line) {
+    if (lane.holdsLog)
+        lane.lines.append(line);
+    else
+        emit logged(line);
+}
+
+// A parallel exchange's lines go out together, each led by its unit's name, so that the log
+// reads one exchange after the other.
+void TCommandEngine::flushLog(Lane& lane) {
+    const QStringList lines = std::exchange(lane.lines, {});
+    for (const QString& line : lines)
+        emit logged(lane.name + QStringLiteral(": ") + line);
+}
+
+void TCommandEngine::exchangeEnded(Lane& lane, UnitExchange::Ending ending) {
+    if (lane.state != Lane::State::Exchanging)
         return;
-    takeReplyBytes();
-    if (reply.size() > LongestReplyWord)
-        finishReading(false);
-}
-
-void TCommandEngine::takeReplyBytes() {
-    if (!TCP)
-        return;
-    reply.append(TCP->read(MaxReplyBytes - reply.size()));
-}
-
-void TCommandEngine::TCPDisconnected() {
-    if (phase == Phase::Reading && commandUnsent())
-        writeFailed();
-    else if (phase == Phase::Reading)
-        finishReading(false);
-}
-
-void TCommandEngine::ResponseTimerTimer() {
-    if (phase == Phase::Reading)
-        finishReading(false);
-    ResponseTimer->stop();
-}
-
-void TCommandEngine::socketError(QAbstractSocket::SocketError error) {
-    if (phase == Phase::Connecting)
-        connectFailed();
-    else if (phase == Phase::Reading && commandUnsent())
-        writeFailed();
-    else if (phase == Phase::Reading && error != QAbstractSocket::RemoteHostClosedError)
-        finishReading(true);
-}
-
-// The socket hands the command to the network after write() has returned; a connection that
-// breaks while part of it is still waiting there has failed while writing, not while reading.
-bool TCommandEngine::commandUnsent() const {
-    return TCP && TCP->bytesToWrite() > 0;
-}
-
-// Writing the command failed: nothing was read, so the unit's status stays as it was.
-void TCommandEngine::writeFailed() {
-    ResponseTimer->stop();
-    phase = Phase::Pausing;
-    dropSocket();
-    emit logged(QStringLiteral("  FAILED"));
-    Timer1->start();
-    finish(TCommandResult::Outcome::Broken, StatusUnknown, true);
+    const double took = double(lane.started.elapsed());
+    averageExchangeMs = averageExchangeMs == 0 ? took : 0.8 * averageExchangeMs + 0.2 * took;
+    reply = lane.exchange->reply();
+    switch (ending) {
+    case UnitExchange::Ending::NotConnected:
+        connectFailed(lane);
+        break;
+    case UnitExchange::Ending::WriteFailed:
+        // Nothing was read, so the unit's status stays as it was.
+        log(lane, QStringLiteral("  FAILED"));
+        startPause(lane);
+        finish(lane, TCommandResult::Outcome::Broken, StatusUnknown, true);
+        break;
+    case UnitExchange::Ending::Read:
+    case UnitExchange::Ending::Broken:
+        readingEnded(lane, ending == UnitExchange::Ending::Broken);
+        break;
+    }
 }
 
 // The end of the reading, however it came: the unit closed, the reply limit ran out, or an error.
-void TCommandEngine::finishReading(bool failed) {
-    ResponseTimer->stop();
-    takeReplyBytes();
-    phase = Phase::Pausing;
-    dropSocket();
-
-    const quint16 index = Queue.first().Index;
+void TCommandEngine::readingEnded(Lane& lane, bool failed) {
+    const quint16 index = lane.entry.Index;
     const quint8 code = ParseStatus(reply);
     const bool stored = storeStatus(index, code);
     if (code == StatusCycle)
         AddToQueue(index, TaskQuery, CommandSource::CycleFollowUp);
     // The log never reports success for a status that is not in the database yet.
     if (stored)
-        emit logged(QStringLiteral("  SUCCESS"));
+        log(lane, QStringLiteral("  SUCCESS"));
     if (failed || !stored)
-        emit logged(QStringLiteral("  FAILED"));
+        log(lane, QStringLiteral("  FAILED"));
     // The pause starts before anyone hears of the change, so that nothing a listener does can
     // keep the queue from going on.
-    Timer1->start();
-    finish(failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered, code,
+    startPause(lane);
+    finish(lane, failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered, code,
            stored);
     announceStatusChange();
 }
 
-// Tells the producer of the head entry how it ended; the entry itself stays at the head until
-// NextEntry.
-void TCommandEngine::finish(TCommandResult::Outcome outcome, quint8 status, bool stored) {
-    const TCommandEntry head = Queue.first();
-    announceResult({head.Ticket, head.Index, head.Task, outcome, unitName, reply, status, stored,
-                    head.Source});
+// Tells the producer of the lane's entry how it ended; the entry stays in the queue until the
+// pause after it is over.
+void TCommandEngine::finish(Lane& lane, TCommandResult::Outcome outcome, quint8 status,
+                            bool stored) {
+    const TCommandEntry entry = lane.entry;
+    announceResult({entry.Ticket, entry.Index, entry.Task, outcome, lane.name, reply, status,
+                    stored, entry.Source});
 }
 
 // A listener's failure is reported and goes no further: the queue must go on.
@@ -283,41 +369,37 @@ void TCommandEngine::announceStatusChange() {
     }
 }
 
-// The head entry's record cannot be sent: the exchange ends before connecting, the unit's status
+// The entry's record cannot be sent: the exchange ends before connecting, the unit's status
 // stays as it was, and the operator hears of the record once.
-void TCommandEngine::refuseRecord(quint16 index) {
+void TCommandEngine::refuseRecord(Lane& lane) {
+    const quint16 index = lane.entry.Index;
     const QString why =
         QStringLiteral("The password of unit %1 (key %2) holds a control character; nothing was "
                        "sent to it")
-            .arg(unitName)
+            .arg(lane.name)
             .arg(index);
-    emit logged(why);
-    emit logged(QStringLiteral("  FAILED"));
+    log(lane, why);
+    log(lane, QStringLiteral("  FAILED"));
     reply.clear();
-    phase = Phase::Pausing;
-    Timer1->start();
+    startPause(lane);
     if (!refusedRecords.contains(index)) {
         refusedRecords.insert(index);
         emit recordRefused(why);
     }
-    const TCommandEntry head = Queue.first();
-    announceResult({head.Ticket, head.Index, head.Task, TCommandResult::Outcome::Refused, unitName,
-                    reply, StatusUnknown, true, head.Source});
+    finish(lane, TCommandResult::Outcome::Refused, StatusUnknown, true);
 }
 
-void TCommandEngine::connectFailed() {
-    if (phase != Phase::Connecting)
-        return;
-    ConnectTimer->stop();
-    dropSocket();
-    phase = Phase::Idle;
-    reply.clear();
-    emit logged(QStringLiteral("  FAILED"));
-    emit connectionFailed(unitName);
-    const bool stored = storeStatus(Queue.first().Index, StatusError);
-    finish(TCommandResult::Outcome::NotConnected, StatusError, stored);
+// No connection: the unit is marked failed, and the next entry follows at once, with no pause.
+void TCommandEngine::connectFailed(Lane& lane) {
+    log(lane, QStringLiteral("  FAILED"));
+    flushLog(lane);
+    // The exchange is over for anyone who asks from here on, though no pause follows.
+    lane.state = Lane::State::Pausing;
+    emit connectionFailed(lane.name);
+    const bool stored = storeStatus(lane.entry.Index, StatusError);
+    finish(lane, TCommandResult::Outcome::NotConnected, StatusError, stored);
     announceStatusChange();
-    NextEntry();
+    laneDone(lane);
 }
 
 // Writes the unit's new status, after any that are still waiting (a newer status of the same
@@ -365,30 +447,32 @@ void TCommandEngine::reportStoreFailure(const QString& message) {
     QTimer::singleShot(0, this, [this, message] { emit storeFailed(message); });
 }
 
+void TCommandEngine::startPause(Lane& lane) {
+    flushLog(lane);
+    lane.state = Lane::State::Pausing;
+    lane.pause->start();
+}
+
 void TCommandEngine::Timer1Timer() {
     Timer1->stop();
-    if (phase != Phase::Pausing)
-        return;
-    phase = Phase::Idle;
-    NextEntry();
+    if (lane(0).state == Lane::State::Pausing)
+        laneDone(lane(0));
 }
 
-void TCommandEngine::NextEntry() {
-    if (!Queue.isEmpty())
-        Queue.removeFirst();
+// The lane's entry is over: it leaves the queue, and the free lane looks for the next.
+void TCommandEngine::laneDone(Lane& lane) {
+    const quint64 ticket = lane.entry.Ticket;
+    const auto found =
+        std::find_if(Queue.begin(), Queue.end(),
+                     [ticket](const TCommandEntry& each) { return each.Ticket == ticket; });
+    if (found != Queue.end())
+        Queue.erase(found);
+    lane.state = Lane::State::Idle;
+    lane.endpoint = 0;
     if (!Queue.isEmpty())
         StartSession();
-    else
+    else if (!anyLaneActive())
         Busy = false;
-}
-
-void TCommandEngine::dropSocket() {
-    if (!TCP)
-        return;
-    TCP->disconnect(this);
-    TCP->abort();
-    TCP->deleteLater();
-    TCP = nullptr;
 }
 
 } // namespace kavio

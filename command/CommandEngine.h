@@ -3,15 +3,17 @@
 #include "CommandEntry.h"
 #include "CommandResult.h"
 #include "Table.h"
+#include "UnitExchange.h"
 
-#include <QAbstractSocket>
 #include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
+#include <QStringList>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QTcpSocket;
 class QTimer;
@@ -19,15 +21,23 @@ class QTimer;
 namespace kavio {
 
 class UnitLookup;
+struct UnitRecord;
 
-// The exchange with the units: one queue of commands, served strictly one at a time over one
-// short TCP connection each. It has no window: the control center shows its log in the command
-// processor window, and kavioctl runs one of its own when no control center is running.
+// The exchange with the units: one queue of commands, each served over one short TCP connection.
+// It has no window: the control center shows its log in the command processor window, and
+// kavioctl runs one of its own when no control center is running.
 //
 // Any number of producers (buttons, polling, timers, kavioctl through the control center, and
 // the engine itself after a "CYCLE" reply) only ever append to the queue with AddToQueue. Only
-// the engine removes an entry, and only the head, once its exchange is over (NextEntry).
+// the engine removes an entry, once its exchange and the pause after it are over.
 // Everything runs on the event loop: no call here waits.
+//
+// By default one exchange runs at a time, the head entry's, with a pause after each (Timer1).
+// With setParallel(N) up to N exchanges run at once, one per lane. A unit never has two: an entry
+// waits while an earlier entry of its key, or any exchange with the same address and port, is
+// under way or in the pause after it, so each unit keeps its own pause and its commands run in
+// the order they were queued; entries of different units may overtake each other. A parallel
+// exchange's log lines are written together when it ends, each led by the unit's name.
 //
 // A status that cannot be written (another program holds the database locked) is kept and
 // written again every StoreRetryMs until it goes in; storeFailed is emitted once per failing
@@ -40,7 +50,8 @@ public:
     static constexpr int ConnectTimeoutMs = 5000;
     // The reply ends when the unit closes the connection or this long after the write.
     static constexpr int ReplyLimitMs = 500;
-    // The pause between the end of one exchange and the next entry.
+    // The pause between the end of one exchange and the next entry (of the lane, and so of the
+    // unit).
     static constexpr int PauseMs = 100;
     // How often the idle engine looks for work.
     static constexpr int WatchIntervalMs = 100;
@@ -53,34 +64,50 @@ public:
     static constexpr int StoreRetryMs = 500;
     // At most this many entries that name no unit are dropped in one turn of the event loop.
     static constexpr int DropsPerTurn = 128;
+    // The range of exchanges that may run at once.
+    static constexpr int MinParallel = 1;
+    static constexpr int MaxParallel = 256;
+    // Looking for entries that may start, no more than this many waiting ones are passed over
+    // in one go; the rest are looked at when a lane comes free.
+    static constexpr int ScanLimit = 4096;
 
     // Makes the socket of each exchange; a test hands in one that fails on demand.
-    using SocketFactory = std::function<QTcpSocket*(QObject* parent)>;
+    using SocketFactory = UnitExchange::SocketFactory;
 
     explicit TCommandEngine(QObject* parent = nullptr);
     ~TCommandEngine() override;
 
     // nullptr (the default): a plain QTcpSocket.
-    void setSocketFactory(SocketFactory factory) { socketFactory = std::move(factory); }
+    void setSocketFactory(SocketFactory factory);
+    // How many exchanges may run at once, clamped to MinParallel..MaxParallel. Lowered while
+    // more run, the lanes beyond finish what they serve and take nothing new.
+    void setParallel(int exchanges);
+    int parallel() const { return Parallel; }
 
     // Appends a command; the ticket returned comes back in its exchangeFinished.
     quint64 AddToQueue(quint16 index, quint8 task, CommandSource source = CommandSource::Button);
     void StartQueue();
     void StartSession();
     char CommandLetter() const;
-    bool SendCommand(char letter);
-    void NextEntry();
 
     bool busy() const { return Busy; }
+    // The entries not finished yet, in the order they were queued: those under way or in the
+    // pause after their exchange among them.
     const QList<TCommandEntry>& queue() const { return Queue; }
-    // The reply of the current or last exchange, as kept.
+    // Entries whose exchange has not ended yet: waiting or under way (not those in the pause
+    // after theirs).
+    int unfinishedCount() const;
+    QList<TCommandEntry> unfinished() const;
+    // Entries not started yet, and a guess of how long serving them takes at the current pacing.
+    int entriesLeft() const;
+    qint64 estimatedMsLeft() const;
+    // The reply of the last exchange, as kept.
     const QByteArray& lastReply() const { return reply; }
     // Statuses read from units but not written yet (unit index -> status code).
     const QMap<quint16, quint8>& unstoredStatuses() const { return pendingStatus; }
 
     QTimer* Timer1;
     QTimer* Timer2;
-    QTimer* ResponseTimer;
     QTimer* StoreRetryTimer;
 
 signals:
@@ -103,44 +130,43 @@ signals:
 public slots:
     void Timer1Timer();
     void Timer2Timer();
-    void ResponseTimerTimer();
-    void TCPConnected();
-    void TCPDisconnected();
 
 private:
-    enum class Phase { Idle, Connecting, Reading, Pausing };
+    struct Lane;
+    enum class Pick { Started, Waits, Dropped };
 
-    bool takeHeadUnit(UnitLookup& lookup);
+    Lane& lane(int number);
+    Lane* idleLane();
+    bool anyLaneActive() const;
+    Pick startEntry(int position, Lane& lane, UnitLookup& lookup);
     void resumeSession();
-    void refuseRecord(quint16 index);
-    void connectFailed();
-    void readReply();
-    void takeReplyBytes();
+    void refuseRecord(Lane& lane);
+    void exchangeEnded(Lane& lane, UnitExchange::Ending ending);
+    void connectFailed(Lane& lane);
+    void readingEnded(Lane& lane, bool failed);
+    void log(Lane& lane, const QString& line);
+    void flushLog(Lane& lane);
     bool storeStatus(quint16 index, quint8 code);
     QString writeUnstoredStatuses();
     void retryStore();
     void reportStoreFailure(const QString& message);
-    void finishReading(bool failed);
-    bool commandUnsent() const;
-    void writeFailed();
-    void finish(TCommandResult::Outcome outcome, quint8 status, bool stored);
-    void dropHead();
+    void finish(Lane& lane, TCommandResult::Outcome outcome, quint8 status, bool stored);
+    void startPause(Lane& lane);
+    void laneDone(Lane& lane);
+    void dropAt(int position);
     void announceResult(const TCommandResult& result);
     void announceStatusChange();
-    void socketError(QAbstractSocket::SocketError error);
-    void dropSocket();
 
     TTable MasterTable{QStringLiteral("Master.DB")};
     QList<TCommandEntry> Queue;
     quint64 lastTicket = 0;
     bool Busy = false;
-    Phase phase = Phase::Idle;
-    QPointer<QTcpSocket> TCP;
-    QTimer* ConnectTimer;
-    QString UnitPassword;
-    QString unitName;
-    QByteArray reply;
+    int Parallel = MinParallel;
+    std::vector<std::unique_ptr<Lane>> lanes;
     SocketFactory socketFactory;
+    QByteArray reply;
+    // Recent exchanges' length, for the estimate.
+    double averageExchangeMs = 0;
     QMap<quint16, quint8> pendingStatus;
     bool storeFailing = false;
     // Records refused already, told once each.

@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <sys/resource.h>
 
 using namespace kavio;
 using namespace kavio::bench;
@@ -253,6 +254,45 @@ print(lines)
     return met;
 }
 
+// A poll of 1,000 units in another process, one exchange at a time and then 16 and 64 at once.
+bool parallelPoll() {
+    constexpr int Units = 1000;
+    QProcess simulator;
+    const QList<quint16> indexes = addUnits(
+        startSimulator(simulator, Units, {QStringLiteral("--behaviour"), QStringLiteral("on")}));
+    bool met = true;
+    double serial = 0;
+    for (const int parallel : {1, 16, 64}) {
+        TCommandEngine processor;
+        processor.setParallel(parallel);
+        for (quint16 index : indexes)
+            processor.AddToQueue(index, TaskQuery);
+        StallWatch heartbeat;
+        heartbeat.start();
+        QElapsedTimer clock;
+        clock.start();
+        processor.StartQueue();
+        waitUntilIdle(processor);
+        const double total = millisecondsOf(clock);
+        heartbeat.stop();
+        if (parallel == 1)
+            serial = total;
+        std::printf("poll of 1,000 loopback units, %d at once:\n", parallel);
+        met &= report("  time", total / 1000, "s", Units * 0.102 / parallel + 1);
+        if (parallel > 1)
+            met &= reportAtLeast("  times faster than one at a time", serial / total, "x",
+                                 parallel == 64 ? 30 : 8);
+        met &= report("  worst wait of a 10 ms timer meanwhile", heartbeat.worstMs(), "ms", 20);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    met &= report("peak resident memory of the polling process", double(usage.ru_maxrss) / 1024,
+                  "MB", 150);
+    simulator.kill();
+    simulator.waitForFinished();
+    return met;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -264,6 +304,8 @@ int main(int argc, char** argv) {
     met &= drainQueue();
     met &= silentUnit();
     met &= lockedDatabase();
+    Database::open(dir.filePath(QStringLiteral("Fleet.db")));
+    met &= parallelPoll();
     Database::close();
     return met ? 0 : 1;
 }

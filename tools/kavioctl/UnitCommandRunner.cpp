@@ -108,7 +108,7 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     auto checkDone = [&] {
         if (!entryOf.isEmpty())
             return;
-        if (engine.queue().size() > 1) {
+        if (engine.unfinishedCount() > 0) {
             if (!cycleWait.isActive())
                 cycleWait.start();
             return;
@@ -158,9 +158,9 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
         loop.exec();
 
     if (cyclingGaveUp) {
-        // The units with a follow-up query still queued; the one being served heads the queue.
+        // The units with a follow-up query still waiting or under way.
         QList<quint16> cycling;
-        for (const TCommandEntry& entry : engine.queue().mid(1)) {
+        for (const TCommandEntry& entry : engine.unfinished()) {
             if (!cycling.contains(entry.Index))
                 cycling << entry.Index;
         }
