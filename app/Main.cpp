@@ -7,6 +7,7 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
+#include "ParallelChoice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -186,6 +187,8 @@ void TKavioCCMain::buildMenus() {
     interval(Every8, QStringLiteral("Every 8 Hours"));
     interval(Every12, QStringLiteral("Every 12 Hours"));
     interval(Every24, QStringLiteral("Once A Day"));
+    Poll1->addSeparator();
+    Parallel = new ParallelChoice(Poll1, this);
 
     PopupMenu = new QMenu(this);
     addPopupEntry(PowerON1, QStringLiteral("Power ON"), TaskPowerOn);
@@ -261,6 +264,7 @@ void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
     if (CmndProc)
         disconnect(&CmndProc->engine(), nullptr, this, nullptr);
     CmndProc = processor;
+    Parallel->setEngine(CmndProc ? &CmndProc->engine() : nullptr);
     if (CmndProc)
         connect(&CmndProc->engine(), &TCommandEngine::statusChanged, this,
                 [this] { KavioList->viewport()->update(); });

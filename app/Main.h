@@ -19,6 +19,7 @@ class QTimer;
 namespace kavio {
 
 class TCmndProc;
+class ParallelChoice;
 
 // The main window: the device list with its group tabs, the power buttons, the Poll menu and the
 // polling, and the keys held with Ctrl. The File and Tools menus and the rest of the list's popup
@@ -95,6 +96,8 @@ public:
     QAction* Every8;
     QAction* Every12;
     QAction* Every24;
+    // Poll > Parallel exchanges…
+    ParallelChoice* Parallel = nullptr;
 
     QTabBar* KavioTabs;
     KavioListView* KavioList;

@@ -7,6 +7,7 @@
 #include "LoopbackUnits.h"
 #include "Main.h"
 #include "Messages.h"
+#include "ParallelChoice.h"
 #include "Program.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
@@ -499,6 +500,31 @@ private slots:
         QCOMPARE(file.value(QStringLiteral("Poll/Mode")).toInt(), 7);
         open();
         QCOMPARE(ticks(), QList<int>({7}));
+    }
+
+    // Poll > Parallel exchanges… reaches the engine and the settings file; a stored value that
+    // makes no sense runs one exchange at a time and says why.
+    void parallelExchangesAreAChoiceKeptInTheSettings() {
+        RecordingMessageSink sink;
+        const auto openWith = [this](const QVariant& stored) {
+            QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                               QStringLiteral("KavioCC"));
+            settings.setValue(QStringLiteral("Queue/Parallel"), stored);
+            settings.sync();
+            return open().commandProcessor()->engine().parallel();
+        };
+        QCOMPARE(open().commandProcessor()->engine().parallel(), 1);
+        QCOMPARE(openWith(8), 8);
+        QVERIFY(sink.shown.isEmpty());
+        QCOMPARE(openWith(QStringLiteral("many")), 1);
+        QCOMPARE(openWith(0), 1);
+        QCOMPARE(sink.shown.size(), 2);
+        QVERIFY(sink.shown.last().text.contains(QStringLiteral("Queue/Parallel")));
+
+        QVERIFY(window->Poll1->actions().contains(window->Parallel->action()));
+        QVERIFY(window->Parallel->choose(12));
+        QCOMPARE(processor->engine().parallel(), 12);
+        QCOMPARE(open().commandProcessor()->engine().parallel(), 12);
     }
 
     void firstTickPollsOnceThenNeverWithNever() {

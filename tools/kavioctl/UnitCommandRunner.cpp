@@ -45,6 +45,14 @@ QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
 
 } // namespace
 
+namespace {
+int exchangesAtOnce = 1;
+} // namespace
+
+void UnitCommandRunner::setExchangesAtOnce(int exchanges) {
+    exchangesAtOnce = exchanges;
+}
+
 UnitCommandRunner::UnitCommandRunner(QTextStream& err, int waitMs)
     : m_err(err)
     , m_waitMs(waitMs) {}
@@ -89,6 +97,7 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
 bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                                      const ResultHandler& handler) {
     TCommandEngine engine;
+    engine.setParallel(exchangesAtOnce);
     QEventLoop loop;
     QHash<quint64, int> entryOf;
     bool storeGaveUp = false;

@@ -37,6 +37,10 @@ public:
     // Asks a running control center to read its list again; quietly does nothing when none runs.
     void announceStoreChanged();
 
+    // How many exchanges kavioctl's own engine runs at once in this process (--parallel, or the
+    // setting). Commands handed over to a control center follow the control center's setting.
+    static void setExchangesAtOnce(int exchanges);
+
 private:
     bool runOwnEngine(const QList<TCommandEntry>& commands, const ResultHandler& handler);
     bool runInControlCenter(const QList<TCommandEntry>& commands, const ResultHandler& handler);

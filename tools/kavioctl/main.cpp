@@ -1,15 +1,19 @@
 #include "Codes.h"
+#include "CommandEngine.h"
 #include "ConsoleMessages.h"
 #include "CtlCommands.h"
 #include "Database.h"
 #include "Exception.h"
+#include "QueueSettings.h"
 #include "StoreRecords.h"
+#include "UnitCommandRunner.h"
 #include "WriteAccess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTextStream>
 #include <cerrno>
 #include <cstdio>
@@ -36,9 +40,12 @@ Commands:
   list [--group NAME] [--json]      units and groups, with address, port, groups,
                                     last status and timer mark
   on|off|reboot|pulse|cycle|query TARGET... [--all] [--json] [--wait SECONDS]
-                                    sends the command to each unit, one at a time;
-                                    a target is a unit's or a group's name
-  poll [--json] [--wait SECONDS]    queries every unit
+                                    [--parallel N]
+                                    sends the command to each unit, one at a time
+                                    (or N at once); a target is a unit's or a
+                                    group's name
+  poll [--json] [--wait SECONDS] [--parallel N]
+                                    queries every unit
   export [--output FILE] [--with-passwords]
                                     the unit and group list as CSV
   import FILE [--dry-run] [--wait SECONDS]
@@ -72,6 +79,12 @@ struct Options {
                        "and a unit that keeps answering CYCLE (default %1).")
             .arg(DefaultWaitSeconds),
         QStringLiteral("SECONDS"), QString::number(DefaultWaitSeconds)};
+    QCommandLineOption parallel{
+        QStringLiteral("parallel"),
+        QStringLiteral("Runs up to N exchanges at once, never two with one unit (1 to 256; "
+                       "default: Queue/Parallel of the settings file, else 1). A running control "
+                       "center serves with its own setting."),
+        QStringLiteral("N")};
     QCommandLineOption group{QStringLiteral("group"), QStringLiteral("list: one group's members."),
                              QStringLiteral("NAME")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Output as JSON.")};
@@ -90,9 +103,10 @@ QStringList allowedOptions(const QString& command) {
     if (command == QLatin1String("list"))
         return {QStringLiteral("group"), QStringLiteral("json")};
     if (PowerTasks.count(command))
-        return {QStringLiteral("all"), QStringLiteral("json"), QStringLiteral("wait")};
+        return {QStringLiteral("all"), QStringLiteral("json"), QStringLiteral("wait"),
+                QStringLiteral("parallel")};
     if (command == QLatin1String("poll"))
-        return {QStringLiteral("json"), QStringLiteral("wait")};
+        return {QStringLiteral("json"), QStringLiteral("wait"), QStringLiteral("parallel")};
     if (command == QLatin1String("export"))
         return {QStringLiteral("output"), QStringLiteral("with-passwords")};
     if (command == QLatin1String("import"))
@@ -139,6 +153,20 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
             err,
             QStringLiteral("'--wait' takes a number of seconds from 0 to %1").arg(MaxWaitSeconds));
     const int waitMs = waitSeconds * 1000;
+    int exchanges = 1;
+    if (parser.isSet(options.parallel)) {
+        if (!parseParallel(parser.value(options.parallel), exchanges))
+            return usageError(err, QStringLiteral("'--parallel' takes a number from %1 to %2")
+                                       .arg(TCommandEngine::MinParallel)
+                                       .arg(TCommandEngine::MaxParallel));
+    } else if (PowerTasks.count(command) || command == QLatin1String("poll")) {
+        const ParallelSetting setting = readParallelSetting(
+            QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC")));
+        if (!setting.problem.isEmpty())
+            err << "kavioctl: " << oneLine(setting.problem) << '\n';
+        exchanges = setting.exchanges;
+    }
+    UnitCommandRunner::setExchangesAtOnce(exchanges);
 
     // Only the default location is made on demand: another path that is not there is rather a
     // typing error or a disk that is not mounted than the wish for a new, empty database.
@@ -212,8 +240,9 @@ int main(int argc, char** argv) {
     // Help of its own: Qt's adds --help-all, whose Qt options a console program does not have.
     parser.addOption(options.help);
     parser.addVersionOption();
-    parser.addOptions({options.database, options.create, options.wait, options.group, options.json,
-                       options.all, options.output, options.withPasswords, options.dryRun});
+    parser.addOptions({options.database, options.create, options.wait, options.parallel,
+                       options.group, options.json, options.all, options.output,
+                       options.withPasswords, options.dryRun});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(err, parser.errorText());
     if (parser.isSet(options.help)) {
