@@ -6,6 +6,7 @@
 #include "UnitAddress.h"
 #include "UnitLookup.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -38,7 +39,10 @@ TCommandEngine::TCommandEngine(QObject* parent)
     connect(Timer1, &QTimer::timeout, this, &TCommandEngine::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TCommandEngine::Timer2Timer);
     connect(ResponseTimer, &QTimer::timeout, this, &TCommandEngine::ResponseTimerTimer);
-    connect(ConnectTimer, &QTimer::timeout, this, &TCommandEngine::connectFailed);
+    connect(ConnectTimer, &QTimer::timeout, this, [this] {
+        timedOut = true;
+        connectFailed();
+    });
     connect(StoreRetryTimer, &QTimer::timeout, this, &TCommandEngine::retryStore);
     Timer2->start();
 }
@@ -95,15 +99,27 @@ void TCommandEngine::dropHead() {
     result.Index = head.Index;
     result.Task = head.Task;
     result.Source = head.Source;
+    result.StartedMs = QDateTime::currentMSecsSinceEpoch();
     announceResult(result);
+}
+
+void TCommandEngine::log(const QString& text) {
+    emit logged(text);
+    emit loggedLine({QDateTime::currentMSecsSinceEpoch(), unitName, unitAddress, unitPort, text});
 }
 
 // Reads the head entry's unit and starts connecting to it. False when the entry is to be dropped.
 bool TCommandEngine::takeHeadUnit(UnitLookup& lookup) {
     const TCommandEntry head = Queue.first();
+    startedMs = QDateTime::currentMSecsSinceEpoch();
+    exchangeClock.start();
+    timedOut = false;
+    written = false;
+    unitName.clear();
+    unitAddress.clear();
+    unitPort = 0;
     if (CommandLetterOf(head.Task) == 0) {
-        emit logged(
-            QStringLiteral("Unknown task %1 for unit %2 dropped").arg(head.Task).arg(head.Index));
+        log(QStringLiteral("Unknown task %1 for unit %2 dropped").arg(head.Task).arg(head.Index));
         return false;
     }
     std::optional<UnitRecord> unit;
@@ -119,6 +135,9 @@ bool TCommandEngine::takeHeadUnit(UnitLookup& lookup) {
     const QVariant port = unit->port;
     UnitPassword = unit->password;
     unitName = unit->name;
+    unitAddress = host;
+    const uint portValue = port.toUInt();
+    unitPort = portValue <= 65535 ? quint16(portValue) : 0;
 
     // The frame is ESC password ESC letter CR: a control character in a hand-edited password
     // would end the frame early and could carry a command of its own, so it is never sent.
@@ -128,7 +147,7 @@ bool TCommandEngine::takeHeadUnit(UnitLookup& lookup) {
     }
     refusedRecords.remove(head.Index);
 
-    emit logged(QStringLiteral("Connecting ") + host);
+    log(QStringLiteral("Connecting ") + host);
     phase = Phase::Connecting;
 
     // The record may have been edited by hand: only a dotted IPv4 address and a port in range
@@ -160,12 +179,12 @@ void TCommandEngine::TCPConnected() {
     if (phase != Phase::Connecting)
         return;
     ConnectTimer->stop();
-    emit logged(QStringLiteral("  CONNECTED"));
+    log(QStringLiteral("  CONNECTED"));
     SendCommand(CommandLetter());
 }
 
 bool TCommandEngine::SendCommand(char letter) {
-    emit logged(QStringLiteral("  Sending the %1 Command").arg(QLatin1Char(letter)));
+    log(QStringLiteral("  Sending the %1 Command").arg(QLatin1Char(letter)));
     const QByteArray frame = CommandFrame(UnitPassword.toUtf8(), letter);
     reply.clear();
     phase = Phase::Reading;
@@ -173,6 +192,7 @@ bool TCommandEngine::SendCommand(char letter) {
         writeFailed();
         return false;
     }
+    written = true;
     ResponseTimer->start();
     // Bytes the unit sent before the command arrived belong to the reply too.
     readReply();
@@ -203,8 +223,10 @@ void TCommandEngine::TCPDisconnected() {
 }
 
 void TCommandEngine::ResponseTimerTimer() {
-    if (phase == Phase::Reading)
+    if (phase == Phase::Reading) {
+        timedOut = true;
         finishReading(false);
+    }
     ResponseTimer->stop();
 }
 
@@ -225,10 +247,11 @@ bool TCommandEngine::commandUnsent() const {
 
 // Writing the command failed: nothing was read, so the unit's status stays as it was.
 void TCommandEngine::writeFailed() {
+    written = false;
     ResponseTimer->stop();
     phase = Phase::Pausing;
     dropSocket();
-    emit logged(QStringLiteral("  FAILED"));
+    log(QStringLiteral("  FAILED"));
     Timer1->start();
     finish(TCommandResult::Outcome::Broken, StatusUnknown, true);
 }
@@ -247,9 +270,9 @@ void TCommandEngine::finishReading(bool failed) {
         AddToQueue(index, TaskQuery, CommandSource::CycleFollowUp);
     // The log never reports success for a status that is not in the database yet.
     if (stored)
-        emit logged(QStringLiteral("  SUCCESS"));
+        log(QStringLiteral("  SUCCESS"));
     if (failed || !stored)
-        emit logged(QStringLiteral("  FAILED"));
+        log(QStringLiteral("  FAILED"));
     // The pause starts before anyone hears of the change, so that nothing a listener does can
     // keep the queue from going on.
     Timer1->start();
@@ -261,9 +284,28 @@ void TCommandEngine::finishReading(bool failed) {
 // Tells the producer of the head entry how it ended; the entry itself stays at the head until
 // NextEntry.
 void TCommandEngine::finish(TCommandResult::Outcome outcome, quint8 status, bool stored) {
-    const TCommandEntry head = Queue.first();
-    announceResult({head.Ticket, head.Index, head.Task, outcome, unitName, reply, status, stored,
-                    head.Source});
+    announceResult(resultOf(Queue.first(), outcome, status, stored));
+}
+
+TCommandResult TCommandEngine::resultOf(const TCommandEntry& head, TCommandResult::Outcome outcome,
+                                        quint8 status, bool stored) const {
+    TCommandResult result;
+    result.Ticket = head.Ticket;
+    result.Index = head.Index;
+    result.Task = head.Task;
+    result.Result = outcome;
+    result.Name = unitName;
+    result.Reply = reply;
+    result.Status = status;
+    result.Stored = stored;
+    result.Source = head.Source;
+    result.Address = unitAddress;
+    result.Port = unitPort;
+    result.StartedMs = startedMs;
+    result.DurationMs = exchangeClock.isValid() ? exchangeClock.elapsed() : 0;
+    result.TimedOut = timedOut;
+    result.Written = written;
+    return result;
 }
 
 // A listener's failure is reported and goes no further: the queue must go on.
@@ -291,8 +333,8 @@ void TCommandEngine::refuseRecord(quint16 index) {
                        "sent to it")
             .arg(unitName)
             .arg(index);
-    emit logged(why);
-    emit logged(QStringLiteral("  FAILED"));
+    log(why);
+    log(QStringLiteral("  FAILED"));
     reply.clear();
     phase = Phase::Pausing;
     Timer1->start();
@@ -300,9 +342,7 @@ void TCommandEngine::refuseRecord(quint16 index) {
         refusedRecords.insert(index);
         emit recordRefused(why);
     }
-    const TCommandEntry head = Queue.first();
-    announceResult({head.Ticket, head.Index, head.Task, TCommandResult::Outcome::Refused, unitName,
-                    reply, StatusUnknown, true, head.Source});
+    finish(TCommandResult::Outcome::Refused, StatusUnknown, true);
 }
 
 void TCommandEngine::connectFailed() {
@@ -312,7 +352,7 @@ void TCommandEngine::connectFailed() {
     dropSocket();
     phase = Phase::Idle;
     reply.clear();
-    emit logged(QStringLiteral("  FAILED"));
+    log(QStringLiteral("  FAILED"));
     emit connectionFailed(unitName);
     const bool stored = storeStatus(Queue.first().Index, StatusError);
     finish(TCommandResult::Outcome::NotConnected, StatusError, stored);
@@ -358,7 +398,7 @@ void TCommandEngine::retryStore() {
 // The failure goes into the log at once; the listeners hear of a failing store once, until it
 // works again, and not in the middle of an exchange: the signal waits for the event loop.
 void TCommandEngine::reportStoreFailure(const QString& message) {
-    emit logged(message);
+    log(message);
     if (storeFailing)
         return;
     storeFailing = true;

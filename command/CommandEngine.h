@@ -6,6 +6,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -86,6 +87,8 @@ public:
 signals:
     // One line of the exchange's log ("Connecting 10.0.0.5", "  SUCCESS", ...).
     void logged(const QString& line);
+    // The same line with its time and the unit of its exchange, for logs that show them.
+    void loggedLine(const kavio::TLogLine& line);
     // After every exchange, after a failed connection, and when statuses kept while the
     // database was locked have been written.
     void statusChanged();
@@ -125,6 +128,9 @@ private:
     void writeFailed();
     void finish(TCommandResult::Outcome outcome, quint8 status, bool stored);
     void dropHead();
+    void log(const QString& text);
+    TCommandResult resultOf(const TCommandEntry& head, TCommandResult::Outcome outcome,
+                            quint8 status, bool stored) const;
     void announceResult(const TCommandResult& result);
     void announceStatusChange();
     void socketError(QAbstractSocket::SocketError error);
@@ -139,6 +145,13 @@ private:
     QTimer* ConnectTimer;
     QString UnitPassword;
     QString unitName;
+    // The context of the current exchange, for its log lines and its result.
+    QString unitAddress;
+    quint16 unitPort = 0;
+    qint64 startedMs = 0;
+    QElapsedTimer exchangeClock;
+    bool timedOut = false;
+    bool written = false;
     QByteArray reply;
     SocketFactory socketFactory;
     QMap<quint16, quint8> pendingStatus;
