@@ -6,6 +6,7 @@
 #include "UnitAddress.h"
 #include "UnitLookup.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -39,12 +40,16 @@ struct TCommandEngine::Lane {
     QTimer* pause = nullptr;
     State state = State::Idle;
     TCommandEntry entry;
+    // The unit as read for the exchange, for its log lines and its result.
     QString name;
+    QString address;
+    quint16 port = 0;
     quint64 endpoint = 0;
+    qint64 startedMs = 0;
+    QElapsedTimer started;
     // Log lines held until the exchange ends (only while exchanges run side by side).
     bool holdsLog = false;
-    QStringList lines;
-    QElapsedTimer started;
+    QList<TLogLine> lines;
 
     bool active() const { return state != State::Idle; }
 };
@@ -55,6 +60,7 @@ TCommandEngine::TCommandEngine(QObject* parent)
     , Timer2(makeTimer(this, WatchIntervalMs, false))
     , StoreRetryTimer(makeTimer(this, StoreRetryMs, false)) {
     qRegisterMetaType<TCommandResult>();
+    qRegisterMetaType<TLogLine>();
     connect(Timer1, &QTimer::timeout, this, &TCommandEngine::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TCommandEngine::Timer2Timer);
     connect(StoreRetryTimer, &QTimer::timeout, this, &TCommandEngine::retryStore);
@@ -192,6 +198,7 @@ void TCommandEngine::dropAt(int position) {
     result.Index = entry.Index;
     result.Task = entry.Task;
     result.Source = entry.Source;
+    result.StartedMs = QDateTime::currentMSecsSinceEpoch();
     announceResult(result);
 }
 
@@ -200,8 +207,7 @@ void TCommandEngine::dropAt(int position) {
 TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLookup& lookup) {
     const TCommandEntry entry = Queue.at(position);
     if (CommandLetterOf(entry.Task) == 0) {
-        emit logged(
-            QStringLiteral("Unknown task %1 for unit %2 dropped").arg(entry.Task).arg(entry.Index));
+        log(QStringLiteral("Unknown task %1 for unit %2 dropped").arg(entry.Task).arg(entry.Index));
         return Pick::Dropped;
     }
     std::optional<UnitRecord> unit;
@@ -230,10 +236,14 @@ TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLo
 
     free.entry = entry;
     free.name = unit->name;
+    free.address = unit->address;
+    const uint storedPort = unit->port.toUInt();
+    free.port = storedPort <= 65535 ? quint16(storedPort) : 0;
     free.endpoint = endpoint;
     free.state = Lane::State::Exchanging;
     free.holdsLog = Parallel > 1;
     free.lines.clear();
+    free.startedMs = QDateTime::currentMSecsSinceEpoch();
     free.started.start();
 
     // The frame is ESC password ESC letter CR: a control character in a hand-edited password
@@ -285,19 +295,31 @@ qint64 TCommandEngine::estimatedMsLeft() const {
     return rounds * qint64(PauseMs + averageExchangeMs + 0.5);
 }
 
-void TCommandEngine::log(Lane& lane, const QString& line) {
-    if (lane.holdsLog)
+void TCommandEngine::log(Lane& lane, const QString& text) {
+    const TLogLine line{QDateTime::currentMSecsSinceEpoch(), lane.name, lane.address, lane.port,
+                        text};
+    if (lane.holdsLog) {
         lane.lines.append(line);
-    else
-        emit logged(line);
+        return;
+    }
+    emit logged(text);
+    emit loggedLine(line);
 }
 
-// A parallel exchange's lines go out together, each led by its unit's name, so that the log
-// reads one exchange after the other.
+// A line about no unit's exchange (a dropped entry, the store).
+void TCommandEngine::log(const QString& text) {
+    emit logged(text);
+    emit loggedLine({QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, text});
+}
+
+// A parallel exchange's lines go out together, each plain line led by its unit's name, so that
+// the log reads one exchange after the other.
 void TCommandEngine::flushLog(Lane& lane) {
-    const QStringList lines = std::exchange(lane.lines, {});
-    for (const QString& line : lines)
-        emit logged(lane.name + QStringLiteral(": ") + line);
+    const QList<TLogLine> lines = std::exchange(lane.lines, {});
+    for (const TLogLine& line : lines) {
+        emit logged(lane.name + QStringLiteral(": ") + line.Text);
+        emit loggedLine(line);
+    }
 }
 
 void TCommandEngine::exchangeEnded(Lane& lane, UnitExchange::Ending ending) {
@@ -347,9 +369,30 @@ void TCommandEngine::readingEnded(Lane& lane, bool failed) {
 // pause after it is over.
 void TCommandEngine::finish(Lane& lane, TCommandResult::Outcome outcome, quint8 status,
                             bool stored) {
-    const TCommandEntry entry = lane.entry;
-    announceResult({entry.Ticket, entry.Index, entry.Task, outcome, lane.name, reply, status,
-                    stored, entry.Source});
+    announceResult(resultOf(lane, outcome, status, stored));
+}
+
+TCommandResult TCommandEngine::resultOf(const Lane& lane, TCommandResult::Outcome outcome,
+                                        quint8 status, bool stored) const {
+    TCommandResult result;
+    result.Ticket = lane.entry.Ticket;
+    result.Index = lane.entry.Index;
+    result.Task = lane.entry.Task;
+    result.Result = outcome;
+    result.Name = lane.name;
+    result.Reply = reply;
+    result.Status = status;
+    result.Stored = stored;
+    result.Source = lane.entry.Source;
+    result.Address = lane.address;
+    result.Port = lane.port;
+    result.StartedMs = lane.startedMs;
+    result.DurationMs = lane.started.elapsed();
+    // A record refused is never dialled: nothing timed out and nothing was written.
+    const bool dialled = outcome != TCommandResult::Outcome::Refused;
+    result.TimedOut = dialled && lane.exchange->timedOut();
+    result.Written = dialled && lane.exchange->written();
+    return result;
 }
 
 // A listener's failure is reported and goes no further: the queue must go on.
@@ -440,7 +483,7 @@ void TCommandEngine::retryStore() {
 // The failure goes into the log at once; the listeners hear of a failing store once, until it
 // works again, and not in the middle of an exchange: the signal waits for the event loop.
 void TCommandEngine::reportStoreFailure(const QString& message) {
-    emit logged(message);
+    log(message);
     if (storeFailing)
         return;
     storeFailing = true;

@@ -113,6 +113,8 @@ public:
 signals:
     // One line of the exchange's log ("Connecting 10.0.0.5", "  SUCCESS", ...).
     void logged(const QString& line);
+    // The same line with its time and the unit of its exchange, for logs that show them.
+    void loggedLine(const kavio::TLogLine& line);
     // After every exchange, after a failed connection, and when statuses kept while the
     // database was locked have been written.
     void statusChanged();
@@ -145,6 +147,9 @@ private:
     void connectFailed(Lane& lane);
     void readingEnded(Lane& lane, bool failed);
     void log(Lane& lane, const QString& line);
+    void log(const QString& line);
+    TCommandResult resultOf(const Lane& lane, TCommandResult::Outcome outcome, quint8 status,
+                            bool stored) const;
     void flushLog(Lane& lane);
     bool storeStatus(quint16 index, quint8 code);
     QString writeUnstoredStatuses();

@@ -40,6 +40,17 @@ struct TCommandResult {
     bool Stored = true;
     // Who queued the entry.
     CommandSource Source = CommandSource::Button;
+    // The unit's address and port as read for the exchange; empty and 0 when dropped before.
+    QString Address;
+    quint16 Port = 0;
+    // When the entry was taken from the queue (UTC, milliseconds since the epoch) and how long
+    // its exchange took until this result.
+    qint64 StartedMs = 0;
+    qint64 DurationMs = 0;
+    // The connect limit or the reply limit ran out (the reply is what arrived by then).
+    bool TimedOut = false;
+    // The whole command was written (false for a record refused and a failed write).
+    bool Written = false;
 
     // The reply is one of the status words a unit answers with.
     bool answeredWithStatusWord() const {
@@ -47,6 +58,16 @@ struct TCommandResult {
     }
 };
 
+// One line of the exchange's log with the context a reader needs: when, and about which unit.
+struct TLogLine {
+    qint64 TimeMs = 0; // UTC, milliseconds since the epoch
+    QString Name;      // the unit of the exchange; empty for a line about no unit
+    QString Address;
+    quint16 Port = 0;
+    QString Text; // the line as the plain log has it ("  SUCCESS")
+};
+
 } // namespace kavio
 
 Q_DECLARE_METATYPE(kavio::TCommandResult)
+Q_DECLARE_METATYPE(kavio::TLogLine)

@@ -30,7 +30,10 @@ UnitExchange::UnitExchange(int connectTimeoutMs, int replyLimitMs, int maxReplyB
     , maxReply(maxReplyBytes) {
     qRegisterMetaType<Ending>();
     connect(ResponseTimer, &QTimer::timeout, this, &UnitExchange::ResponseTimerTimer);
-    connect(ConnectTimer, &QTimer::timeout, this, &UnitExchange::connectFailed);
+    connect(ConnectTimer, &QTimer::timeout, this, [this] {
+        limitRanOut = true;
+        connectFailed();
+    });
 }
 
 UnitExchange::~UnitExchange() {
@@ -42,6 +45,8 @@ void UnitExchange::start(const std::optional<QHostAddress>& address, quint16 por
     commandLetter = letter;
     commandFrame = CommandFrame(password, letter);
     replyBytes.clear();
+    limitRanOut = false;
+    commandWritten = false;
     phase = Phase::Connecting;
     if (!address || port == 0) {
         QMetaObject::invokeMethod(this, &UnitExchange::connectFailed, Qt::QueuedConnection);
@@ -72,6 +77,7 @@ bool UnitExchange::SendCommand() {
         end(Ending::WriteFailed);
         return false;
     }
+    commandWritten = true;
     ResponseTimer->start();
     // Bytes the unit sent before the command arrived belong to the reply too.
     readReply();
@@ -100,8 +106,10 @@ void UnitExchange::TCPDisconnected() {
 }
 
 void UnitExchange::ResponseTimerTimer() {
-    if (phase == Phase::Reading)
+    if (phase == Phase::Reading) {
+        limitRanOut = true;
         end(Ending::Read);
+    }
     ResponseTimer->stop();
 }
 
@@ -133,6 +141,8 @@ void UnitExchange::end(Ending ending) {
         takeReplyBytes();
     else
         replyBytes.clear();
+    if (ending == Ending::WriteFailed)
+        commandWritten = false;
     phase = Phase::Idle;
     dropSocket();
     emit ended(ending);

@@ -47,6 +47,10 @@ public:
     bool running() const { return phase != Phase::Idle; }
     // The reply as kept: at most maxReplyBytes.
     const QByteArray& reply() const { return replyBytes; }
+    // The connect limit or the reply limit ran out (the reply is what arrived by then).
+    bool timedOut() const { return limitRanOut; }
+    // The whole command was handed to the connection.
+    bool written() const { return commandWritten; }
 
     QTimer* ResponseTimer;
 
@@ -77,6 +81,8 @@ private:
     QByteArray commandFrame;
     char commandLetter = 0;
     QByteArray replyBytes;
+    bool limitRanOut = false;
+    bool commandWritten = false;
     const int maxReply;
     SocketFactory socketFactory;
 };

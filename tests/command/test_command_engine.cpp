@@ -9,6 +9,7 @@
 #include "UnitSim.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
@@ -125,6 +126,9 @@ private slots:
         const quint16 b = addUnitFor(without, QStringLiteral("b"), QString());
 
         QSignalSpy changed(processor.get(), &TCommandEngine::statusChanged);
+        QList<TLogLine> lines;
+        connect(processor.get(), &TCommandEngine::loggedLine, this,
+                [&](const TLogLine& line) { lines << line; });
         processor->AddToQueue(a, TaskPowerOn);
         processor->AddToQueue(b, TaskQuery);
         processor->AddToQueue(a, TaskCycle);
@@ -135,6 +139,15 @@ private slots:
                                                             "c\r"}));
         QCOMPARE(without.received(), QList<QByteArray>({QByteArray("\x1b\x1bq\r")}));
         QCOMPARE(log, NormalExchange('n') + NormalExchange('q') + NormalExchange('c'));
+        // Each line also comes with the unit of its exchange, for logs that name it.
+        QCOMPARE(lines.size(), log.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            const bool first = i < 4 || i >= 8;
+            QCOMPARE(lines[i].Text, log[i]);
+            QCOMPARE(lines[i].Name, first ? QStringLiteral("a") : QStringLiteral("b"));
+            QCOMPARE(lines[i].Port, first ? withPassword.port() : without.port());
+            QCOMPARE(lines[i].Address, QStringLiteral("127.0.0.1"));
+        }
         QCOMPARE(changed.count(), 3);
         QCOMPARE(TempDatabase::status(a), qint64(StatusOn));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOff));
@@ -157,6 +170,7 @@ private slots:
                                                    QStringLiteral("127.0.0.1"), unusedPort());
         const quint16 group = TempDatabase::addGroup(QStringLiteral("group"));
 
+        const qint64 queuedAt = QDateTime::currentMSecsSinceEpoch();
         const quint64 t1 = processor->AddToQueue(a, TaskPowerOn);
         const quint64 t2 = processor->AddToQueue(c, TaskCycle);
         const quint64 t3 = processor->AddToQueue(m, TaskQuery);
@@ -177,6 +191,13 @@ private slots:
         QCOMPARE(on1.Reply, QByteArray("ON"));
         QCOMPARE(on1.Status, quint8(StatusOn));
         QVERIFY(on1.Stored && on1.answeredWithStatusWord());
+        QCOMPARE(on1.Address, QStringLiteral("127.0.0.1"));
+        QCOMPARE(on1.Port, on.port());
+        QVERIFY(on1.Written && !on1.TimedOut);
+        QVERIFY(on1.StartedMs >= queuedAt && on1.StartedMs <= results[1].StartedMs);
+        // A quick unit answers long before the reply limit.
+        QVERIFY2(on1.DurationMs >= 0 && on1.DurationMs < TCommandEngine::ReplyLimitMs,
+                 qPrintable(QString::number(on1.DurationMs)));
         QCOMPARE(results[1].Ticket, t2);
         QCOMPARE(results[1].Status, quint8(StatusCycle));
         QVERIFY(results[1].answeredWithStatusWord());
@@ -187,6 +208,7 @@ private slots:
         QCOMPARE(results[3].Ticket, t4);
         QCOMPARE(results[3].Name, QStringLiteral("down"));
         QCOMPARE(results[3].Result, Outcome::NotConnected);
+        QVERIFY(!results[3].Written && !results[3].TimedOut);
         QCOMPARE(results[4].Ticket, t5);
         QCOMPARE(results[4].Result, Outcome::Dropped);
         QVERIFY(!results[4].answeredWithStatusWord());
@@ -259,6 +281,10 @@ private slots:
         processor->AddToQueue(b, TaskQuery);
         waitUntilIdle();
 
+        QCOMPARE(results.size(), 2);
+        QVERIFY(results[0].TimedOut && results[0].Written && !results[1].TimedOut);
+        QVERIFY2(results[0].DurationMs >= TCommandEngine::ReplyLimitMs - 50,
+                 qPrintable(QString::number(results[0].DurationMs)));
         QCOMPARE(TempDatabase::status(a), qint64(StatusUnknown));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOn));
         QCOMPARE(log, NormalExchange('q') + NormalExchange('q'));
@@ -424,6 +450,8 @@ private slots:
         QCOMPARE(TempDatabase::status(index), qint64(StatusError));
         QCOMPARE(log, FailedConnection);
         QCOMPARE(unreached, QStringList({QStringLiteral("hanging")}));
+        QCOMPARE(results.size(), 1);
+        QVERIFY(results[0].TimedOut && !results[0].Written);
     }
 
     void handEditedAddressOrPortFailsLikeAnUnreachableUnit_data() {
@@ -766,6 +794,8 @@ SELECT count(*) FROM "Group";)")),
         QCOMPARE(results.size(), 2);
         QCOMPARE(results[0].Result, TCommandResult::Outcome::Broken);
         QVERIFY(!results[0].answeredWithStatusWord());
+        // Only the failed write leaves the command unwritten.
+        QCOMPARE(results[0].Written, fault == int(FaultySocket::Fault::Read));
         QCOMPARE(results[1].Result, TCommandResult::Outcome::Answered);
         QCOMPARE(TempDatabase::status(a), qint64(status));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOff));
