@@ -20,7 +20,7 @@ QSettings settingsFile() {
 
 ParallelChoice::ParallelChoice(QMenu* pollMenu, QWidget* window)
     : QObject(window)
-    , item(pollMenu->addAction(QStringLiteral("Parallel E&xchanges…")))
+    , item(pollMenu->addAction(QStringLiteral("Parallel e&xchanges…")))
     , window(window) {
     connect(item, &QAction::triggered, this, &ParallelChoice::ask);
 }
