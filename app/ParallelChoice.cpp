@@ -40,9 +40,8 @@ void ParallelChoice::ask() {
     auto* question = new QInputDialog(window);
     question->setAttribute(Qt::WA_DeleteOnClose);
     question->setWindowTitle(QStringLiteral("Parallel exchanges"));
-    question->setLabelText(
-        QStringLiteral("Exchanges that may run at once (1 serves one unit at a time; a unit "
-                       "never has two):"));
+    question->setLabelText(QStringLiteral("Exchanges at once (1 to %1; never two with one unit):")
+                               .arg(TCommandEngine::MaxParallel));
     question->setInputMode(QInputDialog::IntInput);
     question->setIntRange(TCommandEngine::MinParallel, TCommandEngine::MaxParallel);
     question->setIntValue(engine ? engine->parallel() : 1);
