@@ -1,0 +1,59 @@
+#pragma once
+
+#include "HistoryRow.h"
+
+#include <QList>
+#include <QStringList>
+#include <limits>
+#include <optional>
+
+namespace kavio {
+
+// Which rows of the History table to read. Empty lists and unset keys mean "any".
+struct HistoryFilter {
+    std::optional<quint16> Unit;  // one unit by its key
+    QString UnitName;             // rows kept under this name (a unit deleted since)
+    std::optional<quint16> Group; // the units that are members of the group now
+    QStringList Sources;          // sourceName() words
+    QStringList Outcomes;         // HistoryOutcomes() words
+    qint64 SinceMs = std::numeric_limits<qint64>::min(); // from this time on (UTC ms)
+    qint64 UntilMs = std::numeric_limits<qint64>::max(); // before this time
+};
+
+// Where a page ended: the next page starts after this row (newest first).
+struct HistoryCursor {
+    qint64 TimeMs = 0;
+    qint64 Id = 0;
+};
+
+struct HistoryPage {
+    QList<HistoryRow> Rows;
+    QList<qint64> Ids;
+    // Set when more rows may follow.
+    std::optional<HistoryCursor> Next;
+};
+
+// Reads up to `limit` rows matching `filter`, newest first, starting after `after`; with limit 0,
+// all of them. Throws DatabaseError. A file without the table has no rows.
+HistoryPage ReadHistory(const HistoryFilter& filter, int limit,
+                        const std::optional<HistoryCursor>& after = std::nullopt);
+
+// The time of the unit's last answered exchange (UTC ms), if any.
+std::optional<qint64> LastAnswerMs(quint16 index);
+
+// The unit (not group) or group of that exact name in Master, if any.
+std::optional<quint16> UnitKeyByName(const QString& name);
+std::optional<quint16> GroupKeyByName(const QString& name);
+// Whether any history row was kept under that name.
+bool HistoryHasName(const QString& name);
+
+// The status code as a word: ON, OFF, CYCLE, UNKNOWN, FAILED, BUSY.
+QString HistoryStatusWord(quint8 status);
+
+// The columns of exported rows, and the rows as CSV (RFC 4180, CRLF lines, header first), with
+// times in ISO 8601 UTC.
+const QStringList& HistoryColumns();
+QStringList HistoryFields(const HistoryRow& row);
+QByteArray HistoryCsv(const QList<HistoryRow>& rows);
+
+} // namespace kavio
