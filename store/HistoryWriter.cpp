@@ -11,6 +11,11 @@
 namespace kavio {
 namespace {
 
+// Every text column is NOT NULL: an empty text must not bind as NULL.
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
 // SQLite's codes for a database that another connection holds: worth waiting for.
 bool isLockError(const QSqlError& error) {
     const int code = error.nativeErrorCode().toInt();
@@ -75,15 +80,15 @@ bool HistoryWriter::flush() {
         for (const HistoryRow& row : std::as_const(rows)) {
             query.addBindValue(row.TimeMs);
             query.addBindValue(int(row.Index));
-            query.addBindValue(row.Name);
-            query.addBindValue(row.Address);
+            query.addBindValue(text(row.Name));
+            query.addBindValue(text(row.Address));
             query.addBindValue(int(row.Port));
-            query.addBindValue(row.Command);
+            query.addBindValue(text(row.Command));
             query.addBindValue(int(row.Task));
-            query.addBindValue(row.Source);
-            query.addBindValue(row.Reply);
+            query.addBindValue(text(row.Source));
+            query.addBindValue(text(row.Reply));
             query.addBindValue(int(row.Status));
-            query.addBindValue(row.Outcome);
+            query.addBindValue(text(row.Outcome));
             query.addBindValue(row.DurationMs);
             if (!query.exec()) {
                 error = query.lastError();
