@@ -151,6 +151,18 @@ std::optional<qint64> LastAnswerMs(quint16 index) {
     return query.value(0).toLongLong();
 }
 
+QString LastAnswerText(quint16 index) {
+    try {
+        const std::optional<qint64> last = LastAnswerMs(index);
+        return QStringLiteral("last answer: %1")
+            .arg(last ? QDateTime::fromMSecsSinceEpoch(*last).toString(
+                            QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                      : QStringLiteral("none kept"));
+    } catch (const Exception&) {
+        return QStringLiteral("last answer: unknown");
+    }
+}
+
 std::optional<quint16> UnitKeyByName(const QString& name) {
     return keyByName(name, false);
 }

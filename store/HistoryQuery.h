@@ -41,6 +41,10 @@ HistoryPage ReadHistory(const HistoryFilter& filter, int limit,
 // The time of the unit's last answered exchange (UTC ms), if any.
 std::optional<qint64> LastAnswerMs(quint16 index);
 
+// "last answer: 2026-12-07 12:03:07" (local time) or "last answer: none kept", for a unit's
+// tooltip and details; never throws (a failing database reads "last answer: unknown").
+QString LastAnswerText(quint16 index);
+
 // The unit (not group) or group of that exact name in Master, if any.
 std::optional<quint16> UnitKeyByName(const QString& name);
 std::optional<quint16> GroupKeyByName(const QString& name);

@@ -156,6 +156,11 @@ private slots:
         QCOMPARE(rows[0].Source, QStringLiteral("kavioctl"));
         QCOMPARE(*LastAnswerMs(a), rows[4].TimeMs);
         QVERIFY(!LastAnswerMs(down));
+        // The words of the unit's tooltip.
+        QCOMPARE(LastAnswerText(a),
+                 QDateTime::fromMSecsSinceEpoch(rows[4].TimeMs)
+                     .toString(QStringLiteral("'last answer: 'yyyy-MM-dd HH:mm:ss")));
+        QCOMPARE(LastAnswerText(down), QStringLiteral("last answer: none kept"));
     }
 
     // A locked database keeps the rows waiting with the statuses; a full one loses the rows, once
