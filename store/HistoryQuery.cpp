@@ -4,6 +4,9 @@
 #include "Exception.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariantList>
@@ -209,6 +212,48 @@ QStringList HistoryFields(const HistoryRow& row) {
             HistoryStatusWord(row.Status),
             row.Outcome,
             QString::number(row.DurationMs)};
+}
+
+std::optional<qint64> ParseHistoryTime(const QString& text, const QDateTime& now) {
+    static const QRegularExpression relative(QStringLiteral("^(\\d{1,9})([smhdw])$"));
+    if (const QRegularExpressionMatch m = relative.match(text); m.hasMatch()) {
+        static const QHash<QChar, qint64> unitMs = {
+            {'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}, {'w', 7 * 86400000LL}};
+        return now.toMSecsSinceEpoch() - m.captured(1).toLongLong() * unitMs[m.captured(2)[0]];
+    }
+    if (const QDate date = QDate::fromString(text, Qt::ISODate); date.isValid())
+        return QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch();
+    for (const QString& format : {QStringLiteral("HH:mm"), QStringLiteral("HH:mm:ss")}) {
+        if (const QTime time = QTime::fromString(text, format); time.isValid())
+            return QDateTime(now.date(), time).toMSecsSinceEpoch();
+    }
+    QString iso = text;
+    if (iso.size() > 10 && iso[10] == QLatin1Char(' '))
+        iso[10] = QLatin1Char('T');
+    if (const QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs); when.isValid())
+        return when.toMSecsSinceEpoch();
+    return std::nullopt;
+}
+
+QJsonObject HistoryJson(const HistoryRow& row) {
+    return {{QStringLiteral("time"), HistoryFields(row).first()},
+            {QStringLiteral("key"), row.Index},
+            {QStringLiteral("unit"), row.Name},
+            {QStringLiteral("address"), row.Address},
+            {QStringLiteral("port"), row.Port},
+            {QStringLiteral("command"), row.Command},
+            {QStringLiteral("source"), row.Source},
+            {QStringLiteral("reply"), row.Reply},
+            {QStringLiteral("status"), HistoryStatusWord(row.Status)},
+            {QStringLiteral("outcome"), row.Outcome},
+            {QStringLiteral("duration_ms"), row.DurationMs}};
+}
+
+QJsonArray HistoryJson(const QList<HistoryRow>& rows) {
+    QJsonArray array;
+    for (const HistoryRow& row : rows)
+        array.append(HistoryJson(row));
+    return array;
 }
 
 QByteArray HistoryCsv(const QList<HistoryRow>& rows) {

@@ -2,6 +2,9 @@
 
 #include "HistoryRow.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QStringList>
 #include <limits>
@@ -59,5 +62,14 @@ QString HistoryStatusWord(quint8 status);
 const QStringList& HistoryColumns();
 QStringList HistoryFields(const HistoryRow& row);
 QByteArray HistoryCsv(const QList<HistoryRow>& rows);
+// The rows as JSON objects with the same fields ("time", "key", "unit", "address", "port",
+// "command", "source", "reply", "status", "outcome", "duration_ms").
+QJsonObject HistoryJson(const HistoryRow& row);
+QJsonArray HistoryJson(const QList<HistoryRow>& rows);
+
+// A time filter as kavioctl and the HTTP interface take it (UTC ms): a time back from `now`
+// ("90s", "15m", "2h", "3d", "1w"), an ISO date (its local midnight), a local time of today
+// ("12:30"), or an ISO date and time (local unless it names its zone). None when it is no time.
+std::optional<qint64> ParseHistoryTime(const QString& text, const QDateTime& now);
 
 } // namespace kavio
