@@ -3,6 +3,7 @@
 #include "HistoryModel.h"
 #include "HistoryWindow.h"
 #include "HistoryWriter.h"
+#include "Main.h"
 #include "TempDatabase.h"
 
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QDateTimeEdit>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMenu>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTableView>
@@ -63,8 +65,17 @@ private slots:
             QVERIFY(writer.flush());
         }
 
+        // Ctrl+3 and Tools > History open the window.
+        TKavioCCMain main;
         THistoryFrm window;
-        window.showHistory();
+        AddHistoryEntry(main, window);
+        QVERIFY(main.FormKeyDown(Qt::Key_3, Qt::ControlModifier));
+        QVERIFY(window.isVisible());
+        window.hide();
+        const QList<QAction*> tools = main.Tools1->actions();
+        QCOMPARE(tools.last()->text(), QStringLiteral("History"));
+        tools.last()->trigger();
+        QVERIFY(window.isVisible());
         QCOMPARE(window.model()->rowCount(), HistoryModel::PageRows);
         QCOMPARE(window.model()->index(0, HistoryModel::Time).data().toString(),
                  QDateTime::fromMSecsSinceEpoch(base + (2 * HistoryModel::PageRows + 9) * 60000)
