@@ -60,6 +60,7 @@ private slots:
                 row.Task = TaskQuery;
                 row.Source = sources[i % 4];
                 row.Outcome = i % 3 ? QStringLiteral("answered") : QStringLiteral("timed out");
+                row.Reply = QStringLiteral("\"ON\", ok");
                 writer.add(row);
             }
             QVERIFY(writer.flush());
@@ -123,6 +124,7 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0][QStringLiteral("unit")].toString(), QStringLiteral("one"));
         QCOMPARE(rows[0][QStringLiteral("source")].toString(), QStringLiteral("timer"));
+        QCOMPARE(rows[0][QStringLiteral("reply")].toString(), QStringLiteral("\"ON\", ok"));
         QCOMPARE(rows[1][QStringLiteral("outcome")].toString(), QStringLiteral("timed out"));
         QCOMPARE(rows[1][QStringLiteral("time")].toString(),
                  QDateTime::fromMSecsSinceEpoch(base, Qt::UTC).toString(Qt::ISODateWithMs));

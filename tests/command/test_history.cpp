@@ -12,9 +12,6 @@
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
@@ -213,86 +210,6 @@ private slots:
         QCOMPARE(historyCount(), full);
     }
 
-    void filtersAndPages_data() {
-        QTest::addColumn<int>("unit");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("group");
-        QTest::addColumn<QStringList>("sources");
-        QTest::addColumn<QStringList>("outcomes");
-        QTest::addColumn<qint64>("since");
-        QTest::addColumn<qint64>("until");
-        QTest::addColumn<QList<qint64>>("times");
-        const qint64 any = std::numeric_limits<qint64>::min();
-        const qint64 ever = std::numeric_limits<qint64>::max();
-        const QStringList none;
-        QTest::newRow("all") << 0 << QString() << false << none << none << any << ever
-                             << QList<qint64>{600, 500, 400, 300, 200, 100};
-        QTest::newRow("unit") << 1 << QString() << false << none << none << any << ever
-                              << QList<qint64>{500, 300, 100};
-        QTest::newRow("deleted unit by name") << 0 << QStringLiteral("gone") << false << none
-                                              << none << any << ever << QList<qint64>{600};
-        QTest::newRow("group") << 0 << QString() << true << none << none << any << ever
-                               << QList<qint64>{400, 200};
-        QTest::newRow("source") << 0 << QString() << false << QStringList{"timer", "http"} << none
-                                << any << ever << QList<qint64>{600, 300};
-        QTest::newRow("outcome") << 0 << QString() << false << none << QStringList{"timed out"}
-                                 << any << ever << QList<qint64>{400};
-        QTest::newRow("range, until exclusive")
-            << 0 << QString() << false << none << none << qint64(200) << qint64(500)
-            << QList<qint64>{400, 300, 200};
-        QTest::newRow("unit and source") << 1 << QString() << false << QStringList{"poll"} << none
-                                         << any << ever << QList<qint64>{100};
-    }
-
-    void filtersAndPages() {
-        QFETCH(int, unit);
-        QFETCH(QString, name);
-        QFETCH(bool, group);
-        QFETCH(QStringList, sources);
-        QFETCH(QStringList, outcomes);
-        QFETCH(qint64, since);
-        QFETCH(qint64, until);
-        QFETCH(QList<qint64>, times);
-        const quint16 one = TempDatabase::addUnit(QStringLiteral("one"));
-        const quint16 two = TempDatabase::addUnit(QStringLiteral("two"));
-        const quint16 members = TempDatabase::addGroup(QStringLiteral("members"));
-        QVERIFY(QSqlQuery(Database::connection())
-                    .exec(QStringLiteral(R"(INSERT INTO "Group" VALUES (%1, %2))")
-                              .arg(members)
-                              .arg(two)));
-        for (const HistoryRow& r :
-             {row(100, one, "one", "poll", "answered"), row(200, two, "two", "button", "answered"),
-              row(300, one, "one", "timer", "unknown reply"),
-              row(400, two, "two", "popup", "timed out"),
-              row(500, one, "one", "kavioctl", "refused"),
-              row(600, 99, "gone", "http", "answered")})
-            writer->add(r);
-        QVERIFY(writer->flush());
-
-        HistoryFilter filter;
-        if (unit)
-            filter.Unit = one;
-        filter.UnitName = name;
-        if (group)
-            filter.Group = members;
-        filter.Sources = sources;
-        filter.Outcomes = outcomes;
-        filter.SinceMs = since;
-        filter.UntilMs = until;
-        // Read two rows a page: the pages join up without a gap or a repeat.
-        QList<qint64> got;
-        std::optional<HistoryCursor> cursor;
-        for (int pages = 0; pages < 10; ++pages) {
-            const HistoryPage page = ReadHistory(filter, 2, cursor);
-            for (const HistoryRow& r : page.Rows)
-                got << r.TimeMs;
-            if (!page.Next)
-                break;
-            cursor = page.Next;
-        }
-        QCOMPARE(got, times);
-    }
-
     // Rows older than the days kept go first, then the oldest beyond the rows kept.
     void pruningKeepsTheLesserOfDaysAndRows() {
         ManualClock clock(QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC));
@@ -355,34 +272,6 @@ private slots:
         QVERIFY(writer->flush());
         QCOMPARE(historyCount(), 1);
         Database::close();
-    }
-
-    // The export reads back through Python's csv module field for field.
-    void csvReadsBackInPython() {
-        HistoryRow tricky = row(1765000000123, 7, "Rack \"A\", left\nside", "timer", "answered");
-        tricky.Reply = QStringLiteral("x\\x0d");
-        const QList<HistoryRow> rows = {tricky, row(0, 8, "plain", "poll", "refused")};
-        QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("h.csv")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(HistoryCsv(rows));
-        file.close();
-        QProcess python;
-        python.start(QStringLiteral("python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import csv,json,sys\n"
-                                     "print(json.dumps(list(csv.reader(open(sys.argv[1], "
-                                     "newline='', encoding='utf-8')))))"),
-                      file.fileName()});
-        QVERIFY(python.waitForFinished(30000));
-        QCOMPARE(python.exitCode(), 0);
-        const QJsonArray read = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
-        QCOMPARE(read.size(), 3);
-        QCOMPARE(read[0].toVariant().toStringList(), HistoryColumns());
-        QCOMPARE(read[1].toVariant().toStringList(), HistoryFields(tricky));
-        QCOMPARE(read[1][0].toString(), QStringLiteral("2025-12-06T05:46:40.123Z"));
-        QCOMPARE(read[1][2].toString(), tricky.Name);
-        QCOMPARE(read[2].toVariant().toStringList(), HistoryFields(rows[1]));
     }
 };
 
