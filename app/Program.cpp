@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "CommandProcessor.h"
 #include "GroupProperties.h"
+#include "HistoryWindow.h"
 #include "ItemProperties.h"
 #include "Main.h"
 #include "SetTimer.h"
@@ -29,6 +30,7 @@ TKavioProgram::TKavioProgram() {
     TimerFrm = std::make_unique<TTimerFrm>(CmndProc->engine());
     ViewTimerFrm->setRunner(TimerFrm.get());
     AboutBox = std::make_unique<TAboutBox>(main);
+    HistoryFrm = std::make_unique<THistoryFrm>();
 
     UnitActions = new TUnitActions(*main, *ItemPropFRM, *GroupPropFRM, *AboutBox);
     TimerActions = new TTimerActions(*main, *SetTimerFRM, *ViewTimerFrm, *TimerFrm,
@@ -36,6 +38,7 @@ TKavioProgram::TKavioProgram() {
     // After the database is emptied the runner must forget today's events.
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
+    AddHistoryEntry(*main, *HistoryFrm);
 
     QObject::connect(KavioCCMain.get(), &TKavioCCMain::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
@@ -44,6 +47,7 @@ TKavioProgram::TKavioProgram() {
 TKavioProgram::~TKavioProgram() {
     // The windows parented to the main window go with it; the runner and the list refer to the
     // processor and the editor, so they go before those.
+    HistoryFrm.reset();
     ViewTimerFrm.reset();
     TimerFrm.reset();
     AboutBox.reset();

@@ -7,6 +7,7 @@ namespace kavio {
 class TAboutBox;
 class TCmndProc;
 class TGroupPropFRM;
+class THistoryFrm;
 class TItemPropFRM;
 class TKavioCCMain;
 class TSetTimerFRM;
@@ -40,6 +41,7 @@ public:
     std::unique_ptr<TCmndProc> CmndProc;
     std::unique_ptr<TTimerFrm> TimerFrm;
     std::unique_ptr<TAboutBox> AboutBox;
+    std::unique_ptr<THistoryFrm> HistoryFrm;
 
     // The menus, popup entries and keys of the main window that reach the dialogs and the
     // scheduler; owned by the main window.

@@ -1,62 +1,124 @@
 #include "CommandProcessor.h"
 
 #include "ConnectFailed.h"
+#include "Database.h"
 #include "Exception.h"
+#include "HistoryPruner.h"
+#include "HistoryQuery.h"
+#include "HistoryRecorder.h"
+#include "HistoryWriter.h"
+#include "LogFormat.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
 #include <QTimer>
 
 namespace kavio {
 namespace {
 
-constexpr int MemoWidth = 185;
 constexpr int ButtonWidth = 75;
 constexpr int ButtonHeight = 25;
+// The column of buttons beside the log; the log takes the rest of the window.
+constexpr int ButtonColumn = 87;
+const QString GeometryKey = QStringLiteral("CommandLog/Geometry");
+
+QSettings settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+}
 
 } // namespace
 
 TCmndProc::TCmndProc(QWidget* parent)
     : QWidget(parent, Qt::Window)
     , Memo1(new QPlainTextEdit(this))
+    , CopyButton(new QPushButton(tr("Copy"), this))
+    , SaveButton(new QPushButton(tr("Save..."), this))
     , Button1(new QPushButton(tr("Clear"), this))
     , Button2(new QPushButton(tr("Close"), this))
     , Engine(new TCommandEngine(this))
+    , Writer(new HistoryWriter(this))
+    , Pruner(new HistoryPruner(HistoryRetention::fromSettings(), this))
     , logFlushTimer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("CmndProc"));
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Button1->resize(ButtonWidth, ButtonHeight);
-    Button2->resize(ButtonWidth, ButtonHeight);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    for (QPushButton* button : {CopyButton, SaveButton, Button1, Button2})
+        button->resize(ButtonWidth, ButtonHeight);
+    setMinimumSize(ButtonColumn + 100, 8 * ButtonHeight + ButtonHeight / 2);
     resize(272, 304);
+    restoreGeometry(settings().value(GeometryKey).toByteArray());
 
+    connect(CopyButton, &QPushButton::clicked, this, &TCmndProc::CopyClick);
+    connect(SaveButton, &QPushButton::clicked, this, &TCmndProc::SaveClick);
     connect(Button1, &QPushButton::clicked, this, &TCmndProc::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TCmndProc::Button2Click);
     logFlushTimer->setInterval(LogFlushDelayMs);
     connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
 
-    connect(Engine, &TCommandEngine::logged, this, &TCmndProc::log);
+    connect(Engine, &TCommandEngine::loggedLine, this, &TCmndProc::log);
     connect(Engine, &TCommandEngine::connectionFailed, this,
             [](const QString& unitName) { ShowConnectFailed(unitName); });
     connect(Engine, &TCommandEngine::storeFailed, this,
             [](const QString& message) { reportException(DatabaseError(message)); });
     connect(Engine, &TCommandEngine::recordRefused, this,
             [](const QString& message) { reportException(Exception(message)); });
+
+    showEarlierExchanges();
+    RecordHistory(*Engine, *Writer);
+    // Rows that cannot be written are counted; the operator hears of it once per failing spell,
+    // from the event loop, and the queue goes on.
+    connect(Writer, &HistoryWriter::rowsLost, this, [this](const QString& message) {
+        log({QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, message});
+        QTimer::singleShot(0, this, [message] { reportException(DatabaseError(message)); });
+    });
+    Pruner->start();
 }
 
-TCmndProc::~TCmndProc() = default;
+// The rows that still wait are written while the window can still hear how that went.
+TCmndProc::~TCmndProc() {
+    Writer->disconnect(this);
+    try {
+        Writer->flush();
+    } catch (const std::exception&) {
+    }
+}
+
+// The history kept before this start, oldest first; a file without it shows nothing.
+void TCmndProc::showEarlierExchanges() {
+    if (!Database::isOpen())
+        return;
+    try {
+        const HistoryPage page = ReadHistory({}, HistoryLines);
+        QStringList lines;
+        for (auto row = page.Rows.crbegin(); row != page.Rows.crend(); ++row)
+            lines << FormatHistoryLine(*row);
+        if (!lines.isEmpty())
+            Memo1->appendPlainText(lines.join(QLatin1Char('\n')));
+    } catch (const Exception& error) {
+        Memo1->appendPlainText(error.message());
+    }
+}
 
 void TCmndProc::resizeEvent(QResizeEvent*) {
-    Memo1->setGeometry(0, 0, MemoWidth, height());
-    const int x = MemoWidth + (width() - MemoWidth - ButtonWidth) / 2;
+    const int memoWidth = width() - ButtonColumn;
+    Memo1->setGeometry(0, 0, memoWidth, height());
+    const int x = memoWidth + (ButtonColumn - ButtonWidth) / 2;
     Button2->move(x, height() - 2 * ButtonHeight);
     Button1->move(x, height() - 4 * ButtonHeight);
+    SaveButton->move(x, height() - 6 * ButtonHeight);
+    CopyButton->move(x, height() - 8 * ButtonHeight);
 }
 
 // Log lines are gathered and handed to the memo together shortly after: laying out text is the
 // costliest step of an exchange, and this keeps it out of the exchange's own path.
-void TCmndProc::log(const QString& line) {
-    pendingLog << line;
+void TCmndProc::log(const TLogLine& line) {
+    pendingLog << FormatLogLine(line);
     if (!logFlushTimer->isActive())
         logFlushTimer->start();
 }
@@ -75,9 +137,54 @@ QStringList TCmndProc::logLines() {
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
+bool TCmndProc::saveLog(const QString& path, QString* error) {
+    const QStringList lines = logLines();
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        for (const QString& line : lines)
+            file.write(line.toUtf8() + '\n');
+        if (file.commit())
+            return true;
+    }
+    if (error)
+        *error = QStringLiteral("The log cannot be saved to %1: %2").arg(path, file.errorString());
+    return false;
+}
+
+void TCmndProc::CopyClick() {
+    flushLog();
+    const QString selected = Memo1->textCursor().selectedText();
+    // A selection separates its lines with U+2029.
+    QApplication::clipboard()->setText(
+        selected.isEmpty() ? Memo1->toPlainText() : QString(selected).replace(QChar(0x2029), '\n'));
+}
+
+void TCmndProc::SaveClick() {
+    auto* dialog = new QFileDialog(this, tr("Save the command log"), QString(),
+                                   tr("Text files (*.txt);;All files (*)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("txt"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        QString error;
+        if (!saveLog(path, &error))
+            reportException(Exception(error));
+    });
+    dialog->open();
+}
+
 void TCmndProc::showEvent(QShowEvent* event) {
     flushLog();
     QWidget::showEvent(event);
+}
+
+void TCmndProc::hideEvent(QHideEvent* event) {
+    rememberGeometry();
+    QWidget::hideEvent(event);
+}
+
+void TCmndProc::rememberGeometry() {
+    settings().setValue(GeometryKey, saveGeometry());
 }
 
 void TCmndProc::Button1Click() {

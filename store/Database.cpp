@@ -151,6 +151,12 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file, Database::Access access) {
     }
     for (const QString& statement : schema::indexStatements())
         exec(db, file.path, statement, "cannot be given its indexes");
+    // The history is added to older files by any program that writes anyway; a reader leaves
+    // the file as it is and finds no history there (the first history row adds it).
+    if (access == Database::Access::ReadWrite || !missing.isEmpty()) {
+        for (const QString& statement : schema::historyStatements())
+            exec(db, file.path, statement, "cannot be given its history");
+    }
 }
 
 // Records whose unit keys lie outside 1..65535 cannot be told apart from other units once the key

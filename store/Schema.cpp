@@ -80,4 +80,27 @@ const QStringList& indexStatements() {
     return all;
 }
 
+const QStringList& historyStatements() {
+    static const QStringList all = {
+        R"(CREATE TABLE IF NOT EXISTS "History" (
+  "Id"        INTEGER PRIMARY KEY,
+  "Time"      INTEGER NOT NULL,
+  "Index"     INTEGER NOT NULL,
+  "Name"      TEXT NOT NULL,
+  "IPAddress" TEXT NOT NULL,
+  "Port"      INTEGER NOT NULL,
+  "Command"   TEXT NOT NULL,
+  "Task"      INTEGER NOT NULL,
+  "Source"    TEXT NOT NULL,
+  "Reply"     TEXT NOT NULL,
+  "Status"    INTEGER NOT NULL,
+  "Outcome"   TEXT NOT NULL,
+  "Duration"  INTEGER NOT NULL
+))",
+        R"(CREATE INDEX IF NOT EXISTS "HistoryByTime" ON "History" ("Time"))",
+        R"(CREATE INDEX IF NOT EXISTS "HistoryByUnit" ON "History" ("Index", "Time"))",
+    };
+    return all;
+}
+
 } // namespace kavio::schema

@@ -27,4 +27,8 @@ QString validKeyCondition(const QString& column);
 // Indexes that speed up the program's own look-ups; never change the columns.
 const QStringList& indexStatements();
 
+// The History table, one row per finished exchange, and its indexes (by time, and by unit and
+// time). Programs that do not know it ignore it; it is created when missing.
+const QStringList& historyStatements();
+
 } // namespace kavio::schema

@@ -130,7 +130,7 @@ private slots:
         QCOMPARE(captions(newMenu->actions()), QStringList({"&Kavio ", "&Group"}));
         QCOMPARE(newMenu->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N));
         QCOMPARE(newMenu->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_G));
-        QCOMPARE(captions(main().Tools1->actions()), QStringList({"Reset Utility"}));
+        QCOMPARE(captions(main().Tools1->actions()), QStringList({"Reset Utility", "History"}));
         QCOMPARE(captions(main().PopupMenu->actions()),
                  QStringList({"Power ON", "Power OFF", "Reboot", "Pulse", "Cycle", "Query", "-",
                               "Add Timer", "View Timers", "-", "Open In Browser", "Ping", "-",

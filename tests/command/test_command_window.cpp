@@ -1,6 +1,7 @@
 #include "Codes.h"
 #include "CommandProcessor.h"
 #include "ConnectFailed.h"
+#include "HistoryWriter.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
 #include "SqliteTool.h"
@@ -8,9 +9,14 @@
 #include "UnitSim.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -45,6 +51,19 @@ class TestCommandWindow : public QObject {
 
     std::unique_ptr<TempDatabase> db;
     std::unique_ptr<TCmndProc> processor;
+    QTemporaryDir settingsDir;
+
+    // The log's lines without their time, which the test cannot know.
+    QStringList untimedLog() {
+        QStringList lines = processor->logLines();
+        static const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "));
+        for (QString& line : lines) {
+            if (!time.match(line).hasMatch())
+                return {QStringLiteral("untimed line: ") + line};
+            line.remove(0, 9);
+        }
+        return lines;
+    }
 
     void waitUntilIdle() {
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -52,6 +71,10 @@ class TestCommandWindow : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    }
+
     void init() {
         db = std::make_unique<TempDatabase>();
         processor = std::make_unique<TCmndProc>();
@@ -74,13 +97,17 @@ private slots:
         QCOMPARE(processor->windowTitle(), QStringLiteral("CmndProc"));
         QCOMPARE(processor->Button1->text(), QStringLiteral("Clear"));
         QCOMPARE(processor->Button2->text(), QStringLiteral("Close"));
+        QCOMPARE(processor->CopyButton->text(), QStringLiteral("Copy"));
+        QVERIFY(processor->CopyButton->y() < processor->SaveButton->y());
+        QVERIFY(processor->SaveButton->y() < processor->Button1->y());
         QVERIFY(processor->Button1->y() < processor->Button2->y());
         QCOMPARE(processor->size(), QSize(272, 304));
         QCOMPARE(processor->Memo1->geometry(), QRect(0, 0, 185, 304));
         QCOMPARE(processor->Button1->size(), QSize(75, 25));
         QCOMPARE(processor->Button2->size(), QSize(75, 25));
         // Both buttons stand in the middle of the column beside the log.
-        for (const QPushButton* button : {processor->Button1, processor->Button2}) {
+        for (const QPushButton* button : {processor->CopyButton, processor->SaveButton,
+                                          processor->Button1, processor->Button2}) {
             const int before = button->x() - 185;
             const int after = 272 - 1 - button->geometry().right();
             QVERIFY2(before > 0 && std::abs(before - after) <= 1,
@@ -93,17 +120,50 @@ private slots:
         QVERIFY(!processor->isVisible());
         processor->engine().AddToQueue(index, TaskQuery);
         waitUntilIdle();
-        const QStringList exchange = {
-            QStringLiteral("Connecting 127.0.0.1"), QStringLiteral("  CONNECTED"),
-            QStringLiteral("  Sending the q Command"), QStringLiteral("  SUCCESS")};
-        QCOMPARE(processor->logLines(), exchange);
+        // Each line names the unit and its address before the exchange's own text.
+        const QString prefix = QStringLiteral("u 127.0.0.1:%1 ").arg(unit.port());
+        const QStringList exchange = {prefix + "Connecting 127.0.0.1", prefix + "  CONNECTED",
+                                      prefix + "  Sending the q Command", prefix + "  SUCCESS"};
+        QCOMPARE(untimedLog(), exchange);
         // The memo gets the lines shortly after, without anyone asking.
         processor->Button1Click();
         processor->engine().AddToQueue(index, TaskQuery);
-        QTRY_COMPARE_WITH_TIMEOUT(processor->Memo1->toPlainText(), exchange.join('\n'), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(processor->Memo1->toPlainText().count('\n'), 3, Patience);
+        QCOMPARE(untimedLog(), exchange);
+
+        // Copy takes the whole log, Save writes it to a file.
+        processor->CopyClick();
+        QCOMPARE(QApplication::clipboard()->text(), processor->logLines().join('\n'));
+        const QString saved = settingsDir.filePath(QStringLiteral("log.txt"));
+        QVERIFY(processor->saveLog(saved));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), processor->logLines().join('\n') + '\n');
+        QString error;
+        QVERIFY(
+            !processor->saveLog(settingsDir.filePath(QStringLiteral("no/such/log.txt")), &error));
+        QVERIFY2(error.contains(QStringLiteral("cannot be saved")), qPrintable(error));
 
         QTest::mouseClick(processor->Button1, Qt::LeftButton);
         QVERIFY(processor->logLines().isEmpty());
+
+        // The window grows with its log, and opens again as it was left.
+        processor->show();
+        processor->resize(600, 400);
+        QCOMPARE(processor->Memo1->width(), 600 - 87);
+        processor->hide();
+        QVERIFY(processor->history().flush());
+        TCmndProc again;
+        QCOMPARE(again.size(), QSize(600, 400));
+        // The exchanges of before the start show in the new window's log.
+        const QStringList earlier = again.logLines();
+        QCOMPARE(earlier.size(), 2);
+        const QRegularExpression line(
+            QStringLiteral(
+                "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d u 127.0.0.1:%1 q \\(button\\) "
+                "ON: answered, \\d+ ms$")
+                .arg(unit.port()));
+        QVERIFY2(line.match(earlier[1]).hasMatch(), qPrintable(earlier[1]));
     }
 
     void unreachableUnitsGetOneNoticeEach() {
@@ -132,8 +192,8 @@ private slots:
         QVERIFY2(messages.shown.first().text.contains(QStringLiteral("locked")),
                  qPrintable(messages.shown.first().text));
         const QStringList log = processor->logLines();
-        QCOMPARE(log.count(QStringLiteral("  FAILED")), 2);
-        QCOMPARE(log.count(QStringLiteral("  SUCCESS")), 0);
+        QCOMPARE(log.filter(QStringLiteral("  FAILED")).size(), 2);
+        QCOMPARE(log.filter(QStringLiteral("  SUCCESS")).size(), 0);
     }
 };
 

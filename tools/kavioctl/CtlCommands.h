@@ -30,6 +30,16 @@ int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, Q
 // Waits up to `waitMs` for another program's writing to end.
 int runImport(const QString& file, bool dryRun, int waitMs, QTextStream& out, QTextStream& err);
 
+// The exchanges kept in the history, newest `limit` (all when empty), oldest first: one line of
+// tab-separated columns each, or JSON, or CSV. Exit 1 on a bad filter (an unknown unit, group or
+// source, a time that is none).
+struct HistoryOptions {
+    QString unit, group, since, until, source, limit;
+    bool json = false;
+    bool csv = false;
+};
+int runHistory(const HistoryOptions& options, QTextStream& out, QTextStream& err);
+
 // The commands that reach units, one at a time: through the control center's queue when one is
 // running on the same database, through an exchange of kavioctl's own otherwise.
 

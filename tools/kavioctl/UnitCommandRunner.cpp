@@ -3,6 +3,8 @@
 #include "CommandEngine.h"
 #include "ControlProtocol.h"
 #include "Database.h"
+#include "HistoryRecorder.h"
+#include "HistoryWriter.h"
 #include "InstanceNames.h"
 #include "LocalListener.h"
 #include "StoreRecords.h"
@@ -98,6 +100,9 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                                      const ResultHandler& handler) {
     TCommandEngine engine;
     engine.setParallel(exchangesAtOnce);
+    // Every exchange goes into the history too; what still waits is written when the run ends.
+    HistoryWriter history;
+    RecordHistory(engine, history);
     QEventLoop loop;
     QHash<quint64, int> entryOf;
     bool storeGaveUp = false;

@@ -50,12 +50,24 @@ Commands:
                                     the unit and group list as CSV
   import FILE [--dry-run] [--wait SECONDS]
                                     adds the units and groups of a CSV file
+  history [--unit NAME | --group NAME] [--since WHEN] [--until WHEN]
+          [--source S] [--limit N] [--json | --csv]
+                                    the exchanges kept, oldest first, one line of
+                                    tab-separated columns each: time (UTC), key,
+                                    unit, address, command, source, reply, status,
+                                    outcome, duration in ms. WHEN is an ISO date
+                                    or time (2026-12-07, 12:30, 2026-12-07T12:30)
+                                    or a relative time (90s, 15m, 2h, 3d, 1w);
+                                    S is button, popup, poll, timed-poll, timer,
+                                    cycle-follow-up, kavioctl or http; --limit
+                                    keeps the newest N
 
 --database FILE must exist unless --create is given; the default database is
 made when it is missing.
 
 Exit status: 0 success (for query: every unit is ON), 1 a unit failed or a
-name is unknown, 2 query found a unit that is not ON, 64 usage error.)";
+name is unknown (history: a bad filter), 2 query found a unit that is not ON,
+64 usage error.)";
 
 // A usage error gets one line on standard error: the problem and where to read more.
 int usageError(QTextStream& err, const QString& problem) {
@@ -85,8 +97,21 @@ struct Options {
                        "default: Queue/Parallel of the settings file, else 1). A running control "
                        "center serves with its own setting."),
         QStringLiteral("N")};
-    QCommandLineOption group{QStringLiteral("group"), QStringLiteral("list: one group's members."),
+    QCommandLineOption group{QStringLiteral("group"),
+                             QStringLiteral("list, history: one group's members."),
                              QStringLiteral("NAME")};
+    QCommandLineOption unit{QStringLiteral("unit"), QStringLiteral("history: one unit."),
+                            QStringLiteral("NAME")};
+    QCommandLineOption since{QStringLiteral("since"), QStringLiteral("history: from this time on."),
+                             QStringLiteral("WHEN")};
+    QCommandLineOption until{QStringLiteral("until"), QStringLiteral("history: before this time."),
+                             QStringLiteral("WHEN")};
+    QCommandLineOption source{QStringLiteral("source"),
+                              QStringLiteral("history: only what this source queued."),
+                              QStringLiteral("S")};
+    QCommandLineOption limit{QStringLiteral("limit"), QStringLiteral("history: the newest N only."),
+                             QStringLiteral("N")};
+    QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("history: output as CSV.")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Output as JSON.")};
     QCommandLineOption all{QStringLiteral("all"), QStringLiteral("Every unit is a target.")};
     QCommandLineOption output{QStringLiteral("output"),
@@ -111,6 +136,10 @@ QStringList allowedOptions(const QString& command) {
         return {QStringLiteral("output"), QStringLiteral("with-passwords")};
     if (command == QLatin1String("import"))
         return {QStringLiteral("dry-run"), QStringLiteral("wait")};
+    if (command == QLatin1String("history"))
+        return {QStringLiteral("unit"),  QStringLiteral("group"),  QStringLiteral("since"),
+                QStringLiteral("until"), QStringLiteral("source"), QStringLiteral("limit"),
+                QStringLiteral("json"),  QStringLiteral("csv")};
     return {};
 }
 
@@ -122,7 +151,7 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
     const QString command = arguments.takeFirst();
     const bool known = PowerTasks.count(command) || command == QLatin1String("list") ||
                        command == QLatin1String("poll") || command == QLatin1String("export") ||
-                       command == QLatin1String("import");
+                       command == QLatin1String("import") || command == QLatin1String("history");
     if (!known)
         return usageError(err, QStringLiteral("unknown command '%1'").arg(command));
     const QStringList allowed = allowedOptions(command)
@@ -144,6 +173,8 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
         return usageError(
             err, QStringLiteral("'%1' takes no argument '%2'").arg(command, arguments.first()));
 
+    if (parser.isSet(options.json) && parser.isSet(options.csv))
+        return usageError(err, QStringLiteral("give either '--json' or '--csv'"));
     if (parser.isSet(options.group) && parser.value(options.group).isEmpty())
         return usageError(err, QStringLiteral("'--group' needs a group's name"));
     bool number = false;
@@ -199,6 +230,15 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
                         err);
     if (command == QLatin1String("poll"))
         return runPoll(json, waitMs, out, err);
+    if (command == QLatin1String("history")) {
+        const auto value = [&](const QCommandLineOption& option) {
+            return parser.isSet(option) ? parser.value(option) : QString();
+        };
+        return runHistory({value(options.unit), value(options.group), value(options.since),
+                           value(options.until), value(options.source), value(options.limit), json,
+                           parser.isSet(options.csv)},
+                          out, err);
+    }
     if (command == QLatin1String("list"))
         return runList(parser.value(options.group), json, out, err);
     if (command == QLatin1String("export"))
@@ -242,7 +282,8 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     parser.addOptions({options.database, options.create, options.wait, options.parallel,
                        options.group, options.json, options.all, options.output,
-                       options.withPasswords, options.dryRun});
+                       options.withPasswords, options.dryRun, options.unit, options.since,
+                       options.until, options.source, options.limit, options.csv});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(err, parser.errorText());
     if (parser.isSet(options.help)) {

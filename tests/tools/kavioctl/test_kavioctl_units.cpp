@@ -379,8 +379,13 @@ private slots:
         QCOMPARE(run.out, QStringList({"desk\ton\tON"}));
         QCOMPARE(unit.commandLetters(), QList<QByteArray>({"q", "n"}));
         const QStringList log = processor.logLines();
-        QCOMPARE(log.count(QStringLiteral("  Sending the n Command")), 1);
-        QCOMPARE(log.count(QStringLiteral("  SUCCESS")), 2);
+        // Each line is "time unit address text".
+        QCOMPARE(
+            log.filter(
+                   QStringLiteral(" desk 127.0.0.1:%1   Sending the n Command").arg(unit.port()))
+                .size(),
+            1);
+        QCOMPARE(log.filter(QStringLiteral("  SUCCESS")).size(), 2);
         QCOMPARE(TempDatabase::status(index), qint64(StatusOn));
 
         QTemporaryDir files;

@@ -1,0 +1,228 @@
+#include "HistoryWindow.h"
+
+#include "CommandSource.h"
+#include "Database.h"
+#include "Exception.h"
+#include "HistoryModel.h"
+#include "Main.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace kavio {
+namespace {
+
+// The unit box holds a unit's key as a positive number, a group's as a negative one; 0 is all.
+constexpr int AllUnits = 0;
+
+const QList<CommandSource> Sources = {
+    CommandSource::Button,    CommandSource::Popup, CommandSource::Poll,
+    CommandSource::TimedPoll, CommandSource::Timer, CommandSource::CycleFollowUp,
+    CommandSource::Kavioctl,  CommandSource::Http,
+};
+
+} // namespace
+
+THistoryFrm::THistoryFrm(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , UnitBox(new QComboBox(this))
+    , SourceBox(new QComboBox(this))
+    , OutcomeBox(new QComboBox(this))
+    , FromCheck(new QCheckBox(tr("From"), this))
+    , FromEdit(new QDateTimeEdit(this))
+    , ToCheck(new QCheckBox(tr("To"), this))
+    , ToEdit(new QDateTimeEdit(this))
+    , ExportButton(new QPushButton(tr("Export CSV..."), this))
+    , CloseButton(new QPushButton(tr("Close"), this))
+    , Table(new QTableView(this))
+    , StatusLabel(new QLabel(this))
+    , Model(new HistoryModel(this)) {
+    setWindowTitle(tr("History"));
+    resize(820, 480);
+
+    SourceBox->addItem(tr("All sources"));
+    for (CommandSource source : Sources)
+        SourceBox->addItem(sourceName(source), sourceName(source));
+    OutcomeBox->addItem(tr("All outcomes"));
+    for (const QString& outcome : HistoryOutcomes())
+        OutcomeBox->addItem(outcome, outcome);
+    for (QDateTimeEdit* edit : {FromEdit, ToEdit}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+        edit->setEnabled(false);
+    }
+    FromEdit->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
+    ToEdit->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
+
+    Table->setModel(Model);
+    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->verticalHeader()->hide();
+    Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+    Table->horizontalHeader()->setStretchLastSection(true);
+    Table->setWordWrap(false);
+
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(UnitBox, 2);
+    filters->addWidget(SourceBox, 1);
+    filters->addWidget(OutcomeBox, 1);
+    filters->addWidget(FromCheck);
+    filters->addWidget(FromEdit);
+    filters->addWidget(ToCheck);
+    filters->addWidget(ToEdit);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(StatusLabel, 1);
+    buttons->addWidget(ExportButton);
+    buttons->addWidget(CloseButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filters);
+    layout->addWidget(Table, 1);
+    layout->addLayout(buttons);
+
+    const auto changed = [this] {
+        if (!filling)
+            refresh();
+    };
+    connect(UnitBox, &QComboBox::currentIndexChanged, this, changed);
+    connect(SourceBox, &QComboBox::currentIndexChanged, this, changed);
+    connect(OutcomeBox, &QComboBox::currentIndexChanged, this, changed);
+    connect(FromCheck, &QCheckBox::toggled, FromEdit, &QWidget::setEnabled);
+    connect(ToCheck, &QCheckBox::toggled, ToEdit, &QWidget::setEnabled);
+    connect(FromCheck, &QCheckBox::toggled, this, changed);
+    connect(ToCheck, &QCheckBox::toggled, this, changed);
+    connect(FromEdit, &QDateTimeEdit::dateTimeChanged, this, changed);
+    connect(ToEdit, &QDateTimeEdit::dateTimeChanged, this, changed);
+    connect(ExportButton, &QPushButton::clicked, this, &THistoryFrm::ExportClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::hide);
+}
+
+THistoryFrm::~THistoryFrm() = default;
+
+// Units first, then groups, each by name; the choice made before stays when it still exists.
+void THistoryFrm::fillUnits() {
+    const QVariant chosen = UnitBox->currentData();
+    filling = true;
+    UnitBox->clear();
+    UnitBox->addItem(tr("All units"), AllUnits);
+    if (Database::isOpen()) {
+        QSqlQuery query(Database::connection());
+        if (query.exec(QStringLiteral(
+                R"(SELECT "Index", "Name", "Group" FROM "Master" WHERE "Index" BETWEEN 1 AND 65535
+ ORDER BY "Group", "Name")"))) {
+            while (query.next()) {
+                const int key = query.value(0).toInt();
+                const bool group = query.value(2).toBool();
+                const QString name = PlainText(query.value(1).toString());
+                UnitBox->addItem(group ? tr("Group: %1").arg(name) : name, group ? -key : key);
+            }
+        }
+    }
+    const int found = UnitBox->findData(chosen);
+    UnitBox->setCurrentIndex(found < 0 ? 0 : found);
+    filling = false;
+}
+
+HistoryFilter THistoryFrm::filter() const {
+    HistoryFilter f;
+    const int unit = UnitBox->currentData().toInt();
+    if (unit > 0)
+        f.Unit = quint16(unit);
+    else if (unit < 0)
+        f.Group = quint16(-unit);
+    if (SourceBox->currentIndex() > 0)
+        f.Sources << SourceBox->currentData().toString();
+    if (OutcomeBox->currentIndex() > 0)
+        f.Outcomes << OutcomeBox->currentData().toString();
+    if (FromCheck->isChecked())
+        f.SinceMs = FromEdit->dateTime().toMSecsSinceEpoch();
+    if (ToCheck->isChecked())
+        f.UntilMs = ToEdit->dateTime().toMSecsSinceEpoch();
+    return f;
+}
+
+void THistoryFrm::refresh() {
+    try {
+        Model->setFilter(filter());
+        StatusLabel->setText(Model->canFetchMore({})
+                                 ? tr("Newest %1 rows; scroll for more").arg(Model->rowCount())
+                                 : tr("%1 rows").arg(Model->rowCount()));
+    } catch (const Exception& error) {
+        Model->clear();
+        StatusLabel->setText(error.message());
+    }
+}
+
+void THistoryFrm::showHistory() {
+    fillUnits();
+    refresh();
+    show();
+    raise();
+    activateWindow();
+}
+
+void THistoryFrm::showUnit(quint16 index) {
+    fillUnits();
+    filling = true;
+    const int found = UnitBox->findData(int(index));
+    UnitBox->setCurrentIndex(found < 0 ? 0 : found);
+    SourceBox->setCurrentIndex(0);
+    OutcomeBox->setCurrentIndex(0);
+    FromCheck->setChecked(false);
+    ToCheck->setChecked(false);
+    filling = false;
+    refresh();
+    show();
+    raise();
+    activateWindow();
+}
+
+bool THistoryFrm::exportCsv(const QString& path, QString* error) {
+    QString problem;
+    try {
+        const QByteArray csv = HistoryCsv(ReadHistory(filter(), 0).Rows);
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit())
+            return true;
+        problem = file.errorString();
+    } catch (const Exception& failure) {
+        problem = failure.message();
+    }
+    if (error)
+        *error = tr("The history cannot be exported to %1: %2").arg(path, problem);
+    return false;
+}
+
+void THistoryFrm::ExportClick() {
+    auto* dialog = new QFileDialog(this, tr("Export the history"), QString(),
+                                   tr("CSV files (*.csv);;All files (*)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        QString error;
+        if (!exportCsv(path, &error))
+            reportException(Exception(error));
+    });
+    dialog->open();
+}
+
+void AddHistoryEntry(TKavioCCMain& main, THistoryFrm& window) {
+    QAction* entry = main.Tools1->addAction(QObject::tr("History"));
+    entry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_3));
+    entry->setShortcutContext(Qt::WidgetShortcut); // the main window's own key handling runs it
+    QObject::connect(entry, &QAction::triggered, &window, &THistoryFrm::showHistory);
+    main.setCtrlKey(Qt::Key_3, [&window] { window.showHistory(); });
+}
+
+} // namespace kavio
