@@ -454,34 +454,40 @@ private slots:
         QVERIFY(results[0].TimedOut && !results[0].Written);
     }
 
+    // "{port}" stands for the port of a unit that listens on 127.0.0.1, and "{wrapped}" for that
+    // port plus 65536: the unit must never hear of such a record.
     void handEditedAddressOrPortFailsLikeAnUnreachableUnit_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::newRow("host name") << "localhost"
-                                   << "4001";
+                                   << "{port}";
         QTest::newRow("blank address") << ""
-                                       << "4001";
+                                       << "{port}";
         QTest::newRow("IPv6") << "::1"
-                              << "4001";
+                              << "{port}";
         QTest::newRow("short form") << "127.1"
-                                    << "4001";
+                                    << "{port}";
         QTest::newRow("one number") << "2130706433"
-                                    << "4001";
+                                    << "{port}";
         QTest::newRow("leading zeros") << "127.000.000.001"
-                                       << "4001";
+                                       << "{port}";
         QTest::newRow("leading blank") << " 127.0.0.1"
-                                       << "4001";
+                                       << "{port}";
         QTest::newRow("port as text") << "127.0.0.1"
                                       << "eighty";
         QTest::newRow("port zero") << "127.0.0.1"
                                    << "0";
         QTest::newRow("port too large") << "127.0.0.1"
-                                        << "70000";
+                                        << "{wrapped}";
     }
 
     void handEditedAddressOrPortFailsLikeAnUnreachableUnit() {
         QFETCH(QString, address);
         QFETCH(QString, port);
+        SimulatedUnit bait(behaving(Behaviour::On));
+        QVERIFY(bait.listen());
+        port.replace(QStringLiteral("{port}"), QString::number(bait.port()));
+        port.replace(QStringLiteral("{wrapped}"), QString::number(65536 + bait.port()));
         const quint16 index = TempDatabase::addUnit(QStringLiteral("edited"));
         QSqlQuery edit(Database::connection());
         edit.prepare(
@@ -495,6 +501,7 @@ private slots:
         QCOMPARE(TempDatabase::status(index), qint64(StatusError));
         QCOMPARE(log, QStringList({"Connecting " + address, "  FAILED"}));
         QCOMPARE(unreached, QStringList({QStringLiteral("edited")}));
+        QCOMPARE(bait.connectionCount(), 0);
     }
 
     // The frame is ESC password ESC letter CR: a hand-edited password holding a control
