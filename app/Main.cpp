@@ -6,6 +6,7 @@
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "ListKeys.h"
 #include "NameOrder.h"
 
 #include <QAction>
@@ -617,7 +618,7 @@ bool TKavioCCMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (FormKeyDown(key->key(), key->modifiers()))
+        if (FormKeyDown(keyWithoutShift(*key), key->modifiers()))
             return true;
     }
     return QMainWindow::eventFilter(watched, event);

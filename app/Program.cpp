@@ -8,6 +8,7 @@
 #include "SetTimer.h"
 #include "Timer.h"
 #include "TimerActions.h"
+#include "UndoStore.h"
 #include "UnitActions.h"
 #include "viewtimer.h"
 
@@ -33,8 +34,12 @@ TKavioProgram::TKavioProgram() {
     UnitActions = new TUnitActions(*main, *ItemPropFRM, *GroupPropFRM, *AboutBox);
     TimerActions = new TTimerActions(*main, *SetTimerFRM, *ViewTimerFrm, *TimerFrm,
                                      UnitActions->TimerSeparator);
-    // After the database is emptied the runner must forget today's events.
+    // After the database is emptied the runner must forget today's events; after an undo it
+    // must learn them again.
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
+                     &TTimerFrm::RefreshTimers);
+    ViewTimerFrm->setUndoStore(&UnitActions->undoStore());
+    QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
 
     QObject::connect(KavioCCMain.get(), &TKavioCCMain::closed, qApp, &QCoreApplication::quit,

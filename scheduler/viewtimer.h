@@ -11,6 +11,7 @@ namespace kavio {
 
 class TSetTimerFRM;
 class TTimerFrm;
+class UndoStore;
 
 // The timer list: the timers of one unit, one row each, with New, Edit and Delete. Changes go
 // through the editor; after each the runner is refreshed. Modeless, created once and reused for
@@ -23,6 +24,8 @@ public:
     // The program makes the list before the runner; it hands the runner over once that exists.
     explicit TViewTimerFrm(TSetTimerFRM& editor, QWidget* parent = nullptr);
     void setRunner(TTimerFrm* timerRunner) { runner = timerRunner; }
+    // Where a deleted timer is kept for Edit > Undo; none by default.
+    void setUndoStore(UndoStore* store) { undoStore = store; }
 
     // Shows the timers of this unit (or group) without blocking; an open list switches to it.
     void ShowUnitTimers(quint16 index);
@@ -55,6 +58,7 @@ private:
 
     TSetTimerFRM& editor;
     TTimerFrm* runner = nullptr;
+    UndoStore* undoStore = nullptr;
 
     void refreshAndFill();
     TTable TimerTable{QStringLiteral("Timer.DB")};
