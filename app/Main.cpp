@@ -8,6 +8,7 @@
 #include "GlobalFunctions.h"
 #include "ListKeys.h"
 #include "NameOrder.h"
+#include "TickGuard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -426,6 +427,9 @@ void TKavioCCMain::queue(quint16 index, quint8 task, CommandSource source) {
 }
 
 void TKavioCCMain::CommandChecked(quint8 task) {
+    if (!ConfirmTickedCommand(*this, task))
+        return;
+    skippedUnknown = 0;
     KavioListModel* lines = KavioList->lines();
     for (int row = 0; row < lines->count(); ++row) {
         if (!lines->box(row))
@@ -433,6 +437,7 @@ void TKavioCCMain::CommandChecked(quint8 task) {
         CurrentIndex = lines->entry(row).Index;
         CommandItem(task, CommandSource::Button);
     }
+    ReportSkipped(*this, task, skippedUnknown);
 }
 
 void TKavioCCMain::popupCommand(quint8 task) {
@@ -440,7 +445,9 @@ void TKavioCCMain::popupCommand(quint8 task) {
     if (!entry)
         return;
     CurrentIndex = entry->Index;
+    skippedUnknown = 0;
     CommandItem(task, CommandSource::Popup);
+    ReportSkipped(*this, task, skippedUnknown);
 }
 
 void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
@@ -471,12 +478,16 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
             queue(entry.Index, TaskCycle, source);
         else if (entry.Status == StatusOff)
             queue(entry.Index, TaskPowerOn, source);
+        else
+            ++skippedUnknown;
         break;
     case TaskPulse:
         if (entry.Status == StatusOn)
             queue(entry.Index, TaskPowerOff, source);
         else if (entry.Status == StatusOff)
             queue(entry.Index, TaskCycle, source);
+        else
+            ++skippedUnknown;
         break;
     default:
         break;

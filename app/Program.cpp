@@ -6,6 +6,7 @@
 #include "ItemProperties.h"
 #include "Main.h"
 #include "SetTimer.h"
+#include "StatusLine.h"
 #include "Timer.h"
 #include "TimerActions.h"
 #include "UndoStore.h"
@@ -39,6 +40,7 @@ TKavioProgram::TKavioProgram() {
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
     ViewTimerFrm->setUndoStore(&UnitActions->undoStore());
+    StatusLine = new TStatusLine(*main, CmndProc->engine());
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
 

@@ -10,6 +10,7 @@ class TGroupPropFRM;
 class TItemPropFRM;
 class TKavioCCMain;
 class TSetTimerFRM;
+class TStatusLine;
 class TTimerActions;
 class TTimerFrm;
 class TUnitActions;
@@ -45,6 +46,8 @@ public:
     // scheduler; owned by the main window.
     TUnitActions* UnitActions = nullptr;
     TTimerActions* TimerActions = nullptr;
+    // The status bar's fields; owned by the main window.
+    TStatusLine* StatusLine = nullptr;
 };
 
 } // namespace kavio
