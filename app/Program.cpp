@@ -43,6 +43,11 @@ TKavioProgram::TKavioProgram() {
     StatusLine = new TStatusLine(*main, CmndProc->engine());
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
+    TViewTimerFrm* timerList = ViewTimerFrm.get();
+    QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, timerList, [timerList] {
+        if (timerList->isVisible())
+            timerList->FillTimerGrid();
+    });
 
     QObject::connect(KavioCCMain.get(), &TKavioCCMain::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);

@@ -34,12 +34,14 @@ TickedLines CountTicked(const TKavioCCMain& main) {
     const KavioListView& view = *main.KavioList;
     const KavioListModel& lines = *view.lines();
     const QRect screen = view.viewport()->rect();
+    // A list that is not on screen at all (the window in the tray) has no power buttons either.
+    const bool onScreen = view.isVisible();
     for (int row = 0; row < lines.count(); ++row) {
         if (!lines.box(row) || lines.entry(row).Group)
             continue;
         ++counted.units;
         const QModelIndex index = lines.index(row);
-        if (view.isRowHidden(row) || !view.visualRect(index).intersects(screen))
+        if (onScreen && (view.isRowHidden(row) || !view.visualRect(index).intersects(screen)))
             ++counted.hidden;
     }
     return counted;

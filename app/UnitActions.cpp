@@ -12,6 +12,7 @@
 #include "ListKeys.h"
 #include "Main.h"
 #include "Messages.h"
+#include "Schema.h"
 #include "UIPAddrUtils.h"
 #include "UndoStore.h"
 
@@ -212,9 +213,18 @@ void TUnitActions::ResetUtility1Click() {
 
 namespace {
 
-qint64 countOf(const QString& sql) {
+// Counts the rows of a table that emptying it removes (those the program sees) and that meet
+// `where`.
+qint64 countOf(const char* table, const QString& where = QString()) {
+    QString condition = schema::validKeysCondition(*schema::find(QLatin1String(table)));
+    if (!where.isEmpty())
+        condition += QStringLiteral(" AND ") + where;
     QSqlQuery query(Database::connection());
-    return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+    return query.exec(QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2")
+                          .arg(QLatin1String(table), condition)) &&
+                   query.next()
+               ? query.value(0).toLongLong()
+               : 0;
 }
 
 QString counted(qint64 count, const char* one, const char* many) {
@@ -224,11 +234,9 @@ QString counted(qint64 count, const char* one, const char* many) {
 } // namespace
 
 void TUnitActions::EmptyDatabase() {
-    const qint64 units =
-        countOf(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Group\" = 0"));
-    const qint64 groups =
-        countOf(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Group\" <> 0"));
-    const qint64 timers = countOf(QStringLiteral("SELECT count(*) FROM \"Timer\""));
+    const qint64 units = countOf("Master", QStringLiteral("\"Group\" = 0"));
+    const qint64 groups = countOf("Master", QStringLiteral("\"Group\" <> 0"));
+    const qint64 timers = countOf("Timer");
     // Enter answers No: emptying takes one deliberate click.
     const auto answer = Messages::show(
         MessageKind::Confirmation, QCoreApplication::applicationName(),

@@ -32,11 +32,16 @@ QString columnList(const char* table) {
                                  error.text()));
 }
 
+// The rows of `table` that meet `where` (a condition, or empty for all) and that the program
+// sees at all: rows with a key outside 1..65535 are never removed, so they are never kept.
 QList<QVariantList> readRows(const char* table, const QString& where, const QVariantList& values) {
     QSqlQuery query(Database::connection());
     query.setForwardOnly(true);
-    const QString sql = QStringLiteral("SELECT %1 FROM \"%2\"%3 ORDER BY rowid")
-                            .arg(columnList(table), QLatin1String(table), where);
+    QString condition = schema::validKeysCondition(*schema::find(QLatin1String(table)));
+    if (!where.isEmpty())
+        condition += QStringLiteral(" AND ") + where;
+    const QString sql = QStringLiteral("SELECT %1 FROM \"%2\" WHERE %3 ORDER BY rowid")
+                            .arg(columnList(table), QLatin1String(table), condition);
     bool done = query.prepare(sql);
     for (const QVariant& value : values)
         query.addBindValue(value);
@@ -80,25 +85,24 @@ void writeRows(const char* table, const QList<QVariantList>& rows, bool orIgnore
 
 RemovedRows UndoStore::recordRows(quint16 index) {
     RemovedRows rows;
-    rows.master = readRows("Master", QStringLiteral(" WHERE \"Index\" = ?"), {index});
+    rows.master = readRows("Master", QStringLiteral("\"Index\" = ?"), {index});
     if (rows.master.isEmpty())
         return rows;
     const bool group = rows.master.first().value(5).toLongLong() != 0;
     const QString name = rows.master.first().value(1).toString();
     rows.description =
         (group ? QStringLiteral("the group \"%1\"") : QStringLiteral("the unit \"%1\"")).arg(name);
-    rows.group = readRows("Group",
-                          group ? QStringLiteral(" WHERE \"GroupIndex\" = ?")
-                                : QStringLiteral(" WHERE \"Index\" = ?"),
-                          {index});
-    rows.timer = readRows("Timer", QStringLiteral(" WHERE \"Index\" = ?"), {index});
+    rows.group = readRows(
+        "Group", group ? QStringLiteral("\"GroupIndex\" = ?") : QStringLiteral("\"Index\" = ?"),
+        {index});
+    rows.timer = readRows("Timer", QStringLiteral("\"Index\" = ?"), {index});
     return rows;
 }
 
 RemovedRows UndoStore::timerRows(quint32 timerIndex) {
     RemovedRows rows;
     rows.description = QStringLiteral("the timer");
-    rows.timer = readRows("Timer", QStringLiteral(" WHERE \"TimerIndex\" = ?"), {timerIndex});
+    rows.timer = readRows("Timer", QStringLiteral("\"TimerIndex\" = ?"), {timerIndex});
     return rows;
 }
 
