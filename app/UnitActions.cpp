@@ -170,11 +170,12 @@ void TUnitActions::Delete1Click() {
     if (!entry)
         return;
     const quint16 index = entry->Index;
+    const QString name = entry->Name; // the line goes with the rebuild
     RemovedRows removed = UndoStore::recordRows(index);
     if (removed.master.isEmpty()) {
         // Gone already (another program, or a second click): only the list is stale.
         Main.RebuildList();
-        tell(QStringLiteral("\"%1\" was deleted already").arg(entry->Name));
+        tell(QStringLiteral("\"%1\" was deleted already").arg(name));
         return;
     }
     QString question = QStringLiteral("Delete %1?").arg(removed.description);
@@ -185,8 +186,10 @@ void TUnitActions::Delete1Click() {
                        QMessageBox::Yes | QMessageBox::No, &Main, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    // Polls, timers and kavioctl went on while the question was open: keep what is there now.
+    removed = UndoStore::recordRows(index);
     OpenByIndex(MasterTable, index);
-    if (MasterTable.eof()) {
+    if (removed.master.isEmpty() || MasterTable.eof()) {
         CloseFiltered(MasterTable);
         Main.RebuildList();
         return;
