@@ -33,15 +33,24 @@ TickedLines CountTicked(const TKavioCCMain& main) {
     TickedLines counted;
     const KavioListView& view = *main.KavioList;
     const KavioListModel& lines = *view.lines();
-    const QRect screen = view.viewport()->rect();
+    // The lines on screen run from the one at the top of the view to the one at its bottom
+    // (the last line when the list ends above it); a line cut by an edge counts as shown.
     // A list that is not on screen at all (the window in the tray) has no power buttons either.
-    const bool onScreen = view.isVisible();
+    int first = 0;
+    int last = lines.count() - 1;
+    if (view.isVisible()) {
+        const QRect screen = view.viewport()->rect();
+        const QModelIndex top = view.indexAt(QPoint(1, screen.top()));
+        const QModelIndex bottom = view.indexAt(QPoint(1, screen.bottom()));
+        first = top.isValid() ? top.row() : lines.count();
+        if (bottom.isValid())
+            last = bottom.row();
+    }
     for (int row = 0; row < lines.count(); ++row) {
         if (!lines.box(row) || lines.entry(row).Group)
             continue;
         ++counted.units;
-        const QModelIndex index = lines.index(row);
-        if (onScreen && (view.isRowHidden(row) || !view.visualRect(index).intersects(screen)))
+        if (row < first || row > last || view.isRowHidden(row))
             ++counted.hidden;
     }
     return counted;
