@@ -7,18 +7,49 @@
 #include "TickGuard.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QSqlQuery>
 #include <QStatusBar>
 #include <QTimer>
 #include <cmath>
 
 namespace kavio {
+namespace {
+
+// A field of the status bar that gives way when the window is narrow: its text is cut short
+// with an ellipsis (the whole of it in the tooltip) instead of making the window wider than
+// the operator left it.
+class FieldLabel : public QLabel {
+public:
+    FieldLabel() { setTextFormat(Qt::PlainText); }
+    QSize minimumSizeHint() const override {
+        return {fontMetrics().horizontalAdvance(QStringLiteral("0000")),
+                QLabel::minimumSizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+    }
+};
+
+// Shows a field's text, the whole of it also in the tooltip; an empty field takes no room.
+void setField(QLabel* field, const QString& text) {
+    field->setText(text);
+    field->setToolTip(text);
+    field->setVisible(!text.isEmpty());
+}
+
+} // namespace
 
 TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     : QObject(&main)
-    , Counts(new QLabel)
-    , Ticked(new QLabel)
-    , Queue(new QLabel)
+    , Counts(new FieldLabel)
+    , Ticked(new FieldLabel)
+    , Queue(new FieldLabel)
     , Main(main)
     , Engine(engine)
     , refreshTimer(new QTimer(this))
@@ -27,8 +58,6 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     bar->addPermanentWidget(Queue);
     bar->addPermanentWidget(Ticked);
     bar->addPermanentWidget(Counts);
-    for (QLabel* label : {Counts, Ticked, Queue})
-        label->setTextFormat(Qt::PlainText);
 
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(RefreshMs);
@@ -95,13 +124,12 @@ void TStatusLine::refreshCounts() {
     } catch (const Exception&) {
         return; // no database: the field keeps what it showed
     }
-    Counts->setText(countsText(byStatus));
+    setField(Counts, countsText(byStatus));
 }
 
 void TStatusLine::refreshTicked() {
     const int units = CountTicked(Main).units;
-    Ticked->setText(units == 0 ? QString() : QStringLiteral("%1 ticked").arg(units));
-    Ticked->setVisible(units > 0);
+    setField(Ticked, units == 0 ? QString() : QStringLiteral("%1 ticked").arg(units));
 }
 
 QString TStatusLine::queueText(bool polling, int position, int total, qint64 msLeft) {
@@ -127,8 +155,7 @@ void TStatusLine::refreshQueue() {
     if (entries.isEmpty()) {
         runClock.invalidate();
         done = 0;
-        Queue->clear();
-        Queue->setVisible(false);
+        setField(Queue, QString());
         return;
     }
     if (!runClock.isValid())
@@ -140,9 +167,8 @@ void TStatusLine::refreshQueue() {
                                      : TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2.0;
     const CommandSource head = entries.first().Source;
     const bool polling = head == CommandSource::Poll || head == CommandSource::TimedPoll;
-    Queue->setText(queueText(polling, done + 1, total,
-                             qint64(std::llround(perEntry * double(entries.size())))));
-    Queue->setVisible(true);
+    setField(Queue, queueText(polling, done + 1, total,
+                              qint64(std::llround(perEntry * double(entries.size())))));
 }
 
 } // namespace kavio
