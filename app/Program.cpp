@@ -4,6 +4,7 @@
 #include "CommandProcessor.h"
 #include "GroupProperties.h"
 #include "ItemProperties.h"
+#include "KavioList.h"
 #include "Main.h"
 #include "SetTimer.h"
 #include "StatusLine.h"
@@ -44,6 +45,10 @@ TKavioProgram::TKavioProgram() {
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
     TViewTimerFrm* timerList = ViewTimerFrm.get();
+    // The marks are read from the timers at each paint: a repaint shows a timer made or deleted
+    // in the timer list.
+    QObject::connect(timerList, &TViewTimerFrm::timersChanged, main,
+                     [main] { main->KavioList->viewport()->update(); });
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, timerList, [timerList] {
         if (timerList->isVisible())
             timerList->FillTimerGrid();

@@ -231,6 +231,7 @@ void TViewTimerFrm::CloseBtnClick() {
 
 // The runner recomputes the next event dates first, so that the rows show them as they now are.
 void TViewTimerFrm::refreshAndFill() {
+    emit timersChanged();
     if (runner)
         runner->RefreshTimers();
     try {

@@ -46,6 +46,8 @@ signals:
     // The unit's last timer was deleted and its timer mark cleared: the device list must be
     // rebuilt.
     void deviceListChanged();
+    // A timer was made, changed or deleted here: whatever shows timer marks must look again.
+    void timersChanged();
 
 public slots:
     void NewClick();

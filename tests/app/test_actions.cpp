@@ -458,13 +458,18 @@ private slots:
         };
         QVERIFY(!marked("flag only"));
 
+        main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main()));
         select(QStringLiteral("via list"));
         program->TimerActions->ViewTimers1Click();
+        QTest::qWait(100); // the paints of showing and selecting are over
+        const int paints = main().KavioList->paintCount();
         whenModal([this] {
             program->SetTimerFRM->DayTime->setTime(QTime(21, 30));
             program->SetTimerFRM->Button1Click();
         });
         program->ViewTimerFrm->NewClick();
+        QTRY_VERIFY(main().KavioList->paintCount() > paints); // the new mark shows at once
         QCOMPARE(
             count(
                 QStringLiteral("SELECT count(*) FROM \"Timer\" WHERE \"Index\" = %1").arg(viaList)),
