@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "HistoryQuery.h"
 #include "Icons.h"
+#include "TimerMark.h"
 
 #include <QDir>
 #include <QMouseEvent>
@@ -118,8 +119,9 @@ TKavio& KavioListModel::record(int row) {
         return line;
     QSqlQuery query(Database::connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT \"IPAddress\", \"Port\", \"Timer\", \"Status\" "
-                                 "FROM \"Master\" WHERE \"Index\" = ?"));
+    query.prepare(QStringLiteral("SELECT \"IPAddress\", \"Port\", %1, \"Status\" "
+                                 "FROM \"Master\" WHERE \"Index\" = ?")
+                      .arg(timerMarkColumn()));
     query.addBindValue(line.Index);
     if (!query.exec())
         throw DatabaseError(
@@ -153,8 +155,9 @@ std::unique_ptr<QSqlQuery> prepareLiveRead() {
     try {
         auto query = std::make_unique<QSqlQuery>(Database::connection());
         query->setForwardOnly(true);
-        if (query->prepare(QStringLiteral(
-                "SELECT \"Group\", \"Status\", \"Timer\" FROM \"Master\" WHERE \"Index\" = ?")))
+        if (query->prepare(QStringLiteral("SELECT \"Group\", \"Status\", %1 FROM \"Master\" "
+                                          "WHERE \"Index\" = ?")
+                               .arg(timerMarkColumn())))
             return query;
     } catch (const Exception&) {
         // No database open: the lines show their snapshots.

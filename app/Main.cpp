@@ -6,8 +6,10 @@
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "ListKeys.h"
 #include "NameOrder.h"
 #include "ParallelChoice.h"
+#include "TickGuard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -429,6 +431,9 @@ void TKavioCCMain::queue(quint16 index, quint8 task, CommandSource source) {
 }
 
 void TKavioCCMain::CommandChecked(quint8 task) {
+    if (!ConfirmTickedCommand(*this, task))
+        return;
+    skippedUnknown = 0;
     KavioListModel* lines = KavioList->lines();
     for (int row = 0; row < lines->count(); ++row) {
         if (!lines->box(row))
@@ -436,6 +441,7 @@ void TKavioCCMain::CommandChecked(quint8 task) {
         CurrentIndex = lines->entry(row).Index;
         CommandItem(task, CommandSource::Button);
     }
+    ReportSkipped(*this, task, skippedUnknown);
 }
 
 void TKavioCCMain::popupCommand(quint8 task) {
@@ -443,7 +449,9 @@ void TKavioCCMain::popupCommand(quint8 task) {
     if (!entry)
         return;
     CurrentIndex = entry->Index;
+    skippedUnknown = 0;
     CommandItem(task, CommandSource::Popup);
+    ReportSkipped(*this, task, skippedUnknown);
 }
 
 void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
@@ -474,12 +482,16 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
             queue(entry.Index, TaskCycle, source);
         else if (entry.Status == StatusOff)
             queue(entry.Index, TaskPowerOn, source);
+        else
+            ++skippedUnknown;
         break;
     case TaskPulse:
         if (entry.Status == StatusOn)
             queue(entry.Index, TaskPowerOff, source);
         else if (entry.Status == StatusOff)
             queue(entry.Index, TaskCycle, source);
+        else
+            ++skippedUnknown;
         break;
     default:
         break;
@@ -621,7 +633,7 @@ bool TKavioCCMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (FormKeyDown(key->key(), key->modifiers()))
+        if (FormKeyDown(keyWithoutShift(*key), key->modifiers()))
             return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -150,6 +150,8 @@ private:
 
     TCmndProc* CmndProc = nullptr;
     QHash<int, std::function<void()>> ctrlKeys;
+    // Reboot and Pulse entries left out for want of a known status, in the current dispatch.
+    int skippedUnknown = 0;
     QDateTime lastCheckedMinute;
     bool centred = false;
 };

@@ -5,10 +5,13 @@
 #include "GroupProperties.h"
 #include "HistoryWindow.h"
 #include "ItemProperties.h"
+#include "KavioList.h"
 #include "Main.h"
 #include "SetTimer.h"
+#include "StatusLine.h"
 #include "Timer.h"
 #include "TimerActions.h"
+#include "UndoStore.h"
 #include "UnitActions.h"
 #include "viewtimer.h"
 
@@ -35,10 +38,24 @@ TKavioProgram::TKavioProgram() {
     UnitActions = new TUnitActions(*main, *ItemPropFRM, *GroupPropFRM, *AboutBox);
     TimerActions = new TTimerActions(*main, *SetTimerFRM, *ViewTimerFrm, *TimerFrm,
                                      UnitActions->TimerSeparator);
-    // After the database is emptied the runner must forget today's events.
+    // After the database is emptied the runner must forget today's events; after an undo it
+    // must learn them again.
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
     AddHistoryEntry(*main, *HistoryFrm);
+    ViewTimerFrm->setUndoStore(&UnitActions->undoStore());
+    StatusLine = new TStatusLine(*main, CmndProc->engine());
+    QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
+                     &TTimerFrm::RefreshTimers);
+    TViewTimerFrm* timerList = ViewTimerFrm.get();
+    // The marks are read from the timers at each paint: a repaint shows a timer made or deleted
+    // in the timer list.
+    QObject::connect(timerList, &TViewTimerFrm::timersChanged, main,
+                     [main] { main->KavioList->viewport()->update(); });
+    QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, timerList, [timerList] {
+        if (timerList->isVisible())
+            timerList->FillTimerGrid();
+    });
 
     QObject::connect(KavioCCMain.get(), &TKavioCCMain::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);

@@ -11,6 +11,7 @@ class THistoryFrm;
 class TItemPropFRM;
 class TKavioCCMain;
 class TSetTimerFRM;
+class TStatusLine;
 class TTimerActions;
 class TTimerFrm;
 class TUnitActions;
@@ -47,6 +48,8 @@ public:
     // scheduler; owned by the main window.
     TUnitActions* UnitActions = nullptr;
     TTimerActions* TimerActions = nullptr;
+    // The status bar's fields; owned by the main window.
+    TStatusLine* StatusLine = nullptr;
 };
 
 } // namespace kavio

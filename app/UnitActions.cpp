@@ -1,19 +1,28 @@
 #include "UnitActions.h"
 
 #include "AboutBox.h"
+#include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "GroupProperties.h"
 #include "Icons.h"
 #include "ItemProperties.h"
+#include "KavioList.h"
 #include "Launcher.h"
+#include "ListKeys.h"
 #include "Main.h"
 #include "Messages.h"
+#include "Schema.h"
 #include "UIPAddrUtils.h"
+#include "UndoStore.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QMenuBar>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabBar>
 
@@ -25,8 +34,15 @@ TUnitActions::TUnitActions(TKavioCCMain& main, TItemPropFRM& itemDialog, TGroupP
     , Main(main)
     , ItemPropFRM(itemDialog)
     , GroupPropFRM(groupDialog)
-    , AboutBox(aboutBox) {
+    , AboutBox(aboutBox)
+    , Undo(new UndoStore(this)) {
     buildMenus();
+    connect(Undo, &UndoStore::changed, this, &TUnitActions::updateUndo);
+    updateUndo();
+    // Menu key, Shift+F10, Enter, Del and the type-ahead's space on the list's lines.
+    new ListKeys(
+        *Main.KavioList, *Main.PopupMenu, [this] { Properties1Click(); },
+        [this] { Delete1Click(); });
     Main.setCtrlKey(Qt::Key_A, [this] {
         AboutBox.show();
         AboutBox.raise();
@@ -46,8 +62,15 @@ void TUnitActions::buildMenus() {
     Main.File1->addSeparator();
     MinimizeToTray1 = Main.File1->addAction(QStringLiteral("Minimize to Tray"));
     connect(MinimizeToTray1, &QAction::triggered, this, &TUnitActions::MinimizeToTray1Click);
-    Close1 = Main.File1->addAction(QStringLiteral("Close"));
+    Close1 = Main.File1->addAction(QStringLiteral("&Close"));
+    Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Close1, &QAction::triggered, &Main, &QWidget::close);
+
+    Edit1 = new QMenu(QStringLiteral("&Edit"), &Main);
+    Main.menuBar()->insertMenu(Main.Poll1->menuAction(), Edit1);
+    Undo1 = Edit1->addAction(QStringLiteral("&Undo"));
+    Undo1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(Undo1, &QAction::triggered, this, &TUnitActions::Undo1Click);
 
     ResetUtility1 = Main.Tools1->addAction(QStringLiteral("Reset Utility"));
     connect(ResetUtility1, &QAction::triggered, this, &TUnitActions::ResetUtility1Click);
@@ -105,13 +128,15 @@ void TUnitActions::Properties1Click() {
         Main.RebuildList();
 }
 
-QString TUnitActions::checkedAddress() const {
+QString TUnitActions::checkedAddress() {
     const TKavio* entry = Main.CurrentEntry();
     if (!entry || entry->Group)
         return {};
     try {
         ValidateIPString(entry->IPAddress);
     } catch (const Exception&) {
+        tell(QStringLiteral("The address of \"%1\" is not valid: %2")
+                 .arg(entry->Name, entry->IPAddress));
         return {};
     }
     return entry->IPAddress;
@@ -119,17 +144,25 @@ QString TUnitActions::checkedAddress() const {
 
 void TUnitActions::OpenInBrowser1Click() {
     const QString address = checkedAddress();
-    if (!address.isEmpty())
-        Launcher::openUrl(QUrl(QStringLiteral("http://") + address));
+    if (address.isEmpty())
+        return;
+    if (!Launcher::openUrl(QUrl(QStringLiteral("http://") + address)))
+        tell(QStringLiteral("No web browser could be started for http://%1").arg(address));
 }
 
 void TUnitActions::Ping1Click() {
     const QString address = checkedAddress();
     if (address.isEmpty())
         return;
+    if (!Launcher::installed(QStringLiteral("ping"))) {
+        tell(QStringLiteral("ping is not installed"));
+        return;
+    }
     const QStringList arguments{QStringLiteral("-e"), QStringLiteral("ping"), address};
-    if (!Launcher::startDetached(QStringLiteral("x-terminal-emulator"), arguments))
-        Launcher::startDetached(QStringLiteral("xterm"), arguments);
+    if (!Launcher::startDetached(QStringLiteral("x-terminal-emulator"), arguments) &&
+        !Launcher::startDetached(QStringLiteral("xterm"), arguments))
+        tell(QStringLiteral("No terminal to run ping in: x-terminal-emulator and xterm are "
+                            "not installed"));
 }
 
 void TUnitActions::Delete1Click() {
@@ -137,9 +170,26 @@ void TUnitActions::Delete1Click() {
     if (!entry)
         return;
     const quint16 index = entry->Index;
-    OpenByIndex(MasterTable, index);
-    if (MasterTable.eof()) {
+    const QString name = entry->Name; // the line goes with the rebuild
+    RemovedRows removed = UndoStore::recordRows(index);
+    if (removed.master.isEmpty()) {
         // Gone already (another program, or a second click): only the list is stale.
+        Main.RebuildList();
+        tell(QStringLiteral("\"%1\" was deleted already").arg(name));
+        return;
+    }
+    QString question = QStringLiteral("Delete %1?").arg(removed.description);
+    if (removed.master.first().value(5).toLongLong() != 0)
+        question += QStringLiteral("\nIts member units stay.");
+    const auto answer =
+        Messages::show(MessageKind::Confirmation, QCoreApplication::applicationName(), question,
+                       QMessageBox::Yes | QMessageBox::No, &Main, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    // Polls, timers and kavioctl went on while the question was open: keep what is there now.
+    removed = UndoStore::recordRows(index);
+    OpenByIndex(MasterTable, index);
+    if (removed.master.isEmpty() || MasterTable.eof()) {
         CloseFiltered(MasterTable);
         Main.RebuildList();
         return;
@@ -154,27 +204,81 @@ void TUnitActions::Delete1Click() {
     CloseFiltered(GroupTable);
     MasterTable.deleteRecord();
     CloseFiltered(MasterTable);
+    Undo->push(std::move(removed));
     Main.RebuildList();
+    tell(QStringLiteral("Deleted %1: Ctrl+Z brings it back").arg(Undo->nextDescription()));
 }
 
 void TUnitActions::ResetUtility1Click() {
-    Launcher::startDetached(QStringLiteral("KavioRst"));
+    if (!Launcher::startDetached(QStringLiteral("KavioRst")))
+        tell(QStringLiteral("KavioRst was not found"));
 }
 
+namespace {
+
+// Counts the rows of a table that emptying it removes (those the program sees) and that meet
+// `where`.
+qint64 countOf(const char* table, const QString& where = QString()) {
+    QString condition = schema::validKeysCondition(*schema::find(QLatin1String(table)));
+    if (!where.isEmpty())
+        condition += QStringLiteral(" AND ") + where;
+    QSqlQuery query(Database::connection());
+    return query.exec(QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2")
+                          .arg(QLatin1String(table), condition)) &&
+                   query.next()
+               ? query.value(0).toLongLong()
+               : 0;
+}
+
+QString counted(qint64 count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+} // namespace
+
 void TUnitActions::EmptyDatabase() {
+    const qint64 units = countOf("Master", QStringLiteral("\"Group\" = 0"));
+    const qint64 groups = countOf("Master", QStringLiteral("\"Group\" <> 0"));
+    const qint64 timers = countOf("Timer");
+    // Enter answers No: emptying takes one deliberate click.
     const auto answer = Messages::show(
         MessageKind::Confirmation, QCoreApplication::applicationName(),
         QStringLiteral(
-            "All items in the Database will be Deleted\nAre you sure you want to do this?"),
-        QMessageBox::Yes | QMessageBox::No, &Main);
+            "All items in the Database will be Deleted\nAre you sure you want to do this?") +
+            QStringLiteral("\n\n%1, %2 and %3 will go.")
+                .arg(counted(units, "unit", "units"), counted(groups, "group", "groups"),
+                     counted(timers, "timer", "timers")),
+        QMessageBox::Yes | QMessageBox::No, &Main, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    RemovedRows removed = UndoStore::allRows();
     MasterTable.emptyTable();
     GroupTable.emptyTable();
     TimerTable.emptyTable();
     Main.KavioTabs->setCurrentIndex(0);
+    Undo->push(std::move(removed));
     Main.RebuildList();
     emit databaseEmptied();
+    tell(QStringLiteral("The database was emptied: Ctrl+Z brings everything back"));
+}
+
+void TUnitActions::Undo1Click() {
+    if (!Undo->canUndo())
+        return;
+    const QString description = Undo->undo();
+    Main.RebuildList();
+    tell(QStringLiteral("Brought back %1").arg(description));
+}
+
+void TUnitActions::updateUndo() {
+    Undo1->setEnabled(Undo->canUndo());
+    Undo1->setText(Undo->canUndo()
+                       ? QStringLiteral("&Undo Delete %1").arg(oneLine(Undo->nextDescription()))
+                       : QStringLiteral("&Undo"));
+}
+
+void TUnitActions::tell(const QString& outcome) {
+    Main.statusBar()->showMessage(oneLine(outcome));
 }
 
 void TUnitActions::MinimizeToTray1Click() {

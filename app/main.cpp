@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "CommandLine.h"
 #include "CommandProcessor.h"
 #include "ControlServer.h"
 #include "Database.h"
@@ -11,16 +12,48 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <optional>
 
 using namespace kavio;
 
+namespace {
+
+// Prints what the command line asked for; the exit status when the program ends here.
+std::optional<int> answered(const CommandLine& line) {
+    switch (line.outcome) {
+    case CommandLine::Outcome::Start:
+        return std::nullopt;
+    case CommandLine::Outcome::Done:
+        std::fputs(qPrintable(line.output), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case CommandLine::Outcome::Refused:
+        std::fputs(qPrintable(line.message), stderr);
+        break;
+    }
+    return 64;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    const QString version = QStringLiteral(KAVIOCC_VERSION);
+    if (AsksForHelpOrVersion(argc, argv)) {
+        // No window, so no display is needed for these.
+        QCoreApplication console(argc, argv);
+        const CommandLine line =
+            ReadCommandLine(console.arguments().mid(1), Database::defaultPath(), version);
+        return answered(line).value_or(64);
+    }
     KavioApplication app(argc, argv);
+    const CommandLine line =
+        ReadCommandLine(app.arguments().mid(1), Database::defaultPath(), version);
+    if (const std::optional<int> status = answered(line))
+        return *status;
 
     // One program per database: a second start brings the first one's window to the front and
     // ends. The lock is named by the file's identity, so a missing file is made first (by
     // SQLite, with the tables; the program opens it again once the lock is held).
-    const QString path = Database::defaultPath();
+    const QString path = line.database;
     const QString shown = QDir::toNativeSeparators(path);
     try {
         if (!QFileInfo::exists(path)) {

@@ -62,8 +62,8 @@ TCmndProc::TCmndProc(QWidget* parent)
     connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
 
     connect(Engine, &TCommandEngine::loggedLine, this, &TCmndProc::log);
-    connect(Engine, &TCommandEngine::connectionFailed, this,
-            [](const QString& unitName) { ShowConnectFailed(unitName); });
+    connect(Engine, &TCommandEngine::exchangeFinished, this,
+            [](const TCommandResult& result) { ShowConnectFailed(result); });
     connect(Engine, &TCommandEngine::storeFailed, this,
             [](const QString& message) { reportException(DatabaseError(message)); });
     connect(Engine, &TCommandEngine::recordRefused, this,

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace kavio {
 namespace {
@@ -18,6 +19,14 @@ SystemStarter systemStarter;
 ProgramStarter* currentStarter = &systemStarter;
 
 } // namespace
+
+bool ProgramStarter::installed(const QString& program) {
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool Launcher::installed(const QString& program) {
+    return currentStarter->installed(program);
+}
 
 bool Launcher::openUrl(const QUrl& url) {
     return currentStarter->openUrl(url);

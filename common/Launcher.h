@@ -17,12 +17,15 @@ public:
     // Starts `program` (looked up on PATH) with `arguments`, detached; false when it could not
     // be started (for example, it is not installed).
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+    // Whether `program` is found on PATH.
+    virtual bool installed(const QString& program);
 };
 
 class Launcher {
 public:
     static bool openUrl(const QUrl& url);
     static bool startDetached(const QString& program, const QStringList& arguments = {});
+    static bool installed(const QString& program);
 
     // Replaces the starter; nullptr restores the real one. The caller keeps ownership.
     static void setStarter(ProgramStarter* starter);
@@ -50,6 +53,7 @@ public:
         starts.append({program, arguments});
         return succeeds && !missing.contains(program);
     }
+    bool installed(const QString& program) override { return !missing.contains(program); }
 
     QList<QUrl> urls;
     QList<Start> starts;

@@ -12,6 +12,8 @@ public:
         QMessageBox box(iconOf(m.kind), m.caption, m.text, m.buttons, parent);
         // Names and messages may come from the database: never read as markup.
         box.setTextFormat(Qt::PlainText);
+        if (m.defaultButton != QMessageBox::NoButton)
+            box.setDefaultButton(m.defaultButton);
         return static_cast<QMessageBox::StandardButton>(box.exec());
     }
     void notify(QWidget* parent, const ShownMessage& m) override {
@@ -56,8 +58,9 @@ MessageSink* currentSink = &realSink;
 
 QMessageBox::StandardButton Messages::show(MessageKind kind, const QString& caption,
                                            const QString& text,
-                                           QMessageBox::StandardButtons buttons, QWidget* parent) {
-    return currentSink->show(parent, ShownMessage{kind, caption, text, buttons});
+                                           QMessageBox::StandardButtons buttons, QWidget* parent,
+                                           QMessageBox::StandardButton defaultButton) {
+    return currentSink->show(parent, ShownMessage{kind, caption, text, buttons, defaultButton});
 }
 
 void Messages::notify(MessageKind kind, const QString& caption, const QString& text,

@@ -17,6 +17,8 @@ struct ShownMessage {
     QString caption;
     QString text;
     QMessageBox::StandardButtons buttons;
+    // The button that Enter presses; NoButton leaves the choice to the toolkit.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 // The seam through which the whole system shows message boxes and sounds beeps. In the program
@@ -34,11 +36,12 @@ public:
 
 class Messages {
 public:
-    // Shows a message and returns the button pressed. Buttons default to OK.
-    static QMessageBox::StandardButton show(MessageKind kind, const QString& caption,
-                                            const QString& text,
-                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                            QWidget* parent = nullptr);
+    // Shows a message and returns the button pressed. Buttons default to OK. A question whose
+    // Yes would lose data names No as its default, so that Enter keeps the data.
+    static QMessageBox::StandardButton
+    show(MessageKind kind, const QString& caption, const QString& text,
+         QMessageBox::StandardButtons buttons = QMessageBox::Ok, QWidget* parent = nullptr,
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     // Shows a report with an OK button and returns at once: whatever the program was doing
     // (starting, polling, firing timers) goes on while the box waits for the operator.
     static void notify(MessageKind kind, const QString& caption, const QString& text,

@@ -2,10 +2,13 @@
 
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "Messages.h"
 #include "SetTimer.h"
 #include "Timer.h"
 #include "TimerRecord.h"
+#include "UndoStore.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
@@ -178,8 +181,23 @@ void TViewTimerFrm::DeleteClick() {
     const quint16 timer = timerIndexAt(selectedRow());
     if (timer == 0)
         return;
+    // One key must not lose a timer unasked: the question names it, and No is the default.
+    QStringList texts;
+    for (int column = 0; column < theGrid->columnCount(); ++column) {
+        if (const QTableWidgetItem* cell = theGrid->item(selectedRow(), column))
+            texts << cell->text();
+    }
+    const auto answer = Messages::show(
+        MessageKind::Confirmation, QCoreApplication::applicationName(),
+        QStringLiteral("Delete the timer \"%1\"?").arg(texts.join(QStringLiteral(", "))),
+        QMessageBox::Yes | QMessageBox::No, this, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     bool lastOne = false;
     try {
+        RemovedRows removed = UndoStore::timerRows(timer);
+        removed.description =
+            QStringLiteral("the timer \"%1\"").arg(texts.join(QStringLiteral(", ")));
         OpenByTimerIndex(TimerTable, timer);
         if (!TimerTable.eof())
             TimerTable.deleteRecord();
@@ -195,6 +213,8 @@ void TViewTimerFrm::DeleteClick() {
             }
             CloseFiltered(MasterTable);
         }
+        if (undoStore)
+            undoStore->push(std::move(removed));
     } catch (const std::exception& error) {
         TimerTable.close();
         MasterTable.close();
@@ -211,6 +231,7 @@ void TViewTimerFrm::CloseBtnClick() {
 
 // The runner recomputes the next event dates first, so that the rows show them as they now are.
 void TViewTimerFrm::refreshAndFill() {
+    emit timersChanged();
     if (runner)
         runner->RefreshTimers();
     try {

@@ -11,6 +11,7 @@ namespace kavio {
 
 class TSetTimerFRM;
 class TTimerFrm;
+class UndoStore;
 
 // The timer list: the timers of one unit, one row each, with New, Edit and Delete. Changes go
 // through the editor; after each the runner is refreshed. Modeless, created once and reused for
@@ -23,6 +24,8 @@ public:
     // The program makes the list before the runner; it hands the runner over once that exists.
     explicit TViewTimerFrm(TSetTimerFRM& editor, QWidget* parent = nullptr);
     void setRunner(TTimerFrm* timerRunner) { runner = timerRunner; }
+    // Where a deleted timer is kept for Edit > Undo; none by default.
+    void setUndoStore(UndoStore* store) { undoStore = store; }
 
     // Shows the timers of this unit (or group) without blocking; an open list switches to it.
     void ShowUnitTimers(quint16 index);
@@ -43,6 +46,8 @@ signals:
     // The unit's last timer was deleted and its timer mark cleared: the device list must be
     // rebuilt.
     void deviceListChanged();
+    // A timer was made, changed or deleted here: whatever shows timer marks must look again.
+    void timersChanged();
 
 public slots:
     void NewClick();
@@ -55,6 +60,7 @@ private:
 
     TSetTimerFRM& editor;
     TTimerFrm* runner = nullptr;
+    UndoStore* undoStore = nullptr;
 
     void refreshAndFill();
     TTable TimerTable{QStringLiteral("Timer.DB")};

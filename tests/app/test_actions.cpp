@@ -10,6 +10,7 @@
 #include "Messages.h"
 #include "Program.h"
 #include "SetTimer.h"
+#include "StatusLine.h"
 #include "TempDatabase.h"
 #include "Timer.h"
 #include "TimerActions.h"
@@ -17,14 +18,19 @@
 #include "viewtimer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTest>
@@ -124,8 +130,14 @@ private slots:
 
     void menusAndPopupInTheirOrder() {
         start();
+        QCOMPARE(captions(main().menuBar()->actions()),
+                 QStringList({"&File", "&Edit", "&Poll", "&Tools"}));
         QCOMPARE(captions(main().File1->actions()),
-                 QStringList({"&New", "-", "Minimize to Tray", "Close"}));
+                 QStringList({"&New", "-", "Minimize to Tray", "&Close"}));
+        QCOMPARE(program->UnitActions->Close1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(captions(program->UnitActions->Edit1->actions()), QStringList({"&Undo"}));
+        QCOMPARE(program->UnitActions->Undo1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QVERIFY(!program->UnitActions->Undo1->isEnabled());
         QMenu* newMenu = main().File1->actions().first()->menu();
         QCOMPARE(captions(newMenu->actions()), QStringList({"&Kavio ", "&Group"}));
         QCOMPARE(newMenu->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N));
@@ -174,6 +186,18 @@ private slots:
         QCOMPARE(starter.starts.size(), 3);
         QCOMPARE(starter.starts[2].program, QStringLiteral("xterm"));
         QCOMPARE(starter.starts[2].arguments, QStringList({"-e", "ping", "10.0.0.5"}));
+        QVERIFY(main().statusBar()->currentMessage().isEmpty());
+
+        // What cannot be started is said in the status bar instead of nothing happening.
+        starter.missing << QStringLiteral("ping");
+        actions.Ping1Click();
+        QCOMPARE(starter.starts.size(), 3);
+        QCOMPARE(main().statusBar()->currentMessage(), QStringLiteral("ping is not installed"));
+        starter.missing = QStringList{QStringLiteral("KavioRst")};
+        actions.ResetUtility1Click();
+        QCOMPARE(main().statusBar()->currentMessage(), QStringLiteral("KavioRst was not found"));
+        starter.missing.clear();
+        starter.starts.removeLast();
 
         select(QStringLiteral("bad"));
         actions.OpenInBrowser1Click();
@@ -187,7 +211,9 @@ private slots:
         QVERIFY(starter.starts[3].arguments.isEmpty());
     }
 
-    void deletingAUnitLeavesItsGroupsAndTimers() {
+    // Deleting asks, naming the unit (No is the default); Del on the line asks the same. Undo
+    // brings back the last deletion first, each with its key and its memberships.
+    void deletingAUnitLeavesItsGroupsAndTimersAndUndoBringsItBack() {
         const quint16 g1 = TempDatabase::addGroup(QStringLiteral("g1"));
         const quint16 g2 = TempDatabase::addGroup(QStringLiteral("g2"));
         const quint16 gone = TempDatabase::addUnit(QStringLiteral("gone"));
@@ -200,8 +226,17 @@ private slots:
         addTimer(gone);
         start();
 
+        RecordingMessageSink sink;
+        sink.answer = QMessageBox::No;
         select(QStringLiteral("gone"));
         program->UnitActions->Delete1Click();
+        QCOMPARE(sink.shown.size(), 1);
+        QCOMPARE(sink.shown[0].text, QStringLiteral("Delete the unit \"gone\"?"));
+        QCOMPARE(sink.shown[0].defaultButton, QMessageBox::No);
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\"")), 5);
+        sink.answer = QMessageBox::Yes;
+        QTest::keyClick(main().KavioList, Qt::Key_Delete);
+        QCOMPARE(sink.shown.size(), 2);
         QCOMPARE(lineNames(), QStringList({"g1", "g2", "a", "b"}));
         QCOMPARE(
             count(QStringLiteral("SELECT count(*) FROM \"Group\" WHERE \"Index\" = %1").arg(gone)),
@@ -221,6 +256,28 @@ private slots:
         QCOMPARE(
             count(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Index\" = %1").arg(b)),
             0);
+
+        const QString members = QStringLiteral("SELECT group_concat(\"GroupIndex\" || ':' || "
+                                               "\"Index\") FROM (SELECT * FROM \"Group\" "
+                                               "ORDER BY \"GroupIndex\", \"Index\")");
+        QAction* undo = program->UnitActions->Undo1;
+        QCOMPARE(undo->text(), QStringLiteral("&Undo Delete the unit \"b\""));
+        undo->trigger();
+        QCOMPARE(lineNames(), QStringList({"b"}));
+        QCOMPARE(undo->text(), QStringLiteral("&Undo Delete the unit \"gone\""));
+        undo->trigger();
+        QVERIFY(!undo->isEnabled());
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Name\" = 'gone' "
+                                      "AND \"Index\" = %1")
+                           .arg(gone)),
+                 1);
+        QSqlQuery pairs(Database::connection());
+        QVERIFY(pairs.exec(members) && pairs.next());
+        QCOMPARE(pairs.value(0).toString(),
+                 QStringLiteral("%1:%2,%1:%3,%4:%2,%4:%5").arg(g1).arg(gone).arg(a).arg(g2).arg(b));
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Timer\"")), 1);
+        main().KavioTabs->setCurrentIndex(0);
+        QCOMPARE(lineNames(), QStringList({"g1", "g2", "a", "b", "gone"}));
     }
 
     void deletingAGroupKeepsItsMembers() {
@@ -229,40 +286,86 @@ private slots:
         addMember(group, unit);
         start();
         QCOMPARE(tabNames(), QStringList({"All", "rack"}));
+        RecordingMessageSink sink;
+        sink.answer = QMessageBox::Yes;
         select(QStringLiteral("rack"));
         program->UnitActions->Delete1Click();
+        QCOMPARE(sink.shown.last().text,
+                 QStringLiteral("Delete the group \"rack\"?\nIts member units stay."));
         QCOMPARE(tabNames(), QStringList({"All"}));
         QCOMPARE(lineNames(), QStringList({"unit"}));
         QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Group\"")), 0);
+
+        program->UnitActions->Undo1->trigger();
+        QCOMPARE(tabNames(), QStringList({"All", "rack"}));
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Group\" WHERE \"GroupIndex\" = "
+                                      "%1 AND \"Index\" = %2")
+                           .arg(group)
+                           .arg(unit)),
+                 1);
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Index\" = %1 AND "
+                                      "\"Group\" = 1")
+                           .arg(group)),
+                 1);
     }
 
-    void emptyingTheDatabaseAsksFirst() {
+    void emptyingTheDatabaseAsksFirstAndCanBeUndone() {
         const quint16 group = TempDatabase::addGroup(QStringLiteral("rack"));
         const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"));
+        TempDatabase::addUnit(QStringLiteral("other"));
         addMember(group, unit);
         addTimer(unit);
+        // A record the program never sees stays through the emptying and its undo.
+        QSqlQuery(Database::connection())
+            .exec(
+                QStringLiteral("INSERT INTO \"Master\" (\"Index\", \"Name\") VALUES (70000, 'x')"));
         start();
         main().KavioTabs->setCurrentIndex(1);
+        const QString everything =
+            QStringLiteral("SELECT (SELECT group_concat(\"Index\" || \"Name\") FROM \"Master\") "
+                           "|| '/' || (SELECT group_concat(\"GroupIndex\" || ':' || \"Index\") "
+                           "FROM \"Group\") || '/' || (SELECT group_concat(\"TimerIndex\" || "
+                           "':' || \"Index\" || \"TimeOfDay\") FROM \"Timer\")");
+        const auto contents = [&everything] {
+            QSqlQuery query(Database::connection());
+            return query.exec(everything) && query.next() ? query.value(0).toString() : QString();
+        };
+        const QString before = contents();
+        QCOMPARE(before, QStringLiteral("1rack,2unit,3other,70000x/1:2/1:209:30:00"));
+
+        // Enter on the real question keeps everything: No is its default.
+        whenModal([] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTest::keyClick(main().KavioList, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(contents(), before);
+
         RecordingMessageSink sink;
         sink.answer = QMessageBox::No;
         QVERIFY(main().FormKeyDown(Qt::Key_E, Qt::ControlModifier));
         QCOMPARE(sink.shown.size(), 1);
         QCOMPARE(sink.shown[0].kind, MessageKind::Confirmation);
-        QCOMPARE(sink.shown[0].text, QStringLiteral("All items in the Database will be "
-                                                    "Deleted\nAre you sure you want to do this?"));
+        QCOMPARE(sink.shown[0].text,
+                 QStringLiteral("All items in the Database will be Deleted\nAre you sure you want "
+                                "to do this?\n\n2 units, 1 group and 1 timer will go."));
         QCOMPARE(sink.shown[0].buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\"")), 2);
-        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Group\"")), 1);
-        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Timer\"")), 1);
+        QCOMPARE(sink.shown[0].defaultButton, QMessageBox::No);
+        QCOMPARE(contents(), before);
 
         sink.answer = QMessageBox::Yes;
         program->UnitActions->EmptyDatabase();
-        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\"")), 0);
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\"")), 1);
         QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Group\"")), 0);
         QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Timer\"")), 0);
         QCOMPARE(tabNames(), QStringList({"All"}));
         QCOMPARE(main().KavioTabs->currentIndex(), 0);
         QVERIFY(lineNames().isEmpty());
+
+        program->UnitActions->Undo1->trigger();
+        QCOMPARE(contents(), before);
+        QCOMPARE(tabNames(), QStringList({"All", "rack"}));
     }
 
     void newAndPropertiesRebuildOnlyWhenTheyShould() {
@@ -324,7 +427,9 @@ private slots:
         QCOMPARE(program->TimerFrm->EventDisplay->item(0)->text(),
                  QStringLiteral("unit Power On at 09:30 PM"));
 
-        // Deleting both in the timer list takes the mark off the line.
+        // Deleting both in the timer list takes the mark off the line; undo puts one back.
+        RecordingMessageSink sink;
+        sink.answer = QMessageBox::Yes;
         select(QStringLiteral("unit"));
         program->TimerActions->ViewTimers1Click();
         for (int left = 2; left > 0; --left) {
@@ -332,6 +437,158 @@ private slots:
             program->ViewTimerFrm->DeleteClick();
             QCOMPARE(main().line(0).Timer, left > 1);
         }
+        program->UnitActions->Undo1->trigger();
+        QVERIFY(main().line(0).Timer);
+        QCOMPARE(program->TimerFrm->EventDisplay->count(), 1);
+    }
+
+    // The mark shows whenever the unit has timers, however they were made: the flag that Add
+    // Timer stores plays no part.
+    void timerMarkFollowsTheTimersFromEveryWayIn() {
+        ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
+        const quint16 viaList = TempDatabase::addUnit(QStringLiteral("via list"));
+        const quint16 byHand = TempDatabase::addUnit(QStringLiteral("by hand"));
+        const quint16 flagOnly = TempDatabase::addUnit(QStringLiteral("flag only"));
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Timer\" = 1 WHERE \"Index\" = %1")
+                      .arg(flagOnly));
+        start();
+        const auto marked = [this](const QString& name) {
+            return main().KavioList->lines()->live(lineNames().indexOf(name)).Timer;
+        };
+        QVERIFY(!marked("flag only"));
+
+        main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main()));
+        select(QStringLiteral("via list"));
+        program->TimerActions->ViewTimers1Click();
+        QTest::qWait(100); // the paints of showing and selecting are over
+        const int paints = main().KavioList->paintCount();
+        whenModal([this] {
+            program->SetTimerFRM->DayTime->setTime(QTime(21, 30));
+            program->SetTimerFRM->Button1Click();
+        });
+        program->ViewTimerFrm->NewClick();
+        QTRY_VERIFY(main().KavioList->paintCount() > paints); // the new mark shows at once
+        QCOMPARE(
+            count(
+                QStringLiteral("SELECT count(*) FROM \"Timer\" WHERE \"Index\" = %1").arg(viaList)),
+            1);
+        QVERIFY(marked("via list"));
+
+        QVERIFY(!marked("by hand"));
+        addTimer(byHand);
+        QVERIFY(marked("by hand"));
+        main().RebuildList();
+        QVERIFY(main().line(lineNames().indexOf("by hand")).Timer);
+        QVERIFY(!main().line(lineNames().indexOf("flag only")).Timer);
+    }
+
+    void keysOfTheListAndTheWindow() {
+        TempDatabase::addUnit(QStringLiteral("Router A098"));
+        TempDatabase::addUnit(QStringLiteral("Router C1"));
+        TempDatabase::addUnit(QStringLiteral("Switch"));
+        start();
+        main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main()));
+        KavioListView* list = main().KavioList;
+        list->setFocus();
+
+        // A space within a type-ahead search only searches: nothing is ticked or stored.
+        const int interval = QApplication::keyboardInputInterval();
+        QApplication::setKeyboardInputInterval(1000);
+        QTest::keyClicks(list, QStringLiteral("router c"));
+        QCOMPARE(main().CurrentEntry()->Name, QStringLiteral("Router C1"));
+        for (int row = 0; row < main().lineCount(); ++row)
+            QVERIFY(!main().lineChecked(row));
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Checked\" = 1")), 0);
+        // Once the search is over, a space ticks the current line again.
+        QApplication::setKeyboardInputInterval(50);
+        QTest::qWait(100);
+        QTest::keyClick(list, Qt::Key_Space);
+        QApplication::setKeyboardInputInterval(interval);
+        QVERIFY(main().lineChecked(1));
+        QCOMPARE(count(QStringLiteral("SELECT count(*) FROM \"Master\" WHERE \"Checked\" = 1")), 1);
+
+        // The Menu key and Shift+F10 open the line's menu; Enter opens its properties.
+        for (auto [key, held] :
+             {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+            QTest::keyClick(list, key, held);
+            QTRY_VERIFY(main().PopupMenu->isVisible());
+            main().PopupMenu->close();
+        }
+        bool propertiesShown = false;
+        whenModal([this, &propertiesShown] {
+            propertiesShown = program->ItemPropFRM->isVisible();
+            program->ItemPropFRM->reject();
+        });
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(propertiesShown);
+        QCOMPARE(program->ItemPropFRM->KavioName->text(), QStringLiteral("Router C1"));
+
+        // Ctrl+Shift+1 shows the command log like Ctrl+1.
+        QVERIFY(!program->CmndProc->isVisible());
+        QTest::keyClick(list, Qt::Key_Exclam, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(program->CmndProc->isVisible());
+        program->CmndProc->hide();
+    }
+
+    // Power buttons ask before they reach ticked units that are not on screen; Query never asks.
+    void hiddenTicksAskAndTheStatusBarCounts() {
+        for (int unit = 1; unit <= 30; ++unit)
+            TempDatabase::addUnit(QStringLiteral("unit %1").arg(unit, 2, 10, QLatin1Char('0')));
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Checked\" = 1"));
+        start();
+        main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main()));
+        const auto queued = [this] { return program->CmndProc->engine().queue().size(); };
+        RecordingMessageSink sink;
+        sink.answer = QMessageBox::No;
+        main().OffBTN->click();
+        QCOMPARE(sink.shown.size(), 1);
+        const QRegularExpressionMatch question =
+            QRegularExpression(QStringLiteral("^Power OFF 30 units, (\\d+) of them not shown\\?$"))
+                .match(sink.shown[0].text);
+        QVERIFY2(question.hasMatch(), qPrintable(sink.shown[0].text));
+        const int hidden = question.captured(1).toInt();
+        QVERIFY(hidden > 0 && hidden < 30);
+        QCOMPARE(sink.shown[0].defaultButton, QMessageBox::No);
+        QCOMPARE(queued(), 0);
+        main().QueryBTN->click();
+        QCOMPARE(sink.shown.size(), 1);
+        QCOMPARE(queued(), 30);
+
+        // Reboot and Pulse say whom they skipped: no unit has answered yet.
+        sink.answer = QMessageBox::Yes;
+        main().RebootBtn->click();
+        QCOMPARE(queued(), 30);
+        QCOMPARE(main().statusBar()->currentMessage(),
+                 QStringLiteral("Reboot skipped for 30 units whose status is not known: query "
+                                "them first"));
+
+        // The status bar: the units by status, the ticked ones, and the queue's progress.
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = \"Index\" % 6"));
+        program->StatusLine->refresh();
+        QCOMPARE(program->StatusLine->Counts->text(),
+                 QStringLiteral("30 units: 5 on, 5 off, 5 unreachable, 5 unknown, 5 busy, "
+                                "5 cycling"));
+        QCOMPARE(program->StatusLine->Ticked->text(), QStringLiteral("30 ticked"));
+        QCOMPARE(
+            program->StatusLine->Queue->text(),
+            QStringLiteral("Sending 1 of 30, about %1 s left")
+                .arg((30 * (TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2) + 999) /
+                     1000));
+
+        // Only the lines on screen: the question goes away with the ticks that cannot be seen.
+        main().selNoneClick();
+        main().KavioList->lines()->setBox(0, true);
+        program->StatusLine->refresh();
+        QCOMPARE(program->StatusLine->Ticked->text(), QStringLiteral("1 ticked"));
+        main().OffBTN->click();
+        QCOMPARE(sink.shown.size(), 2);
+        QCOMPARE(queued(), 31);
     }
 
     void viewTimersFollowsTheLastUnitAndCtrlKeysShowWindows() {

@@ -1,4 +1,5 @@
 #include "Codes.h"
+#include "CommandLine.h"
 #include "Exception.h"
 #include "Icons.h"
 #include "KavioApplication.h"
@@ -6,6 +7,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -59,6 +61,63 @@ private slots:
         }
         for (int strange : {-1, StatusBusy + 1, 255})
             QCOMPARE(picture(strange), picture(StatusUnknown));
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("database"); // "new" and "default": see below
+        QTest::addColumn<QString>("said");     // the start of what is printed
+        using O = CommandLine::Outcome;
+        QTest::newRow("none") << QStringList() << int(O::Start) << "default"
+                              << "";
+        QTest::newRow("existing") << QStringList({"--database", "@"}) << int(O::Start) << "@"
+                                  << "";
+        QTest::newRow("missing") << QStringList({"--database", "new"}) << int(O::Refused) << ""
+                                 << "kaviocc: the database ";
+        QTest::newRow("created") << QStringList({"--database", "new", "--create"}) << int(O::Start)
+                                 << "new"
+                                 << "";
+        QTest::newRow("create alone") << QStringList({"--create"}) << int(O::Refused) << ""
+                                      << "kaviocc: '--create' goes with '--database'";
+        QTest::newRow("unknown") << QStringList({"--bogus"}) << int(O::Refused) << ""
+                                 << "kaviocc: Unknown option 'bogus'";
+        QTest::newRow("argument") << QStringList({"file.db"}) << int(O::Refused) << ""
+                                  << "kaviocc: takes no argument 'file.db'";
+        QTest::newRow("version") << QStringList({"--version", "--bogus2"}) << int(O::Refused) << ""
+                                 << "kaviocc: Unknown option";
+        QTest::newRow("version alone") << QStringList({"--version"}) << int(O::Done) << ""
+                                       << "kaviocc 1.2\n";
+        QTest::newRow("help") << QStringList({"-h"}) << int(O::Done) << ""
+                              << "Usage: ";
+    }
+
+    // kaviocc reads --help, --version, --database and --create, and refuses anything else
+    // rather than starting its window regardless.
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, outcome);
+        QFETCH(QString, database);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString existing = dir.filePath(QStringLiteral("there.db"));
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QString fresh = dir.filePath(QStringLiteral("sub/new.db"));
+        arguments.replaceInStrings(QStringLiteral("@"), existing);
+        arguments.replaceInStrings(QStringLiteral("new"), fresh);
+        const QString defaultPath = dir.filePath(QStringLiteral("default.db"));
+        const CommandLine line = ReadCommandLine(arguments, defaultPath, QStringLiteral("1.2"));
+        QCOMPARE(int(line.outcome), outcome);
+        const QString printed = line.output + line.message;
+        QVERIFY2(said.isEmpty() ? printed.isEmpty() : printed.startsWith(said),
+                 qPrintable(printed));
+        if (outcome != int(CommandLine::Outcome::Start))
+            return;
+        const QString expected = database == QLatin1String("default") ? defaultPath
+                                 : database == QLatin1String("new")   ? fresh
+                                                                      : existing;
+        QCOMPARE(line.database, expected);
     }
 
     // The windows carry the program's icon at every size the desktop installs.

@@ -368,7 +368,12 @@ private slots:
         TKavioCCMain& w = open();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        setField(unit, "Timer", 1); // painting reads the flag: no rebuild needed
+        // Painting reads the timers: no rebuild needed.
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("INSERT INTO \"Timer\" (\"Index\", \"Task\", \"Every\", "
+                                 "\"TimeOfDay\", \"Date\") VALUES (%1, 1, 4, '09:30:00', "
+                                 "'2030-01-01')")
+                      .arg(unit));
         const QImage timer = Icons::timer().toImage();
         for (int width : {415, 600}) {
             w.resize(width, 480);
@@ -643,7 +648,11 @@ private slots:
             const quint16 unit = TempDatabase::addUnit(QLatin1String(units[status]));
             addMember(group, unit);
             if (status == StatusOff)
-                setField(unit, "Timer", 1);
+                QSqlQuery(Database::connection())
+                    .exec(QStringLiteral("INSERT INTO \"Timer\" (\"Index\", \"Task\", "
+                                         "\"Every\", \"TimeOfDay\", \"Date\") VALUES (%1, 1, 4, "
+                                         "'09:30:00', '2030-01-01')")
+                              .arg(unit));
             if (status != StatusBusy)
                 setField(unit, "Checked", 1);
         }

@@ -82,6 +82,7 @@ private slots:
 
     void cleanup() {
         processor.reset();
+        TConFail::notice().close();
         for (QWidget* widget : QApplication::topLevelWidgets())
             widget->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -166,13 +167,27 @@ private slots:
         QVERIFY2(line.match(earlier[1]).hasMatch(), qPrintable(earlier[1]));
     }
 
-    void unreachableUnitsGetOneNoticeEach() {
-        for (const QString& name : {QStringLiteral("first"), QStringLiteral("second")})
-            processor->engine().AddToQueue(
-                TempDatabase::addUnit(name, QStringLiteral("127.0.0.1"), unusedPort()), TaskQuery);
+    // 40 unreachable units make one notice listing all of them, newest first; a command that
+    // kavioctl handed over is logged but raises none.
+    void unreachableUnitsShareOneNotice() {
+        const quint16 port = unusedPort();
+        QList<quint16> units;
+        for (int unit = 1; unit <= 40; ++unit)
+            units << TempDatabase::addUnit(QStringLiteral("u%1").arg(unit),
+                                           QStringLiteral("127.0.0.%1").arg(unit), port);
+        const quint16 scripted =
+            TempDatabase::addUnit(QStringLiteral("scripted"), QStringLiteral("127.0.0.1"), port);
+        processor->engine().AddToQueue(scripted, TaskQuery, CommandSource::Kavioctl);
+        for (quint16 unit : units)
+            processor->engine().AddToQueue(unit, TaskQuery, CommandSource::Poll);
         waitUntilIdle();
-        QCOMPARE(noticeTexts(), QStringList({QStringLiteral("Could Not Connect to: first"),
-                                             QStringLiteral("Could Not Connect to: second")}));
+        QTRY_COMPARE(noticeTexts(),
+                     QStringList({QStringLiteral("Could Not Connect to: 40 units")}));
+        const QStringList lines = TConFail::notice().lines();
+        QCOMPARE(lines.size(), 40);
+        QVERIFY2(lines.first().endsWith(QStringLiteral("  u40")), qPrintable(lines.first()));
+        QVERIFY(lines.last().endsWith(QStringLiteral("  u1")));
+        QCOMPARE(processor->logLines().count(QStringLiteral("  FAILED")), 41);
     }
 
     // A locked store is told once per failing spell, as an error.

@@ -73,6 +73,7 @@ expected=(
     usr/share/doc/kaviocc/copyright
     usr/share/doc/kaviocc/changelog.Debian.gz
     usr/share/lintian/overrides/kaviocc
+    usr/share/bash-completion/completions/kavioctl
 )
 sizes=(16 22 24 32 48 64 128 256)
 for size in "${sizes[@]}"; do
@@ -98,6 +99,37 @@ if output=$("$root/usr/bin/kaviosim" --count 2 --sql 2>&1); then
 else
     fail "kaviosim --sql exited with $?: $output"
 fi
+# kaviocc answers --version without a display, instead of starting its window.
+if output=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$root/usr/bin/kaviocc" --version 2>&1); then
+    [ "$output" = "kaviocc $version" ] || fail "kaviocc --version printed '$output'"
+else
+    fail "kaviocc --version exited with $?: $output"
+fi
+
+# The bash completion offers commands, a command's options, and the database's names, quoted.
+completions=$(
+    PATH=$root/usr/bin:$PATH
+    db=$scratch/complete/KavioCC.db
+    mkdir -p "$scratch/complete"
+    printf 'name,address,port,password,groups\nRack 2,127.0.0.2,4001,pw,Lab east\nrouter,127.0.0.3,4001,pw,\n' \
+        >"$scratch/complete/units.csv"
+    kavioctl --database "$db" --create import "$scratch/complete/units.csv" >/dev/null
+    # shellcheck source=/dev/null
+    source "$root/usr/share/bash-completion/completions/kavioctl"
+    offered() {
+        COMP_WORDS=("$@")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _kavioctl
+        echo "${COMPREPLY[*]}"
+    }
+    offered kavioctl p
+    offered kavioctl --database "$db" off --a
+    offered kavioctl --database "$db" off R
+    offered kavioctl --database "$db" list --group ''
+)
+[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nLab\\ east' ] ||
+    fail "the bash completion offered: $completions"
+
 # Stripped: no debugging sections left in the programs.
 for program in kaviocc kavioctl kaviosim; do
     if readelf -S "$root/usr/bin/$program" | grep -q '\.debug_info'; then

@@ -190,7 +190,16 @@ private slots:
         QSignalSpy changed(list.get(), &TViewTimerFrm::deviceListChanged);
         list->ShowUnitTimers(rack);
 
+        // Deleting asks first, naming the timer; No (the default) keeps it.
         list->theGrid->selectRow(1);
+        messages->answer = QMessageBox::No;
+        list->DeleteClick();
+        QCOMPARE(test::timerCount(), 2);
+        QCOMPARE(messages->shown.last().defaultButton, QMessageBox::No);
+        QVERIFY2(messages->shown.last().text.startsWith(
+                     QStringLiteral("Delete the timer \"Power Off, ")),
+                 qPrintable(messages->shown.last().text));
+        messages->answer = QMessageBox::Yes;
         list->DeleteClick();
         QCOMPARE(test::timerCount(), 1);
         QCOMPARE(gridRow(*list, 0).first(), QStringLiteral("Power On"));
@@ -236,7 +245,8 @@ private slots:
         list->EditClick();
         QCOMPARE(gridRow(*list, 0).first(), QStringLiteral("Power Off"));
         QCOMPARE(changed.count(), 1);
-        QVERIFY(messages->shown.isEmpty());
+        QCOMPARE(messages->shown.size(), 3); // the three questions of the deletions above
+        messages->shown.clear();
 
         // A timer deleted elsewhere since the list was filled is told, not edited.
         QSqlQuery(Database::connection()).exec(QStringLiteral("DELETE FROM \"Timer\""));

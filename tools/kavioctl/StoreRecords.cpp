@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "NameOrder.h"
 #include "Schema.h"
+#include "TimerMark.h"
 
 #include <QDir>
 #include <QHash>
@@ -38,10 +39,10 @@ std::vector<StoredRecord> readStore(bool withPasswords) {
     QSqlQuery master = runQuery(
         QStringLiteral("Master.DB"),
         QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", %1, "
-                       "\"Status\", \"Timer\" FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" "
+                       "\"Status\", %3 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" "
                        "= 1) AND %2 ORDER BY \"Index\"")
-            .arg(withPasswords ? QStringLiteral("\"Password\"") : QStringLiteral("NULL"),
-                 validKey));
+            .arg(withPasswords ? QStringLiteral("\"Password\"") : QStringLiteral("NULL"), validKey,
+                 timerMarkColumn()));
     std::vector<StoredRecord> groups;
     std::vector<StoredRecord> units;
     while (master.next()) {

@@ -216,7 +216,14 @@ private slots:
         runSqliteTool(db, QStringLiteral("INSERT INTO Master (\"Index\", Name, IPAddress, Port,"
                                          " Password) VALUES (7, 'Plain', '1.1.1.1', 1, 'x'),"
                                          " (8, 'z\\' || char(31) || char(9) || '\"', '', NULL,"
-                                         " 'x');"));
+                                         " 'x');"
+                                         // The mark follows the timers, not the stored flag:
+                                         // a timer made by hand marks 7, the flag alone marks
+                                         // nothing on 6, and 4 is marked by a timer of its own.
+                                         "UPDATE Master SET Timer = 1 WHERE \"Index\" = 6;"
+                                         "INSERT INTO Timer (\"Index\", Task, Every, TimeOfDay,"
+                                         " Date) VALUES (7, 1, 4, '09:30:00', '2030-01-01'),"
+                                         " (4, 0, 0, '08:00:00', '2030-01-01');"));
         const Run text = kavioctl({"list"}, db);
         QCOMPARE(text.code, 0);
         QVERIFY2(text.err.startsWith("kavioctl: Records with keys outside 1 to 65535 are ignored "
@@ -232,7 +239,7 @@ private slots:
                                       "group 1 - no - - Lab, \"east\" -",
                                       "unit 5 OFF no 192.168.1.20 65535 Ölpumpe Lab, \"east\"",
                                       "unit 6 FAILED no 1.2.3.4 4001 plain Küche",
-                                      "unit 7 UNKNOWN no 1.1.1.1 1 Plain -",
+                                      "unit 7 UNKNOWN yes 1.1.1.1 1 Plain -",
                                       "unit 4 ON yes 10.0.0.1 80 rack\\ntwo Küche;Lab, \"east\"",
                                       "unit 8 UNKNOWN no - - z\\\\x1f\\t\" -"};
         for (int i = 0; i < expected.size(); ++i)

@@ -1,0 +1,89 @@
+#include "TickGuard.h"
+
+#include "Codes.h"
+#include "Main.h"
+#include "Messages.h"
+
+#include <QCoreApplication>
+#include <QStatusBar>
+
+namespace kavio {
+namespace {
+
+QString taskCaption(quint8 task) {
+    switch (task) {
+    case TaskPowerOn:
+        return QStringLiteral("Power ON");
+    case TaskPowerOff:
+        return QStringLiteral("Power OFF");
+    case TaskReboot:
+        return QStringLiteral("Reboot");
+    case TaskPulse:
+        return QStringLiteral("Pulse");
+    case TaskCycle:
+        return QStringLiteral("Cycle");
+    default:
+        return QStringLiteral("Query");
+    }
+}
+
+} // namespace
+
+TickedLines CountTicked(const TKavioCCMain& main) {
+    TickedLines counted;
+    const KavioListView& view = *main.KavioList;
+    const KavioListModel& lines = *view.lines();
+    // The lines on screen run from the one at the top of the view to the one at its bottom
+    // (the last line when the list ends above it); a line cut by an edge counts as shown.
+    // A list that is not on screen at all (the window in the tray) has no power buttons either.
+    int first = 0;
+    int last = lines.count() - 1;
+    if (view.isVisible()) {
+        const QRect screen = view.viewport()->rect();
+        const QModelIndex top = view.indexAt(QPoint(1, screen.top()));
+        const QModelIndex bottom = view.indexAt(QPoint(1, screen.bottom()));
+        first = top.isValid() ? top.row() : lines.count();
+        if (bottom.isValid())
+            last = bottom.row();
+    }
+    for (int row = 0; row < lines.count(); ++row) {
+        if (!lines.box(row) || lines.entry(row).Group)
+            continue;
+        ++counted.units;
+        if (row < first || row > last || view.isRowHidden(row))
+            ++counted.hidden;
+    }
+    return counted;
+}
+
+bool ConfirmTickedCommand(TKavioCCMain& main, quint8 task) {
+    if (task == TaskQuery)
+        return true;
+    const TickedLines ticked = CountTicked(main);
+    if (ticked.hidden == 0)
+        return true;
+    const QString question =
+        ticked.units == 1 ? QStringLiteral("%1 1 unit, which is not shown?").arg(taskCaption(task))
+                          : QStringLiteral("%1 %2 units, %3 of them not shown?")
+                                .arg(taskCaption(task))
+                                .arg(ticked.units)
+                                .arg(ticked.hidden);
+    return Messages::show(MessageKind::Confirmation, QCoreApplication::applicationName(), question,
+                          QMessageBox::Yes | QMessageBox::No, &main,
+                          QMessageBox::No) == QMessageBox::Yes;
+}
+
+void ReportSkipped(TKavioCCMain& main, quint8 task, int count) {
+    if (count <= 0)
+        return;
+    main.statusBar()->showMessage(
+        count == 1 ? QStringLiteral("%1 skipped for 1 unit whose status is not known: query it "
+                                    "first")
+                         .arg(taskCaption(task))
+                   : QStringLiteral("%1 skipped for %2 units whose status is not known: query "
+                                    "them first")
+                         .arg(taskCaption(task))
+                         .arg(count));
+}
+
+} // namespace kavio
