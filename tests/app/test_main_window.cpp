@@ -234,6 +234,8 @@ private slots:
         TempDatabase::addUnit(QStringLiteral("delta"));
         const quint16 lower = TempDatabase::addUnit(QStringLiteral("Rack"));
         TempDatabase::addGroup(QStringLiteral("R&D"));
+        TempDatabase::addUnit(QStringLiteral("rack 10"));
+        TempDatabase::addUnit(QStringLiteral("Rack 9"));
         addMember(beta, zeta);
         addMember(beta, lower);
         addMember(beta, upper);
@@ -243,7 +245,8 @@ private slots:
                                  "(0, 'key zero'), (70000, 'key too large')"));
 
         TKavioCCMain& w = open();
-        QCOMPARE(names(w), QStringList({"alpha", "Beta", "R&D", "delta", "rack", "Rack", "Zeta"}));
+        QCOMPARE(names(w), QStringList({"alpha", "Beta", "R&D", "delta", "rack", "Rack", "Rack 9",
+                                        "rack 10", "Zeta"}));
         QCOMPARE(tabs(w), QStringList({"All", "Beta", "alpha", "R&&D"}));
         QCOMPARE(w.KavioTabs->tabData(2).toInt(), int(alpha));
         QVERIFY(w.line(0).Group && !w.line(4).Group);
@@ -257,7 +260,7 @@ private slots:
         w.KavioTabs->setCurrentIndex(2); // a group without members
         QCOMPARE(w.lineCount(), 0);
         w.KavioTabs->setCurrentIndex(0);
-        QCOMPARE(w.lineCount(), 7);
+        QCOMPARE(w.lineCount(), 9);
     }
 
     void rightClickSelectsAndOpensThePopup() {
