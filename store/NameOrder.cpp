@@ -46,7 +46,9 @@ public:
         const QString key = numbersByValue(name);
         return m_fold ? key.toCaseFolded() : key;
     }
-    QCollatorSortKey sortKey(const QString& name) const { return m_collator.sortKey(prepare(name)); }
+    QCollatorSortKey sortKey(const QString& name) const {
+        return m_collator.sortKey(prepare(name));
+    }
     int compare(const QString& a, const QString& b) const {
         return m_collator.compare(prepare(a), prepare(b));
     }

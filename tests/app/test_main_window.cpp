@@ -157,7 +157,7 @@ private slots:
         QStringList menus;
         for (QAction* menu : w.menuBar()->actions())
             menus << menu->text();
-        QCOMPARE(menus, QStringList({"&File", "&Poll", "&Tools"}));
+        QCOMPARE(menus, QStringList({"&File", "&View", "&Poll", "&Tools"}));
         QStringList popup;
         for (QAction* entry : w.PopupMenu->actions())
             popup << entry->text();
