@@ -123,6 +123,7 @@ void KavioListPanel::fillViewMenu(QMenu* menu) {
 }
 
 void KavioListPanel::showFind() {
+    m_list->shown()->setFindOpen(true);
     FindEdit->show();
     FindEdit->setFocus(Qt::ShortcutFocusReason);
     FindEdit->selectAll();
@@ -132,6 +133,7 @@ void KavioListPanel::clearFind() {
     const bool hadFocus = FindEdit->hasFocus();
     FindEdit->clear();
     FindEdit->hide();
+    m_list->shown()->setFindOpen(false);
     if (hadFocus)
         m_list->shownView()->setFocus(Qt::OtherFocusReason);
 }
@@ -145,12 +147,10 @@ void KavioListPanel::setDetails(bool details) {
     const bool hadFocus = m_list->shownView()->hasFocus();
     ShownLines* shown = m_list->shown();
     if (details) {
-        shown->setColumnsWanted(true);
         shown->sort(Details->header()->sortIndicatorSection(),
                     Details->header()->sortIndicatorOrder());
     } else {
         // The compact list shows the lines in their own order.
-        shown->setColumnsWanted(false);
         shown->sort(ShownLines::NameColumn, Qt::AscendingOrder);
     }
     m_list->setDetailsView(Details, details);

@@ -489,16 +489,23 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     }
 }
 
+// Acts on the lines shown: with find text, only on the lines it leaves in view.
 void TKavioCCMain::setAllChecks(bool on) {
     KavioListModel* lines = KavioList->lines();
-    if (lines->count() == 0)
+    const ShownLines* shown = KavioList->shown();
+    if (shown->rowCount() == 0)
         return;
     std::vector<quint16> indexes;
-    indexes.reserve(size_t(lines->count()));
-    for (int row = 0; row < lines->count(); ++row)
-        indexes.push_back(lines->entry(row).Index);
+    indexes.reserve(size_t(shown->rowCount()));
+    for (int row = 0; row < shown->rowCount(); ++row)
+        indexes.push_back(lines->entry(shown->lineOf(row)).Index);
     storeChecked(indexes, on);
-    lines->setAllBoxes(on);
+    if (shown->rowCount() == lines->count()) {
+        lines->setAllBoxes(on);
+        return;
+    }
+    for (int row = 0; row < shown->rowCount(); ++row)
+        lines->setBox(shown->lineOf(row), on);
 }
 
 void TKavioCCMain::selAllClick() {

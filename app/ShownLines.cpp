@@ -146,19 +146,18 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole || entry.Group)
         return {};
-    switch (column) {
-    case StatusColumn:
+    if (column == StatusColumn)
         return statusWord(m_lines->live(line).Status);
+    const Columns& columns = lineColumns(line);
+    switch (column) {
     case AddressColumn:
-        return m_columnsRead ? m_columns[line].address : m_lines->record(line).IPAddress;
+        return columns.address;
     case PortColumn:
-        return m_columnsRead ? m_columns[line].port : m_lines->record(line).Port;
+        return columns.port;
     case GroupsColumn:
-        return m_columnsRead ? m_columns[line].groups : QString();
-    case TimersColumn: {
-        const int timers = m_columnsRead ? m_columns[line].timers : 0;
-        return timers > 0 ? QVariant(timers) : QVariant();
-    }
+        return columns.groups;
+    case TimersColumn:
+        return columns.timers > 0 ? QVariant(columns.timers) : QVariant();
     default:
         return {};
     }
@@ -176,9 +175,10 @@ void ShownLines::linesAboutToChange() {
 
 void ShownLines::linesChanged() {
     m_columnsRead = false;
-    m_columns.clear();
+    m_columns.assign(size_t(m_lines->count()), Columns{});
+    m_lineRead.assign(size_t(m_lines->count()), 0);
     m_haystack.clear();
-    if (m_columnsWanted || !m_filter.isEmpty() || m_sortColumn != NameColumn)
+    if (m_findOpen || m_sortColumn != NameColumn)
         readColumns();
     orderLines();
     narrow();
@@ -202,6 +202,7 @@ void ShownLines::boxesChanged(const QModelIndex& first, const QModelIndex& last)
 void ShownLines::readColumns() {
     const int count = m_lines->count();
     m_columns.assign(size_t(count), Columns{});
+    m_lineRead.assign(size_t(count), 0);
     m_haystack.assign(size_t(count), QString());
     if (count > 0) {
         QSqlQuery units = read(
@@ -249,7 +250,42 @@ void ShownLines::readColumns() {
                                     columns.address + QLatin1Char('\n') + columns.groups)
                                        .toCaseFolded();
     }
+    std::fill(m_lineRead.begin(), m_lineRead.end(), char(1));
     m_columnsRead = true;
+}
+
+// One line's columns, read on its own the first time it is shown (the Details view without
+// find text or sorting reads only the lines it paints).
+const ShownLines::Columns& ShownLines::lineColumns(int line) const {
+    Columns& columns = m_columns[size_t(line)];
+    if (m_lineRead[size_t(line)])
+        return columns;
+    m_lineRead[size_t(line)] = 1;
+    const TKavio& record = m_lines->record(line);
+    columns.address = record.IPAddress;
+    columns.port = record.Port;
+    columns.status = record.Status;
+    QSqlQuery groups(Database::connection());
+    groups.setForwardOnly(true);
+    groups.prepare(QStringLiteral(
+        "SELECT DISTINCT m.\"Index\", m.\"Name\" FROM \"Group\" AS g "
+        "JOIN \"Master\" AS m ON m.\"Index\" = g.\"GroupIndex\" WHERE g.\"Index\" = ? "
+        "ORDER BY m.\"Index\""));
+    groups.addBindValue(record.Index);
+    if (groups.exec()) {
+        while (groups.next()) {
+            if (!columns.groups.isEmpty())
+                columns.groups += QStringLiteral(", ");
+            columns.groups += oneLine(groups.value(1).toString());
+        }
+    }
+    QSqlQuery timers(Database::connection());
+    timers.setForwardOnly(true);
+    timers.prepare(QStringLiteral("SELECT COUNT(*) FROM \"Timer\" WHERE \"Index\" = ?"));
+    timers.addBindValue(record.Index);
+    if (timers.exec() && timers.next())
+        columns.timers = timers.value(0).toInt();
+    return columns;
 }
 
 void ShownLines::orderLines() {
@@ -353,14 +389,10 @@ void ShownLines::sort(int column, Qt::SortOrder order) {
     emit layoutChanged();
 }
 
-void ShownLines::setColumnsWanted(bool wanted) {
-    m_columnsWanted = wanted;
-    if (wanted && !m_columnsRead) {
+void ShownLines::setFindOpen(bool open) {
+    m_findOpen = open;
+    if (open && !m_columnsRead)
         readColumns();
-        if (m_rows.empty())
-            return;
-        emit dataChanged(index(0, AddressColumn), index(rowCount() - 1, TimersColumn));
-    }
 }
 
 } // namespace kavio

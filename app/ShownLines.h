@@ -13,9 +13,10 @@ class KavioListModel;
 // KavioListModel in list order; this model only maps shown rows to them and adds the columns of
 // the Details view. Without find text and sorted by name, shown row and line are the same.
 //
-// Address, port, groups and timers of every line are read from the store in one pass, the first
-// time a filter, a sort or the Details view needs them, and again after each rebuild of the list.
-// Status and the group mark are read at each paint, like the compact list's icons.
+// Address, port, groups and timers are read from the store for every line in one pass when find
+// or a sort by them needs them (again after each rebuild of the list while they do), else line
+// by line as the Details view paints them. Status and the group mark are read at each paint,
+// like the compact list's icons.
 class ShownLines : public QAbstractTableModel {
     Q_OBJECT
 
@@ -44,8 +45,9 @@ public:
     QString filterText() const { return m_filter; }
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
-    // The Details view reads every line's columns at once when it is shown.
-    void setColumnsWanted(bool wanted);
+    // While the find field is open, what find looks at is read for every line at once (when it
+    // opens and after each rebuild), so that each keystroke only compares.
+    void setFindOpen(bool open);
 
 private:
     struct Columns {
@@ -63,17 +65,19 @@ private:
     void orderLines();
     void narrow();
     QVariant lineData(int line, int column, int role) const;
+    const Columns& lineColumns(int line) const;
 
     KavioListModel* m_lines;
     QString m_filter; // case-folded
     int m_sortColumn = NameColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    bool m_columnsWanted = false;
-    bool m_columnsRead = false;
-    std::vector<Columns> m_columns;  // by line
-    std::vector<QString> m_haystack; // by line: name, address and groups, case-folded
-    std::vector<int> m_order;        // every line, in the sort order
-    std::vector<int> m_rows;         // the shown lines, in the sort order
+    bool m_findOpen = false;
+    bool m_columnsRead = false;             // every line's columns, in one pass
+    mutable std::vector<Columns> m_columns; // by line
+    mutable std::vector<char> m_lineRead;   // by line: its columns have been read
+    std::vector<QString> m_haystack;        // by line: name, address and groups, case-folded
+    std::vector<int> m_order;               // every line, in the sort order
+    std::vector<int> m_rows;                // the shown lines, in the sort order
 };
 
 // The status code as a word, as kavioctl writes it: ON, OFF, CYCLE, UNKNOWN, FAILED, BUSY.
