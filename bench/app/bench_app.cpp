@@ -251,14 +251,19 @@ int main(int argc, char** argv) {
     panel.Details->viewport()->repaint();
     std::printf("  Details view, switched to and painted: %.1f ms\n", millisecondsOf(timer));
     std::vector<double> detailBuilds;
+    std::vector<double> detailBuildCpu;
     for (int run = 0; run < 7; ++run) {
         window.ClearList();
         timer.start();
+        cpu = cpuMs();
         window.MakeList();
         detailBuilds.push_back(millisecondsOf(timer));
+        detailBuildCpu.push_back(cpuMs() - cpu);
     }
     allMet &=
         report("MakeList in the Details view, median (s)", median(detailBuilds) / 1000, "s", 0.2);
+    std::printf("  MakeList in the Details view, processor time, median: %.3f s\n",
+                median(detailBuildCpu) / 1000);
     std::vector<double> sorts;
     for (int column : {1, 2, 3, 4, 5, 0}) {
         timer.start();
