@@ -126,7 +126,7 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
     if (role == Qt::ToolTipRole) {
         const LiveFields live = m_lines->live(line);
         return lineToolTip(live.Group, live.Status,
-                           live.Group ? QString() : m_lines->record(line).IPAddress);
+                           live.Group ? QString() : lineColumns(line).address);
     }
     if (column == NameColumn) {
         switch (role) {
@@ -261,7 +261,14 @@ const ShownLines::Columns& ShownLines::lineColumns(int line) const {
     if (m_lineRead[size_t(line)])
         return columns;
     m_lineRead[size_t(line)] = 1;
-    const TKavio& record = m_lines->record(line);
+    // A paint must not raise: a line whose record cannot be read shows empty columns.
+    const TKavio* read = nullptr;
+    try {
+        read = &m_lines->record(line);
+    } catch (const Exception&) {
+        return columns;
+    }
+    const TKavio& record = *read;
     columns.address = record.IPAddress;
     columns.port = record.Port;
     columns.status = record.Status;

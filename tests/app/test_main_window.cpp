@@ -258,6 +258,14 @@ private slots:
         QCOMPARE(icon.pixelColor(5, 4) == QColor(Qt::black), outlet);
         QCOMPARE(icon.pixelColor(10, 8) == QColor(Qt::black), outlet);
         QVERIFY(Icons::byName(QStringLiteral("2ON")).isNull());
+        // On a scaled screen each picture has the screen's pixels, at the same logical size.
+        const QPixmap sharp = Icons::byName(name, 2);
+        QCOMPARE(sharp.size(), QSize(32, 32));
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(16, 16));
+        const QColor sharpFace = sharp.toImage().pixelColor(facePoint * 2 + QPoint(1, 1));
+        QVERIFY(qAbs(sharpFace.red() - face.red()) + qAbs(sharpFace.green() - face.green()) +
+                    qAbs(sharpFace.blue() - face.blue()) <=
+                12);
     }
 
     void orderOfLinesAndTabs() {
