@@ -93,8 +93,7 @@ int ShownLines::columnCount(const QModelIndex& parent) const {
 }
 
 int ShownLines::shownRowOf(int line) const {
-    const auto found = std::find(m_rows.begin(), m_rows.end(), line);
-    return found == m_rows.end() ? -1 : int(found - m_rows.begin());
+    return line >= 0 && size_t(line) < m_rowOfLine.size() ? m_rowOfLine[size_t(line)] : -1;
 }
 
 QVariant ShownLines::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -342,13 +341,16 @@ void ShownLines::orderLines() {
 void ShownLines::narrow() {
     if (m_filter.isEmpty() || !m_columnsRead) {
         m_rows = m_order;
-        return;
+    } else {
+        m_rows.clear();
+        for (int line : m_order) {
+            if (m_haystack[size_t(line)].contains(m_filter))
+                m_rows.push_back(line);
+        }
     }
-    m_rows.clear();
-    for (int line : m_order) {
-        if (m_haystack[size_t(line)].contains(m_filter))
-            m_rows.push_back(line);
-    }
+    m_rowOfLine.assign(size_t(m_lines->count()), -1);
+    for (size_t row = 0; row < m_rows.size(); ++row)
+        m_rowOfLine[size_t(m_rows[row])] = int(row);
 }
 
 void ShownLines::setFilterText(const QString& text) {
@@ -383,13 +385,10 @@ void ShownLines::sort(int column, Qt::SortOrder order) {
         readColumns();
     orderLines();
     narrow();
-    std::vector<int> rowOfLine(size_t(m_lines->count()), -1);
-    for (size_t row = 0; row < m_rows.size(); ++row)
-        rowOfLine[size_t(m_rows[row])] = int(row);
     QModelIndexList after;
     after.reserve(before.size());
     for (qsizetype i = 0; i < before.size(); ++i) {
-        const int row = rowOfLine[size_t(beforeLines[size_t(i)])];
+        const int row = shownRowOf(beforeLines[size_t(i)]);
         after << (row < 0 ? QModelIndex() : index(row, before[i].column()));
     }
     changePersistentIndexList(before, after);

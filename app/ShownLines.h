@@ -78,6 +78,7 @@ private:
     std::vector<QString> m_haystack;        // by line: name, address and groups, case-folded
     std::vector<int> m_order;               // every line, in the sort order
     std::vector<int> m_rows;                // the shown lines, in the sort order
+    std::vector<int> m_rowOfLine;           // by line: its shown row, or -1
 };
 
 // The status code as a word, as kavioctl writes it: ON, OFF, CYCLE, UNKNOWN, FAILED, BUSY.

@@ -4,6 +4,7 @@
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "UnitRules.h"
+#include "WindowPlacement.h"
 
 #include <QBoxLayout>
 #include <QGridLayout>
@@ -173,6 +174,8 @@ void TGroupPropFRM::showEvent(QShowEvent* event) {
         GroupName->setFocus(Qt::OtherFocusReason);
     }
     QDialog::showEvent(event);
+    // Never outside the screen, however small or scaled it is.
+    WindowPlacement::fitToScreen(this);
 }
 
 void TGroupPropFRM::FormShow() {

@@ -7,6 +7,7 @@
 #include "UEditIPAddr.h"
 #include "UIPAddrUtils.h"
 #include "UnitRules.h"
+#include "WindowPlacement.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -226,6 +227,8 @@ void TItemPropFRM::showEvent(QShowEvent* event) {
     if (!event->spontaneous())
         KavioName->setFocus(Qt::OtherFocusReason);
     QDialog::showEvent(event);
+    // Never outside the screen, however small or scaled it is.
+    WindowPlacement::fitToScreen(this);
 }
 
 } // namespace kavio
