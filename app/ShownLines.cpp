@@ -81,7 +81,7 @@ ShownLines::ShownLines(KavioListModel* lines, QObject* parent)
             &ShownLines::linesAboutToChange);
     connect(lines, &QAbstractItemModel::rowsInserted, this, &ShownLines::linesChanged);
     connect(lines, &QAbstractItemModel::dataChanged, this, &ShownLines::boxesChanged);
-    linesChanged();
+    rebuild();
 }
 
 int ShownLines::rowCount(const QModelIndex& parent) const {
@@ -173,6 +173,11 @@ void ShownLines::linesAboutToChange() {
 }
 
 void ShownLines::linesChanged() {
+    rebuild();
+    endResetModel();
+}
+
+void ShownLines::rebuild() {
     m_columnsRead = false;
     m_columns.assign(size_t(m_lines->count()), Columns{});
     m_lineRead.assign(size_t(m_lines->count()), 0);
@@ -181,7 +186,6 @@ void ShownLines::linesChanged() {
         readColumns();
     orderLines();
     narrow();
-    endResetModel();
 }
 
 void ShownLines::boxesChanged(const QModelIndex& first, const QModelIndex& last) {

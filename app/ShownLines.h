@@ -60,6 +60,8 @@ private:
 
     void linesAboutToChange();
     void linesChanged();
+    // Maps the lines afresh (after a rebuild of the list): order, find text, columns to read.
+    void rebuild();
     void boxesChanged(const QModelIndex& first, const QModelIndex& last);
     void readColumns();
     void orderLines();
