@@ -346,6 +346,7 @@ private slots:
                            messages.shown[0].text == "There are no Kavios in the group";
             select(dialog.SourceList, {"beta"});
             dialog.Button1->click();
+            dialog.SourceList->setFocus();
             QTest::keyClick(dialog.SourceList, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));

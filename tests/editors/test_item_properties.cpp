@@ -386,6 +386,7 @@ private slots:
             QTest::keyClick(dialog.Port, Qt::Key_Return); // OK, refused: no port
             stayedOpen = dialog.isVisible();
             dialog.Port->setText(QStringLiteral("80"));
+            dialog.PasswordEdit->setFocus();
             QTest::keyClick(dialog.PasswordEdit, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
