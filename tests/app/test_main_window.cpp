@@ -685,7 +685,9 @@ private slots:
         w.selAllClick();
         for (quint16 unit : {fleet.rack2, fleet.rack10, fleet.pump}) {
             const int line = w.KavioList->lines()->rowOf(unit);
-            QCOMPARE(stored(unit, "Checked"), line >= 0 && shown.contains(w.line(line).Name));
+            const bool ticked = line >= 0 && shown.contains(w.line(line).Name);
+            QCOMPARE(stored(unit, "Checked"), ticked);
+            QVERIFY(line < 0 || w.lineChecked(line) == ticked);
         }
         // A rebuild keeps the text in force.
         w.RebuildList();
@@ -799,6 +801,8 @@ private slots:
         }
         QVERIFY(w.OnBTN->width() > 90);
         QCOMPARE(w.KavioTabs->tabText(1), longName + QLatin1Char('7'));
+        QVERIFY(w.KavioTabs->tabRect(1).width() >
+                w.KavioTabs->fontMetrics().horizontalAdvance(w.KavioTabs->tabText(1)));
         QVERIFY(w.KavioTabs->usesScrollButtons());
         QApplication::setFont(normal);
 
