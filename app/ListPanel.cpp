@@ -39,15 +39,16 @@ KavioDetailsView::KavioDetailsView(KavioListView* list, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(true);
     header()->setSortIndicator(ShownLines::NameColumn, Qt::AscendingOrder);
-    header()->setStretchLastSection(false);
+    header()->setStretchLastSection(true);
     header()->setSectionResizeMode(QHeaderView::Interactive);
-    header()->setSectionResizeMode(ShownLines::NameColumn, QHeaderView::Stretch);
     // Column widths from the font: room for the widest value each column can hold.
     const QFontMetrics metrics(font());
     const int pad = metrics.horizontalAdvance(QLatin1Char('M')) * 2;
     const auto fit = [&](int column, const QString& widest) {
         setColumnWidth(column, metrics.horizontalAdvance(widest) + pad);
     };
+    // The name: its box and icon, and about twenty characters of a typical name.
+    setColumnWidth(ShownLines::NameColumn, metrics.averageCharWidth() * 20 + 2 * 20 + pad);
     fit(ShownLines::StatusColumn, QStringLiteral("UNKNOWN"));
     fit(ShownLines::AddressColumn, QStringLiteral("255.255.255.255"));
     fit(ShownLines::PortColumn, QStringLiteral("65535"));
