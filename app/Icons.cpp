@@ -18,9 +18,14 @@ const QColor Rim(0x30, 0x30, 0x30);
 
 const QRectF Face(0.5, 0.5, 15, 15);
 
+// The device pixel ratio the picture being drawn is for: drawn in 16 x 16 logical units on that
+// many device pixels, so that it stays sharp on a scaled screen.
+qreal drawingRatio = 1.0;
+
 // A black square with an antialiased disc on it: the corners stay black, the picture opaque.
 QPixmap blank() {
-    QPixmap pixmap(Icons::Size, Icons::Size);
+    QPixmap pixmap(QSize(Icons::Size, Icons::Size) * drawingRatio);
+    pixmap.setDevicePixelRatio(drawingRatio);
     pixmap.fill(Qt::black);
     return pixmap;
 }
@@ -122,28 +127,32 @@ QPixmap draw(const QString& key) {
 
 } // namespace
 
-QPixmap Icons::byName(const QString& name) {
+QPixmap Icons::byName(const QString& name, qreal ratio) {
     static QHash<QString, QPixmap> drawn;
+    ratio = qBound(1.0, qRound(ratio * 4) / 4.0, 8.0);
     const QString key = name.toLower();
-    auto found = drawn.constFind(key);
-    if (found == drawn.constEnd())
-        found = drawn.insert(key, draw(key));
+    const QString drawnKey = key + QLatin1Char('@') + QString::number(ratio);
+    auto found = drawn.constFind(drawnKey);
+    if (found == drawn.constEnd()) {
+        drawingRatio = ratio;
+        found = drawn.insert(drawnKey, draw(key));
+    }
     return *found;
 }
 
-QPixmap Icons::forStatus(int status) {
+QPixmap Icons::forStatus(int status, qreal ratio) {
     static const char* const names[] = {"1ON", "1OFF", "1CYCLE", "1Unknown", "1Error", "1BUSY"};
     if (status < StatusOn || status > StatusBusy)
         status = StatusUnknown;
-    return byName(QLatin1String(names[status]));
+    return byName(QLatin1String(names[status]), ratio);
 }
 
-QPixmap Icons::group() {
-    return byName(QStringLiteral("GroupICO"));
+QPixmap Icons::group(qreal ratio) {
+    return byName(QStringLiteral("GroupICO"), ratio);
 }
 
-QPixmap Icons::timer() {
-    return byName(QStringLiteral("Timer"));
+QPixmap Icons::timer(qreal ratio) {
+    return byName(QStringLiteral("Timer"), ratio);
 }
 
 } // namespace kavio

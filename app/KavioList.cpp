@@ -205,8 +205,10 @@ QRect KavioListDelegate::area(const QStyleOptionViewItem& option, const QModelIn
 
 void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-    const auto* model = static_cast<const KavioListModel*>(index.model());
-    const int row = index.row();
+    const auto* shown = static_cast<const ShownLines*>(index.model());
+    const KavioListModel* model = shown->lines();
+    const int row = shown->lineOf(index.row());
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     const LiveFields fields = model->live(row);
 
     QStyleOptionViewItem check = option;
@@ -225,11 +227,12 @@ void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
     const int right = rect.left() + rect.width(); // just past the line's last pixel
     painter->drawPixmap(rect.left() + 1, rect.top() + 1,
-                        fields.Group ? Icons::group() : Icons::forStatus(fields.Status));
+                        fields.Group ? Icons::group(ratio)
+                                     : Icons::forStatus(fields.Status, ratio));
     int textRight = right;
     if (fields.Timer) {
         textRight = right - 18;
-        painter->drawPixmap(textRight, rect.top() + 1, Icons::timer());
+        painter->drawPixmap(textRight, rect.top() + 1, Icons::timer(ratio));
     }
 
     const QRect textRect(rect.left() + 20, rect.top() + 2,
@@ -252,8 +255,9 @@ QSize KavioListDelegate::sizeHint(const QStyleOptionViewItem& option, const QMod
 KavioListView::KavioListView(QWidget* parent)
     : QListView(parent)
     , m_model(new KavioListModel(this))
+    , m_shown(new ShownLines(m_model, this))
     , m_delegate(new KavioListDelegate(this)) {
-    setModel(m_model);
+    setModel(m_shown);
     setItemDelegate(m_delegate);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -262,6 +266,28 @@ KavioListView::KavioListView(QWidget* parent)
     QFont lineFont = font();
     lineFont.setPixelSize(12);
     setFont(lineFont);
+}
+
+QAbstractItemView* KavioListView::shownView() const {
+    if (m_details && m_detailsShown)
+        return m_details;
+    return const_cast<KavioListView*>(this);
+}
+
+void KavioListView::setDetailsView(QAbstractItemView* details, bool shownInstead) {
+    m_details = details;
+    m_detailsShown = details && shownInstead;
+}
+
+int KavioListView::currentLine() const {
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (selected.isEmpty() || selected.first().row() >= m_shown->rowCount())
+        return -1;
+    return m_shown->lineOf(selected.first().row());
+}
+
+void KavioListView::refreshLines() {
+    shownView()->viewport()->update();
 }
 
 void KavioListView::paintEvent(QPaintEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Kavio.h"
+#include "ShownLines.h"
 
 #include <QAbstractListModel>
 #include <QListView>
@@ -73,9 +74,10 @@ private:
     std::unique_ptr<QSqlQuery> m_paintQuery;
 };
 
-// Draws one line: the check box at the left, then on the line's fill the icon of the record's
-// status (or the group mark), its name as plain text elided to the space left, and the clock
-// mark 18 pixels left of the right edge when timers exist.
+// Draws one line of the compact list: the check box at the left, then on the line's fill the
+// icon of the record's status (or the group mark), its name as plain text elided to the space
+// left, and the clock mark 18 pixels left of the right edge when timers exist. Its model is the
+// ShownLines over the list's lines.
 class KavioListDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
@@ -99,13 +101,27 @@ class KavioListView : public QListView {
 
 public:
     explicit KavioListView(QWidget* parent = nullptr);
+    // Every line of the tab, in list order.
     KavioListModel* lines() const { return m_model; }
+    // The lines the views show: narrowed by the find text, sorted in the Details view. The
+    // selection model is this one's, shared with the Details view.
+    ShownLines* shown() const { return m_shown; }
     KavioListDelegate* delegate() const { return m_delegate; }
+    // The view the operator sees: this list or the Details view.
+    QAbstractItemView* shownView() const;
+    void setDetailsView(QAbstractItemView* details, bool shownInstead);
+    // The line (of lines()) that is selected, or -1.
+    int currentLine() const;
+    // Repaints the lines in whichever view shows them (a status changed, the window resized).
+    void refreshLines();
     // How many paint passes have run (each reads the visible lines from the store).
     int paintCount() const { return m_paints; }
 
 signals:
+    // A right-click, at a position in the shown view's viewport.
     void rightPressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
+    // A unit's line was double-clicked in the Details view.
+    void unitDoubleClicked(quint16 index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -113,7 +129,10 @@ protected:
 
 private:
     KavioListModel* m_model;
+    ShownLines* m_shown;
     KavioListDelegate* m_delegate;
+    QAbstractItemView* m_details = nullptr;
+    bool m_detailsShown = false;
     int m_paints = 0;
 };
 

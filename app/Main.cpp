@@ -7,9 +7,12 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "ListKeys.h"
+#include "ListPanel.h"
 #include "NameOrder.h"
 #include "ParallelChoice.h"
+#include "TextFit.h"
 #include "TickGuard.h"
+#include "WindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,7 +40,7 @@ constexpr int ButtonWidth = 90;
 constexpr int ButtonHeight = 31;
 constexpr int NeverPosition = 2;
 constexpr int LastPollPosition = 10;
-constexpr int TabCaptionWidth = 200;
+constexpr int TabCaptionLength = 32;
 
 [[noreturn]] void storeFailure(const QString& table, const QString& what, const QSqlError& error) {
     throw DatabaseError(
@@ -123,10 +126,12 @@ void storeChecked(const std::vector<quint16>& indexes, bool checked) {
     }
 }
 
-// A tab shows a group's name as plain text: an ampersand is no access key, and a long name is
-// cut short.
-QString tabCaption(const QFontMetrics& metrics, const QString& name) {
-    QString caption = metrics.elidedText(oneLine(name), Qt::ElideRight, TabCaptionWidth);
+// A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
+// name longer than a group name may be (a hand-edited record) is cut short.
+QString tabCaption(const QString& name) {
+    QString caption = oneLine(name);
+    if (caption.size() > TabCaptionLength)
+        caption = caption.left(TabCaptionLength - 1) + QChar(0x2026);
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
@@ -169,6 +174,7 @@ TKavioCCMain::~TKavioCCMain() {
 
 void TKavioCCMain::buildMenus() {
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
+    View1 = menuBar()->addMenu(QStringLiteral("&View"));
     Poll1 = menuBar()->addMenu(QStringLiteral("&Poll"));
     Tools1 = menuBar()->addMenu(QStringLiteral("&Tools"));
 
@@ -208,7 +214,6 @@ void TKavioCCMain::addPopupEntry(QAction*& action, const QString& caption, quint
 
 void TKavioCCMain::addCommandButton(QPushButton*& button, const QString& caption, quint8 task) {
     button = new QPushButton(caption);
-    button->setFixedSize(ButtonWidth, ButtonHeight);
     connect(button, &QPushButton::clicked, this, [this, task] { CommandChecked(task); });
 }
 
@@ -222,10 +227,13 @@ void TKavioCCMain::buildControls() {
     KavioTabs = new QTabBar;
     KavioTabs->setExpanding(false);
     KavioTabs->setUsesScrollButtons(true);
-    KavioTabs->setElideMode(Qt::ElideRight);
+    // Names in full; scroll buttons when the tabs do not fit.
+    KavioTabs->setElideMode(Qt::ElideNone);
     KavioList = new KavioListView;
+    ListPanel = new KavioListPanel(KavioList);
+    ListPanel->fillViewMenu(View1);
     listSide->addWidget(KavioTabs);
-    listSide->addWidget(KavioList, 1);
+    listSide->addWidget(ListPanel, 1);
     columns->addLayout(listSide, 1);
 
     auto* buttons = new QVBoxLayout;
@@ -240,10 +248,10 @@ void TKavioCCMain::buildControls() {
     buttons->addStretch(1);
     selAll = new QPushButton(QStringLiteral("Select All"));
     selNone = new QPushButton(QStringLiteral("Select None"));
-    for (QPushButton* button : {selAll, selNone}) {
-        button->setFixedSize(ButtonWidth, ButtonHeight);
+    for (QPushButton* button : {selAll, selNone})
         buttons->addWidget(button);
-    }
+    fitButtonsToText({OnBTN, OffBTN, RebootBtn, PulseBTN, CycleBTN, QueryBTN, selAll, selNone},
+                     QSize(ButtonWidth, ButtonHeight));
     connect(selAll, &QPushButton::clicked, this, &TKavioCCMain::selAllClick);
     connect(selNone, &QPushButton::clicked, this, &TKavioCCMain::selNoneClick);
     columns->addLayout(buttons);
@@ -269,7 +277,7 @@ void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
     Parallel->setEngine(CmndProc ? &CmndProc->engine() : nullptr);
     if (CmndProc)
         connect(&CmndProc->engine(), &TCommandEngine::statusChanged, this,
-                [this] { KavioList->viewport()->update(); });
+                [this] { KavioList->refreshLines(); });
 }
 
 // ---- Device list --------------------------------------------------------------------------------
@@ -303,9 +311,8 @@ void TKavioCCMain::MakeList() {
             KavioTabs->removeTab(KavioTabs->count() - 1);
         KavioTabs->addTab(QStringLiteral("All"));
         KavioTabs->setTabData(0, 0);
-        const QFontMetrics metrics(KavioTabs->font());
         for (const TKavio& group : groups)
-            KavioTabs->setTabData(KavioTabs->addTab(tabCaption(metrics, group.Name)), group.Index);
+            KavioTabs->setTabData(KavioTabs->addTab(tabCaption(group.Name)), group.Index);
     }
 
     if (remembered > 0 && remembered < KavioTabs->count()) {
@@ -357,8 +364,7 @@ void TKavioCCMain::SetCheckedByIndex(quint16 index, bool checked) {
 }
 
 int TKavioCCMain::CurrentRow() const {
-    const QModelIndexList selected = KavioList->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.first().row();
+    return KavioList->currentLine();
 }
 
 const TKavio* TKavioCCMain::CurrentEntry() const {
@@ -387,11 +393,12 @@ void TKavioCCMain::KavioListMouseDown(Qt::MouseButton button, Qt::KeyboardModifi
                                       QPoint position) {
     if (button != Qt::RightButton)
         return;
-    const QModelIndex under = KavioList->indexAt(position);
+    QAbstractItemView* view = KavioList->shownView();
+    const QModelIndex under = view->indexAt(position);
     if (!under.isValid())
         return;
-    KavioList->setCurrentIndex(under);
-    PopupMenu->popup(KavioList->viewport()->mapToGlobal(position));
+    view->setCurrentIndex(under);
+    PopupMenu->popup(view->viewport()->mapToGlobal(position));
 }
 
 void TKavioCCMain::KavioListClickCheck(int row) {
@@ -498,16 +505,23 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     }
 }
 
+// Acts on the lines shown: with find text, only on the lines it leaves in view.
 void TKavioCCMain::setAllChecks(bool on) {
     KavioListModel* lines = KavioList->lines();
-    if (lines->count() == 0)
+    const ShownLines* shown = KavioList->shown();
+    if (shown->rowCount() == 0)
         return;
     std::vector<quint16> indexes;
-    indexes.reserve(size_t(lines->count()));
-    for (int row = 0; row < lines->count(); ++row)
-        indexes.push_back(lines->entry(row).Index);
+    indexes.reserve(size_t(shown->rowCount()));
+    for (int row = 0; row < shown->rowCount(); ++row)
+        indexes.push_back(lines->entry(shown->lineOf(row)).Index);
     storeChecked(indexes, on);
-    lines->setAllBoxes(on);
+    if (shown->rowCount() == lines->count()) {
+        lines->setAllBoxes(on);
+        return;
+    }
+    for (int row = 0; row < shown->rowCount(); ++row)
+        lines->setBox(shown->lineOf(row), on);
 }
 
 void TKavioCCMain::selAllClick() {
@@ -639,16 +653,14 @@ bool TKavioCCMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+// The first showing puts the window where it was last closed, or centres it at its first-start
+// size; either way inside the screen's available area.
 void TKavioCCMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (centred)
         return;
     centred = true;
-    if (QScreen* shown = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(shown->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    WindowPlacement::restore(this, QStringLiteral("Main"), true);
 }
 
 void TKavioCCMain::resizeEvent(QResizeEvent* event) {
@@ -657,13 +669,15 @@ void TKavioCCMain::resizeEvent(QResizeEvent* event) {
 }
 
 void TKavioCCMain::FormResize() {
-    KavioList->viewport()->update();
+    KavioList->refreshLines();
 }
 
 void TKavioCCMain::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
+    if (event->isAccepted()) {
+        WindowPlacement::save(this, QStringLiteral("Main"));
         emit closed();
+    }
 }
 
 } // namespace kavio

@@ -19,6 +19,7 @@ class QTimer;
 namespace kavio {
 
 class TCmndProc;
+class KavioListPanel;
 class ParallelChoice;
 
 // The main window: the device list with its group tabs, the power buttons, the Poll menu and the
@@ -84,6 +85,7 @@ public:
 
     // ---- Controls and members
     QMenu* File1;
+    QMenu* View1;
     QMenu* Poll1;
     QMenu* Tools1;
     QAction* Now1;
@@ -101,6 +103,8 @@ public:
 
     QTabBar* KavioTabs;
     KavioListView* KavioList;
+    // The find field and the choice of the compact list or the Details view, around KavioList.
+    KavioListPanel* ListPanel;
     // The list's item menu: the six power entries; the unit and timer actions append theirs.
     // Connect to its aboutToShow signal to prepare it each time it opens.
     QMenu* PopupMenu;

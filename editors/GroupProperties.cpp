@@ -2,7 +2,9 @@
 
 #include "DialogSupport.h"
 #include "GlobalFunctions.h"
+#include "NameOrder.h"
 #include "UnitRules.h"
+#include "WindowPlacement.h"
 
 #include <QBoxLayout>
 #include <QGridLayout>
@@ -26,8 +28,8 @@ constexpr int Spacing = 6;
 constexpr int NameLabelWidth = 55;
 constexpr int ButtonWidth = 75;
 
-// A unit in one of the lists: its Name as text, its Index as data. The lists sort by text
-// without regard to letter case.
+// A unit in one of the lists: its Name as text, its Index as data. The lists sort by text in
+// the order the device list shows names (letter case aside, numbers by value).
 class UnitEntry : public QListWidgetItem {
 public:
     UnitEntry(const QString& name, quint16 index)
@@ -36,7 +38,7 @@ public:
     }
 
     bool operator<(const QListWidgetItem& other) const override {
-        const int order = text().compare(other.text(), Qt::CaseInsensitive);
+        const int order = compareNames(text(), other.text());
         return order != 0 ? order < 0 : text() < other.text();
     }
 };
@@ -122,6 +124,8 @@ TGroupPropFRM::TGroupPropFRM(QWidget* parent)
 
     connect(Button1, &QPushButton::clicked, this, &TGroupPropFRM::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TGroupPropFRM::Button2Click);
+    // Enter means OK wherever the focus is (a list passes it on); Escape cancels.
+    Button3->setDefault(true);
     connect(Button3, &QPushButton::clicked, this, &TGroupPropFRM::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -164,9 +168,14 @@ void TGroupPropFRM::LoadGroup(quint16 index) {
 }
 
 void TGroupPropFRM::showEvent(QShowEvent* event) {
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         FormShow();
+        // Each opening starts at the name, whatever had the focus when the dialog last closed.
+        GroupName->setFocus(Qt::OtherFocusReason);
+    }
     QDialog::showEvent(event);
+    // Never outside the screen, however small or scaled it is.
+    WindowPlacement::fitToScreen(this);
 }
 
 void TGroupPropFRM::FormShow() {

@@ -7,6 +7,7 @@
 #include "UEditIPAddr.h"
 #include "UIPAddrUtils.h"
 #include "UnitRules.h"
+#include "WindowPlacement.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -91,6 +92,8 @@ TItemPropFRM::TItemPropFRM(QWidget* parent)
 
     Button1 = makeButton(QStringLiteral("Ok"), OkLeft, this);
     Button2 = makeButton(QStringLiteral("Cancel"), CancelLeft, this);
+    // Enter means OK wherever the focus is; Escape cancels (the dialog's own key).
+    Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &TItemPropFRM::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TItemPropFRM::Button2Click);
 }
@@ -185,6 +188,8 @@ bool TItemPropFRM::PortKeyPress(QKeyEvent* event) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Delete:
+    case Qt::Key_Return: // the dialog's OK
+    case Qt::Key_Enter:
         return false;
     case Qt::Key_Backspace:
         if (!control)
@@ -214,20 +219,16 @@ bool TItemPropFRM::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-// Escape is no key of this dialog; only Cancel and closing the window cancel it.
-void TItemPropFRM::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
 void TItemPropFRM::showEvent(QShowEvent* event) {
     QScreen* display = screen();
     if (display && !event->spontaneous())
         move(display->availableGeometry().center() - rect().center());
+    // Each opening starts at the name, whatever had the focus when the dialog last closed.
+    if (!event->spontaneous())
+        KavioName->setFocus(Qt::OtherFocusReason);
     QDialog::showEvent(event);
+    // Never outside the screen, however small or scaled it is.
+    WindowPlacement::fitToScreen(this);
 }
 
 } // namespace kavio

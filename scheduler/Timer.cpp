@@ -9,11 +9,13 @@
 #include "NameOrder.h"
 #include "Recurrence.h"
 #include "TimerRecord.h"
+#include "WindowPlacement.h"
 
 #include <QHash>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QShowEvent>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -498,6 +500,16 @@ void TTimerFrm::Button1Click() {
 void TTimerFrm::showEvent(QShowEvent* event) {
     rebuildList();
     QDialog::showEvent(event);
+    if (!placed && !event->spontaneous()) {
+        placed = true;
+        WindowPlacement::restore(this, QStringLiteral("Runner"), false);
+    }
+}
+
+void TTimerFrm::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (placed && !event->spontaneous())
+        WindowPlacement::save(this, QStringLiteral("Runner"));
 }
 
 } // namespace kavio

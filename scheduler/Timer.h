@@ -93,9 +93,13 @@ public slots:
     void Button1Click();
 
 protected:
+    // The first showing puts the runner where it was last hidden (inside the screen); each
+    // hiding remembers the place for the next start.
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    bool placed = false;
     void fitClock();
     // Where the clock's text starts: for a one-digit hour, and for a two-digit one.
     qint8 clockXOffsets[2] = {0, 0};

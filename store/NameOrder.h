@@ -5,9 +5,16 @@
 
 namespace kavio {
 
-// The order in which the list shows units and groups: names compared without regard to letter
-// case, in the language's order; equal names keep the order they came in (callers read records
-// by key, so equal names end up by key). Gives the positions of `names` in that order.
+// The order in which names are shown everywhere (list, tabs' members, the group dialog, kavioctl):
+// as people read them. Letters compare without regard to case, in the language's order, and a
+// run of digits compares by its value, so "Rack 2" comes before "Rack 10". Equal names keep the
+// order they came in (callers read records by key, so equal names end up by key): names that
+// differ only in case each keep their place.
+
+// Compares two names in that order: negative, zero or positive.
+int compareNames(const QString& a, const QString& b);
+
+// Gives the positions of `names` in that order.
 std::vector<size_t> orderByName(const std::vector<QString>& names);
 
 // Sorts records into that order; `nameOf` gives a record's name.

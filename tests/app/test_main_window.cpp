@@ -1,9 +1,11 @@
+#include "AboutBox.h"
 #include "Clock.h"
 #include "Codes.h"
 #include "CommandProcessor.h"
 #include "GlobalFunctions.h"
 #include "Icons.h"
 #include "KavioApplication.h"
+#include "ListPanel.h"
 #include "LoopbackUnits.h"
 #include "Main.h"
 #include "Messages.h"
@@ -11,8 +13,12 @@
 #include "Program.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
+#include "WindowPlacement.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -97,6 +103,34 @@ int shownStatus(const TKavioCCMain& window, int row) {
     return -1;
 }
 
+// The names of the lines the current view shows, in its order.
+QStringList shownNames(const TKavioCCMain& window) {
+    const ShownLines* shown = window.KavioList->shown();
+    QStringList found;
+    for (int row = 0; row < shown->rowCount(); ++row)
+        found << window.line(shown->lineOf(row)).Name;
+    return found;
+}
+
+// A small fleet for find and the Details view: two racks, a pump in the group Cellar, and a
+// timer on rack 10.
+struct Fleet {
+    quint16 cellar = TempDatabase::addGroup(QStringLiteral("Cellar"));
+    quint16 rack2 =
+        TempDatabase::addUnit(QStringLiteral("Rack 2"), QStringLiteral("127.0.0.2"), 90);
+    quint16 rack10 =
+        TempDatabase::addUnit(QStringLiteral("rack 10"), QStringLiteral("127.0.0.10"), 80);
+    quint16 pump = TempDatabase::addUnit(QStringLiteral("Pump"), QStringLiteral("127.0.1.5"), 85);
+    Fleet() {
+        addMember(cellar, pump);
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("INSERT INTO \"Timer\" (\"Index\", \"Task\", \"Every\", "
+                                 "\"TimeOfDay\", \"Date\") VALUES (%1, 0, 0, '08:00:00', "
+                                 "'2026-01-01')")
+                      .arg(rack10));
+    }
+};
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -158,7 +192,7 @@ private slots:
         QStringList menus;
         for (QAction* menu : w.menuBar()->actions())
             menus << menu->text();
-        QCOMPARE(menus, QStringList({"&File", "&Poll", "&Tools"}));
+        QCOMPARE(menus, QStringList({"&File", "&View", "&Poll", "&Tools"}));
         QStringList popup;
         for (QAction* entry : w.PopupMenu->actions())
             popup << entry->text();
@@ -225,6 +259,14 @@ private slots:
         QCOMPARE(icon.pixelColor(5, 4) == QColor(Qt::black), outlet);
         QCOMPARE(icon.pixelColor(10, 8) == QColor(Qt::black), outlet);
         QVERIFY(Icons::byName(QStringLiteral("2ON")).isNull());
+        // On a scaled screen each picture has the screen's pixels, at the same logical size.
+        const QPixmap sharp = Icons::byName(name, 2);
+        QCOMPARE(sharp.size(), QSize(32, 32));
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(16, 16));
+        const QColor sharpFace = sharp.toImage().pixelColor(facePoint * 2 + QPoint(1, 1));
+        QVERIFY(qAbs(sharpFace.red() - face.red()) + qAbs(sharpFace.green() - face.green()) +
+                    qAbs(sharpFace.blue() - face.blue()) <=
+                12);
     }
 
     void orderOfLinesAndTabs() {
@@ -235,6 +277,8 @@ private slots:
         TempDatabase::addUnit(QStringLiteral("delta"));
         const quint16 lower = TempDatabase::addUnit(QStringLiteral("Rack"));
         TempDatabase::addGroup(QStringLiteral("R&D"));
+        TempDatabase::addUnit(QStringLiteral("rack 10"));
+        TempDatabase::addUnit(QStringLiteral("Rack 9"));
         addMember(beta, zeta);
         addMember(beta, lower);
         addMember(beta, upper);
@@ -244,7 +288,8 @@ private slots:
                                  "(0, 'key zero'), (70000, 'key too large')"));
 
         TKavioCCMain& w = open();
-        QCOMPARE(names(w), QStringList({"alpha", "Beta", "R&D", "delta", "rack", "Rack", "Zeta"}));
+        QCOMPARE(names(w), QStringList({"alpha", "Beta", "R&D", "delta", "rack", "Rack", "Rack 9",
+                                        "rack 10", "Zeta"}));
         QCOMPARE(tabs(w), QStringList({"All", "Beta", "alpha", "R&&D"}));
         QCOMPARE(w.KavioTabs->tabData(2).toInt(), int(alpha));
         QVERIFY(w.line(0).Group && !w.line(4).Group);
@@ -258,7 +303,7 @@ private slots:
         w.KavioTabs->setCurrentIndex(2); // a group without members
         QCOMPARE(w.lineCount(), 0);
         w.KavioTabs->setCurrentIndex(0);
-        QCOMPARE(w.lineCount(), 7);
+        QCOMPARE(w.lineCount(), 9);
     }
 
     void rightClickSelectsAndOpensThePopup() {
@@ -635,6 +680,179 @@ private slots:
     }
 
     // Every status, a group and a timer mark; the picture goes where KAVIO_SCREENSHOT names.
+    // Ctrl+F opens the find field; typing narrows the current tab to the lines whose name,
+    // address or group contains the text, letter case aside; Escape clears it.
+    void findNarrowsTheTab_data() {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("name, other case") << 0 << "RACK" << QStringList({"Rack 2", "rack 10"});
+        QTest::newRow("address") << 0 << "127.0.1." << QStringList({"Pump"});
+        QTest::newRow("group") << 0 << "cell" << QStringList({"Cellar", "Pump"});
+        QTest::newRow("nothing") << 0 << "x" << QStringList();
+        QTest::newRow("group tab") << 1 << "0.0" << QStringList();
+        QTest::newRow("group tab, group") << 1 << "LAR" << QStringList({"Pump"});
+    }
+
+    void findNarrowsTheTab() {
+        QFETCH(int, tab);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, shown);
+        const Fleet fleet;
+        TKavioCCMain& w = open();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.KavioTabs->setCurrentIndex(tab);
+        const QStringList all = shownNames(w);
+        QLineEdit* find = w.ListPanel->FindEdit;
+        QVERIFY(!find->isVisible());
+        QTest::keyClick(w.KavioList, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(find->isVisible() && find->hasFocus());
+        QTest::keyClicks(find, typed);
+        QCOMPARE(shownNames(w), shown);
+
+        // Select All ticks and stores the lines shown, and only those.
+        w.selAllClick();
+        for (quint16 unit : {fleet.rack2, fleet.rack10, fleet.pump}) {
+            const int line = w.KavioList->lines()->rowOf(unit);
+            const bool ticked = line >= 0 && shown.contains(w.line(line).Name);
+            QCOMPARE(stored(unit, "Checked"), ticked);
+            QVERIFY(line < 0 || w.lineChecked(line) == ticked);
+        }
+        // A rebuild keeps the text in force.
+        w.RebuildList();
+        QCOMPARE(shownNames(w), shown);
+
+        QTest::keyClick(find, Qt::Key_Escape);
+        QVERIFY(find->text().isEmpty() && !find->isVisible());
+        QCOMPARE(shownNames(w), all);
+    }
+
+    // View > Details: columns sorted by a click on their header, the choice kept for the next
+    // start, the same lines, boxes and popup as the compact list, and the double-click hook.
+    void detailsViewSortsAndIsRemembered() {
+        const Fleet fleet;
+        TKavioCCMain& first = open();
+        setField(fleet.pump, "Status", StatusOff); // after start-up's reset of every status
+        QVERIFY(!first.ListPanel->details());
+        const QModelIndex pumpLine = first.KavioList->shown()->index(1, 0);
+        QCOMPARE(pumpLine.data(Qt::ToolTipRole).toString(), QStringLiteral("OFF \u2014 127.0.1.5"));
+        first.ListPanel->Details1->trigger();
+        QVERIFY(first.ListPanel->details());
+
+        TKavioCCMain& w = open(); // the choice is remembered
+        setField(fleet.pump, "Status", StatusOff);
+        QVERIFY(w.ListPanel->details());
+        QVERIFY(w.ListPanel->Details1->isChecked());
+        KavioDetailsView* details = w.ListPanel->Details;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(details->isVisible() && !w.KavioList->isVisible());
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "Pump", "Rack 2", "rack 10"}));
+
+        const QAbstractItemModel* model = details->model();
+        QStringList headers;
+        for (int column = 0; column < model->columnCount(); ++column)
+            headers << model->headerData(column, Qt::Horizontal).toString();
+        QCOMPARE(headers, QStringList({"Name", "Status", "Address", "Port", "Groups", "Timers"}));
+        const auto row = [&](int r) {
+            QStringList cells;
+            for (int column = 0; column < model->columnCount(); ++column)
+                cells << model->index(r, column).data().toString();
+            return cells;
+        };
+        QCOMPARE(row(1), QStringList({"Pump", "OFF", "127.0.1.5", "85", "Cellar", ""}));
+        QCOMPARE(row(3), QStringList({"rack 10", "UNKNOWN", "127.0.0.10", "80", "", "1"}));
+        QCOMPARE(row(0)[1], QString());
+
+        const auto clickHeader = [&](int column) {
+            QHeaderView* header = details->header();
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, {},
+                QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        };
+        clickHeader(ShownLines::AddressColumn);
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "Rack 2", "rack 10", "Pump"}));
+        clickHeader(ShownLines::AddressColumn);
+        QCOMPARE(shownNames(w), QStringList({"Pump", "rack 10", "Rack 2", "Cellar"}));
+        clickHeader(ShownLines::PortColumn);
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "rack 10", "Pump", "Rack 2"}));
+        clickHeader(ShownLines::StatusColumn);
+        QCOMPARE(shownNames(w).mid(0, 2), QStringList({"Cellar", "Pump"}));
+
+        // The line under a right-click or a double-click is the sorted line's record.
+        clickHeader(ShownLines::PortColumn); // Cellar, rack 10, Pump, Rack 2
+        const QRect third = details->visualRect(model->index(2, 0));
+        QSignalSpy opened(w.PopupMenu, &QMenu::aboutToShow);
+        QTest::mouseClick(details->viewport(), Qt::RightButton, {}, third.center());
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(w.CurrentEntry()->Index, fleet.pump);
+        w.PopupMenu->hide();
+        QSignalSpy doubleClicked(w.KavioList, &KavioListView::unitDoubleClicked);
+        QTest::mouseDClick(details->viewport(), Qt::LeftButton, {},
+                           details->visualRect(model->index(1, 0)).center());
+        QCOMPARE(doubleClicked.count(), 1);
+        QCOMPARE(doubleClicked[0][0].value<quint16>(), fleet.rack10);
+
+        // A box ticked in the Details view is the line's box and is stored.
+        model = details->model();
+        QVERIFY(const_cast<QAbstractItemModel*>(model)->setData(model->index(3, 0), Qt::Checked,
+                                                                Qt::CheckStateRole));
+        QVERIFY(stored(fleet.rack2, "Checked"));
+        QVERIFY(w.lineChecked(w.KavioList->lines()->rowOf(fleet.rack2)));
+
+        w.ListPanel->Details1->trigger(); // back to the compact list, in its own order
+        QVERIFY(!w.ListPanel->details() && w.KavioList->isVisible());
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "Pump", "Rack 2", "rack 10"}));
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+        QCOMPARE(settings.value(QStringLiteral("View/Details")).toBool(), false);
+    }
+
+    // With a large font no caption is wider than its button, the Parts' sizes stay the smallest,
+    // group tabs show names in full, and a window never lies outside the screen.
+    void largeFontLayout() {
+        const QFont normal = QApplication::font();
+        QFont large = normal;
+        large.setPointSizeF(normal.pointSizeF() * 2);
+        QApplication::setFont(large);
+        const QString longName = QStringLiteral("Rack A in the east wing, row 12");
+        QCOMPARE(longName.size(), 31);
+        TempDatabase::addGroup(longName + QLatin1Char('7'));
+        TKavioCCMain& w = open();
+        TAboutBox about;
+        for (QWidget* window : {static_cast<QWidget*>(&w), static_cast<QWidget*>(&about)}) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            for (const QPushButton* button : window->findChildren<QPushButton*>()) {
+                const int text = button->fontMetrics().horizontalAdvance(button->text());
+                QVERIFY2(text + 8 <= button->width(), qPrintable(button->text()));
+                QVERIFY(button->width() >= 75 && button->height() >= 25);
+            }
+        }
+        QVERIFY(w.OnBTN->width() > 90);
+        QCOMPARE(w.KavioTabs->tabText(1), longName + QLatin1Char('7'));
+        QVERIFY(w.KavioTabs->tabRect(1).width() >
+                w.KavioTabs->fontMetrics().horizontalAdvance(w.KavioTabs->tabText(1)));
+        QVERIFY(w.KavioTabs->usesScrollButtons());
+        QApplication::setFont(normal);
+
+        const QRect screen = w.screen()->availableGeometry();
+        w.resize(screen.width() * 2, screen.height() * 2);
+        w.move(screen.topLeft() - QPoint(300, 300));
+        WindowPlacement::fitToScreen(&w);
+        QVERIFY2(screen.contains(w.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                    .arg(w.frameGeometry().x())
+                                                                    .arg(w.frameGeometry().y())
+                                                                    .arg(w.width())
+                                                                    .arg(w.height())));
+        w.close(); // remembers its place
+        TKavioCCMain& again = open();
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        QCOMPARE(again.size(), w.size());
+    }
+
     void screenshot() {
         const quint16 group = TempDatabase::addGroup(QStringLiteral("Rack 1"));
         TempDatabase::addGroup(QStringLiteral("Lab"));

@@ -120,14 +120,17 @@ private slots:
         QCOMPARE(dialog.Button4->geometry().right(), dialog.GroupList->geometry().right());
     }
 
-    // A new group: every unit offered in name order regardless of letter case, the moved ones
-    // fall into their sorted places, OK writes the group and one row per member in name order.
+    // A new group: every unit offered in name order regardless of letter case and with numbers by
+    // value, the moved ones fall into their sorted places, OK writes the group and one row per
+    // member in name order.
     void newGroup() {
         TempDatabase db;
         Fleet fleet;
         RecordingMessageSink messages;
         const quint16 upper = TempDatabase::addUnit(QStringLiteral("BETA"));
-        const quint16 group = fleet.old + 2;
+        TempDatabase::addUnit(QStringLiteral("Rack 10"));
+        TempDatabase::addUnit(QStringLiteral("rack 9"));
+        const quint16 group = fleet.old + 4;
         addMember(group, fleet.beta); // a row left over with the new group's key
         TGroupPropFRM dialog;
         dialog.GroupName->setText(QStringLiteral("left over"));
@@ -135,14 +138,14 @@ private slots:
         dialog.show();
         QVERIFY(dialog.GroupName->text().isEmpty());
         QCOMPARE(texts(dialog.SourceList),
-                 (QStringList{"Alpha", "BETA", "beta", "Delta", "gamma"}));
+                 (QStringList{"Alpha", "BETA", "beta", "Delta", "gamma", "rack 9", "Rack 10"}));
         QCOMPARE(TGroupPropFRM::entryIndex(dialog.SourceList, 1), upper);
         QVERIFY(texts(dialog.GroupList).isEmpty());
 
         select(dialog.SourceList, {"gamma", "Alpha", "Delta"});
         dialog.Button1Click();
         QCOMPARE(texts(dialog.GroupList), (QStringList{"Alpha", "Delta", "gamma"}));
-        QCOMPARE(texts(dialog.SourceList), (QStringList{"BETA", "beta"}));
+        QCOMPARE(texts(dialog.SourceList), (QStringList{"BETA", "beta", "rack 9", "Rack 10"}));
         QVERIFY(dialog.GroupList->selectedItems().isEmpty());
         QCOMPARE(TGroupPropFRM::entryIndex(dialog.GroupList, 1), fleet.delta);
 
@@ -327,37 +330,41 @@ private slots:
         QCOMPARE(test::recordCount("Master.DB"), 3);
     }
 
-    // exec() ends with Accepted only after a save; Escape cancels.
+    // exec() ends with Accepted only after a save: Enter is OK, Escape cancels, and every
+    // opening starts at the name.
     void modal() {
         TempDatabase db;
         Fleet fleet;
         RecordingMessageSink messages;
         TGroupPropFRM dialog;
         dialog.IsNew = true;
-        bool returnPressedNothing = false;
+        bool refusedEmpty = false;
         QTimer::singleShot(0, &dialog, [&] {
             dialog.GroupName->setText(QStringLiteral("G"));
-            select(dialog.SourceList, {"beta"});
-            // Return presses no button of this dialog.
-            dialog.GroupName->setFocus();
             QTest::keyClick(dialog.GroupName, Qt::Key_Return);
-            returnPressedNothing = dialog.GroupList->count() == 0 && dialog.isVisible();
+            refusedEmpty = dialog.isVisible() && messages.shown.size() == 1 &&
+                           messages.shown[0].text == "There are no Kavios in the group";
+            select(dialog.SourceList, {"beta"});
             dialog.Button1->click();
-            QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.SourceList->setFocus();
+            QTest::keyClick(dialog.SourceList, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-        QVERIFY(returnPressedNothing);
+        QVERIFY(refusedEmpty);
         QVERIFY(memberships().isEmpty());
 
+        QWidget* focused = nullptr;
         QTimer::singleShot(0, &dialog, [&] {
+            focused = dialog.focusWidget();
             dialog.GroupName->setText(QStringLiteral("G"));
             select(dialog.SourceList, {"beta"});
             dialog.Button1->click();
-            dialog.Button3->click();
+            QTest::keyClick(dialog.GroupList, Qt::Key_Enter);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(focused, dialog.GroupName);
         QCOMPARE(memberships(), QStringList{row(fleet.old + 1, fleet.beta)});
-        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(messages.shown.size(), 1);
     }
 };
 

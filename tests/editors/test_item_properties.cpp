@@ -324,9 +324,8 @@ private slots:
         QApplication::clipboard()->setText(QStringLiteral("99"));
         QTest::keyClick(dialog.Port, Qt::Key_V, Qt::ControlModifier);
         QTest::keyClick(dialog.Port, Qt::Key_Insert, Qt::ShiftModifier);
-        QTest::keyClick(dialog.Port, Qt::Key_Return);
         QCOMPARE(dialog.Port->text(), QStringLiteral("80"));
-        QCOMPARE(messages.beeps.size(), 6);
+        QCOMPARE(messages.beeps.size(), 5);
         QTest::keyClick(dialog.Port, Qt::Key_Backspace);
         // A letter key that types nothing (no text, no Control) is left to the field, silently.
         QTest::sendKeyEvent(QTest::Click, dialog.Port, Qt::Key_A, QString(), Qt::NoModifier);
@@ -334,7 +333,7 @@ private slots:
         QTest::keyClick(dialog.Port, Qt::Key_Delete);
         QTest::keyClick(dialog.Port, Qt::Key_5, Qt::KeypadModifier);
         QCOMPARE(dialog.Port->text(), QStringLiteral("5"));
-        QCOMPARE(messages.beeps.size(), 6);
+        QCOMPARE(messages.beeps.size(), 5);
         QVERIFY(messages.shown.isEmpty());
     }
 
@@ -373,7 +372,8 @@ private slots:
         QCOMPARE(test::recordCount("Master.DB"), 0);
     }
 
-    // exec() ends with Accepted only after a save; Cancel and Escape write nothing.
+    // exec() ends with Accepted only after a save: Enter is OK, Escape cancels and writes
+    // nothing, and every opening starts at the name.
     void modal() {
         TempDatabase db;
         RecordingMessageSink messages;
@@ -381,24 +381,27 @@ private slots:
         dialog.ClearFields();
         bool stayedOpen = false;
         QTimer::singleShot(0, &dialog, [&] {
-            fill(dialog, QStringLiteral("A"), {"1", "2", "3", "4"}, QStringLiteral("80"),
+            fill(dialog, QStringLiteral("A"), {"1", "2", "3", "4"}, QString(),
                  QStringLiteral("pw"));
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-            dialog.Port->clear();
-            dialog.Button1->click();
+            QTest::keyClick(dialog.Port, Qt::Key_Return); // OK, refused: no port
             stayedOpen = dialog.isVisible();
-            dialog.Button2->click();
+            dialog.Port->setText(QStringLiteral("80"));
+            dialog.PasswordEdit->setFocus();
+            QTest::keyClick(dialog.PasswordEdit, Qt::Key_Escape);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
         QVERIFY(stayedOpen);
         QCOMPARE(test::recordCount("Master.DB"), 0);
         QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown[0].text, QStringLiteral("You MUST enter a Port"));
 
+        QWidget* focused = nullptr;
         QTimer::singleShot(0, &dialog, [&] {
-            dialog.Port->setText(QStringLiteral("80"));
-            dialog.Button1->click();
+            focused = dialog.focusWidget();
+            QTest::keyClick(dialog.IPAddress->OctetEdits[3], Qt::Key_Enter);
         });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(focused, dialog.KavioName);
         QCOMPARE(test::recordCount("Master.DB"), 1);
     }
 };

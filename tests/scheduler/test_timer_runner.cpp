@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QMap>
+#include <QScreen>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -142,6 +143,8 @@ private slots:
 
     // The window's fixed sizes and the clock's display settings.
     void layoutAndClockSettings() {
+        QTemporaryDir settingsDir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         ManualClock clock(at(2026, 12, 7, 8));
         const quint16 rack = TempDatabase::addUnit(QStringLiteral("Rack 3"));
         addTimer(rack, 1, 0, 1, "21:30:00", clock.time.date());
@@ -178,6 +181,15 @@ private slots:
         for (const auto& [name, actual, expected] : settings)
             QVERIFY2(actual == expected,
                      qPrintable(QLatin1String(name) + QStringLiteral(": ") + actual.toString()));
+
+        // The next runner opens where this one was hidden, inside the screen.
+        runner.move(runner.screen()->availableGeometry().topLeft() + QPoint(40, 50));
+        const QPoint place = runner.pos();
+        runner.hide();
+        TTimerFrm next(*processor);
+        next.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&next));
+        QCOMPARE(next.pos(), place);
     }
 
     // The clock is centred on the display, with the largest digits that fit it, whether its

@@ -214,7 +214,8 @@ private slots:
     void list() {
         const QString db = seeded();
         runSqliteTool(db, QStringLiteral("INSERT INTO Master (\"Index\", Name, IPAddress, Port,"
-                                         " Password) VALUES (7, 'Plain', '1.1.1.1', 1, 'x'),"
+                                         " Password) VALUES (7, 'Plain 10', '1.1.1.1', 1, 'x'),"
+                                         " (9, 'plain 9', '1.1.1.2', 2, 'x'),"
                                          " (8, 'z\\' || char(31) || char(9) || '\"', '', NULL,"
                                          " 'x');"
                                          // The mark follows the timers, not the stored flag:
@@ -230,7 +231,7 @@ private slots:
                                      "(Master.DB: 70000"),
                  qPrintable(text.err));
         const QStringList lines = text.out.split('\n');
-        QCOMPARE(lines.size(), 9 + 1);
+        QCOMPARE(lines.size(), 10 + 1);
         QCOMPARE(lines.last(), QString());
         QCOMPARE(lines[0].simplified(),
                  QStringLiteral("KIND INDEX STATUS TIMER ADDRESS PORT NAME GROUPS"));
@@ -239,7 +240,8 @@ private slots:
                                       "group 1 - no - - Lab, \"east\" -",
                                       "unit 5 OFF no 192.168.1.20 65535 Ölpumpe Lab, \"east\"",
                                       "unit 6 FAILED no 1.2.3.4 4001 plain Küche",
-                                      "unit 7 UNKNOWN yes 1.1.1.1 1 Plain -",
+                                      "unit 9 UNKNOWN no 1.1.1.2 2 plain 9 -",
+                                      "unit 7 UNKNOWN yes 1.1.1.1 1 Plain 10 -",
                                       "unit 4 ON yes 10.0.0.1 80 rack\\ntwo Küche;Lab, \"east\"",
                                       "unit 8 UNKNOWN no - - z\\\\x1f\\t\" -"};
         for (int i = 0; i < expected.size(); ++i)
@@ -251,12 +253,12 @@ private slots:
         const Run json = kavioctl({"list", "--json"}, db);
         QCOMPARE(json.code, 0);
         const QJsonArray array = QJsonDocument::fromJson(json.out.toUtf8()).array();
-        QCOMPARE(array.size(), 8);
-        QCOMPARE(array[7].toObject().value("name").toString(), QStringLiteral("z\\\x1f\t\""));
-        QVERIFY(array[7].toObject().value("port").isNull());
+        QCOMPARE(array.size(), 9);
+        QCOMPARE(array[8].toObject().value("name").toString(), QStringLiteral("z\\\x1f\t\""));
+        QVERIFY(array[8].toObject().value("port").isNull());
         QCOMPARE(array[0].toObject().value("kind").toString(), QStringLiteral("group"));
         QVERIFY(array[0].toObject().value("status").isNull());
-        const QJsonObject rack = array[6].toObject();
+        const QJsonObject rack = array[7].toObject();
         QCOMPARE(rack.value("name").toString(), QStringLiteral("rack\ntwo"));
         QCOMPARE(rack.value("index").toInt(), 4);
         QCOMPARE(rack.value("address").toString(), QStringLiteral("10.0.0.1"));
