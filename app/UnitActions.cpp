@@ -67,7 +67,7 @@ void TUnitActions::buildMenus() {
     connect(Close1, &QAction::triggered, &Main, &QWidget::close);
 
     Edit1 = new QMenu(QStringLiteral("&Edit"), &Main);
-    Main.menuBar()->insertMenu(Main.Poll1->menuAction(), Edit1);
+    Main.menuBar()->insertMenu(Main.View1->menuAction(), Edit1);
     Undo1 = Edit1->addAction(QStringLiteral("&Undo"));
     Undo1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     connect(Undo1, &QAction::triggered, this, &TUnitActions::Undo1Click);

@@ -131,7 +131,7 @@ private slots:
     void menusAndPopupInTheirOrder() {
         start();
         QCOMPARE(captions(main().menuBar()->actions()),
-                 QStringList({"&File", "&Edit", "&Poll", "&Tools"}));
+                 QStringList({"&File", "&Edit", "&View", "&Poll", "&Tools"}));
         QCOMPARE(captions(main().File1->actions()),
                  QStringList({"&New", "-", "Minimize to Tray", "&Close"}));
         QCOMPARE(program->UnitActions->Close1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
