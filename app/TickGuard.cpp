@@ -3,6 +3,7 @@
 #include "Codes.h"
 #include "Main.h"
 #include "Messages.h"
+#include "ShownLines.h"
 
 #include <QCoreApplication>
 #include <QStatusBar>
@@ -31,26 +32,29 @@ QString taskCaption(quint8 task) {
 
 TickedLines CountTicked(const TKavioCCMain& main) {
     TickedLines counted;
-    const KavioListView& view = *main.KavioList;
-    const KavioListModel& lines = *view.lines();
-    // The lines on screen run from the one at the top of the view to the one at its bottom
-    // (the last line when the list ends above it); a line cut by an edge counts as shown.
-    // A list that is not on screen at all (the window in the tray) has no power buttons either.
+    const KavioListModel& lines = *main.KavioList->lines();
+    const ShownLines& shown = *main.KavioList->shown();
+    const QAbstractItemView& view = *main.KavioList->shownView();
+    // The rows on screen run from the one at the top of the shown view (list or Details) to the
+    // one at its bottom (the last row when the view ends above it); a row cut by an edge counts
+    // as shown. A line that find leaves out is not shown either. A list that is not on screen at
+    // all (the window in the tray) has no power buttons either.
     int first = 0;
-    int last = lines.count() - 1;
+    int last = shown.rowCount() - 1;
     if (view.isVisible()) {
         const QRect screen = view.viewport()->rect();
         const QModelIndex top = view.indexAt(QPoint(1, screen.top()));
         const QModelIndex bottom = view.indexAt(QPoint(1, screen.bottom()));
-        first = top.isValid() ? top.row() : lines.count();
+        first = top.isValid() ? top.row() : shown.rowCount();
         if (bottom.isValid())
             last = bottom.row();
     }
-    for (int row = 0; row < lines.count(); ++row) {
-        if (!lines.box(row) || lines.entry(row).Group)
+    for (int line = 0; line < lines.count(); ++line) {
+        if (!lines.box(line) || lines.entry(line).Group)
             continue;
         ++counted.units;
-        if (row < first || row > last || view.isRowHidden(row))
+        const int row = shown.shownRowOf(line);
+        if (row < first || row > last)
             ++counted.hidden;
     }
     return counted;

@@ -6,6 +6,7 @@
 #include "ItemProperties.h"
 #include "KavioApplication.h"
 #include "Launcher.h"
+#include "ListPanel.h"
 #include "Main.h"
 #include "Messages.h"
 #include "Program.h"
@@ -589,6 +590,14 @@ private slots:
         main().OffBTN->click();
         QCOMPARE(sink.shown.size(), 2);
         QCOMPARE(queued(), 31);
+
+        // A line that find leaves out is not shown either, in the Details view too.
+        main().ListPanel->setDetails(true);
+        main().ListPanel->showFind();
+        QTest::keyClicks(main().ListPanel->FindEdit, QStringLiteral("unit 30"));
+        main().OffBTN->click();
+        QCOMPARE(sink.shown.size(), 3);
+        QCOMPARE(sink.shown.last().text, QStringLiteral("Power OFF 1 unit, which is not shown?"));
     }
 
     void viewTimersFollowsTheLastUnitAndCtrlKeysShowWindows() {
