@@ -1,13 +1,13 @@
 #include "ListKeys.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QListView>
 #include <QMenu>
 
 namespace kavio {
 
-ListKeys::ListKeys(QListView& listView, QMenu& menu, std::function<void()> openProperties,
+ListKeys::ListKeys(QAbstractItemView& listView, QMenu& menu, std::function<void()> openProperties,
                    std::function<void()> deleteLine)
     : QObject(&listView)
     , list(listView)

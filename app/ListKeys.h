@@ -5,7 +5,7 @@
 #include <functional>
 
 class QKeyEvent;
-class QListView;
+class QAbstractItemView;
 class QMenu;
 
 namespace kavio {
@@ -19,7 +19,7 @@ class ListKeys : public QObject {
     Q_OBJECT
 
 public:
-    ListKeys(QListView& list, QMenu& popup, std::function<void()> properties,
+    ListKeys(QAbstractItemView& list, QMenu& popup, std::function<void()> properties,
              std::function<void()> remove);
 
     // Opens the line's menu at the current line, as a right-click there does; nothing without one.
@@ -32,7 +32,7 @@ private:
     bool keyPressed(const QKeyEvent& key);
     bool hasCurrentLine() const;
 
-    QListView& list;
+    QAbstractItemView& list;
     QMenu& popup;
     std::function<void()> properties;
     std::function<void()> remove;

@@ -10,6 +10,7 @@
 #include "KavioList.h"
 #include "Launcher.h"
 #include "ListKeys.h"
+#include "ListPanel.h"
 #include "Main.h"
 #include "Messages.h"
 #include "Schema.h"
@@ -39,10 +40,11 @@ TUnitActions::TUnitActions(TKavioCCMain& main, TItemPropFRM& itemDialog, TGroupP
     buildMenus();
     connect(Undo, &UndoStore::changed, this, &TUnitActions::updateUndo);
     updateUndo();
-    // Menu key, Shift+F10, Enter, Del and the type-ahead's space on the list's lines.
-    new ListKeys(
-        *Main.KavioList, *Main.PopupMenu, [this] { Properties1Click(); },
-        [this] { Delete1Click(); });
+    // Menu key, Shift+F10, Enter, Del and the type-ahead's space on the lines of either view.
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(Main.KavioList),
+                                    static_cast<QAbstractItemView*>(Main.ListPanel->Details)})
+        new ListKeys(
+            *view, *Main.PopupMenu, [this] { Properties1Click(); }, [this] { Delete1Click(); });
     Main.setCtrlKey(Qt::Key_A, [this] {
         AboutBox.show();
         AboutBox.raise();

@@ -485,14 +485,22 @@ private slots:
         QVERIFY(!main().line(lineNames().indexOf("flag only")).Timer);
     }
 
+    void keysOfTheListAndTheWindow_data() {
+        QTest::addColumn<bool>("details");
+        QTest::newRow("list") << false;
+        QTest::newRow("Details view") << true;
+    }
+
     void keysOfTheListAndTheWindow() {
+        QFETCH(bool, details);
         TempDatabase::addUnit(QStringLiteral("Router A098"));
         TempDatabase::addUnit(QStringLiteral("Router C1"));
         TempDatabase::addUnit(QStringLiteral("Switch"));
         start();
         main().show();
         QVERIFY(QTest::qWaitForWindowExposed(&main()));
-        KavioListView* list = main().KavioList;
+        main().ListPanel->setDetails(details);
+        QAbstractItemView* list = main().KavioList->shownView();
         list->setFocus();
 
         // A space within a type-ahead search only searches: nothing is ticked or stored.
