@@ -3,7 +3,6 @@
 #include "Codes.h"
 #include "Database.h"
 #include "Exception.h"
-#include "HistoryQuery.h"
 #include "Icons.h"
 #include "TimerMark.h"
 
@@ -43,8 +42,6 @@ QVariant KavioListModel::data(const QModelIndex& index, int role) const {
         return entry(index.row()).Name;
     case Qt::CheckStateRole:
         return box(index.row()) ? Qt::Checked : Qt::Unchecked;
-    case Qt::ToolTipRole:
-        return entry(index.row()).Group ? QVariant() : LastAnswerText(entry(index.row()).Index);
     default:
         return {};
     }

@@ -54,6 +54,7 @@ KavioDetailsView::KavioDetailsView(KavioListView* list, QWidget* parent)
     fit(ShownLines::PortColumn, QStringLiteral("65535"));
     fit(ShownLines::GroupsColumn, QStringLiteral("Group name, Group"));
     fit(ShownLines::TimersColumn, QStringLiteral("Timers"));
+    fit(ShownLines::LastAnswerColumn, QStringLiteral("2026-12-07 12:03:07"));
 }
 
 void KavioDetailsView::paintEvent(QPaintEvent* event) {

@@ -43,6 +43,9 @@ TKavioProgram::TKavioProgram() {
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
     AddHistoryEntry(*main, *HistoryFrm);
+    // A double-click on a unit's line in the Details view opens its history.
+    QObject::connect(main->KavioList, &KavioListView::unitDoubleClicked, HistoryFrm.get(),
+                     &THistoryFrm::showUnit);
     ViewTimerFrm->setUndoStore(&UnitActions->undoStore());
     StatusLine = new TStatusLine(*main, CmndProc->engine());
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),

@@ -3,10 +3,12 @@
 #include "Codes.h"
 #include "Database.h"
 #include "Exception.h"
+#include "HistoryQuery.h"
 #include "Icons.h"
 #include "KavioList.h"
 #include "NameOrder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -99,8 +101,8 @@ int ShownLines::shownRowOf(int line) const {
 QVariant ShownLines::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const titles[ColumnCount] = {"Name", "Status", "Address",
-                                                    "Port", "Groups", "Timers"};
+    static const char* const titles[ColumnCount] = {"Name",   "Status", "Address",    "Port",
+                                                    "Groups", "Timers", "Last answer"};
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(titles[section])
                                                  : QVariant();
 }
@@ -124,8 +126,10 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
     const TKavio& entry = m_lines->entry(line);
     if (role == Qt::ToolTipRole) {
         const LiveFields live = m_lines->live(line);
-        return lineToolTip(live.Group, live.Status,
-                           live.Group ? QString() : lineColumns(line).address);
+        if (live.Group)
+            return lineToolTip(true, live.Status, {});
+        return lineToolTip(false, live.Status, lineColumns(line).address) + QLatin1Char('\n') +
+               LastAnswerText(entry.Index);
     }
     if (column == NameColumn) {
         switch (role) {
@@ -147,6 +151,17 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
         return {};
     if (column == StatusColumn)
         return statusWord(m_lines->live(line).Status);
+    if (column == LastAnswerColumn) {
+        // Read as it is painted: the history grows with every exchange.
+        try {
+            const std::optional<qint64> last = LastAnswerMs(entry.Index);
+            return last ? QDateTime::fromMSecsSinceEpoch(*last).toString(
+                              QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                        : QVariant();
+        } catch (const Exception&) {
+            return {};
+        }
+    }
     const Columns& columns = lineColumns(line);
     switch (column) {
     case AddressColumn:
@@ -321,6 +336,17 @@ void ShownLines::orderLines() {
             for (size_t rank = 1; rank < byText.size(); ++rank) {
                 if (texts[byText[rank]] == texts[byText[rank - 1]])
                     keys[byText[rank]] = keys[byText[rank - 1]];
+            }
+        } else if (m_sortColumn == LastAnswerColumn) {
+            // Units that never answered come first when ascending, as groups do.
+            QHash<quint16, qint64> last;
+            try {
+                last = LastAnswers();
+            } catch (const Exception&) {
+            }
+            for (int line = 0; line < count; ++line) {
+                if (!m_lines->entry(line).Group)
+                    keys[size_t(line)] = last.value(m_lines->entry(line).Index, 0);
             }
         } else {
             for (int line = 0; line < count; ++line) {

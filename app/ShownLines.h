@@ -21,8 +21,16 @@ class ShownLines : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { NameColumn, StatusColumn, AddressColumn, PortColumn, GroupsColumn, TimersColumn };
-    static constexpr int ColumnCount = 6;
+    enum Column {
+        NameColumn,
+        StatusColumn,
+        AddressColumn,
+        PortColumn,
+        GroupsColumn,
+        TimersColumn,
+        LastAnswerColumn,
+    };
+    static constexpr int ColumnCount = 7;
 
     explicit ShownLines(KavioListModel* lines, QObject* parent = nullptr);
 

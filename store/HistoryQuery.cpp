@@ -154,6 +154,21 @@ std::optional<qint64> LastAnswerMs(quint16 index) {
     return query.value(0).toLongLong();
 }
 
+QHash<quint16, qint64> LastAnswers() {
+    QHash<quint16, qint64> last;
+    QSqlDatabase db = Database::connection();
+    if (!hasHistoryTable(db))
+        return last;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral(R"(SELECT "Index", max("Time") FROM "History"
+ WHERE "Outcome" = 'answered' AND "Index" BETWEEN 1 AND 65535 GROUP BY "Index")")))
+        fail(query);
+    while (query.next())
+        last.insert(quint16(query.value(0).toUInt()), query.value(1).toLongLong());
+    return last;
+}
+
 QString LastAnswerText(quint16 index) {
     try {
         const std::optional<qint64> last = LastAnswerMs(index);

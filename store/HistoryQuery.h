@@ -3,6 +3,7 @@
 #include "HistoryRow.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -43,6 +44,10 @@ HistoryPage ReadHistory(const HistoryFilter& filter, int limit,
 
 // The time of the unit's last answered exchange (UTC ms), if any.
 std::optional<qint64> LastAnswerMs(quint16 index);
+
+// Every unit's last answered exchange (UTC ms) in one pass, for sorting by it. Throws
+// DatabaseError.
+QHash<quint16, qint64> LastAnswers();
 
 // "last answer: 2026-12-07 12:03:07" (local time) or "last answer: none kept", for a unit's
 // tooltip and details; never throws (a failing database reads "last answer: unknown").

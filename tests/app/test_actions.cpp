@@ -3,6 +3,7 @@
 #include "CommandProcessor.h"
 #include "GlobalFunctions.h"
 #include "GroupProperties.h"
+#include "HistoryWindow.h"
 #include "ItemProperties.h"
 #include "KavioApplication.h"
 #include "Launcher.h"
@@ -20,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -534,6 +536,15 @@ private slots:
         QTest::keyClick(list, Qt::Key_Return);
         QVERIFY(propertiesShown);
         QCOMPARE(program->ItemPropFRM->KavioName->text(), QStringLiteral("Router C1"));
+
+        // A double-click on a unit's line in the Details view opens that unit's history.
+        if (details) {
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                               list->visualRect(list->currentIndex()).center());
+            QVERIFY(program->HistoryFrm->isVisible());
+            QCOMPARE(program->HistoryFrm->UnitBox->currentText(), QStringLiteral("Router C1"));
+            program->HistoryFrm->hide();
+        }
 
         // Ctrl+Shift+1 shows the command log like Ctrl+1.
         QVERIFY(!program->CmndProc->isVisible());

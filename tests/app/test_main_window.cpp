@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTabBar>
 #include <QTest>
@@ -736,8 +737,22 @@ private slots:
         TKavioCCMain& first = open();
         setField(fleet.pump, "Status", StatusOff); // after start-up's reset of every status
         QVERIFY(!first.ListPanel->details());
+        // The history holds an answer of rack 10, and a later one of Pump.
+        const QDateTime answered(QDate(2026, 12, 1), QTime(10, 0));
+        QSqlQuery history(Database::connection());
+        history.prepare(QStringLiteral(
+            R"(INSERT INTO "History" ("Time", "Index", "Name", "IPAddress", "Port", "Command",
+ "Task", "Source", "Reply", "Status", "Outcome", "Duration")
+ VALUES (?, ?, '', '', 0, 'q', 5, 'poll', 'ON', 0, 'answered', 1))"));
+        for (const auto& [unit, at] :
+             {std::pair{fleet.rack10, answered}, std::pair{fleet.pump, answered.addSecs(3600)}}) {
+            history.addBindValue(at.toMSecsSinceEpoch());
+            history.addBindValue(unit);
+            QVERIFY2(history.exec(), qPrintable(history.lastError().text()));
+        }
         const QModelIndex pumpLine = first.KavioList->shown()->index(1, 0);
-        QCOMPARE(pumpLine.data(Qt::ToolTipRole).toString(), QStringLiteral("OFF \u2014 127.0.1.5"));
+        QCOMPARE(pumpLine.data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("OFF \u2014 127.0.1.5\nlast answer: 2026-12-01 11:00:00"));
         first.ListPanel->Details1->trigger();
         QVERIFY(first.ListPanel->details());
 
@@ -755,15 +770,18 @@ private slots:
         QStringList headers;
         for (int column = 0; column < model->columnCount(); ++column)
             headers << model->headerData(column, Qt::Horizontal).toString();
-        QCOMPARE(headers, QStringList({"Name", "Status", "Address", "Port", "Groups", "Timers"}));
+        QCOMPARE(headers, QStringList({"Name", "Status", "Address", "Port", "Groups", "Timers",
+                                       "Last answer"}));
         const auto row = [&](int r) {
             QStringList cells;
             for (int column = 0; column < model->columnCount(); ++column)
                 cells << model->index(r, column).data().toString();
             return cells;
         };
-        QCOMPARE(row(1), QStringList({"Pump", "OFF", "127.0.1.5", "85", "Cellar", ""}));
-        QCOMPARE(row(3), QStringList({"rack 10", "UNKNOWN", "127.0.0.10", "80", "", "1"}));
+        QCOMPARE(row(1), QStringList({"Pump", "OFF", "127.0.1.5", "85", "Cellar", "",
+                                      "2026-12-01 11:00:00"}));
+        QCOMPARE(row(3), QStringList({"rack 10", "UNKNOWN", "127.0.0.10", "80", "", "1",
+                                      "2026-12-01 10:00:00"}));
         QCOMPARE(row(0)[1], QString());
 
         const auto clickHeader = [&](int column) {
@@ -780,6 +798,8 @@ private slots:
         QCOMPARE(shownNames(w), QStringList({"Cellar", "rack 10", "Pump", "Rack 2"}));
         clickHeader(ShownLines::StatusColumn);
         QCOMPARE(shownNames(w).mid(0, 2), QStringList({"Cellar", "Pump"}));
+        clickHeader(ShownLines::LastAnswerColumn);
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "Rack 2", "rack 10", "Pump"}));
 
         // The line under a right-click or a double-click is the sorted line's record.
         clickHeader(ShownLines::PortColumn); // Cellar, rack 10, Pump, Rack 2
