@@ -72,6 +72,11 @@ THistoryFrm::THistoryFrm(QWidget* parent)
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     Table->horizontalHeader()->setStretchLastSection(true);
     Table->setWordWrap(false);
+    // The time in full at any font: the widest digits in its layout, with the cell's margins.
+    const QFontMetrics metrics = Table->fontMetrics();
+    Table->setColumnWidth(HistoryModel::Time,
+                          metrics.horizontalAdvance(QStringLiteral("8888-88-88 88:88:88.888")) +
+                              2 * metrics.averageCharWidth());
 
     auto* filters = new QHBoxLayout;
     filters->addWidget(UnitBox, 2);
