@@ -142,7 +142,8 @@ bool TCommandEngine::anyLaneActive() const {
 // of that key waits behind it. An entry that cannot be served at all (its unit is gone, it names
 // a group, its task is unknown) is dropped without contacting anything. A long run of such
 // entries (a request naming thousands of keys) is dropped a slice at a time from the event loop,
-// so that the window and the other producers never wait for it.
+// so that the window and the other producers never wait for it; so is a burst of connections
+// when many lanes come free at once (the first poll with many lanes).
 void TCommandEngine::StartSession() {
     UnitLookup lookup;
     QSet<quint16> waitingKeys;
@@ -151,6 +152,7 @@ void TCommandEngine::StartSession() {
             waitingKeys.insert(each->entry.Index);
     }
     int dropped = 0;
+    int started = 0;
     int passed = 0;
     for (int position = 0; position < Queue.size() && passed < ScanLimit;) {
         Lane* free = idleLane();
@@ -161,7 +163,7 @@ void TCommandEngine::StartSession() {
             ++passed;
             continue;
         }
-        if (dropped == DropsPerTurn) {
+        if (dropped == DropsPerTurn || started == StartsPerTurn) {
             QTimer::singleShot(0, this, &TCommandEngine::resumeSession);
             return;
         }
@@ -170,6 +172,7 @@ void TCommandEngine::StartSession() {
         case Pick::Started:
             waitingKeys.insert(key);
             ++position;
+            ++started;
             break;
         case Pick::Waits:
             waitingKeys.insert(key);

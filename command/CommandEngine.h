@@ -64,6 +64,8 @@ public:
     static constexpr int StoreRetryMs = 500;
     // At most this many entries that name no unit are dropped in one turn of the event loop.
     static constexpr int DropsPerTurn = 128;
+    // At most this many exchanges start in one turn of the event loop.
+    static constexpr int StartsPerTurn = 8;
     // The range of exchanges that may run at once.
     static constexpr int MinParallel = 1;
     static constexpr int MaxParallel = 256;

@@ -278,7 +278,9 @@ bool parallelPoll() {
         if (parallel == 1)
             serial = total;
         std::printf("poll of 1,000 loopback units, %d at once:\n", parallel);
-        met &= report("  time", total / 1000, "s", Units * 0.102 / parallel + 1);
+        // One at a time is the pacing of the 100 ms pause plus each exchange: the baseline.
+        met &= report("  time", total / 1000, "s",
+                      parallel == 1 ? Units * 0.11 : Units * 0.102 / parallel + 1);
         if (parallel > 1)
             met &= reportAtLeast("  times faster than one at a time", serial / total, "x",
                                  parallel == 64 ? 30 : 8);
@@ -298,6 +300,13 @@ bool parallelPoll() {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    // "parallel": only the poll of 1,000 units, one at a time and side by side.
+    if (QCoreApplication::arguments().contains(QStringLiteral("parallel"))) {
+        Database::open(dir.filePath(QStringLiteral("Fleet.db")));
+        const bool met = parallelPoll();
+        Database::close();
+        return met ? 0 : 1;
+    }
     Database::open(dir.filePath(QStringLiteral("Empty.db")));
     bool met = largeControlRequest();
     Database::open(dir.filePath(QStringLiteral("KavioCC.db")));
