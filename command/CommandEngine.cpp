@@ -144,6 +144,11 @@ bool TCommandEngine::anyLaneActive() const {
 // entries (a request naming thousands of keys) is dropped a slice at a time from the event loop,
 // so that the window and the other producers never wait for it.
 void TCommandEngine::StartSession() {
+    if (Held) {
+        if (!anyLaneActive())
+            Busy = false;
+        return;
+    }
     UnitLookup lookup;
     QSet<quint16> waitingKeys;
     for (const auto& each : lanes) {
@@ -261,6 +266,16 @@ TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLo
 
 char TCommandEngine::CommandLetter() const {
     return Queue.isEmpty() ? char(0) : CommandLetterOf(Queue.first().Task);
+}
+
+void TCommandEngine::setHeld(bool held) {
+    Held = held;
+}
+
+int TCommandEngine::exchangesUnderWay() const {
+    return int(std::count_if(lanes.begin(), lanes.end(), [](const auto& each) {
+        return each->state == Lane::State::Exchanging;
+    }));
 }
 
 int TCommandEngine::unfinishedCount() const {
