@@ -36,9 +36,9 @@ const QByteArray JsonType = "application/json";
 // once, and the server reads only what was decrypted.
 class GuardedServer : public QTcpServer {
 public:
-    GuardedServer(int& open, QObject* parent)
+    GuardedServer(ConnectionPool& pool, QObject* parent)
         : QTcpServer(parent)
-        , m_open(open) {}
+        , m_pool(pool) {}
 
     void setTls(const QSslConfiguration& configuration) {
         m_tls = configuration;
@@ -59,7 +59,7 @@ protected:
             delete socket;
             return;
         }
-        if (!guardConnection(socket, m_open))
+        if (!guardConnection(socket, m_pool))
             return;
         if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
             QObject::connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->abort(); });
@@ -69,7 +69,7 @@ protected:
     }
 
 private:
-    int& m_open;
+    ConnectionPool& m_pool;
     QSslConfiguration m_tls;
     bool m_useTls = false;
 };
@@ -162,7 +162,10 @@ HttpApi::HttpApi(KavioService& service, QObject* parent)
             &HttpApi::exchangeFinished);
 }
 
-HttpApi::~HttpApi() = default;
+HttpApi::~HttpApi() {
+    for (ConnectionGuard* guard : std::as_const(m_pool.open))
+        guard->forgetPool();
+}
 
 bool HttpApi::listen(const ServiceOptions& options, QString& problem) {
     if (!options.tokenFile.isEmpty()) {
@@ -211,7 +214,7 @@ bool HttpApi::listen(const ServiceOptions& options, QString& problem) {
             problem = QStringLiteral("the TLS certificate or key is not PEM");
             return false;
         }
-        auto* server = new GuardedServer(m_open, this);
+        auto* server = new GuardedServer(m_pool, this);
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(certificate);
         configuration.setPrivateKey(key);
@@ -219,7 +222,7 @@ bool HttpApi::listen(const ServiceOptions& options, QString& problem) {
         server->setTls(configuration);
         m_server = server;
     } else {
-        m_server = new GuardedServer(m_open, this);
+        m_server = new GuardedServer(m_pool, this);
     }
     m_server->setMaxPendingConnections(HttpLimits::MaxConnections);
     if (!m_server->listen(options.httpAddress, options.httpPort)) {

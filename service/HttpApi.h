@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
+#include "HttpGuard.h"
 #include "Metrics.h"
 #include "UnitTargets.h"
 
@@ -73,7 +74,7 @@ private:
 
     KavioService& m_service;
     QTcpServer* m_server = nullptr;
-    int m_open = 0;
+    ConnectionPool m_pool;
     QByteArray m_token;
     Metrics m_metrics;
     int m_nextWaiter = 0;

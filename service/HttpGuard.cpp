@@ -64,12 +64,12 @@ void writeResponse(QTcpSocket* socket, int status, const QByteArray& contentType
         socket->disconnectFromHost();
 }
 
-ConnectionGuard::ConnectionGuard(QTcpSocket* socket, int* open)
+ConnectionGuard::ConnectionGuard(QTcpSocket* socket, ConnectionPool* pool)
     : QObject(socket)
     , m_socket(socket)
-    , m_open(open)
+    , m_pool(pool)
     , m_idle(new QTimer(this)) {
-    ++*m_open;
+    m_pool->open.append(this);
     m_idle->setSingleShot(true);
     m_idle->setInterval(HttpLimits::IdleMs);
     connect(m_idle, &QTimer::timeout, this, [this] {
@@ -89,7 +89,16 @@ ConnectionGuard::ConnectionGuard(QTcpSocket* socket, int* open)
 }
 
 ConnectionGuard::~ConnectionGuard() {
-    --*m_open;
+    if (m_pool)
+        m_pool->open.removeOne(this);
+}
+
+void ConnectionGuard::evict() {
+    m_pool->open.removeOne(this);
+    m_pool = nullptr;
+    m_rejected = true;
+    if (m_socket)
+        m_socket->abort();
 }
 
 QString ConnectionGuard::malformation(const QByteArray& head, qint64& contentLength) {
@@ -187,8 +196,16 @@ void ConnectionGuard::reject(int status, const QString& why) {
                   QByteArray("Bad request: ") + why.toUtf8() + '\n', {}, true);
 }
 
-bool guardConnection(QTcpSocket* socket, int& open) {
-    if (open >= HttpLimits::MaxConnections) {
+bool guardConnection(QTcpSocket* socket, ConnectionPool& pool) {
+    if (pool.open.size() >= HttpLimits::MaxConnections) {
+        for (ConnectionGuard* guard : std::as_const(pool.open)) {
+            if (guard->idle()) {
+                guard->evict();
+                break;
+            }
+        }
+    }
+    if (pool.open.size() >= HttpLimits::MaxConnections) {
         logLine(QStringLiteral("HTTP 503 to %1: more than %2 connections")
                     .arg(peerOf(socket))
                     .arg(HttpLimits::MaxConnections));
@@ -196,7 +213,7 @@ bool guardConnection(QTcpSocket* socket, int& open) {
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         return false;
     }
-    new ConnectionGuard(socket, &open);
+    new ConnectionGuard(socket, &pool);
     return true;
 }
 

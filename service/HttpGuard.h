@@ -24,23 +24,36 @@ struct HttpLimits {
     static constexpr int IdleMs = 10000;
 };
 
+class ConnectionGuard;
+
+// The connections of one server, oldest first.
+struct ConnectionPool {
+    QList<ConnectionGuard*> open;
+};
+
 // Watches one connection: it sees each chunk of bytes before the HTTP server reads it.
 class ConnectionGuard : public QObject {
     Q_OBJECT
 
 public:
-    ConnectionGuard(QTcpSocket* socket, int* open);
+    ConnectionGuard(QTcpSocket* socket, ConnectionPool* pool);
     ~ConnectionGuard() override;
 
     // Why a request head is not HTTP (empty when it is); `head` ends with the empty line.
     static QString malformation(const QByteArray& head, qint64& contentLength);
+    // Between requests: nothing received since the last answer (or since it connected).
+    bool idle() const { return m_expectingHead && m_head.isEmpty() && !m_rejected; }
+    // Closes the connection to make room for a new one.
+    void evict();
+    // The pool is going away before the connection.
+    void forgetPool() { m_pool = nullptr; }
 
 private:
     void chunkArrived();
     void reject(int status, const QString& why);
 
     QPointer<QTcpSocket> m_socket;
-    int* m_open;
+    ConnectionPool* m_pool;
     QTimer* m_idle;
     QByteArray m_head;
     qint64 m_received = 0;
@@ -50,7 +63,7 @@ private:
 
 // Wraps a connection that the server accepts in a guard; beyond the limit refuses it and returns
 // false (the server is not to see it).
-bool guardConnection(QTcpSocket* socket, int& open);
+bool guardConnection(QTcpSocket* socket, ConnectionPool& pool);
 
 // Writes a whole response on the socket; `close` ends the connection after it.
 void writeResponse(QTcpSocket* socket, int status, const QByteArray& contentType,
