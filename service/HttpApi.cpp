@@ -2,6 +2,7 @@
 
 #include "Codes.h"
 #include "CommandEngine.h"
+#include "Database.h"
 #include "Exception.h"
 #include "HttpGuard.h"
 #include "KavioService.h"
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlQuery>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
@@ -160,6 +162,8 @@ HttpApi::HttpApi(KavioService& service, QObject* parent)
     , m_service(service) {
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
+    connect(&m_service.engine(), &TCommandEngine::statusChanged, this,
+            [this] { m_unitsStale = true; });
 }
 
 HttpApi::~HttpApi() {
@@ -431,12 +435,23 @@ void HttpApi::units(QTcpSocket* socket, const QString* name) {
         writeResponse(socket, 200, JsonType, jsonBody(recordJson(*record)));
         return;
     }
-    QJsonArray list;
-    for (const ctl::StoredRecord& record : ctl::readStore(false)) {
-        if (!record.group)
-            list.append(recordJson(record));
+    // The listing is made again only when a status was written here or another connection
+    // changed the file: lab tools ask for it far more often than it changes.
+    QSqlQuery version(Database::connection());
+    const qint64 dataVersion = version.exec(QStringLiteral("PRAGMA data_version")) && version.next()
+                                   ? version.value(0).toLongLong()
+                                   : -1;
+    if (m_unitsStale || dataVersion != m_unitsVersion || dataVersion < 0) {
+        QJsonArray list;
+        for (const ctl::StoredRecord& record : ctl::readStore(false)) {
+            if (!record.group)
+                list.append(recordJson(record));
+        }
+        m_unitsBody = QJsonDocument(list).toJson(QJsonDocument::Compact);
+        m_unitsVersion = dataVersion;
+        m_unitsStale = false;
     }
-    writeResponse(socket, 200, JsonType, jsonBody(list));
+    writeResponse(socket, 200, JsonType, m_unitsBody);
 }
 
 void HttpApi::groups(QTcpSocket* socket) {

@@ -77,6 +77,10 @@ private:
     ConnectionPool m_pool;
     QByteArray m_token;
     Metrics m_metrics;
+    // GET /api/v1/units as last made, and what it was made from.
+    QByteArray m_unitsBody;
+    qint64 m_unitsVersion = -1;
+    bool m_unitsStale = true;
     int m_nextWaiter = 0;
     std::map<int, Waiter> m_waiters;
     // ticket -> (waiter, line)
