@@ -213,6 +213,14 @@ class KaviodTest(unittest.TestCase):
         self.assertEqual(json.loads(body)[0]["members"], ["pdu-a", "rack b/ü"])
         code, body = self.curl("-X", "POST", self.base + "/api/v1/units/sim/cycle")
         self.assertEqual((code, json.loads(body)[0]["status"]), (200, "CYCLE"))
+        # The listing follows every status written, however often it is asked for.
+        for command, word in [("on", "ON"), ("off", "OFF"), ("on", "ON")]:
+            with self.subTest(command=command):
+                self.curl(self.base + "/api/v1/units")
+                self.assertEqual(self.curl("-X", "POST", self.base + "/api/v1/units/sim/" +
+                                           command)[0], 200)
+                listing = json.loads(self.curl(self.base + "/api/v1/units")[1])
+                self.assertEqual([u["status"] for u in listing if u["name"] == "sim"], [word])
 
     def test_refusals_send_nothing(self):
         before = (len(self.unit_a.frames), len(self.unit_b.frames))
