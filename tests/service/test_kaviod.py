@@ -385,6 +385,29 @@ class TokenAndShutdownTest(unittest.TestCase):
         finally:
             service.stop()
 
+    def test_tls(self):
+        if not shutil.which("openssl"):
+            self.skipTest("openssl is not installed")
+        key, cert = os.path.join(self.home, "key.pem"), os.path.join(self.home, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1"],
+                       capture_output=True, check=True)
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", "--tls-cert", cert,
+                          "--tls-key", key, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("HTTPS on 127.0.0.1:"), service.log())
+            line = [l for l in service.log().splitlines() if "HTTPS on" in l][0]
+            port = line.rsplit(":", 1)[1]
+            secure = subprocess.run(["curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
+                                     "https://127.0.0.1:%s/api/v1/units" % port],
+                                    capture_output=True, timeout=15)
+            plain = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                    "http://127.0.0.1:%s/api/v1/units" % port],
+                                   capture_output=True, timeout=15)
+            self.assertEqual((secure.stdout, plain.stdout), (b"200", b"000"))
+        finally:
+            service.stop()
+
     def test_sigterm_mid_exchange_writes_the_status(self):
         service = Service(self.home, self.database, env=self.env)
         # The first poll queries the three units one after another, each answering after 0.4 s.
