@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(InstanceNames::ServiceProgram);
     QCoreApplication::setApplicationVersion(QStringLiteral(KAVIOCC_VERSION));
 
+    const LoggedMessages messages;
     ServiceOptions options;
     QString problem;
     switch (parseServiceOptions(QCoreApplication::arguments(), options, problem)) {

@@ -283,6 +283,23 @@ class KaviodTest(unittest.TestCase):
         self.assertIn("HTTP 400 to 127.0.0.1:", self.service.log())
         self.assertEqual(len(self.unit_a.frames), before)
 
+    def test_fuzzed_requests_leave_the_service_answering(self):
+        import random
+        rng = random.Random(17)
+        valid = b"POST /api/v1/units/pdu-a/query HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n"
+        before = len(self.unit_a.frames)
+        for _ in range(150):
+            data = bytearray(valid)
+            for _ in range(rng.randint(1, 6)):
+                data[rng.randrange(len(data))] = rng.randrange(256)
+            if b"\r\n\r\n" not in data:
+                data += b"\r\n\r\n"
+            answer = self.raw(bytes(data))
+            self.assertTrue(answer == b"" or answer.startswith(b"HTTP/1.1 "), answer[:80])
+        self.assertEqual(self.request("GET", "/api/v1/units/pdu-a")[0], 200)
+        # Only requests still reading as a query of pdu-a may have reached it.
+        self.assertTrue(all(f == b"\x1bs3cret\x1bq\r" for f in self.unit_a.frames[before:]))
+
     def test_idle_connections_do_not_block_others(self):
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, 4096), hard))
@@ -384,6 +401,19 @@ class TokenAndShutdownTest(unittest.TestCase):
                     self.assertEqual(code, status)
         finally:
             service.stop()
+
+    def test_store_warning_is_logged_not_shown(self):
+        with sqlite3.connect(self.database) as db:
+            db.execute('INSERT INTO "Master" ("Index", "Name", "IPAddress", "Port") '
+                       "VALUES (70000, 'far', '127.0.0.4', 1)")
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("70000"), service.log())
+            self.assertTrue(service.wait_for("serves"), service.log())
+            self.assertIsNone(service.process.poll())
+        finally:
+            service.stop()
+        self.assertEqual(service.process.returncode, 0)
 
     def test_tls(self):
         if not shutil.which("openssl"):
