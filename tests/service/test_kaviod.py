@@ -402,6 +402,44 @@ class TokenAndShutdownTest(unittest.TestCase):
         finally:
             service.stop()
 
+    def test_group_timer_fires_for_each_member(self):
+        if time.localtime().tm_sec > 50:
+            time.sleep(61 - time.localtime().tm_sec)
+        now = time.localtime()
+        with sqlite3.connect(self.database) as db:
+            db.executescript('CREATE TABLE "Timer" ("TimerIndex" INTEGER PRIMARY KEY '
+                             'AUTOINCREMENT, "Index" INTEGER NOT NULL, "Task" INTEGER NOT NULL, '
+                             '"Every" INTEGER NOT NULL, "Count" INTEGER NOT NULL DEFAULT 0, '
+                             '"TimeOfDay" TEXT NOT NULL, "DayOfWeek" INTEGER NOT NULL DEFAULT 0, '
+                             '"Month" INTEGER NOT NULL DEFAULT 0, "Date" TEXT NOT NULL);')
+            db.execute('INSERT INTO "Master" ("Name", "Group") VALUES (\'pair\', 1)')
+            db.executemany('INSERT INTO "Group" VALUES (4, ?)', [(1,), (3,)])
+            # Once, today, in this minute: it fires at the service's first tick.
+            db.execute('INSERT INTO "Timer" ("Index", "Task", "Every", "TimeOfDay", "Date") '
+                       "VALUES (4, 1, 4, ?, ?)", (time.strftime("%H:%M:00", now),
+                                                  time.strftime("%Y-%m-%d", now)))
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            # Three queries of the first poll and one "off" for each member of the group.
+            self.unit.wait_frames(5, timeout=10)
+            time.sleep(1.5)
+            self.assertEqual(sorted(self.unit.frames), [b"\x1b\x1bf\r"] * 2 +
+                             [b"\x1b\x1bq\r"] * 3, service.log())
+        finally:
+            service.stop()
+
+    def test_sighup_rereads_the_settings(self):
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("Poll/Mode 2"), service.log())
+            with open(os.path.join(self.env["XDG_CONFIG_HOME"], "KavioCC.ini"), "w") as ini:
+                ini.write("[Poll]\nMode=5\n[Queue]\nParallel=3\n")
+            service.process.send_signal(signal.SIGHUP)
+            self.assertTrue(service.wait_for("Poll/Mode 5, Queue/Parallel 3"), service.log())
+            self.assertIsNone(service.process.poll())
+        finally:
+            service.stop()
+
     def test_store_warning_is_logged_not_shown(self):
         with sqlite3.connect(self.database) as db:
             db.execute('INSERT INTO "Master" ("Index", "Name", "IPAddress", "Port") '
