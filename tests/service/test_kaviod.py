@@ -428,6 +428,22 @@ class TokenAndShutdownTest(unittest.TestCase):
         finally:
             service.stop()
 
+    def test_refused_while_the_control_center_serves_the_database(self):
+        folder = os.path.join(self.env["XDG_DATA_HOME"], "KavioCC")
+        os.makedirs(folder)
+        os.symlink(self.database, os.path.join(folder, "KavioCC.db"))
+        window = subprocess.Popen([KAVIOCC], env=self.env, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(3)
+            self.assertIsNone(window.poll())
+            result = subprocess.run([KAVIOD, "--database", self.database], capture_output=True,
+                                    env=self.env, timeout=30)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(b"the Kavio Control Center (pid %d) serves" % window.pid, result.stderr)
+        finally:
+            window.terminate()
+            window.wait(10)
+
     def test_sighup_rereads_the_settings(self):
         service = Service(self.home, self.database, env=self.env)
         try:
