@@ -1,5 +1,4 @@
 #include "Main.h"
-#include "PollRule.h"
 
 #include "Clock.h"
 #include "Codes.h"
@@ -9,6 +8,7 @@
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "ParallelChoice.h"
+#include "PollRule.h"
 
 #include <QAction>
 #include <QApplication>
