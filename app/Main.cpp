@@ -10,6 +10,7 @@
 #include "ListPanel.h"
 #include "NameOrder.h"
 #include "ParallelChoice.h"
+#include "PollRule.h"
 #include "TextFit.h"
 #include "TickGuard.h"
 #include "WindowPlacement.h"
@@ -137,10 +138,6 @@ QString tabCaption(const QString& name) {
 
 QSettings pollSettings() {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
-
-QDateTime minuteOf(const QDateTime& time) {
-    return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()), time.timeSpec());
 }
 
 } // namespace
@@ -535,10 +532,7 @@ void TKavioCCMain::selNoneClick() {
 // ---- Poll setting and polling -------------------------------------------------------------------
 
 void TKavioCCMain::LoadPollSetting() {
-    bool ok = false;
-    int mode = pollSettings().value(QStringLiteral("Poll/Mode"), NeverPosition).toInt(&ok);
-    if (!ok || mode < NeverPosition || mode > LastPollPosition)
-        mode = NeverPosition;
+    const int mode = poll::readMode(pollSettings());
     ClearPollChecks();
     Poll1->actions().at(mode)->setChecked(true);
 }
@@ -585,35 +579,14 @@ void TKavioCCMain::PollAll(CommandSource source) {
 }
 
 bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
-    const int hour = now.time().hour();
-    const int minute = now.time().minute();
-    switch (pollMode()) {
-    case 3:
-        return minute % 15 == 0;
-    case 4:
-        return minute % 30 == 0;
-    case 5:
-        return minute == 0;
-    case 6:
-        return minute == 0 && hour % 2 == 0;
-    case 7:
-        return minute == 0 && hour % 4 == 0;
-    case 8:
-        return minute == 0 && hour % 8 == 0;
-    case 9:
-        return minute == 0 && hour % 12 == 0;
-    case 10:
-        return minute == 0 && hour == 0;
-    default:
-        return false;
-    }
+    return poll::timedPollDue(pollMode(), now);
 }
 
 // The first tick polls once. After that each minute is checked once, on its first tick, even
 // when that tick comes a little after second 0; the minute of the first poll needs no second one.
 void TKavioCCMain::PollTilerTimer() {
     const QDateTime now = Clock::now();
-    const QDateTime minute = minuteOf(now);
+    const QDateTime minute = poll::minuteOf(now);
     if (FirstPoll) {
         FirstPoll = false;
         lastCheckedMinute = minute;

@@ -41,6 +41,10 @@ SingleInstance::Claim SingleInstance::claimFile() {
     m_lock = m_names.makeLock();
     if (!m_lock->tryLock(0)) {
         // kavioctl holds the lock only while it serves units itself, which ends by itself.
+        if (InstanceNames::heldByService(*m_lock)) {
+            m_lock->getLockInfo(&m_kavioctlPid, nullptr, nullptr);
+            return Claim::HeldByService;
+        }
         if (!InstanceNames::heldByKavioctl(*m_lock))
             return Claim::HeldByControlCenter;
         m_lock->getLockInfo(&m_kavioctlPid, nullptr, nullptr);

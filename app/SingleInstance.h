@@ -29,6 +29,7 @@ public:
     enum class Claim {
         Taken,               // this program is now the only one on the file
         HeldByControlCenter, // another control center runs on it
+        HeldByService,       // the service kaviod serves it (see kavioctlPid for its pid)
         KavioctlKeptIt,      // a kavioctl served its units for longer than KavioctlWaitMs
         NoPrivateFolder,     // there is nowhere safe for the lock (see folderError)
     };
@@ -37,7 +38,7 @@ public:
     Claim claimFile();
     bool claim() { return claimFile() == Claim::Taken; }
     static constexpr int KavioctlWaitMs = 60000;
-    // The process id of the kavioctl that holds the file, or 0.
+    // The process id of the kavioctl (or kaviod) that holds the file, or 0.
     qint64 kavioctlPid() const { return m_kavioctlPid; }
     QString folderError() const { return m_names.error(); }
     // Asks the program that holds the file to come to the front; false when it cannot be

@@ -82,6 +82,13 @@ int main(int argc, char** argv) {
                      "kaviocc: another Kavio Control Center is using %s and does not answer\n",
                      qPrintable(shown));
         return 1;
+    case SingleInstance::Claim::HeldByService:
+        // Until the window can be the service's client, the service alone serves the units.
+        std::fprintf(stderr,
+                     "kaviocc: the service kaviod (pid %lld) serves %s; stop it first "
+                     "(systemctl --user stop kaviod) or use kavioctl\n",
+                     instance.kavioctlPid(), qPrintable(shown));
+        return 1;
     case SingleInstance::Claim::KavioctlKeptIt:
         std::fprintf(stderr,
                      "kaviocc: gave up waiting for kavioctl (pid %lld), which is still "

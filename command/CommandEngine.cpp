@@ -145,6 +145,11 @@ bool TCommandEngine::anyLaneActive() const {
 // so that the window and the other producers never wait for it; so is a burst of connections
 // when many lanes come free at once (the first poll with many lanes).
 void TCommandEngine::StartSession() {
+    if (Held) {
+        if (!anyLaneActive())
+            Busy = false;
+        return;
+    }
     UnitLookup lookup;
     QSet<quint16> waitingKeys;
     for (const auto& each : lanes) {
@@ -264,6 +269,16 @@ TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLo
 
 char TCommandEngine::CommandLetter() const {
     return Queue.isEmpty() ? char(0) : CommandLetterOf(Queue.first().Task);
+}
+
+void TCommandEngine::setHeld(bool held) {
+    Held = held;
+}
+
+int TCommandEngine::exchangesUnderWay() const {
+    return int(std::count_if(lanes.begin(), lanes.end(), [](const auto& each) {
+        return each->state == Lane::State::Exchanging;
+    }));
 }
 
 int TCommandEngine::unfinishedCount() const {

@@ -85,6 +85,11 @@ public:
     // more run, the lanes beyond finish what they serve and take nothing new.
     void setParallel(int exchanges);
     int parallel() const { return Parallel; }
+    // Held, the engine starts no new exchange; those under way end as usual. A service that is
+    // told to end holds its queue and waits for them.
+    void setHeld(bool held);
+    // Exchanges under way now (not counting the pause after one).
+    int exchangesUnderWay() const;
 
     // Appends a command; the ticket returned comes back in its exchangeFinished.
     quint64 AddToQueue(quint16 index, quint8 task, CommandSource source = CommandSource::Button);
@@ -168,6 +173,7 @@ private:
     QList<TCommandEntry> Queue;
     quint64 lastTicket = 0;
     bool Busy = false;
+    bool Held = false;
     int Parallel = MinParallel;
     std::vector<std::unique_ptr<Lane>> lanes;
     SocketFactory socketFactory;

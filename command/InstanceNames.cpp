@@ -77,6 +77,12 @@ bool InstanceNames::heldByKavioctl(const QLockFile& lock) {
     return lock.getLockInfo(&pid, &host, &program) && program == QLatin1String("kavioctl");
 }
 
+bool InstanceNames::heldByService(const QLockFile& lock) {
+    qint64 pid = 0;
+    QString host, program;
+    return lock.getLockInfo(&pid, &host, &program) && program == ServiceProgram;
+}
+
 QString InstanceNames::raiseServerName() const {
     return inFolder(QStringLiteral(".socket"));
 }

@@ -37,6 +37,10 @@ public:
     // Whether `lock` is held by a kavioctl serving the units itself (and not by a control
     // center): the lock names the program file of its holder.
     static bool heldByKavioctl(const QLockFile& lock);
+    // Whether `lock` is held by the service kaviod, which serves the file's units for as long as
+    // it runs (and has no window to bring to the front).
+    static bool heldByService(const QLockFile& lock);
+    static inline const QString ServiceProgram = QStringLiteral("kaviod");
     QString raiseServerName() const;
     QString controlServerName() const;
 

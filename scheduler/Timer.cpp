@@ -1,4 +1,5 @@
 #include "Timer.h"
+#include "TimerFiring.h"
 
 #include "Clock.h"
 #include "CommandEngine.h"
@@ -30,86 +31,12 @@ constexpr int ListWidth = 289;
 constexpr int ItemHeight = 13; // with an 11-pixel font, as the dialogs use
 constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
-constexpr int MinutesPerDay = 1440;
 // The clock's font is never made smaller than this, whatever the display.
 constexpr int MinClockPixels = 6;
-// A clock set back further than any change of summer time is a new start, not a repeated hour.
-constexpr int LongestRepeat = 120;
-
-// Today's events: identical timers merged, in the order they fire. The lowest key of a merged
-// row names it in messages; the last column tells a unit (0) from a group (1) and is empty when
-// the record is gone.
-// The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
-const char* const SelectSql =
-    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every",
-  (SELECT COALESCE(m."Group", 0) FROM "Master" m WHERE m."Index" = "Timer"."Index")
-FROM "Timer" WHERE "Date" = ?%1
-GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
-ORDER BY "TimeOfDay", "Task", "Index", "Date")";
-const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
-
-const char* const DateIndexSql =
-    R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
-
 // The names of the units and groups that the day's timers name, in one query.
 const char* const NamesSql =
     R"(SELECT "Index", "Name" FROM "Master"
 WHERE "Index" IN (SELECT "Index" FROM "Timer" WHERE "Date" = ?))";
-
-// The members of a group that are units, by key.
-const char* const MembersSql =
-    R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g JOIN "Master" m ON m."Index" = g."Index"
-WHERE g."GroupIndex" = ? AND typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535
-  AND COALESCE(m."Group", 0) = 0
-ORDER BY m."Index")";
-
-// "HH:MM" of a minute of the day; 1440 is "24:00", after every time of the day.
-QString minuteText(int minute) {
-    return QStringLiteral("%1:%2")
-        .arg(minute / 60, 2, 10, QLatin1Char('0'))
-        .arg(minute % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The day's rows, or with `from`..`to` only those of these minutes of the day.
-std::vector<TTimerFrm::TEventRow> selectRows(const QDate& day, int from = -1, int to = -1) {
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(SelectSql).arg(from >= 0 ? QLatin1String(MinuteFilter)
-                                                               : QLatin1String()));
-    query.addBindValue(TimerDateText(day));
-    if (from >= 0) {
-        query.addBindValue(minuteText(from));
-        query.addBindValue(minuteText(to + 1));
-    }
-    if (!query.exec())
-        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
-                                .arg(query.lastError().text()));
-    std::vector<TTimerFrm::TEventRow> rows;
-    while (query.next())
-        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
-                        query.value(4), query.value(5), query.value(6)});
-    return rows;
-}
-
-QString keyOf(const TTimerFrm::TEventRow& row) {
-    return QStringList{row.index.toString(), row.task.toString(), row.timeOfDay.toString(),
-                       row.date.toString(), row.every.toString()}
-        .join(QChar(0x1f));
-}
-
-QString whoOf(const TTimerFrm::TEventRow& row) {
-    return QStringLiteral("Timer %1").arg(row.timerIndex.toString());
-}
-
-// Minutes are counted on the wall clock: a skipped hour leaves a gap, a repeated one goes back.
-qint64 minuteNumber(const QDateTime& time) {
-    return time.date().toJulianDay() * MinutesPerDay + time.time().hour() * 60 +
-           time.time().minute();
-}
-
-QDate dayOf(qint64 minute) {
-    return QDate::fromJulianDay(minute / MinutesPerDay);
-}
 
 // The ink of a dot image: its first and last lit column and row.
 QRect inkOf(const lcd::TDotImage& image) {
@@ -119,15 +46,6 @@ QRect inkOf(const lcd::TDotImage& image) {
             if (image.row(y)[x])
                 ink |= QRect(x, y, 1, 1);
     return ink;
-}
-
-QDateTime startOf(qint64 minute) {
-    const int ofDay = int(minute % MinutesPerDay);
-    return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
-}
-
-QString momentText(qint64 minute) {
-    return startOf(minute).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 } // namespace
@@ -168,14 +86,9 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     Button1->setGeometry(ClientWidth - Margin - 75, ClientHeight - Margin - 25, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TTimerFrm::Button1Click);
 
-    // The per-minute selection looks timers up by date.
-    QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
-
-    missedAfter = missedAfterMinutes();
-    const QDateTime now = Clock::now();
-    currentDay = now.date();
-    lastMinute = minuteNumber(now) - 1;
-    recalculate(startOf(lastMinute + 1));
+    firing = new TimerFiring(processor, this);
+    connect(firing, &TimerFiring::fired, this, &TTimerFrm::tick);
+    connect(firing, &TimerFiring::dayBegan, this, &TTimerFrm::newDayList);
     rebuildList();
 
     Timer1 = new QTimer(this);
@@ -221,18 +134,14 @@ void TTimerFrm::fitClock() {
 }
 
 int TTimerFrm::missedAfterMinutes() {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-    bool ok = false;
-    const int minutes =
-        settings.value(QLatin1String(MissedAfterKey)).toString().trimmed().toInt(&ok);
-    return ok && minutes >= 1 && minutes <= MinutesPerDay ? minutes : DefaultMissedAfterMinutes;
+    return TimerFiring::missedAfterMinutes();
 }
 
 void TTimerFrm::SelectTodaysEvents() {
     const QDate today = Clock::today();
     setWindowTitle(DateFilterLine(today));
     rows.clear();
-    rows = selectRows(today);
+    rows = TimerFiring::selectRows(today);
 }
 
 // The names come in one query; a timer whose unit is gone fires nothing and is not listed.
@@ -251,15 +160,16 @@ void TTimerFrm::ShowTodaysEvents() {
         while (query.next())
             names.insert(query.value(0).toLongLong(), query.value(1).toString());
     }
-    const QSet<QString> done = served.value(Clock::today());
+    const QSet<QString> done = firing->served(Clock::today());
     for (const TEventRow& row : rows) {
+        const QString who = TimerFiring::whoOf(row);
         quint16 index = 0;
         quint8 task = 0;
         QTime time;
         try {
-            index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
-            task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
-            time = TimerTime(row.timeOfDay, whoOf(row));
+            index = quint16(TimerInteger(row.index, who, "Index", 0, 65535));
+            task = quint8(TimerInteger(row.task, who, "Task", 0, 4));
+            time = TimerTime(row.timeOfDay, who);
         } catch (const TimerRecordError& error) {
             report(error);
             continue;
@@ -272,7 +182,7 @@ void TTimerFrm::ShowTodaysEvents() {
         // Made whole before it joins the list, which then tells its view once.
         auto* item = new QListWidgetItem(*name + QLatin1Char(' ') + taskName +
                                          QStringLiteral(" at ") + TwelveHourTime(time));
-        const QString key = keyOf(row);
+        const QString key = TimerFiring::keyOf(row);
         item->setFlags(Qt::ItemIsEnabled);
         item->setSizeHint(QSize(0, ItemHeight));
         item->setData(KeyRole, key);
@@ -282,18 +192,9 @@ void TTimerFrm::ShowTodaysEvents() {
     }
 }
 
-// The current minute is served again at the next tick: a timer saved within its own minute still
-// fires, and what fired already does not fire twice.
 void TTimerFrm::RefreshTimers() {
     clearList();
-    missedAfter = missedAfterMinutes();
-    reported.clear();
-    const QDateTime now = Clock::now();
-    lastMinute = std::min(lastMinute, minuteNumber(now) - 1);
-    if (currentDay == now.date())
-        recalculate(startOf(lastMinute + 1));
-    else
-        datesPending = true; // the tick begins the new day
+    firing->refresh();
     rebuildList();
 }
 
@@ -322,33 +223,6 @@ void TTimerFrm::rebuildList() {
     }
 }
 
-// Recomputes the next event dates as they stand at `asOf`. A store that refuses leaves them
-// pending, told once until it works again; records that cannot be read are told, the others are
-// written all the same.
-bool TTimerFrm::recalculate(const QDateTime& asOf, bool passedOnly) {
-    try {
-        if (passedOnly)
-            RecalcPassedTimerDates(asOf);
-        else
-            RecalcTimerDates(asOf);
-    } catch (const TimerRecordError& error) {
-        report(error);
-    } catch (const std::exception& error) {
-        datesPending = true;
-        if (!recalcFailing) {
-            log(QString::fromUtf8(error.what()));
-            log(QStringLiteral("Timers wait: the next event dates are tried again every second"));
-        }
-        recalcFailing = true;
-        return false;
-    }
-    if (recalcFailing)
-        log(QStringLiteral("Timer.DB: the next event dates are written again"));
-    recalcFailing = false;
-    datesPending = false;
-    return true;
-}
-
 void TTimerFrm::Timer1Timer() {
     const QDateTime now = Clock::now();
     QStringList lines = LCD->Lines();
@@ -358,90 +232,7 @@ void TTimerFrm::Timer1Timer() {
     const int hour = now.time().hour() % 12;
     LCD->setLinesXOffset(clockXOffsets[hour == 0 || hour >= 10 ? 1 : 0]);
     LCD->setLines(lines);
-    try {
-        serveUpTo(now);
-    } catch (const std::exception& error) {
-        report(error);
-    }
-}
-
-// Serves every minute after the last one served, up to the current one, day by day. A day begins
-// with the recomputation of the next event dates as of its first minute, so that nothing of it
-// counts as passed yet; until that succeeds, nothing later is served.
-void TTimerFrm::serveUpTo(const QDateTime& now) {
-    const qint64 nowMinute = minuteNumber(now);
-    if (lastMinute - nowMinute > LongestRepeat) {
-        log(QStringLiteral("The clock went back from %1 to %2")
-                .arg(momentText(lastMinute), momentText(nowMinute)));
-        lastMinute = nowMinute - 1;
-    }
-    const qint64 lastWalked = now.date().toJulianDay() * MinutesPerDay - 1;
-    if (nowMinute - lastMinute > qint64(DaysWalked) * MinutesPerDay && lastMinute < lastWalked) {
-        log(QStringLiteral("Timers due from %1 to %2 were missed: the clock was not seen then")
-                .arg(momentText(lastMinute + 1), momentText(lastWalked)));
-        lastMinute = lastWalked;
-    }
-    while (lastMinute < nowMinute) {
-        const qint64 first = lastMinute + 1;
-        const QDate day = dayOf(first);
-        if (day != currentDay) {
-            // Only dates already passed can move, unless a whole recomputation is waiting.
-            if (!recalculate(startOf(first), !datesPending))
-                return;
-            currentDay = day;
-            served.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
-            reported.clear();
-            if (day == now.date())
-                newDayList();
-        } else if (datesPending) {
-            if (!recalculate(startOf(first)))
-                return;
-            if (day == now.date())
-                newDayList();
-        }
-        const qint64 dayStart = day.toJulianDay() * MinutesPerDay;
-        const qint64 last = std::min(dayStart + MinutesPerDay - 1, nowMinute);
-        serveMinutes(day, int(first - dayStart), int(last - dayStart), now);
-        lastMinute = last;
-    }
-}
-
-// Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
-// more than the bound late is logged as missed instead.
-void TTimerFrm::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
-    const qint64 bound = qint64(missedAfter) * 60 * 1000;
-    QSet<QString>& done = served[day];
-    for (const TEventRow& row : selectRows(day, from, to)) {
-        try {
-            const QTime time = TimerTime(row.timeOfDay, whoOf(row));
-            const int minute = time.hour() * 60 + time.minute();
-            if (minute < from || minute > to)
-                continue;
-            const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
-            const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
-            const QString key = keyOf(row);
-            if (done.contains(key))
-                continue;
-            done.insert(key);
-            const QDateTime due(day, QTime(time.hour(), time.minute()));
-            if (due.isValid() && due.msecsTo(now) > bound) {
-                QString taskName;
-                TaskName(task, taskName);
-                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
-                                   "before the clock was seen")
-                        .arg(whoOf(row))
-                        .arg(index)
-                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
-                        .arg(missedAfter));
-                continue;
-            }
-            tick(key);
-            if (!row.group.isNull())
-                fire(index, task, row.group.toLongLong() != 0);
-        } catch (const std::exception& error) {
-            report(error);
-        }
-    }
+    firing->serveUpTo(now);
 }
 
 void TTimerFrm::tick(const QString& key) {
@@ -449,48 +240,8 @@ void TTimerFrm::tick(const QString& key) {
         item->setCheckState(Qt::Checked);
 }
 
-// Queues the task for a unit, or for each member of a group in name order, read in one query
-// whatever the size of the tables.
-void TTimerFrm::fire(quint16 index, quint8 task, bool group) {
-    if (!group) {
-        processor.AddToQueue(index, task, CommandSource::Timer);
-        return;
-    }
-
-    struct Member {
-        QString name;
-        quint16 index;
-    };
-    std::vector<Member> members;
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QLatin1String(MembersSql));
-    query.addBindValue(index);
-    if (!query.exec())
-        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
-                                           "read: %2")
-                                .arg(index)
-                                .arg(query.lastError().text()));
-    while (query.next())
-        members.push_back({query.value(1).toString(), quint16(query.value(0).toUInt())});
-    // The list's order: by key first (as read), so that equal names stay by key.
-    sortByName(members, [](const Member& member) { return member.name; });
-    for (const Member& member : members)
-        processor.AddToQueue(member.index, task, CommandSource::Timer);
-}
-
-void TTimerFrm::log(const QString& line) {
-    emit processor.logged(line);
-}
-
-// Each problem (one line of a message) is told once, until the timers are refreshed or a new
-// day begins.
 void TTimerFrm::report(const std::exception& error) {
-    for (const QString& line : QString::fromUtf8(error.what()).split(QLatin1Char('\n'))) {
-        if (!reported.contains(line))
-            log(line);
-        reported.insert(line);
-    }
+    firing->report(error);
 }
 
 void TTimerFrm::Button1Click() {

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+    qt6-httpserver-dev qt6-websockets-dev prometheus
     sqlite3 fonts-dejavu-core
     dpkg-dev file lintian
     python3 util-linux

@@ -55,7 +55,8 @@ description=$(dpkg-deb -f "$deb" Description)
 depends=$(dpkg-deb -f "$deb" Depends)
 # Names in Depends, without versions or alternatives' bars.
 names=" $(printf '%s' "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | tr '\n' ' ') "
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite; do
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite \
+    libqt6httpserver6; do
     [[ "$names" == *" $needed "* ]] || fail "Depends lacks $needed: $depends"
 done
 
@@ -65,6 +66,9 @@ expected=(
     usr/bin/kaviocc
     usr/bin/kavioctl
     usr/bin/kaviosim
+    usr/bin/kaviod
+    usr/lib/systemd/user/kaviod.service
+    usr/share/man/man8/kaviod.8.gz
     usr/share/applications/kaviocc.desktop
     usr/share/icons/hicolor/scalable/apps/kaviocc.svg
     usr/share/man/man1/kaviocc.1.gz
@@ -130,8 +134,16 @@ completions=$(
 [ "$completions" = $'pulse poll\n--all\nRack\\ 2\nLab\\ east' ] ||
     fail "the bash completion offered: $completions"
 
+if output=$("$root/usr/bin/kaviod" --version 2>&1); then
+    [ "$output" = "kaviod $version" ] || fail "kaviod --version printed '$output'"
+else
+    fail "kaviod --version exited with $?: $output"
+fi
+# The service's user unit starts the installed program.
+grep -qxF 'ExecStart=/usr/bin/kaviod' "$root/usr/lib/systemd/user/kaviod.service" ||
+    fail "the user unit does not start /usr/bin/kaviod"
 # Stripped: no debugging sections left in the programs.
-for program in kaviocc kavioctl kaviosim; do
+for program in kaviocc kavioctl kaviosim kaviod; do
     if readelf -S "$root/usr/bin/$program" | grep -q '\.debug_info'; then
         fail "usr/bin/$program is not stripped"
     fi
@@ -166,16 +178,18 @@ grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/kaviocc.svg" ||
 # The manual pages and the changelog: compressed without a stored name or time stamp, and the
 # right pages.
 for gz in man/man1/kaviocc.1.gz man/man1/kavioctl.1.gz man/man1/kaviosim.1.gz \
-    doc/kaviocc/changelog.Debian.gz; do
+    man/man8/kaviod.8.gz doc/kaviocc/changelog.Debian.gz; do
     read -r flags mtime < <(od -An -tu1 -j3 -N5 "$root/usr/share/$gz" |
         awk '{ print $1, $2 + $3 + $4 + $5 }')
     [ $((flags & 8)) -eq 0 ] && [ "$mtime" -eq 0 ] ||
         fail "$gz stores a file name or time stamp (gzip without -n)"
 done
-for program in kaviocc kavioctl kaviosim; do
-    page=$(gzip -dc "$root/usr/share/man/man1/$program.1.gz")
+for program in kaviocc kavioctl kaviosim kaviod; do
+    manual=1
+    [ "$program" = kaviod ] && manual=8
+    page=$(gzip -dc "$root/usr/share/man/man$manual/$program.$manual.gz")
     title=${program^^}
-    grep -q "^\.TH $title 1 .*$program $version" <<<"$page" ||
+    grep -q "^\.TH $title $manual .*$program $version" <<<"$page" ||
         fail "manual page of $program has no .TH line for $version"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS '"SEE ALSO"'; do
         grep -qxF ".SH $section" <<<"$page" || fail "manual page of $program lacks $section"

@@ -1,0 +1,197 @@
+// What kaviod's HTTP interface costs: the time from a PDUDaemon request to the start of the
+// unit's exchange (the queue idle, so its pacing adds nothing), the rate of GET /api/v1/units for
+// 1,000 units on one keep-alive connection, and the resident memory of kaviod serving 65,535.
+#include "BenchSupport.h"
+#include "Database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+using namespace kavio;
+using namespace kavio::bench;
+
+namespace {
+
+QString binary(const char* name) {
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+// A database of `count` units on `port` of 127.0.0.1 (a closed port refuses at once).
+QString makeDatabase(const QTemporaryDir& dir, const QString& name, int count, quint16 port) {
+    const QString path = dir.filePath(name);
+    Database::open(path);
+    QSqlDatabase db = Database::connection();
+    db.transaction();
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO \"Master\" (\"Name\", \"IPAddress\", \"Port\", "
+                                  "\"Password\") VALUES (?, '127.0.0.1', ?, 'pw')"));
+    for (int unit = 1; unit <= count; ++unit) {
+        insert.addBindValue(QStringLiteral("unit %1").arg(unit, 5, 10, QLatin1Char('0')));
+        insert.addBindValue(port);
+        insert.exec();
+    }
+    db.commit();
+    Database::close();
+    return path;
+}
+
+struct Service {
+    QProcess process;
+    quint16 port = 0;
+
+    // The log goes to a file: a pipe nobody reads would stop the service once full.
+    explicit Service(const QString& database) {
+        const QString log = database + QStringLiteral(".log");
+        process.setStandardErrorFile(log);
+        process.start(binary("kaviod"), {QStringLiteral("--database"), database,
+                                         QStringLiteral("--http"), QStringLiteral("127.0.0.1:0")});
+        static const QRegularExpression listening(QStringLiteral("HTTP on 127\\.0\\.0\\.1:(\\d+)"));
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 20000) {
+            QFile file(log);
+            file.open(QIODevice::ReadOnly);
+            const auto match = listening.match(QString::fromUtf8(file.readAll()));
+            if (match.hasMatch()) {
+                port = quint16(match.captured(1).toUInt());
+                return;
+            }
+            QThread::msleep(20);
+        }
+        qFatal("kaviod did not start");
+    }
+    ~Service() {
+        process.terminate();
+        process.waitForFinished(10000);
+    }
+    qint64 rssKb(const char* field) const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith(field))
+                return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+        }
+        return 0;
+    }
+};
+
+// Sends one request on `socket` and reads its whole response; false on failure.
+bool exchange(QTcpSocket& socket, const QByteArray& request) {
+    socket.write(request);
+    QByteArray response;
+    qsizetype headEnd = -1;
+    qint64 length = -1;
+    while (true) {
+        if (!socket.waitForReadyRead(10000))
+            return false;
+        response += socket.readAll();
+        if (headEnd < 0) {
+            headEnd = response.indexOf("\r\n\r\n");
+            if (headEnd < 0)
+                continue;
+            const qsizetype at = response.indexOf("Content-Length: ");
+            length = response.mid(at + 16, response.indexOf("\r\n", at) - at - 16).toLongLong();
+        }
+        if (response.size() >= headEnd + 4 + length)
+            return response.startsWith("HTTP/1.1 200");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString folder = dir.filePath(QString::fromLatin1(name));
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        qputenv(name, QFile::encodeName(folder));
+    }
+    bool met = true;
+
+    // A unit of our own that notes when a connection reaches it and answers ON.
+    {
+        QTcpServer unit;
+        unit.listen(QHostAddress(QStringLiteral("127.0.0.1")));
+        QElapsedTimer clock;
+        clock.start();
+        double reached = 0;
+        QObject::connect(&unit, &QTcpServer::newConnection, [&] {
+            reached = millisecondsOf(clock);
+            QTcpSocket* socket = unit.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                if (socket->readAll().endsWith('\r')) {
+                    socket->write("ON");
+                    socket->disconnectFromHost();
+                }
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        });
+        Service service(makeDatabase(dir, QStringLiteral("one.db"), 1, unit.serverPort()));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), service.port);
+        client.waitForConnected(5000);
+        std::vector<double> delays;
+        for (int round = 0; round < 40; ++round) {
+            // Past the first poll and the pause after each exchange: the queue is idle.
+            QEventLoop pause;
+            QTimer::singleShot(300, &pause, &QEventLoop::quit);
+            pause.exec();
+            reached = 0;
+            const double sent = millisecondsOf(clock);
+            client.write("GET /power/control/on?hostname=unit%2000001&port=1 HTTP/1.1\r\n"
+                         "Host: 127.0.0.1\r\n\r\n");
+            QEventLoop wait;
+            QObject::connect(&unit, &QTcpServer::newConnection, &wait, &QEventLoop::quit,
+                             Qt::QueuedConnection);
+            QTimer::singleShot(5000, &wait, &QEventLoop::quit);
+            wait.exec();
+            client.readAll();
+            if (reached > 0)
+                delays.push_back(reached - sent);
+        }
+        met &= report("PDUDaemon request to exchange start, idle queue, median", median(delays),
+                      "ms", 5);
+        met &= report("PDUDaemon request to exchange start, idle queue, worst of 40",
+                      maximum(delays), "ms", 5);
+    }
+
+    {
+        Service service(makeDatabase(dir, QStringLiteral("thousand.db"), 1000, 1));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), service.port);
+        client.waitForConnected(5000);
+        const QByteArray request = "GET /api/v1/units HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        exchange(client, request);
+        constexpr int Requests = 1000;
+        QElapsedTimer clock;
+        clock.start();
+        int answered = 0;
+        for (int round = 0; round < Requests; ++round)
+            answered += exchange(client, request) ? 1 : 0;
+        const double rate = answered / (millisecondsOf(clock) / 1000.0);
+        met &= reportAtLeast("GET /api/v1/units of 1,000 units, one connection", rate, "1/s", 500);
+    }
+
+    {
+        Service service(makeDatabase(dir, QStringLiteral("all.db"), 65535, 1));
+        // The first poll queues a query for every unit; give it time to be under way.
+        QThread::sleep(5);
+        met &= report("kaviod resident memory, 65,535 units, peak after 5 s",
+                      service.rssKb("VmHWM:") / 1024.0, "MB", 100);
+    }
+    return met ? 0 : 1;
+}

@@ -1,0 +1,42 @@
+#include "PollRule.h"
+
+#include <QSettings>
+
+namespace kavio::poll {
+
+int readMode(const QSettings& settings) {
+    bool ok = false;
+    const int mode = settings.value(QStringLiteral("Poll/Mode"), NeverMode).toInt(&ok);
+    return ok && mode >= NeverMode && mode <= LastMode ? mode : NeverMode;
+}
+
+bool timedPollDue(int mode, const QDateTime& now) {
+    const int hour = now.time().hour();
+    const int minute = now.time().minute();
+    switch (mode) {
+    case 3:
+        return minute % 15 == 0;
+    case 4:
+        return minute % 30 == 0;
+    case 5:
+        return minute == 0;
+    case 6:
+        return minute == 0 && hour % 2 == 0;
+    case 7:
+        return minute == 0 && hour % 4 == 0;
+    case 8:
+        return minute == 0 && hour % 8 == 0;
+    case 9:
+        return minute == 0 && hour % 12 == 0;
+    case 10:
+        return minute == 0 && hour == 0;
+    default:
+        return false;
+    }
+}
+
+QDateTime minuteOf(const QDateTime& time) {
+    return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()), time.timeSpec());
+}
+
+} // namespace kavio::poll

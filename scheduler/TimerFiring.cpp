@@ -1,0 +1,297 @@
+#include "TimerFiring.h"
+
+#include "Clock.h"
+#include "CommandEngine.h"
+#include "Database.h"
+#include "Exception.h"
+#include "GlobalFunctions.h"
+#include "NameOrder.h"
+#include "Recurrence.h"
+#include "TimerRecord.h"
+
+#include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <algorithm>
+
+namespace kavio {
+namespace {
+
+constexpr int MinutesPerDay = 1440;
+// A clock set back further than any change of summer time is a new start, not a repeated hour.
+constexpr int LongestRepeat = 120;
+
+// Today's events: identical timers merged, in the order they fire. The lowest key of a merged
+// row names it in messages; the last column tells a unit (0) from a group (1) and is empty when
+// the record is gone.
+// The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
+const char* const SelectSql =
+    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every",
+  (SELECT COALESCE(m."Group", 0) FROM "Master" m WHERE m."Index" = "Timer"."Index")
+FROM "Timer" WHERE "Date" = ?%1
+GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
+ORDER BY "TimeOfDay", "Task", "Index", "Date")";
+const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
+
+const char* const DateIndexSql =
+    R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
+
+// The members of a group that are units, by key.
+const char* const MembersSql =
+    R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g JOIN "Master" m ON m."Index" = g."Index"
+WHERE g."GroupIndex" = ? AND typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535
+  AND COALESCE(m."Group", 0) = 0
+ORDER BY m."Index")";
+
+// "HH:MM" of a minute of the day; 1440 is "24:00", after every time of the day.
+QString minuteText(int minute) {
+    return QStringLiteral("%1:%2")
+        .arg(minute / 60, 2, 10, QLatin1Char('0'))
+        .arg(minute % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Minutes are counted on the wall clock: a skipped hour leaves a gap, a repeated one goes back.
+qint64 minuteNumber(const QDateTime& time) {
+    return time.date().toJulianDay() * MinutesPerDay + time.time().hour() * 60 +
+           time.time().minute();
+}
+
+QDate dayOf(qint64 minute) {
+    return QDate::fromJulianDay(minute / MinutesPerDay);
+}
+
+QDateTime startOf(qint64 minute) {
+    const int ofDay = int(minute % MinutesPerDay);
+    return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
+}
+
+QString momentText(qint64 minute) {
+    return startOf(minute).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+} // namespace
+
+// The day's rows, or with `from`..`to` only those of these minutes of the day.
+std::vector<TimerFiring::EventRow> TimerFiring::selectRows(const QDate& day, int from, int to) {
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QString::fromLatin1(SelectSql).arg(from >= 0 ? QLatin1String(MinuteFilter)
+                                                               : QLatin1String()));
+    query.addBindValue(TimerDateText(day));
+    if (from >= 0) {
+        query.addBindValue(minuteText(from));
+        query.addBindValue(minuteText(to + 1));
+    }
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
+                                .arg(query.lastError().text()));
+    std::vector<EventRow> rows;
+    while (query.next())
+        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
+                        query.value(4), query.value(5), query.value(6)});
+    return rows;
+}
+
+QString TimerFiring::keyOf(const EventRow& row) {
+    return QStringList{row.index.toString(), row.task.toString(), row.timeOfDay.toString(),
+                       row.date.toString(), row.every.toString()}
+        .join(QChar(0x1f));
+}
+
+QString TimerFiring::whoOf(const EventRow& row) {
+    return QStringLiteral("Timer %1").arg(row.timerIndex.toString());
+}
+
+int TimerFiring::missedAfterMinutes() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    bool ok = false;
+    const int minutes =
+        settings.value(QLatin1String(MissedAfterKey)).toString().trimmed().toInt(&ok);
+    return ok && minutes >= 1 && minutes <= MinutesPerDay ? minutes : DefaultMissedAfterMinutes;
+}
+
+TimerFiring::TimerFiring(TCommandEngine& commandProcessor, QObject* parent)
+    : QObject(parent)
+    , processor(commandProcessor) {
+    // The per-minute selection looks timers up by date.
+    QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
+
+    missedAfter = missedAfterMinutes();
+    const QDateTime now = Clock::now();
+    currentDay = now.date();
+    lastMinute = minuteNumber(now) - 1;
+    recalculate(startOf(lastMinute + 1));
+}
+
+// The current minute is served again at the next tick: a timer saved within its own minute still
+// fires, and what fired already does not fire twice.
+void TimerFiring::refresh() {
+    missedAfter = missedAfterMinutes();
+    reported.clear();
+    const QDateTime now = Clock::now();
+    lastMinute = std::min(lastMinute, minuteNumber(now) - 1);
+    if (currentDay == now.date())
+        recalculate(startOf(lastMinute + 1));
+    else
+        datesPending = true; // the tick begins the new day
+}
+
+void TimerFiring::serveUpTo(const QDateTime& now) {
+    try {
+        serve(now);
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+// Recomputes the next event dates as they stand at `asOf`. A store that refuses leaves them
+// pending, told once until it works again; records that cannot be read are told, the others are
+// written all the same.
+bool TimerFiring::recalculate(const QDateTime& asOf, bool passedOnly) {
+    try {
+        if (passedOnly)
+            RecalcPassedTimerDates(asOf);
+        else
+            RecalcTimerDates(asOf);
+    } catch (const TimerRecordError& error) {
+        report(error);
+    } catch (const std::exception& error) {
+        datesPending = true;
+        if (!recalcFailing) {
+            log(QString::fromUtf8(error.what()));
+            log(QStringLiteral("Timers wait: the next event dates are tried again every second"));
+        }
+        recalcFailing = true;
+        return false;
+    }
+    if (recalcFailing)
+        log(QStringLiteral("Timer.DB: the next event dates are written again"));
+    recalcFailing = false;
+    datesPending = false;
+    return true;
+}
+
+// Serves every minute after the last one served, up to the current one, day by day. A day begins
+// with the recomputation of the next event dates as of its first minute, so that nothing of it
+// counts as passed yet; until that succeeds, nothing later is served.
+void TimerFiring::serve(const QDateTime& now) {
+    const qint64 nowMinute = minuteNumber(now);
+    if (lastMinute - nowMinute > LongestRepeat) {
+        log(QStringLiteral("The clock went back from %1 to %2")
+                .arg(momentText(lastMinute), momentText(nowMinute)));
+        lastMinute = nowMinute - 1;
+    }
+    const qint64 lastWalked = now.date().toJulianDay() * MinutesPerDay - 1;
+    if (nowMinute - lastMinute > qint64(DaysWalked) * MinutesPerDay && lastMinute < lastWalked) {
+        log(QStringLiteral("Timers due from %1 to %2 were missed: the clock was not seen then")
+                .arg(momentText(lastMinute + 1), momentText(lastWalked)));
+        lastMinute = lastWalked;
+    }
+    while (lastMinute < nowMinute) {
+        const qint64 first = lastMinute + 1;
+        const QDate day = dayOf(first);
+        if (day != currentDay) {
+            // Only dates already passed can move, unless a whole recomputation is waiting.
+            if (!recalculate(startOf(first), !datesPending))
+                return;
+            currentDay = day;
+            servedOn.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
+            reported.clear();
+            if (day == now.date())
+                emit dayBegan();
+        } else if (datesPending) {
+            if (!recalculate(startOf(first)))
+                return;
+            if (day == now.date())
+                emit dayBegan();
+        }
+        const qint64 dayStart = day.toJulianDay() * MinutesPerDay;
+        const qint64 last = std::min(dayStart + MinutesPerDay - 1, nowMinute);
+        serveMinutes(day, int(first - dayStart), int(last - dayStart), now);
+        lastMinute = last;
+    }
+}
+
+// Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
+// more than the bound late is logged as missed instead.
+void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
+    const qint64 bound = qint64(missedAfter) * 60 * 1000;
+    QSet<QString>& done = servedOn[day];
+    for (const EventRow& row : selectRows(day, from, to)) {
+        try {
+            const QTime time = TimerTime(row.timeOfDay, whoOf(row));
+            const int minute = time.hour() * 60 + time.minute();
+            if (minute < from || minute > to)
+                continue;
+            const auto index = quint16(TimerInteger(row.index, whoOf(row), "Index", 0, 65535));
+            const auto task = quint8(TimerInteger(row.task, whoOf(row), "Task", 0, 4));
+            const QString key = keyOf(row);
+            if (done.contains(key))
+                continue;
+            done.insert(key);
+            const QDateTime due(day, QTime(time.hour(), time.minute()));
+            if (due.isValid() && due.msecsTo(now) > bound) {
+                QString taskName;
+                TaskName(task, taskName);
+                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
+                                   "before the clock was seen")
+                        .arg(whoOf(row))
+                        .arg(index)
+                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
+                        .arg(missedAfter));
+                continue;
+            }
+            emit fired(key);
+            if (!row.group.isNull())
+                fire(index, task, row.group.toLongLong() != 0);
+        } catch (const std::exception& error) {
+            report(error);
+        }
+    }
+}
+
+// Queues the task for a unit, or for each member of a group in name order, read in one query
+// whatever the size of the tables.
+void TimerFiring::fire(quint16 index, quint8 task, bool group) {
+    if (!group) {
+        processor.AddToQueue(index, task, CommandSource::Timer);
+        return;
+    }
+
+    struct Member {
+        QString name;
+        quint16 index;
+    };
+    std::vector<Member> members;
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(MembersSql));
+    query.addBindValue(index);
+    if (!query.exec())
+        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
+                                           "read: %2")
+                                .arg(index)
+                                .arg(query.lastError().text()));
+    while (query.next())
+        members.push_back({query.value(1).toString(), quint16(query.value(0).toUInt())});
+    // The list's order: by key first (as read), so that equal names stay by key.
+    sortByName(members, [](const Member& member) { return member.name; });
+    for (const Member& member : members)
+        processor.AddToQueue(member.index, task, CommandSource::Timer);
+}
+
+void TimerFiring::log(const QString& line) {
+    emit processor.logged(line);
+}
+
+// Each problem (one line of a message) is told once, until the timers are refreshed or a new
+// day begins.
+void TimerFiring::report(const std::exception& error) {
+    for (const QString& line : QString::fromUtf8(error.what()).split(QLatin1Char('\n'))) {
+        if (!reported.contains(line))
+            log(line);
+        reported.insert(line);
+    }
+}
+
+} // namespace kavio

@@ -1,0 +1,139 @@
+#include "KavioService.h"
+
+#include "Clock.h"
+#include "Codes.h"
+#include "ControlServer.h"
+#include "GlobalFunctions.h"
+#include "PollRule.h"
+#include "QueueSettings.h"
+#include "ServiceLog.h"
+#include "Table.h"
+#include "TimerFiring.h"
+#include "UnitTargets.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSettings>
+#include <QTimer>
+
+namespace kavio::service {
+namespace {
+
+QSettings settingsFile() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+}
+
+} // namespace
+
+KavioService::KavioService(const QString& databasePath, QObject* parent)
+    : QObject(parent)
+    , m_pollTimer(new QTimer(this))
+    , m_timerTick(new QTimer(this)) {
+    connect(&m_engine, &TCommandEngine::logged, this, &logLine);
+    connect(&m_engine, &TCommandEngine::connectionFailed, this,
+            [](const QString& name) { logLine(QStringLiteral("Could Not Connect to: ") + name); });
+    connect(&m_engine, &TCommandEngine::storeFailed, this, &logLine);
+    connect(&m_engine, &TCommandEngine::recordRefused, this, &logLine);
+
+    // Every unit starts as unknown until it answers, as in the control center.
+    TTable master{QStringLiteral("Master.DB")};
+    ResetAllStatuses(master);
+    reload();
+    m_firing = new TimerFiring(m_engine, this);
+    m_control = new ControlServer(databasePath, m_engine, this);
+    // kavioctl changed units or groups: the timers may name other units now.
+    connect(m_control, &ControlServer::storeChanged, this, [this] { m_firing->refresh(); });
+
+    m_pollTimer->setInterval(PollTickMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &KavioService::pollTick);
+    m_timerTick->setTimerType(Qt::PreciseTimer);
+    m_timerTick->setInterval(TimerTickMs);
+    connect(m_timerTick, &QTimer::timeout, this, [this] { m_firing->serveUpTo(Clock::now()); });
+}
+
+KavioService::~KavioService() = default;
+
+bool KavioService::start() {
+    m_pollTimer->start();
+    m_timerTick->start();
+    if (!m_control->listen()) {
+        logLine(QStringLiteral("kavioctl cannot reach the service: ") +
+                QDir::toNativeSeparators(m_control->serverName()));
+        return false;
+    }
+    return true;
+}
+
+void KavioService::reload() {
+    const QSettings settings = settingsFile();
+    m_pollMode = poll::readMode(settings);
+    const ParallelSetting parallel = readParallelSetting(settings);
+    if (!parallel.problem.isEmpty())
+        logLine(parallel.problem);
+    m_engine.setParallel(parallel.exchanges);
+    if (m_firing)
+        m_firing->refresh();
+    logLine(QStringLiteral("Settings read: Poll/Mode %1, Queue/Parallel %2")
+                .arg(m_pollMode)
+                .arg(parallel.exchanges));
+}
+
+void KavioService::pollAll(CommandSource source) {
+    for (const ctl::UnitTarget& unit : ctl::unitsByKey())
+        m_engine.AddToQueue(unit.index, TaskQuery, source);
+}
+
+// The control center's rule: the first tick polls once; after that each minute is checked once,
+// on its first tick, and the minute of the first poll needs no second one.
+void KavioService::pollTick() {
+    const QDateTime now = Clock::now();
+    const QDateTime minute = poll::minuteOf(now);
+    try {
+        if (m_firstPoll) {
+            m_firstPoll = false;
+            m_lastCheckedMinute = minute;
+            pollAll(CommandSource::Poll);
+            return;
+        }
+        if (minute == m_lastCheckedMinute)
+            return;
+        m_lastCheckedMinute = minute;
+        if (poll::timedPollDue(m_pollMode, now))
+            pollAll(CommandSource::TimedPoll);
+    } catch (const std::exception& error) {
+        logLine(QString::fromUtf8(error.what()));
+    }
+}
+
+void KavioService::stop() {
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_pollTimer->stop();
+    m_timerTick->stop();
+    m_engine.setHeld(true);
+    const int waiting = m_engine.unfinishedCount() - m_engine.exchangesUnderWay();
+    if (waiting > 0)
+        logLine(QStringLiteral("Ending: %1 waiting command(s) are not sent").arg(waiting));
+    m_stopStartedMs = QDateTime::currentMSecsSinceEpoch();
+    m_drainTimer = new QTimer(this);
+    m_drainTimer->setInterval(20);
+    connect(m_drainTimer, &QTimer::timeout, this, &KavioService::drainCheck);
+    m_drainTimer->start();
+    drainCheck();
+}
+
+void KavioService::drainCheck() {
+    const bool over = QDateTime::currentMSecsSinceEpoch() - m_stopStartedMs > DrainMs;
+    if (!over && (m_engine.exchangesUnderWay() > 0 || !m_engine.unstoredStatuses().isEmpty()))
+        return;
+    m_drainTimer->stop();
+    if (m_engine.exchangesUnderWay() > 0)
+        logLine(QStringLiteral("Ending: an exchange under way was given up"));
+    if (!m_engine.unstoredStatuses().isEmpty())
+        logLine(QStringLiteral("Ending: the statuses of %1 unit(s) could not be written")
+                    .arg(m_engine.unstoredStatuses().size()));
+    emit finished();
+}
+
+} // namespace kavio::service

@@ -1,0 +1,100 @@
+#include "Database.h"
+#include "Exception.h"
+#include "HttpApi.h"
+#include "KavioService.h"
+#include "ServiceLock.h"
+#include "ServiceLog.h"
+#include "ServiceOptions.h"
+#include "SignalWatcher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+using namespace kavio;
+using namespace kavio::service;
+
+namespace {
+
+// A kavioctl serving the units itself ends by itself; this long it is waited for.
+constexpr int KavioctlWaitMs = 60000;
+
+int fail(const QString& message) {
+    const QByteArray text = ("kaviod: " + message + '\n').toUtf8();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // The lock names its holder by this name: the control center and kavioctl tell the service
+    // from each other by it.
+    QCoreApplication::setApplicationName(InstanceNames::ServiceProgram);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KAVIOCC_VERSION));
+
+    const LoggedMessages messages;
+    ServiceOptions options;
+    QString problem;
+    switch (parseServiceOptions(QCoreApplication::arguments(), options, problem)) {
+    case ParseResult::Ok:
+        break;
+    case ParseResult::Exit:
+        std::fputs(qPrintable(problem), stdout);
+        return 0;
+    case ParseResult::Error:
+        return fail(problem + QStringLiteral(" (see 'kaviod --help')"));
+    }
+
+    const QString shown = QDir::toNativeSeparators(options.database);
+    try {
+        // The lock is named by the file's identity, so a missing file is made first.
+        if (!QFileInfo::exists(options.database)) {
+            Database::open(options.database);
+            Database::close();
+        }
+    } catch (const Exception& error) {
+        return fail(error.message());
+    }
+    ServiceLock lock(options.database);
+    if (!lock.take(KavioctlWaitMs))
+        return fail(lock.problem() + QStringLiteral(": ") + shown);
+
+    std::unique_ptr<KavioService> service;
+    std::unique_ptr<HttpApi> http;
+    try {
+        Database::open(options.database);
+        service = std::make_unique<KavioService>(options.database);
+    } catch (const Exception& error) {
+        return fail(error.message());
+    }
+    if (!options.http.isEmpty()) {
+        http = std::make_unique<HttpApi>(*service);
+        if (!http->listen(options, problem))
+            return fail(problem);
+    }
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::reloadRequested, service.get(),
+                     &KavioService::reload);
+    QObject::connect(&watcher, &SignalWatcher::terminateRequested, service.get(), [&](int number) {
+        logLine(QStringLiteral("Signal %1: ending").arg(number));
+        if (http)
+            http->close();
+        service->stop();
+    });
+    QObject::connect(service.get(), &KavioService::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (!service->start())
+        return fail(QStringLiteral("the control socket for kavioctl cannot be opened"));
+    logLine(
+        QStringLiteral("kaviod %1 serves %2").arg(QCoreApplication::applicationVersion(), shown));
+    const int result = app.exec();
+    http.reset();
+    service.reset();
+    Database::close();
+    logLine(QStringLiteral("kaviod ended"));
+    return result;
+}

@@ -1,0 +1,511 @@
+#!/usr/bin/env python3
+"""kaviod over loopback: what lab tools send, what each unit receives, and what is refused."""
+
+import json
+import resource
+import os
+import shutil
+import signal
+import socket
+import sqlite3
+import stat
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+KAVIOD = os.environ["KAVIOD"]
+KAVIOCTL = os.environ["KAVIOCTL"]
+KAVIOSIM = os.environ["KAVIOSIM"]
+KAVIOCC = os.environ["KAVIOCC"]
+
+SCHEMA = """
+CREATE TABLE "Master" ("Index" INTEGER PRIMARY KEY AUTOINCREMENT, "Name" TEXT, "IPAddress" TEXT,
+  "Port" INTEGER, "Password" TEXT, "Group" INTEGER NOT NULL DEFAULT 0,
+  "Timer" INTEGER NOT NULL DEFAULT 0, "Status" INTEGER NOT NULL DEFAULT 3,
+  "Checked" INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE "Group" ("GroupIndex" INTEGER NOT NULL, "Index" INTEGER NOT NULL);
+"""
+
+
+class RecordingUnit:
+    """A unit on a loopback address that keeps every byte it receives and answers a word."""
+
+    def __init__(self, address, answer=b"ON", delay=0.0):
+        self.answer, self.delay = answer, delay
+        self.frames = []
+        self.server = socket.create_server((address, 0))
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            with connection:
+                connection.settimeout(1)
+                frame = b""
+                try:
+                    while not frame.endswith(b"\r"):
+                        chunk = connection.recv(64)
+                        if not chunk:
+                            break
+                        frame += chunk
+                    time.sleep(self.delay)
+                    self.frames.append(frame)
+                    connection.sendall(self.answer)
+                except OSError:
+                    self.frames.append(frame)
+
+    def wait_frames(self, count, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while len(self.frames) < count and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return list(self.frames)
+
+
+class Service:
+    """kaviod on its own database, settings and runtime folder."""
+
+    def __init__(self, home, database, *arguments, env=None):
+        self.stderr_path = os.path.join(home, "kaviod-%d.err" % time.monotonic_ns())
+        self.stderr = open(self.stderr_path, "wb")
+        self.process = subprocess.Popen([KAVIOD, "--database", database, *arguments],
+                                        stderr=self.stderr, env=env)
+        self.port = None
+
+    def log(self):
+        with open(self.stderr_path, "rb") as handle:
+            return handle.read().decode("utf-8", "replace")
+
+    def wait_for(self, text, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.log():
+                return True
+            if self.process.poll() is not None:
+                return text in self.log()
+            time.sleep(0.02)
+        return False
+
+    def http_port(self):
+        assert self.wait_for("HTTP on 127.0.0.1:"), self.log()
+        line = [l for l in self.log().splitlines() if "HTTP on 127.0.0.1:" in l][0]
+        return int(line.rsplit(":", 1)[1])
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            self.process.wait(10)
+        self.stderr.close()
+
+
+class KaviodTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.home = tempfile.mkdtemp(prefix="kaviod-test-")
+        cls.env = dict(os.environ)
+        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+            path = os.path.join(cls.home, name.lower())
+            os.makedirs(path, mode=0o700)
+            cls.env[name] = path
+        os.environ.update({k: cls.env[k] for k in ("XDG_CONFIG_HOME", "XDG_DATA_HOME",
+                                                   "XDG_RUNTIME_DIR")})
+        cls.unit_a = RecordingUnit("127.0.0.2", b"ON")
+        cls.unit_b = RecordingUnit("127.0.0.3", b"OFF")
+        cls.unit_c = RecordingUnit("127.0.0.5", b"on\r\n")
+        cls.sim = subprocess.Popen([KAVIOSIM, "--count", "1", "--base-port", "0"],
+                                   stdout=subprocess.PIPE, env=cls.env)
+        cls.sim_port = int(cls.sim.stdout.readline().split(b":")[-1])
+        cls.database = os.path.join(cls.home, "units.db")
+        with sqlite3.connect(cls.database) as db:
+            db.executescript(SCHEMA)
+            db.executemany('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
+                           "VALUES (?, ?, ?, ?)",
+                           [("pdu-a", "127.0.0.2", cls.unit_a.port, "s3cret"),
+                            ("rack b/ü", "127.0.0.3", cls.unit_b.port, ""),
+                            ("sim", "127.0.0.1", cls.sim_port, "pw"),
+                            ("mute", "127.0.0.5", cls.unit_c.port, "x")])
+            db.execute('INSERT INTO "Master" ("Name", "Group") VALUES (\'lab\', 1)')
+            db.executemany('INSERT INTO "Group" VALUES (5, ?)', [(1,), (2,)])
+        cls.service = Service(cls.home, cls.database, "--http", "127.0.0.1:0", env=cls.env)
+        cls.port = cls.service.http_port()
+        cls.base = "http://127.0.0.1:%d" % cls.port
+        # The first poll queries every unit once; the tests count from after it.
+        cls.unit_a.wait_frames(1)
+        cls.unit_b.wait_frames(1)
+        time.sleep(0.5)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        cls.sim.terminate()
+        cls.sim.wait(5)
+        shutil.rmtree(cls.home, ignore_errors=True)
+
+    def request(self, method, path, body=None, headers=None, base=None):
+        req = urllib.request.Request((base or self.base) + path, data=body, method=method,
+                                     headers=headers or {})
+        try:
+            with urllib.request.urlopen(req, timeout=10) as answer:
+                return answer.status, answer.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.read()
+
+    def curl(self, *arguments):
+        result = subprocess.run(["curl", "-s", "-w", "\n%{http_code}", *arguments],
+                                capture_output=True, check=True, timeout=15)
+        body, _, code = result.stdout.rpartition(b"\n")
+        return int(code), body
+
+    def test_lab_tool_requests_reach_the_unit_byte_for_byte(self):
+        # (what a tool sends, expected answer, unit, the frame it must receive)
+        cases = [
+            ("GET", "/power/control/on?hostname=pdu-a&port=1&delay=0", None, 200, b"OK",
+             "unit_a", b"\x1bs3cret\x1bn\r"),
+            ("GET", "/power/control/off?hostname=127.0.0.3&port=1", None, 200, b"OK",
+             "unit_b", b"\x1b\x1bf\r"),
+            ("GET", "/power/control/off?alias=pdu-a", None, 200, b"OK",
+             "unit_a", b"\x1bs3cret\x1bf\r"),
+            ("PUT", "/api/v1/units/pdu-a/value", b"1", 200, b"", "unit_a", b"\x1bs3cret\x1bn\r"),
+            ("PUT", "/api/v1/units/rack%20b%2F%C3%BC/value", b"0\n", 200, b"",
+             "unit_b", b"\x1b\x1bf\r"),
+            ("PUT", "/api/v1/units/mute/value", b"1", 502, b"FAILED\n",
+             "unit_c", b"\x1bx\x1bn\r"),
+        ]
+        for method, path, body, status, answer, unit_name, frame in cases:
+            with self.subTest(path=path, method=method):
+                unit = getattr(self, unit_name)
+                before = len(unit.frames)
+                self.assertEqual(self.request(method, path, body), (status, answer))
+                frames = unit.wait_frames(before + 1)
+                self.assertEqual(frames[before:], [frame])
+        # "rack b/ü" answers OFF: labgrid's value reads 0, pdu-a's 1 after its "on".
+        self.assertEqual(self.request("GET", "/api/v1/units/pdu-a/value"), (200, b"1"))
+        self.assertEqual(self.request("GET", "/api/v1/units/rack%20b%2F%C3%BC/value"), (200, b"0"))
+
+    def test_delay_waits_before_queuing(self):
+        before = len(self.unit_a.frames)
+        started = time.monotonic()
+        self.assertEqual(self.request("GET", "/power/control/on?alias=pdu-a&delay=1"),
+                         (200, b"OK"))
+        self.assertLess(time.monotonic() - started, 0.9)
+        self.assertEqual(len(self.unit_a.frames), before)
+        self.assertEqual(self.unit_a.wait_frames(before + 1)[before:], [b"\x1bs3cret\x1bn\r"])
+        self.assertGreaterEqual(time.monotonic() - started, 1.0)
+
+    def test_json_commands_wait_for_results(self):
+        code, body = self.curl("-X", "POST", self.base + "/api/v1/groups/lab/query")
+        self.assertEqual(code, 200)
+        report = json.loads(body)
+        self.assertEqual([(r["name"], r["status"], r["reply"]) for r in report],
+                         [("pdu-a", "ON", "ON"), ("rack b/ü", "OFF", "OFF")])
+        code, body = self.curl(self.base + "/api/v1/units")
+        self.assertEqual(code, 200)
+        self.assertEqual(sorted(u["name"] for u in json.loads(body)),
+                         ["mute", "pdu-a", "rack b/ü", "sim"])
+        code, body = self.curl(self.base + "/api/v1/groups")
+        self.assertEqual(json.loads(body)[0]["members"], ["pdu-a", "rack b/ü"])
+        code, body = self.curl("-X", "POST", self.base + "/api/v1/units/sim/cycle")
+        self.assertEqual((code, json.loads(body)[0]["status"]), (200, "CYCLE"))
+        # The listing follows every status written, however often it is asked for.
+        for command, word in [("on", "ON"), ("off", "OFF"), ("on", "ON")]:
+            with self.subTest(command=command):
+                self.curl(self.base + "/api/v1/units")
+                self.assertEqual(self.curl("-X", "POST", self.base + "/api/v1/units/sim/" +
+                                           command)[0], 200)
+                listing = json.loads(self.curl(self.base + "/api/v1/units")[1])
+                self.assertEqual([u["status"] for u in listing if u["name"] == "sim"], [word])
+
+    def test_refusals_send_nothing(self):
+        before = (len(self.unit_a.frames), len(self.unit_b.frames))
+        cases = [
+            ("GET", "/power/control/on?hostname=nobody&port=1", 503, b"Unknown unit"),
+            ("GET", "/power/control/on?hostname=pdu-a&port=2", 503, b"Bad port"),
+            ("GET", "/power/control/on?hostname=pdu-a&port=1&delay=-1", 503, b"Bad delay"),
+            ("GET", "/power/control/on?hostname=pdu-a&port=1&delay=x", 503, b"Bad delay"),
+            ("GET", "/power/control/cycle?hostname=pdu-a&port=1", 503, b"Unknown command"),
+            ("GET", "/power/control/on?alias=PDU-A", 503, b"Unknown unit"),
+            ("POST", "/api/v1/units/pdu-a/explode", 400, b"unknown command"),
+            ("POST", "/api/v1/units/PDU-A/on", 404, b"no unit"),
+            ("POST", "/api/v1/groups/pdu-a/on", 404, b"no group"),
+            ("GET", "/api/v1/units/lab", 404, b"no unit"),
+            ("DELETE", "/api/v1/units", 405, b"Method"),
+            ("PUT", "/api/v1/units/pdu-a/value", 400, b"1 (on) or 0"),
+            ("GET", "/nothing/here", 404, b"no such"),
+        ]
+        for method, path, status, text in cases:
+            with self.subTest(path=path, method=method):
+                code, body = self.request(method, path, b"2" if method == "PUT" else None)
+                self.assertEqual(code, status)
+                self.assertIn(text, body)
+        time.sleep(0.3)
+        self.assertEqual((len(self.unit_a.frames), len(self.unit_b.frames)), before)
+
+    def raw(self, data, read=True):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            try:
+                connection.sendall(data)
+            except OSError:
+                pass
+            answer = b""
+            while read:
+                try:
+                    chunk = connection.recv(65536)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                answer += chunk
+            return answer
+
+    def test_malformed_and_oversized_requests(self):
+        cases = [
+            (b"GARBAGE\r\n\r\n", b"HTTP/1.1 400 "),
+            (b"GET /metrics HTTP/1.1\r\nno colon here\r\n\r\n", b"HTTP/1.1 400 "),
+            (b"GET /metrics HTTP/1.1\r\nContent-Length: -5\r\n\r\n", b"HTTP/1.1 400 "),
+            (b"GET /" + b"a" * 9000 + b" HTTP/1.1\r\n\r\n", b"HTTP/1.1 431 "),
+            (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" +
+             b"x" * 1048576, b"HTTP/1.1 413 "),
+            (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             b"100000\r\n" + b"x" * 1048576, b"HTTP/1.1 413 "),
+        ]
+        before = len(self.unit_a.frames)
+        for data, status in cases:
+            with self.subTest(request=data[:40]):
+                self.assertTrue(self.raw(data).startswith(status))
+                self.assertEqual(self.request("GET", "/api/v1/units/pdu-a")[0], 200)
+        self.assertIn("HTTP 400 to 127.0.0.1:", self.service.log())
+        self.assertEqual(len(self.unit_a.frames), before)
+
+    def test_fuzzed_requests_leave_the_service_answering(self):
+        import random
+        rng = random.Random(17)
+        valid = b"POST /api/v1/units/pdu-a/query HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n"
+        before = len(self.unit_a.frames)
+        for _ in range(150):
+            data = bytearray(valid)
+            for _ in range(rng.randint(1, 6)):
+                data[rng.randrange(len(data))] = rng.randrange(256)
+            if b"\r\n\r\n" not in data:
+                data += b"\r\n\r\n"
+            answer = self.raw(bytes(data))
+            self.assertTrue(answer == b"" or answer.startswith(b"HTTP/1.1 "), answer[:80])
+        self.assertEqual(self.request("GET", "/api/v1/units/pdu-a")[0], 200)
+        # Only requests still reading as a query of pdu-a may have reached it.
+        self.assertTrue(all(f == b"\x1bs3cret\x1bq\r" for f in self.unit_a.frames[before:]))
+
+    def test_idle_connections_do_not_block_others(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, 4096), hard))
+        idle = [socket.create_connection(("127.0.0.1", self.port)) for _ in range(1000)]
+        try:
+            self.assertEqual(self.curl(self.base + "/api/v1/queue")[0], 200)
+        finally:
+            for connection in idle:
+                connection.close()
+        time.sleep(0.2)
+        self.assertEqual(self.request("GET", "/api/v1/queue")[0], 200)
+
+    def test_metrics_pass_promtool(self):
+        code, body = self.request("GET", "/metrics")
+        self.assertEqual(code, 200)
+        text = body.decode()
+        self.assertIn('kavio_unit_status{name="pdu-a",address="127.0.0.2"}', text)
+        self.assertIn('kavio_exchanges_total{command="query",outcome="answered"}', text)
+        self.assertIn("kavio_exchange_duration_seconds_count", text)
+        promtool = shutil.which("promtool")
+        if not promtool:
+            self.skipTest("promtool is not installed (Debian package prometheus)")
+        check = subprocess.run([promtool, "check", "metrics"], input=body, capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+    def test_kavioctl_is_served_through_the_service(self):
+        before = len(self.unit_a.frames)
+        result = subprocess.run([KAVIOCTL, "--database", self.database, "on", "pdu-a"],
+                                capture_output=True, env=self.env, timeout=20)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.unit_a.wait_frames(before + 1)[before:], [b"\x1bs3cret\x1bn\r"])
+
+    def test_one_engine_per_database(self):
+        for program, arguments, text in [
+                (KAVIOD, ["--database", self.database], b"another kaviod"),
+                (KAVIOCC, [], b"the service kaviod")]:
+            with self.subTest(program=os.path.basename(program)):
+                env = dict(self.env)
+                if program == KAVIOCC:
+                    # The control center works on the default database: link it to this one.
+                    folder = os.path.join(self.env["XDG_DATA_HOME"], "KavioCC")
+                    os.makedirs(folder, exist_ok=True)
+                    link = os.path.join(folder, "KavioCC.db")
+                    if not os.path.exists(link):
+                        os.symlink(self.database, link)
+                result = subprocess.run([program, *arguments], capture_output=True, env=env,
+                                        timeout=30)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(text, result.stderr)
+
+
+class TokenAndShutdownTest(unittest.TestCase):
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="kaviod-token-")
+        self.env = dict(os.environ)
+        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+            path = os.path.join(self.home, name.lower())
+            os.makedirs(path, mode=0o700)
+            self.env[name] = path
+        self.database = os.path.join(self.home, "units.db")
+        self.unit = RecordingUnit("127.0.0.4", b"ON", delay=0.4)
+        with sqlite3.connect(self.database) as db:
+            db.executescript(SCHEMA)
+            db.executemany('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
+                           "VALUES (?, ?, ?, '')",
+                           [("slow%d" % n, "127.0.0.4", self.unit.port) for n in range(3)])
+        self.token = os.path.join(self.home, "token")
+        with open(self.token, "w") as handle:
+            handle.write("t0ken-value\n")
+
+    def tearDown(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def test_token_file_rules(self):
+        os.chmod(self.token, 0o644)
+        result = subprocess.run([KAVIOD, "--database", self.database, "--http", "127.0.0.1:0",
+                                 "--http-token-file", self.token], capture_output=True,
+                                env=self.env, timeout=20)
+        self.assertEqual((result.returncode, b"mode 0600" in result.stderr), (1, True))
+        result = subprocess.run([KAVIOD, "--database", self.database, "--http", "0.0.0.0:0"],
+                                capture_output=True, env=self.env, timeout=20)
+        self.assertEqual((result.returncode, b"needs --http-token-file" in result.stderr),
+                         (1, True))
+        os.chmod(self.token, 0o600)
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0",
+                          "--http-token-file", self.token, env=self.env)
+        try:
+            base = "http://127.0.0.1:%d" % service.http_port()
+            for headers, status in [({}, 401), ({"Authorization": "Bearer wrong"}, 401),
+                                    ({"Authorization": "t0ken-value"}, 401),
+                                    ({"Authorization": "Bearer t0ken-value"}, 200)]:
+                with self.subTest(headers=headers):
+                    req = urllib.request.Request(base + "/api/v1/units", headers=headers)
+                    try:
+                        with urllib.request.urlopen(req, timeout=10) as answer:
+                            code = answer.status
+                    except urllib.error.HTTPError as error:
+                        code = error.code
+                    self.assertEqual(code, status)
+        finally:
+            service.stop()
+
+    def test_group_timer_fires_for_each_member(self):
+        if time.localtime().tm_sec > 50:
+            time.sleep(61 - time.localtime().tm_sec)
+        now = time.localtime()
+        with sqlite3.connect(self.database) as db:
+            db.executescript('CREATE TABLE "Timer" ("TimerIndex" INTEGER PRIMARY KEY '
+                             'AUTOINCREMENT, "Index" INTEGER NOT NULL, "Task" INTEGER NOT NULL, '
+                             '"Every" INTEGER NOT NULL, "Count" INTEGER NOT NULL DEFAULT 0, '
+                             '"TimeOfDay" TEXT NOT NULL, "DayOfWeek" INTEGER NOT NULL DEFAULT 0, '
+                             '"Month" INTEGER NOT NULL DEFAULT 0, "Date" TEXT NOT NULL);')
+            db.execute('INSERT INTO "Master" ("Name", "Group") VALUES (\'pair\', 1)')
+            db.executemany('INSERT INTO "Group" VALUES (4, ?)', [(1,), (3,)])
+            # Once, today, in this minute: it fires at the service's first tick.
+            db.execute('INSERT INTO "Timer" ("Index", "Task", "Every", "TimeOfDay", "Date") '
+                       "VALUES (4, 1, 4, ?, ?)", (time.strftime("%H:%M:00", now),
+                                                  time.strftime("%Y-%m-%d", now)))
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            # Three queries of the first poll and one "off" for each member of the group.
+            self.unit.wait_frames(5, timeout=10)
+            time.sleep(1.5)
+            self.assertEqual(sorted(self.unit.frames), [b"\x1b\x1bf\r"] * 2 +
+                             [b"\x1b\x1bq\r"] * 3, service.log())
+        finally:
+            service.stop()
+
+    def test_refused_while_the_control_center_serves_the_database(self):
+        folder = os.path.join(self.env["XDG_DATA_HOME"], "KavioCC")
+        os.makedirs(folder)
+        os.symlink(self.database, os.path.join(folder, "KavioCC.db"))
+        window = subprocess.Popen([KAVIOCC], env=self.env, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(3)
+            self.assertIsNone(window.poll())
+            result = subprocess.run([KAVIOD, "--database", self.database], capture_output=True,
+                                    env=self.env, timeout=30)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(b"the Kavio Control Center (pid %d) serves" % window.pid, result.stderr)
+        finally:
+            window.terminate()
+            window.wait(10)
+
+    def test_sighup_rereads_the_settings(self):
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("Poll/Mode 2"), service.log())
+            with open(os.path.join(self.env["XDG_CONFIG_HOME"], "KavioCC.ini"), "w") as ini:
+                ini.write("[Poll]\nMode=5\n[Queue]\nParallel=3\n")
+            service.process.send_signal(signal.SIGHUP)
+            self.assertTrue(service.wait_for("Poll/Mode 5, Queue/Parallel 3"), service.log())
+            self.assertIsNone(service.process.poll())
+        finally:
+            service.stop()
+
+    def test_store_warning_is_logged_not_shown(self):
+        with sqlite3.connect(self.database) as db:
+            db.execute('INSERT INTO "Master" ("Index", "Name", "IPAddress", "Port") '
+                       "VALUES (70000, 'far', '127.0.0.4', 1)")
+        service = Service(self.home, self.database, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("70000"), service.log())
+            self.assertTrue(service.wait_for("serves"), service.log())
+            self.assertIsNone(service.process.poll())
+        finally:
+            service.stop()
+        self.assertEqual(service.process.returncode, 0)
+
+    def test_tls(self):
+        if not shutil.which("openssl"):
+            self.skipTest("openssl is not installed")
+        key, cert = os.path.join(self.home, "key.pem"), os.path.join(self.home, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1"],
+                       capture_output=True, check=True)
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", "--tls-cert", cert,
+                          "--tls-key", key, env=self.env)
+        try:
+            self.assertTrue(service.wait_for("HTTPS on 127.0.0.1:"), service.log())
+            line = [l for l in service.log().splitlines() if "HTTPS on" in l][0]
+            port = line.rsplit(":", 1)[1]
+            secure = subprocess.run(["curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
+                                     "https://127.0.0.1:%s/api/v1/units" % port],
+                                    capture_output=True, timeout=15)
+            plain = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                    "http://127.0.0.1:%s/api/v1/units" % port],
+                                   capture_output=True, timeout=15)
+            self.assertEqual((secure.stdout, plain.stdout), (b"200", b"000"))
+        finally:
+            service.stop()
+
+    def test_sigterm_mid_exchange_writes_the_status(self):
+        service = Service(self.home, self.database, env=self.env)
+        # The first poll queries the three units one after another, each answering after 0.4 s.
+        self.assertTrue(service.wait_for("Sending the q Command"), service.log())
+        service.process.send_signal(signal.SIGTERM)
+        self.assertEqual(service.process.wait(5), 0)
+        service.stop()
+        self.assertIn("waiting command(s) are not sent", service.log())
+        self.assertEqual(len(self.unit.frames), 1)
+        with sqlite3.connect(self.database) as db:
+            statuses = [row[0] for row in db.execute('SELECT "Status" FROM "Master" '
+                                                     'ORDER BY "Index"')]
+        self.assertEqual(statuses, [0, 3, 3])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
