@@ -130,8 +130,9 @@ completions=$(
     offered kavioctl --database "$db" off --a
     offered kavioctl --database "$db" off R
     offered kavioctl --database "$db" list --group ''
+    offered kavioctl history --source t
 )
-[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nLab\\ east' ] ||
+[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nLab\\ east\ntimed\\ poll timer' ] ||
     fail "the bash completion offered: $completions"
 
 if output=$("$root/usr/bin/kaviod" --version 2>&1); then
