@@ -1,5 +1,9 @@
 #include "KavioService.h"
 
+#include "HistoryPruner.h"
+#include "HistoryRecorder.h"
+#include "HistoryWriter.h"
+
 #include "Clock.h"
 #include "Codes.h"
 #include "ControlServer.h"
@@ -27,9 +31,21 @@ QSettings settingsFile() {
 
 KavioService::KavioService(const QString& databasePath, QObject* parent)
     : QObject(parent)
+    , m_history(new HistoryWriter(this))
+    , m_pruner(new HistoryPruner(HistoryRetention::fromSettings(), this))
     , m_pollTimer(new QTimer(this))
     , m_timerTick(new QTimer(this)) {
-    connect(&m_engine, &TCommandEngine::logged, this, &logLine);
+    // Each line names its unit and address, as the control center's log does.
+    connect(&m_engine, &TCommandEngine::loggedLine, this, [](const TLogLine& line) {
+        logLine(line.Name.isEmpty() ? line.Text
+                                    : QStringLiteral("%1 %2:%3 %4")
+                                          .arg(line.Name, line.Address)
+                                          .arg(line.Port)
+                                          .arg(line.Text));
+    });
+    // Every exchange is kept in the history, as in the control center.
+    RecordHistory(m_engine, *m_history);
+    connect(m_history, &HistoryWriter::rowsLost, this, &logLine);
     connect(&m_engine, &TCommandEngine::connectionFailed, this,
             [](const QString& name) { logLine(QStringLiteral("Could Not Connect to: ") + name); });
     connect(&m_engine, &TCommandEngine::storeFailed, this, &logLine);
@@ -54,6 +70,7 @@ KavioService::KavioService(const QString& databasePath, QObject* parent)
 KavioService::~KavioService() = default;
 
 bool KavioService::start() {
+    m_pruner->start();
     m_pollTimer->start();
     m_timerTick->start();
     if (!m_control->listen()) {
@@ -133,6 +150,11 @@ void KavioService::drainCheck() {
     if (!m_engine.unstoredStatuses().isEmpty())
         logLine(QStringLiteral("Ending: the statuses of %1 unit(s) could not be written")
                     .arg(m_engine.unstoredStatuses().size()));
+    try {
+        m_history->flush();
+    } catch (const std::exception& error) {
+        logLine(QString::fromUtf8(error.what()));
+    }
     emit finished();
 }
 

@@ -11,6 +11,8 @@ class QTimer;
 
 namespace kavio {
 class ControlServer;
+class HistoryPruner;
+class HistoryWriter;
 class TimerFiring;
 } // namespace kavio
 
@@ -56,6 +58,8 @@ private:
     void drainCheck();
 
     TCommandEngine m_engine;
+    HistoryWriter* m_history;
+    HistoryPruner* m_pruner;
     TimerFiring* m_firing = nullptr;
     ControlServer* m_control = nullptr;
     QTimer* m_pollTimer;

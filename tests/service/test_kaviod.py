@@ -178,6 +178,8 @@ class KaviodTest(unittest.TestCase):
             ("PUT", "/api/v1/units/mute/value", b"1", 502, b"FAILED\n",
              "unit_c", b"\x1bx\x1bn\r"),
         ]
+        with sqlite3.connect(self.database, timeout=5) as db:
+            kept_before = db.execute('SELECT coalesce(max("Id"), 0) FROM "History"').fetchone()[0]
         for method, path, body, status, answer, unit_name, frame in cases:
             with self.subTest(path=path, method=method):
                 unit = getattr(self, unit_name)
@@ -188,6 +190,17 @@ class KaviodTest(unittest.TestCase):
         # "rack b/ü" answers OFF: labgrid's value reads 0, pdu-a's 1 after its "on".
         self.assertEqual(self.request("GET", "/api/v1/units/pdu-a/value"), (200, b"1"))
         self.assertEqual(self.request("GET", "/api/v1/units/rack%20b%2F%C3%BC/value"), (200, b"0"))
+        # Each exchange is kept in the history with its source, as the control center keeps it.
+        deadline = time.monotonic() + 10
+        while True:
+            with sqlite3.connect(self.database, timeout=5) as db:
+                rows = db.execute('SELECT "Command" FROM "History" WHERE "Source" = \'http\' '
+                                  'AND "Name" = \'pdu-a\' AND "Id" > ? ORDER BY "Id"',
+                                  (kept_before,)).fetchall()
+            if len(rows) >= 3 or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertEqual([row[0] for row in rows][:3], ["n", "f", "n"])
 
     def test_delay_waits_before_queuing(self):
         before = len(self.unit_a.frames)
