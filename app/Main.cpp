@@ -474,32 +474,13 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     if (!record)
         return;
     entry.Status = record->status;
-    switch (task) {
-    case TaskPowerOn:
-    case TaskPowerOff:
-    case TaskCycle:
-    case TaskQuery:
-        queue(entry.Index, task, source);
-        break;
-    case TaskReboot:
-        if (entry.Status == StatusOn)
-            queue(entry.Index, TaskCycle, source);
-        else if (entry.Status == StatusOff)
-            queue(entry.Index, TaskPowerOn, source);
-        else
-            ++skippedUnknown;
-        break;
-    case TaskPulse:
-        if (entry.Status == StatusOn)
-            queue(entry.Index, TaskPowerOff, source);
-        else if (entry.Status == StatusOff)
-            queue(entry.Index, TaskCycle, source);
-        else
-            ++skippedUnknown;
-        break;
-    default:
-        break;
-    }
+    if (CommandLetterOf(task) == 0)
+        return;
+    // Reboot and Pulse go by the last status; for one that is neither on nor off nothing goes.
+    if (const std::optional<quint8> sent = taskToSend(task, entry.Status))
+        queue(entry.Index, *sent, source);
+    else
+        ++skippedUnknown;
 }
 
 // Acts on the lines shown: with find text, only on the lines it leaves in view.

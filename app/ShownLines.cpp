@@ -7,6 +7,7 @@
 #include "Icons.h"
 #include "KavioList.h"
 #include "NameOrder.h"
+#include "StatusWords.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,23 +17,6 @@
 #include <numeric>
 
 namespace kavio {
-
-QString statusWord(int status) {
-    switch (status) {
-    case StatusOn:
-        return QStringLiteral("ON");
-    case StatusOff:
-        return QStringLiteral("OFF");
-    case StatusCycle:
-        return QStringLiteral("CYCLE");
-    case StatusError:
-        return QStringLiteral("FAILED");
-    case StatusBusy:
-        return QStringLiteral("BUSY");
-    default:
-        return QStringLiteral("UNKNOWN");
-    }
-}
 
 QString lineToolTip(bool group, int status, const QString& address) {
     if (group)

@@ -91,9 +91,6 @@ private:
     std::vector<int> m_rowOfLine;           // by line: its shown row, or -1
 };
 
-// The status code as a word, as kavioctl writes it: ON, OFF, CYCLE, UNKNOWN, FAILED, BUSY.
-QString statusWord(int status);
-
 // A line's tooltip in both views: the status word and the address (a group's says "Group").
 QString lineToolTip(bool group, int status, const QString& address);
 

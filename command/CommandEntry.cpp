@@ -6,6 +6,25 @@
 
 namespace kavio {
 
+std::optional<quint8> taskToSend(quint8 task, qint64 lastStatus) {
+    switch (task) {
+    case TaskReboot:
+        if (lastStatus == StatusOn)
+            return TaskCycle;
+        if (lastStatus == StatusOff)
+            return TaskPowerOn;
+        return std::nullopt;
+    case TaskPulse:
+        if (lastStatus == StatusOn)
+            return TaskPowerOff;
+        if (lastStatus == StatusOff)
+            return TaskCycle;
+        return std::nullopt;
+    default:
+        return task;
+    }
+}
+
 char CommandLetterOf(quint8 task) {
     switch (task) {
     case TaskPowerOn:

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 namespace kavio {
 
@@ -21,6 +22,12 @@ struct TCommandEntry {
         return a.Index == b.Index && a.Task == b.Task;
     }
 };
+
+// What goes to the unit for a task. Reboot and pulse depend on the last status, as the list's
+// buttons choose them: reboot cycles a unit that is on and switches on one that is off; pulse
+// switches off a unit that is on and cycles one that is off; for any other status nothing is
+// sent. Other tasks go as they are.
+std::optional<quint8> taskToSend(quint8 task, qint64 lastStatus);
 
 // The one-letter device command of a task code; 0 for a code that has none.
 char CommandLetterOf(quint8 task);

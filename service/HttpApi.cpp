@@ -82,27 +82,6 @@ const std::map<QString, quint8> CommandTasks = {
     {QStringLiteral("cycle"), TaskCycle},   {QStringLiteral("query"), TaskQuery},
 };
 
-// What goes to the unit for a task: reboot and pulse are chosen by the last status, as the main
-// window chooses them; for a status other than ON and OFF nothing is sent.
-std::optional<quint8> taskToSend(quint8 task, qint64 lastStatus) {
-    switch (task) {
-    case TaskReboot:
-        if (lastStatus == StatusOn)
-            return TaskCycle;
-        if (lastStatus == StatusOff)
-            return TaskPowerOn;
-        return std::nullopt;
-    case TaskPulse:
-        if (lastStatus == StatusOn)
-            return TaskPowerOff;
-        if (lastStatus == StatusOff)
-            return TaskCycle;
-        return std::nullopt;
-    default:
-        return task;
-    }
-}
-
 QJsonObject recordJson(const ctl::StoredRecord& record) {
     bool number = false;
     const int port = record.port.toInt(&number);
@@ -114,7 +93,7 @@ QJsonObject recordJson(const ctl::StoredRecord& record) {
         {QStringLiteral("port"), number ? QJsonValue(port) : QJsonValue()},
         {QStringLiteral("groups"), QJsonArray::fromStringList(record.groups)},
         {QStringLiteral("status"),
-         record.group ? QJsonValue() : QJsonValue(ctl::statusWord(record.status))},
+         record.group ? QJsonValue() : QJsonValue(statusWord(record.status))},
         {QStringLiteral("timer"), record.timer},
     };
 }
@@ -152,7 +131,7 @@ QString lineStatus(const std::optional<quint8>& sent, const std::optional<TComma
         return QStringLiteral("SKIPPED");
     if (!result || result->Result != TCommandResult::Outcome::Answered)
         return QStringLiteral("FAILED");
-    return ctl::statusWord(result->Status);
+    return statusWord(result->Status);
 }
 
 } // namespace
@@ -392,7 +371,7 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
         return refuse(QStringLiteral("Unknown unit '%1'").arg(wanted));
     if (task->second == TaskReboot && !taskToSend(TaskReboot, unit->status))
         return refuse(QStringLiteral("Cannot reboot '%1': its last status is %2, not ON or OFF")
-                          .arg(unit->name, ctl::statusWord(unit->status)));
+                          .arg(unit->name, statusWord(unit->status)));
     const quint16 index = unit->index;
     const quint8 requested = task->second;
     const QString name = unit->name;

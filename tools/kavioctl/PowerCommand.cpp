@@ -32,28 +32,6 @@ QString commandWord(quint8 task) {
     }
 }
 
-// What goes to the unit for a task. Reboot and pulse depend on the last status, as in the main
-// window: reboot cycles a unit that is on and switches on one that is off; pulse switches off a
-// unit that is on and cycles one that is off; for any other status nothing is sent.
-std::optional<quint8> taskToSend(quint8 task, qint64 lastStatus) {
-    switch (task) {
-    case TaskReboot:
-        if (lastStatus == StatusOn)
-            return TaskCycle;
-        if (lastStatus == StatusOff)
-            return TaskPowerOn;
-        return std::nullopt;
-    case TaskPulse:
-        if (lastStatus == StatusOn)
-            return TaskPowerOff;
-        if (lastStatus == StatusOff)
-            return TaskCycle;
-        return std::nullopt;
-    default:
-        return task;
-    }
-}
-
 // One line of the report, for one unit.
 struct Line {
     UnitTarget unit;

@@ -2,7 +2,7 @@
 
 #include "Codes.h"
 
-namespace kavio::ctl {
+namespace kavio {
 
 QString statusWord(qint64 status) {
     switch (status) {
@@ -21,4 +21,4 @@ QString statusWord(qint64 status) {
     }
 }
 
-} // namespace kavio::ctl
+} // namespace kavio
