@@ -829,7 +829,7 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("View/Details")).toBool(), false);
     }
 
-    // With a large font no caption is wider than its button, the Parts' sizes stay the smallest,
+    // With a large font no caption is wider than its button, the first-start sizes stay the smallest,
     // group tabs show names in full, and a window never lies outside the screen.
     void largeFontLayout() {
         const QFont normal = QApplication::font();
