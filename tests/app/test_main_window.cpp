@@ -829,8 +829,8 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("View/Details")).toBool(), false);
     }
 
-    // With a large font no caption is wider than its button, the first-start sizes stay the smallest,
-    // group tabs show names in full, and a window never lies outside the screen.
+    // With a large font no caption is wider than its button, the first-start sizes stay the
+    // smallest, group tabs show names in full, and a window never lies outside the screen.
     void largeFontLayout() {
         const QFont normal = QApplication::font();
         QFont large = normal;
