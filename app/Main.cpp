@@ -143,7 +143,11 @@ QSettings pollSettings() {
 } // namespace
 
 TKavioCCMain::TKavioCCMain(QWidget* parent)
-    : QMainWindow(parent) {
+    : TKavioCCMain(Start::Serving, parent) {}
+
+TKavioCCMain::TKavioCCMain(Start start, QWidget* parent)
+    : QMainWindow(parent)
+    , Serving(start == Start::Serving) {
     setWindowTitle(QStringLiteral("Kavio Control Center"));
     buildMenus();
     buildControls();
@@ -194,6 +198,7 @@ void TKavioCCMain::buildMenus() {
     interval(Every24, QStringLiteral("Once A Day"));
     Poll1->addSeparator();
     Parallel = new ParallelChoice(Poll1, this);
+    connect(Parallel, &ParallelChoice::stored, this, &TKavioCCMain::settingsEdited);
 
     PopupMenu = new QMenu(this);
     addPopupEntry(PowerON1, QStringLiteral("Power ON"), TaskPowerOn);
@@ -262,9 +267,19 @@ void TKavioCCMain::buildControls() {
 
 void TKavioCCMain::FormCreate() {
     LoadPollSetting();
-    ResetAllStatuses(MasterTable);
+    // The program that serves the units reset them when it started.
+    if (Serving)
+        ResetAllStatuses(MasterTable);
     MakeList();
-    FirstPoll = true;
+    FirstPoll = Serving;
+}
+
+void TKavioCCMain::setServing(bool serving) {
+    if (serving && !Serving) {
+        FirstPoll = false;
+        lastCheckedMinute = poll::minuteOf(Clock::now());
+    }
+    Serving = serving;
 }
 
 void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
@@ -284,6 +299,11 @@ void TKavioCCMain::ClearList() {
 }
 
 void TKavioCCMain::RebuildList() {
+    reloadList();
+    emit recordsChanged();
+}
+
+void TKavioCCMain::reloadList() {
     ClearList();
     MakeList();
 }
@@ -535,6 +555,7 @@ void TKavioCCMain::PollClick(QAction* sender) {
     if (settings.status() != QSettings::NoError)
         throw Exception(QStringLiteral("The poll setting could not be saved in %1")
                             .arg(QDir::toNativeSeparators(settings.fileName())));
+    emit settingsEdited();
 }
 
 int TKavioCCMain::pollMode() const {
@@ -566,6 +587,8 @@ bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
 // The first tick polls once. After that each minute is checked once, on its first tick, even
 // when that tick comes a little after second 0; the minute of the first poll needs no second one.
 void TKavioCCMain::PollTilerTimer() {
+    if (!Serving)
+        return;
     const QDateTime now = Clock::now();
     const QDateTime minute = poll::minuteOf(now);
     if (FirstPoll) {

@@ -31,9 +31,21 @@ class TKavioCCMain : public QMainWindow {
 public:
     static constexpr int PollTickMs = 1000;
 
+    // Whether the window starts serving the units itself or following another program that
+    // serves them (the service kaviod).
+    enum class Start { Serving, Following };
+
     // Runs the start-up work (FormCreate): reads the poll setting, resets every unit's status to
-    // unknown and builds the device list. Throws DatabaseError when the store fails.
+    // unknown (only when serving) and builds the device list. Throws DatabaseError when the store
+    // fails.
     explicit TKavioCCMain(QWidget* parent = nullptr);
+    explicit TKavioCCMain(Start start, QWidget* parent = nullptr);
+
+    // Serving, the window polls on the Poll menu's interval; following, the program it follows
+    // polls. Taking over from that program neither resets the statuses nor polls at once: the
+    // timed polls go on from the next minute.
+    void setServing(bool serving);
+    bool serving() const { return Serving; }
     ~TKavioCCMain() override;
 
     // The command processor that receives every queued command; the list repaints on each of its
@@ -45,8 +57,11 @@ public:
     void MakeList();
     void ClearList();
     void MakeGroupList(quint16 groupIndex);
-    // ClearList then MakeList: after any change of records.
+    // ClearList then MakeList: after any change of records made here (recordsChanged tells of
+    // it).
     void RebuildList();
+    // The same after a change made by another program: nobody is told.
+    void reloadList();
     void SetCheckedByIndex(quint16 index, bool checked);
     // The line that the right-click (or the operator) selected, or nullptr.
     const TKavio* CurrentEntry() const;
@@ -128,10 +143,14 @@ public:
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 CurrentIndex = 0;
     bool FirstPoll = false;
+    bool Serving = true;
 
 signals:
     // The window was closed: the program ends.
     void closed();
+    // Units or groups were changed here; the Poll menu or the exchanges at once were stored.
+    void recordsChanged();
+    void settingsEdited();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -57,6 +57,8 @@ bool ParallelChoice::choose(int exchanges) {
     const QString error = writeParallelSetting(settings, exchanges);
     if (!error.isEmpty())
         Messages::notify(MessageKind::Error, QStringLiteral("Parallel exchanges"), error, window);
+    else
+        emit stored();
     return error.isEmpty();
 }
 

@@ -28,6 +28,10 @@ public:
     bool choose(int exchanges);
     void ask();
 
+signals:
+    // A choice was stored in the settings file.
+    void stored();
+
 private:
     QAction* item;
     QWidget* window;

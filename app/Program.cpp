@@ -19,8 +19,9 @@
 
 namespace kavio {
 
-TKavioProgram::TKavioProgram() {
-    KavioCCMain = std::make_unique<TKavioCCMain>();
+TKavioProgram::TKavioProgram(bool following) {
+    KavioCCMain = std::make_unique<TKavioCCMain>(following ? TKavioCCMain::Start::Following
+                                                           : TKavioCCMain::Start::Serving);
     TKavioCCMain* main = KavioCCMain.get();
     ItemPropFRM = std::make_unique<TItemPropFRM>(main);
     GroupPropFRM = std::make_unique<TGroupPropFRM>(main);
@@ -30,7 +31,8 @@ TKavioProgram::TKavioProgram() {
     KavioCCMain->setCommandProcessor(CmndProc.get());
     // The processor makes a new connection-failure notice for every failure: none is made here.
     // Creating the runner recomputes every timer's next event date.
-    TimerFrm = std::make_unique<TTimerFrm>(CmndProc->engine());
+    TimerFrm = std::make_unique<TTimerFrm>(
+        CmndProc->engine(), following ? TTimerFrm::Firing::Elsewhere : TTimerFrm::Firing::Here);
     ViewTimerFrm->setRunner(TimerFrm.get());
     AboutBox = std::make_unique<TAboutBox>(main);
     HistoryFrm = std::make_unique<THistoryFrm>();

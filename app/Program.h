@@ -23,8 +23,9 @@ class TViewTimerFrm;
 class TKavioProgram {
 public:
     // Creates every window (the main window's start-up work runs first, before any other window
-    // exists). Throws DatabaseError when the store fails during start-up.
-    TKavioProgram();
+    // exists). Throws DatabaseError when the store fails during start-up. A program that starts
+    // following the service neither resets the statuses nor fires timers: the service does.
+    explicit TKavioProgram(bool following = false);
     ~TKavioProgram();
     TKavioProgram(const TKavioProgram&) = delete;
     TKavioProgram& operator=(const TKavioProgram&) = delete;

@@ -33,7 +33,11 @@ QString SingleInstance::serverName() const {
     return m_names.raiseServerName();
 }
 
-SingleInstance::Claim SingleInstance::claimFile() {
+bool SingleInstance::holds() const {
+    return m_lock && m_lock->isLocked();
+}
+
+SingleInstance::Claim SingleInstance::claimFile(int kavioctlWaitMs) {
     if (m_lock && m_lock->isLocked())
         return Claim::Taken;
     if (!m_names.error().isEmpty())
@@ -48,8 +52,9 @@ SingleInstance::Claim SingleInstance::claimFile() {
         if (!InstanceNames::heldByKavioctl(*m_lock))
             return Claim::HeldByControlCenter;
         m_lock->getLockInfo(&m_kavioctlPid, nullptr, nullptr);
-        emit waitingForKavioctl(m_kavioctlPid);
-        if (!m_lock->tryLock(KavioctlWaitMs))
+        if (kavioctlWaitMs > 0)
+            emit waitingForKavioctl(m_kavioctlPid);
+        if (!m_lock->tryLock(kavioctlWaitMs))
             return InstanceNames::heldByKavioctl(*m_lock) ? Claim::KavioctlKeptIt
                                                           : Claim::HeldByControlCenter;
     }

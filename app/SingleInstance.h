@@ -35,9 +35,11 @@ public:
     };
     // Takes the file when nobody holds it; this program then listens for knocks. A kavioctl
     // serving the file's units is waited for, at most KavioctlWaitMs, after waitingForKavioctl.
-    Claim claimFile();
+    Claim claimFile(int kavioctlWaitMs = KavioctlWaitMs);
     bool claim() { return claimFile() == Claim::Taken; }
     static constexpr int KavioctlWaitMs = 60000;
+    // Whether this program holds the file.
+    bool holds() const;
     // The process id of the kavioctl (or kaviod) that holds the file, or 0.
     qint64 kavioctlPid() const { return m_kavioctlPid; }
     QString folderError() const { return m_names.error(); }

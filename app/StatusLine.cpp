@@ -47,6 +47,7 @@ void setField(QLabel* field, const QString& text) {
 
 TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     : QObject(&main)
+    , Served(new FieldLabel)
     , Counts(new FieldLabel)
     , Ticked(new FieldLabel)
     , Queue(new FieldLabel)
@@ -58,6 +59,8 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     bar->addPermanentWidget(Queue);
     bar->addPermanentWidget(Ticked);
     bar->addPermanentWidget(Counts);
+    bar->addPermanentWidget(Served);
+    Served->setVisible(false);
 
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(RefreshMs);
@@ -74,6 +77,10 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     connect(lines, &QAbstractItemModel::rowsInserted, this, &TStatusLine::later);
     connect(lines, &QAbstractItemModel::dataChanged, this, &TStatusLine::later);
     refresh();
+}
+
+void TStatusLine::setServedBy(const QString& text) {
+    setField(Served, text);
 }
 
 void TStatusLine::later() {
@@ -151,8 +158,9 @@ void TStatusLine::exchangeFinished(const TCommandResult&) {
 }
 
 void TStatusLine::refreshQueue() {
-    const QList<TCommandEntry>& entries = Engine.queue();
-    if (entries.isEmpty()) {
+    // Here, or in the service this window follows.
+    const int waiting = Engine.queueLength();
+    if (waiting == 0) {
         runClock.invalidate();
         done = 0;
         setField(Queue, QString());
@@ -160,15 +168,15 @@ void TStatusLine::refreshQueue() {
     }
     if (!runClock.isValid())
         runClock.start();
-    const int total = done + int(entries.size());
+    const int total = done + waiting;
     // Each entry costs at least the pause after it and at most the reply's wait; until the first
     // one ends, the mean of the two stands for it.
     const double perEntry = done > 0 ? double(runClock.elapsed()) / done
                                      : TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2.0;
-    const CommandSource head = entries.first().Source;
+    const CommandSource head = Engine.queueHead();
     const bool polling = head == CommandSource::Poll || head == CommandSource::TimedPoll;
     setField(Queue, queueText(polling, done + 1, total,
-                              qint64(std::llround(perEntry * double(entries.size())))));
+                              qint64(std::llround(perEntry * double(waiting)))));
 }
 
 } // namespace kavio

@@ -1,12 +1,12 @@
 #include "Main.h"
 #include "CommandLine.h"
 #include "CommandProcessor.h"
-#include "ControlServer.h"
 #include "Database.h"
 #include "Exception.h"
 #include "KavioApplication.h"
 #include "Messages.h"
 #include "Program.h"
+#include "QueueOwner.h"
 #include "SingleInstance.h"
 
 #include <QDir>
@@ -72,8 +72,10 @@ int main(int argc, char** argv) {
                      "serving the units of %s\n",
                      SingleInstance::KavioctlWaitMs / 1000, pid, qPrintable(shown));
     });
-    switch (instance.claimFile()) {
+    const SingleInstance::Claim claim = instance.claimFile();
+    switch (claim) {
     case SingleInstance::Claim::Taken:
+    case SingleInstance::Claim::HeldByService:
         break;
     case SingleInstance::Claim::HeldByControlCenter:
         if (instance.knock())
@@ -81,13 +83,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "kaviocc: another Kavio Control Center is using %s and does not answer\n",
                      qPrintable(shown));
-        return 1;
-    case SingleInstance::Claim::HeldByService:
-        // Until the window can be the service's client, the service alone serves the units.
-        std::fprintf(stderr,
-                     "kaviocc: the service kaviod (pid %lld) serves %s; stop it first "
-                     "(systemctl --user stop kaviod) or use kavioctl\n",
-                     instance.kavioctlPid(), qPrintable(shown));
         return 1;
     case SingleInstance::Claim::KavioctlKeptIt:
         std::fprintf(stderr,
@@ -108,29 +103,24 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // While the service kaviod serves the units, the window follows it.
+    const bool following = claim == SingleInstance::Claim::HeldByService;
     std::unique_ptr<TKavioProgram> program;
     try {
-        program = std::make_unique<TKavioProgram>();
+        program = std::make_unique<TKavioProgram>(following);
     } catch (const Exception& error) {
         reportException(error);
         return 1;
     }
     QObject::connect(&instance, &SingleInstance::raiseRequested, [&program] { program->raise(); });
-    // kavioctl hands its commands to this program's queue while it runs.
-    auto control = std::make_unique<ControlServer>(path, program->CmndProc->engine());
-    QObject::connect(control.get(), &ControlServer::storeChanged, [&program] {
-        try {
-            program->KavioCCMain->RebuildList();
-        } catch (const Exception& error) {
-            reportException(error);
-        }
-    });
-    if (!control->listen())
-        std::fprintf(stderr, "kaviocc: kavioctl cannot reach this program: %s\n",
-                     qPrintable(QDir::toNativeSeparators(control->serverName())));
+    auto owner = std::make_unique<QueueOwner>(path, instance, *program);
+    if (following)
+        owner->follow();
+    else
+        owner->serve();
     program->start();
     const int result = app.exec();
-    control.reset();
+    owner.reset();
     program.reset();
     Database::close();
     return result;

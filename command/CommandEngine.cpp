@@ -107,8 +107,32 @@ void TCommandEngine::setParallel(int exchanges) {
 }
 
 quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task, CommandSource source) {
-    Queue.append(TCommandEntry{index, task, ++lastTicket, source});
+    const TCommandEntry entry{index, task, ++lastTicket, source};
+    if (forwardTo)
+        forwardTo(entry);
+    else
+        Queue.append(entry);
     return lastTicket;
+}
+
+void TCommandEngine::setForward(Forward forward) {
+    forwardTo = std::move(forward);
+    forwardedLength = 0;
+}
+
+void TCommandEngine::setForwardedQueue(int length, CommandSource head) {
+    forwardedLength = std::max(0, length);
+    forwardedHead = head;
+}
+
+int TCommandEngine::queueLength() const {
+    return forwardTo ? forwardedLength : int(Queue.size());
+}
+
+CommandSource TCommandEngine::queueHead() const {
+    if (forwardTo)
+        return forwardedHead;
+    return Queue.isEmpty() ? CommandSource::Button : Queue.first().Source;
 }
 
 // StartQueue itself does nothing while Busy is set.

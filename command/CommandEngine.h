@@ -91,6 +91,19 @@ public:
     // Exchanges under way now (not counting the pause after one).
     int exchangesUnderWay() const;
 
+    // Another program serves the units (a control center following the service): every entry
+    // goes to `forward` instead of the queue here, and nothing is served here. The program's
+    // reports come out of this engine's signals as if its exchanges ran here, and its queue's
+    // length is kept with setForwardedQueue. An empty function serves the units here again.
+    using Forward = std::function<void(const TCommandEntry& entry)>;
+    void setForward(Forward forward);
+    bool forwarding() const { return bool(forwardTo); }
+    void setForwardedQueue(int length, CommandSource head);
+    // The entries not finished yet and who queued the first of them: here, or as the program
+    // serving the units last told.
+    int queueLength() const;
+    CommandSource queueHead() const;
+
     // Appends a command; the ticket returned comes back in its exchangeFinished.
     quint64 AddToQueue(quint16 index, quint8 task, CommandSource source = CommandSource::Button);
     void StartQueue();
@@ -177,6 +190,9 @@ private:
     int Parallel = MinParallel;
     std::vector<std::unique_ptr<Lane>> lanes;
     SocketFactory socketFactory;
+    Forward forwardTo;
+    int forwardedLength = 0;
+    CommandSource forwardedHead = CommandSource::Button;
     QByteArray reply;
     // Recent exchanges' length, for the estimate.
     double averageExchangeMs = 0;

@@ -7,7 +7,6 @@
 #include <QJsonObject>
 
 namespace kavio::control {
-namespace {
 
 QByteArray line(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
@@ -20,6 +19,8 @@ std::optional<QJsonObject> object(const QByteArray& line) {
         return std::nullopt;
     return document.object();
 }
+
+namespace {
 
 const char* outcomeName(TCommandResult::Outcome outcome) {
     switch (outcome) {
@@ -51,16 +52,33 @@ TCommandResult::Outcome outcomeOf(const QString& name) {
 
 using Pair = std::pair<qint64, qint64>;
 
-// kavioctl's own compact form, {"queue":[[index,task],...]}, read without building a JSON
-// document: a request naming every possible unit takes a few milliseconds instead of tens. Any
-// other form (blanks, signs, long numbers) gives nullopt and is read as JSON.
-std::optional<QList<Pair>> compactPairs(QByteArrayView text) {
+// The compact form that encodeRequest writes, {"queue":[[index,task],...]} with an optional
+// ,"source":"NAME" after the array, read without building a JSON document: a request naming
+// every possible unit takes a few milliseconds instead of tens. Any other form (blanks, signs,
+// long numbers) gives nullopt and is read as JSON.
+std::optional<QList<Pair>> compactPairs(QByteArrayView text, QString& source) {
     constexpr QByteArrayView head = "{\"queue\":[";
+    constexpr QByteArrayView sourceHead = "],\"source\":\"";
     text = text.trimmed();
-    if (!text.startsWith(head) || !text.endsWith("]}"))
+    if (!text.startsWith(head))
         return std::nullopt;
+    qsizetype tail = 2; // "]}"
+    source.clear();
+    if (text.endsWith("\"}")) {
+        const qsizetype named = text.lastIndexOf(sourceHead);
+        if (named < 0)
+            return std::nullopt;
+        const QByteArrayView word =
+            text.sliced(named + sourceHead.size(), text.size() - named - sourceHead.size() - 2);
+        if (word.contains('"') || word.contains('\\'))
+            return std::nullopt;
+        source = QString::fromUtf8(word);
+        tail = text.size() - named;
+    } else if (!text.endsWith("]}")) {
+        return std::nullopt;
+    }
     const char* at = text.data() + head.size();
-    const char* const end = text.data() + text.size() - 2; // the array's closing bracket
+    const char* const end = text.data() + text.size() - tail; // the array's closing bracket
     const auto number = [&at, end](qint64& value) {
         const char* const first = at;
         value = 0;
@@ -83,27 +101,43 @@ std::optional<QList<Pair>> compactPairs(QByteArrayView text) {
 } // namespace
 
 QByteArray encodeRequest(const Request& request) {
+    if (request.subscribe)
+        return line({{QStringLiteral("subscribe"), true}});
     if (request.refresh)
         return line({{QStringLiteral("refresh"), true}});
-    QJsonArray entries;
-    for (const TCommandEntry& entry : request.entries)
-        entries.append(QJsonArray{entry.Index, entry.Task});
-    return line({{QStringLiteral("queue"), entries}});
+    if (request.settings)
+        return line({{QStringLiteral("settings"), true}});
+    QByteArray text = "{\"queue\":[";
+    text.reserve(request.entries.size() * 10 + 32);
+    for (const TCommandEntry& entry : request.entries) {
+        if (text.size() > 10)
+            text += ',';
+        text += '[' + QByteArray::number(entry.Index) + ',' + QByteArray::number(entry.Task) + ']';
+    }
+    text += ']';
+    const CommandSource source =
+        request.entries.isEmpty() ? CommandSource::Kavioctl : request.entries.first().Source;
+    if (source != CommandSource::Kavioctl)
+        text += ",\"source\":\"" + sourceName(source).toUtf8() + '"';
+    return text + "}\n";
 }
 
 std::optional<Request> decodeRequest(const QByteArray& text, QString* error) {
-    std::optional<QList<Pair>> pairs = compactPairs(text);
+    QString sourceWord;
+    std::optional<QList<Pair>> pairs = compactPairs(text, sourceWord);
     if (!pairs) {
         const std::optional<QJsonObject> message = object(text);
         if (!message) {
             *error = QStringLiteral("the request is not a JSON object");
             return std::nullopt;
         }
-        if (message->value(QStringLiteral("refresh")).toBool()) {
-            Request request;
-            request.refresh = true;
+        Request request;
+        request.subscribe = message->value(QStringLiteral("subscribe")).toBool();
+        request.refresh = message->value(QStringLiteral("refresh")).toBool();
+        request.settings = message->value(QStringLiteral("settings")).toBool();
+        if (request.subscribe || request.refresh || request.settings)
             return request;
-        }
+        sourceWord = message->value(QStringLiteral("source")).toString();
         const QJsonValue queue = message->value(QStringLiteral("queue"));
         if (!queue.isArray()) {
             *error = QStringLiteral("the request names nothing to do");
@@ -116,6 +150,11 @@ std::optional<Request> decodeRequest(const QByteArray& text, QString* error) {
                            pair.size() == 2 ? pair.at(1).toInteger(-1) : -1});
         }
     }
+    CommandSource source = CommandSource::Kavioctl;
+    if (!sourceWord.isEmpty() && !sourceFromName(sourceWord, source)) {
+        *error = QStringLiteral("the request names an unknown source");
+        return std::nullopt;
+    }
     Request request;
     request.entries.reserve(pairs->size());
     for (const auto& [index, task] : std::as_const(*pairs)) {
@@ -125,7 +164,7 @@ std::optional<Request> decodeRequest(const QByteArray& text, QString* error) {
                          .arg(request.entries.size() + 1);
             return std::nullopt;
         }
-        request.entries.append(TCommandEntry{quint16(index), quint8(task)});
+        request.entries.append(TCommandEntry{quint16(index), quint8(task), 0, source});
     }
     return request;
 }
@@ -138,8 +177,8 @@ QByteArray encodeError(const QString& message) {
     return line({{QStringLiteral("error"), message}});
 }
 
-QByteArray encodeResult(int entry, const TCommandResult& result) {
-    const QJsonObject fields{
+QJsonObject resultObject(const TCommandResult& result) {
+    return QJsonObject{
         {QStringLiteral("index"), result.Index},
         {QStringLiteral("task"), result.Task},
         {QStringLiteral("outcome"), QLatin1String(outcomeName(result.Result))},
@@ -147,8 +186,38 @@ QByteArray encodeResult(int entry, const TCommandResult& result) {
         {QStringLiteral("reply"), QString::fromLatin1(result.Reply.toBase64())},
         {QStringLiteral("status"), result.Status},
         {QStringLiteral("stored"), result.Stored},
+        {QStringLiteral("source"), sourceName(result.Source)},
+        {QStringLiteral("address"), result.Address},
+        {QStringLiteral("port"), result.Port},
+        {QStringLiteral("started"), result.StartedMs},
+        {QStringLiteral("duration"), result.DurationMs},
+        {QStringLiteral("timedOut"), result.TimedOut},
+        {QStringLiteral("written"), result.Written},
     };
-    return line({{QStringLiteral("entry"), entry}, {QStringLiteral("result"), fields}});
+}
+
+TCommandResult resultFrom(const QJsonObject& fields) {
+    TCommandResult r;
+    r.Index = quint16(fields.value(QStringLiteral("index")).toInt());
+    r.Task = quint8(fields.value(QStringLiteral("task")).toInt());
+    r.Result = outcomeOf(fields.value(QStringLiteral("outcome")).toString());
+    r.Name = fields.value(QStringLiteral("name")).toString();
+    r.Reply = QByteArray::fromBase64(fields.value(QStringLiteral("reply")).toString().toLatin1());
+    r.Status = quint8(fields.value(QStringLiteral("status")).toInt(StatusUnknown));
+    r.Stored = fields.value(QStringLiteral("stored")).toBool(true);
+    if (!sourceFromName(fields.value(QStringLiteral("source")).toString(), r.Source))
+        r.Source = CommandSource::Kavioctl;
+    r.Address = fields.value(QStringLiteral("address")).toString();
+    r.Port = quint16(fields.value(QStringLiteral("port")).toInt());
+    r.StartedMs = fields.value(QStringLiteral("started")).toInteger();
+    r.DurationMs = fields.value(QStringLiteral("duration")).toInteger();
+    r.TimedOut = fields.value(QStringLiteral("timedOut")).toBool();
+    r.Written = fields.value(QStringLiteral("written")).toBool();
+    return r;
+}
+
+QByteArray encodeResult(int entry, const TCommandResult& result) {
+    return line({{QStringLiteral("entry"), entry}, {QStringLiteral("result"), resultObject(result)}});
 }
 
 std::optional<Answer> decodeAnswer(const QByteArray& text) {
@@ -169,17 +238,9 @@ std::optional<Answer> decodeAnswer(const QByteArray& text) {
     const QJsonValue result = message->value(QStringLiteral("result"));
     if (!result.isObject())
         return std::nullopt;
-    const QJsonObject fields = result.toObject();
     answer.kind = Answer::Kind::Result;
     answer.entry = message->value(QStringLiteral("entry")).toInt(-1);
-    TCommandResult& r = answer.result;
-    r.Index = quint16(fields.value(QStringLiteral("index")).toInt());
-    r.Task = quint8(fields.value(QStringLiteral("task")).toInt());
-    r.Result = outcomeOf(fields.value(QStringLiteral("outcome")).toString());
-    r.Name = fields.value(QStringLiteral("name")).toString();
-    r.Reply = QByteArray::fromBase64(fields.value(QStringLiteral("reply")).toString().toLatin1());
-    r.Status = quint8(fields.value(QStringLiteral("status")).toInt(StatusUnknown));
-    r.Stored = fields.value(QStringLiteral("stored")).toBool(true);
+    answer.result = resultFrom(result.toObject());
     return answer.entry >= 0 ? std::optional(answer) : std::nullopt;
 }
 

@@ -49,7 +49,10 @@ std::optional<HistoryRow> HistoryRowOf(const TCommandResult& result) {
 
 void RecordHistory(TCommandEngine& engine, HistoryWriter& writer) {
     QObject::connect(&engine, &TCommandEngine::exchangeFinished, &writer,
-                     [&writer](const TCommandResult& result) {
+                     [&engine, &writer](const TCommandResult& result) {
+                         // The program that served the exchange keeps it.
+                         if (engine.forwarding())
+                             return;
                          if (const std::optional<HistoryRow> row = HistoryRowOf(result))
                              writer.add(*row);
                      });

@@ -20,7 +20,8 @@ std::optional<HistoryRow> HistoryRowOf(const TCommandResult& result);
 // status word) or unknown reply.
 QString HistoryOutcomeOf(const TCommandResult& result);
 
-// Every exchange the engine finishes goes to the writer.
+// Every exchange the engine finishes goes to the writer; none while the engine forwards its
+// entries to another program, which keeps their history itself.
 void RecordHistory(TCommandEngine& engine, HistoryWriter& writer);
 
 } // namespace kavio

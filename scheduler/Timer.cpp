@@ -51,6 +51,9 @@ QRect inkOf(const lcd::TDotImage& image) {
 } // namespace
 
 TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
+    : TTimerFrm(commandProcessor, Firing::Here, parent) {}
+
+TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, Firing where, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , processor(commandProcessor) {
@@ -86,9 +89,8 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, QWidget* parent)
     Button1->setGeometry(ClientWidth - Margin - 75, ClientHeight - Margin - 25, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TTimerFrm::Button1Click);
 
-    firing = new TimerFiring(processor, this);
-    connect(firing, &TimerFiring::fired, this, &TTimerFrm::tick);
-    connect(firing, &TimerFiring::dayBegan, this, &TTimerFrm::newDayList);
+    if (where == Firing::Here)
+        fireHere();
     rebuildList();
 
     Timer1 = new QTimer(this);
@@ -160,7 +162,7 @@ void TTimerFrm::ShowTodaysEvents() {
         while (query.next())
             names.insert(query.value(0).toLongLong(), query.value(1).toString());
     }
-    const QSet<QString> done = firing->served(Clock::today());
+    const QSet<QString> done = firing ? firing->served(Clock::today()) : servedElsewhere;
     for (const TEventRow& row : rows) {
         const QString who = TimerFiring::whoOf(row);
         quint16 index = 0;
@@ -194,12 +196,49 @@ void TTimerFrm::ShowTodaysEvents() {
 
 void TTimerFrm::RefreshTimers() {
     clearList();
-    firing->refresh();
+    if (firing)
+        firing->refresh();
     rebuildList();
+    if (firing)
+        emit timersComputed();
+    else
+        emit timersEdited();
+}
+
+void TTimerFrm::fireHere() {
+    if (firing)
+        return;
+    firing = new TimerFiring(processor, this);
+    firing->markServed(Clock::today(), servedElsewhere);
+    servedElsewhere.clear();
+    connect(firing, &TimerFiring::fired, this, &TTimerFrm::tick);
+    connect(firing, &TimerFiring::fired, this, &TTimerFrm::fired);
+    connect(firing, &TimerFiring::dayBegan, this, &TTimerFrm::newDayList);
+    connect(firing, &TimerFiring::dayBegan, this, &TTimerFrm::dayBegan);
+}
+
+void TTimerFrm::fireElsewhere(const QSet<QString>& servedToday) {
+    delete firing;
+    firing = nullptr;
+    servedElsewhere = servedToday;
+    rebuildList();
+}
+
+QSet<QString> TTimerFrm::servedToday() const {
+    return firing ? firing->served(Clock::today()) : servedElsewhere;
+}
+
+void TTimerFrm::markFired(const QString& key) {
+    if (firing)
+        return;
+    servedElsewhere.insert(key);
+    tick(key);
 }
 
 // A hidden list is made anew when it is shown: only its caption follows the day at once.
 void TTimerFrm::newDayList() {
+    if (!firing)
+        servedElsewhere.clear();
     if (isVisible()) {
         rebuildList();
         return;
@@ -232,7 +271,8 @@ void TTimerFrm::Timer1Timer() {
     const int hour = now.time().hour() % 12;
     LCD->setLinesXOffset(clockXOffsets[hour == 0 || hour >= 10 ? 1 : 0]);
     LCD->setLines(lines);
-    firing->serveUpTo(now);
+    if (firing)
+        firing->serveUpTo(now);
 }
 
 void TTimerFrm::tick(const QString& key) {
@@ -241,7 +281,11 @@ void TTimerFrm::tick(const QString& key) {
 }
 
 void TTimerFrm::report(const std::exception& error) {
-    firing->report(error);
+    if (firing)
+        firing->report(error);
+    else
+        emit processor.loggedLine(
+            TLogLine{QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, QString::fromUtf8(error.what())});
 }
 
 void TTimerFrm::Button1Click() {

@@ -28,6 +28,10 @@ class TLCDScreen;
 // The timer runner: a hidden window whose one-second tick shows the time on a dot-matrix clock
 // and lets the timers that have become due fire (TimerFiring has the rules). It also lists
 // today's events and ticks each one as it fires.
+//
+// When another program serves the units (the service kaviod), that program fires the timers:
+// the runner then only shows the day's events and ticks those it is told of, until it is asked
+// to fire them here again.
 class TTimerFrm : public QDialog {
     Q_OBJECT
 
@@ -42,8 +46,23 @@ public:
     // Longer gaps than this are not walked day by day: one line tells of them.
     static constexpr int DaysWalked = TimerFiring::DaysWalked;
 
-    // Creating the runner recomputes every timer's next event date and builds today's list.
+    enum class Firing { Here, Elsewhere };
+
+    // Creating a runner that fires here recomputes every timer's next event date; either kind
+    // builds today's list.
     explicit TTimerFrm(TCommandEngine& processor, QWidget* parent = nullptr);
+    TTimerFrm(TCommandEngine& processor, Firing firing, QWidget* parent = nullptr);
+
+    bool firesHere() const { return firing != nullptr; }
+    // Another program fires the timers from now on; `servedToday` are the events it has fired.
+    void fireElsewhere(const QSet<QString>& servedToday);
+    // This runner fires the timers from now on. What the other program fired does not fire
+    // again.
+    void fireHere();
+    // The other program fired (or missed) the event of this key.
+    void markFired(const QString& key);
+    // Today's events fired or missed, here or elsewhere.
+    QSet<QString> servedToday() const;
 
     // Selects today's rows and sets the caption to the date filter line.
     void SelectTodaysEvents();
@@ -56,7 +75,7 @@ public:
     // The rows of the list as last made (a hidden window makes its list anew when shown).
     const std::vector<TEventRow>& todaysRows() const { return rows; }
     // Whether next event dates are waiting to be recomputed (the store refused the last try).
-    bool recomputationPending() const { return firing->recomputationPending(); }
+    bool recomputationPending() const { return firing && firing->recomputationPending(); }
     // The setting [Timer] MissedAfterMinutes, a whole number of minutes from 1 to 1440; any
     // other value gives the default.
     static int missedAfterMinutes();
@@ -70,6 +89,18 @@ public slots:
     // The tick: the clock, and the timers that have become due since the last tick.
     void Timer1Timer();
     void Button1Click();
+    // Today's list is made anew (the next event dates were computed again elsewhere).
+    void rebuildList();
+    // A new day began: today's events are others.
+    void newDayList();
+
+signals:
+    // Fired here: the event of that key; a new day began; the timers were computed again.
+    void fired(const QString& key);
+    void dayBegan();
+    void timersComputed();
+    // A timer was changed here while another program fires them: it is to compute them again.
+    void timersEdited();
 
 protected:
     // The first showing puts the runner where it was last hidden (inside the screen); each
@@ -83,15 +114,14 @@ private:
     // Where the clock's text starts: for a one-digit hour, and for a two-digit one.
     qint8 clockXOffsets[2] = {0, 0};
     void tick(const QString& key);
-    void rebuildList();
     void clearList();
-    void newDayList();
     void report(const std::exception& error);
 
     TCommandEngine& processor;
     std::vector<TEventRow> rows;
     QHash<QString, QListWidgetItem*> itemOf; // the list's items by event
-    TimerFiring* firing = nullptr;
+    TimerFiring* firing = nullptr;           // null while another program fires the timers
+    QSet<QString> servedElsewhere;          // today's events it fired, as told
 };
 
 } // namespace kavio

@@ -71,6 +71,9 @@ public:
 
     // The events of `day` fired or missed already, by key.
     QSet<QString> served(const QDate& day) const { return servedOn.value(day); }
+    // Events of `day` that another program fired already (a service this one takes over from):
+    // they do not fire again here.
+    void markServed(const QDate& day, const QSet<QString>& keys) { servedOn[day] += keys; }
     bool recomputationPending() const { return datesPending; }
     // Logs each line of the error once, until the next refresh or day.
     void report(const std::exception& error);

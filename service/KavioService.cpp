@@ -57,8 +57,17 @@ KavioService::KavioService(const QString& databasePath, QObject* parent)
     reload();
     m_firing = new TimerFiring(m_engine, this);
     m_control = new ControlServer(databasePath, m_engine, this);
-    // kavioctl changed units or groups: the timers may name other units now.
-    connect(m_control, &ControlServer::storeChanged, this, [this] { m_firing->refresh(); });
+    m_control->setProgramName(QStringLiteral("kaviod"));
+    m_control->setServedToday([this] { return m_firing->served(Clock::today()).values(); });
+    // kavioctl, or a window that follows the service, changed units, groups or timers: the
+    // timers may name other units, or be other timers, now.
+    connect(m_control, &ControlServer::storeChanged, this, [this] {
+        m_firing->refresh();
+        m_control->notifyTimers();
+    });
+    connect(m_control, &ControlServer::settingsChanged, this, &KavioService::reload);
+    connect(m_firing, &TimerFiring::fired, m_control, &ControlServer::notifyFired);
+    connect(m_firing, &TimerFiring::dayBegan, m_control, &ControlServer::notifyDayBegan);
 
     m_pollTimer->setInterval(PollTickMs);
     connect(m_pollTimer, &QTimer::timeout, this, &KavioService::pollTick);
@@ -90,6 +99,10 @@ void KavioService::reload() {
     m_engine.setParallel(parallel.exchanges);
     if (m_firing)
         m_firing->refresh();
+    if (m_control) {
+        m_control->notifySettings();
+        m_control->notifyTimers();
+    }
     logLine(QStringLiteral("Settings read: Poll/Mode %1, Queue/Parallel %2")
                 .arg(m_pollMode)
                 .arg(parallel.exchanges));

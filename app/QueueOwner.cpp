@@ -1,0 +1,166 @@
+#include "QueueOwner.h"
+
+#include "CommandEngine.h"
+#include "CommandProcessor.h"
+#include "ControlServer.h"
+#include "Exception.h"
+#include "InstanceNames.h"
+#include "KavioList.h"
+#include "Main.h"
+#include "ParallelChoice.h"
+#include "Program.h"
+#include "ServiceClient.h"
+#include "SingleInstance.h"
+#include "StatusLine.h"
+#include "Timer.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QStatusBar>
+#include <QTimer>
+#include <cstdio>
+
+namespace kavio {
+namespace {
+
+// Reports a store failure as the window does, without stopping the caller.
+template <typename Action> void guarded(Action action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        reportException(error);
+    }
+}
+
+} // namespace
+
+QueueOwner::QueueOwner(const QString& databasePath, SingleInstance& instance,
+                       TKavioProgram& program, QObject* parent)
+    : QObject(parent)
+    , m_path(databasePath)
+    , m_instance(instance)
+    , m_program(program) {}
+
+QueueOwner::~QueueOwner() {
+    delete m_client;
+    delete m_control;
+}
+
+bool QueueOwner::serve() {
+    TKavioCCMain* main = m_program.KavioCCMain.get();
+    TTimerFrm* runner = m_program.TimerFrm.get();
+    TCommandEngine& engine = m_program.CmndProc->engine();
+    delete m_client;
+    m_client = nullptr;
+    main->setServing(true);
+    runner->fireHere();
+    m_program.StatusLine->setServedBy({});
+
+    m_control = new ControlServer(m_path, engine, this);
+    m_control->setServedToday([runner] { return runner->servedToday().values(); });
+    // kavioctl (an import) or a window that follows this one changed the units, groups or
+    // timers.
+    connect(m_control, &ControlServer::storeChanged, main, [main, runner] {
+        guarded([main] { main->reloadList(); });
+        runner->RefreshTimers();
+    });
+    connect(m_control, &ControlServer::settingsChanged, main, [main, &engine] {
+        guarded([main] { main->LoadPollSetting(); });
+        main->Parallel->setEngine(&engine);
+    });
+    connect(main, &TKavioCCMain::recordsChanged, m_control, &ControlServer::notifyChanged);
+    connect(main, &TKavioCCMain::settingsEdited, m_control, &ControlServer::notifySettings);
+    connect(runner, &TTimerFrm::fired, m_control, &ControlServer::notifyFired);
+    connect(runner, &TTimerFrm::dayBegan, m_control, &ControlServer::notifyDayBegan);
+    connect(runner, &TTimerFrm::timersComputed, m_control, &ControlServer::notifyTimers);
+    emit servingNow();
+    if (m_control->listen())
+        return true;
+    std::fprintf(stderr, "kaviocc: kavioctl cannot reach this program: %s\n",
+                 qPrintable(QDir::toNativeSeparators(m_control->serverName())));
+    return false;
+}
+
+void QueueOwner::follow() {
+    TKavioCCMain* main = m_program.KavioCCMain.get();
+    TTimerFrm* runner = m_program.TimerFrm.get();
+    TCommandEngine& engine = m_program.CmndProc->engine();
+    main->setServing(false);
+    delete m_client;
+    m_client = new ServiceClient(engine, this);
+    ServiceClient* client = m_client;
+
+    connect(client, &ServiceClient::followed, this, [this, client, runner](const QString& program,
+                                                                            qint64 pid) {
+        runner->fireElsewhere(client->servedToday());
+        m_program.StatusLine->setServedBy(
+            QStringLiteral("Served by %1 (pid %2)").arg(program).arg(pid));
+        if (m_announcedEnd)
+            say(QStringLiteral("Following %1 (pid %2), which serves the units").arg(program).arg(pid));
+        m_announcedEnd = false;
+        emit following(program, pid);
+    });
+    connect(client, &ServiceClient::fired, runner, &TTimerFrm::markFired);
+    connect(client, &ServiceClient::dayBegan, runner, &TTimerFrm::newDayList);
+    // The timer marks in the list are read at each paint.
+    connect(client, &ServiceClient::timersComputed, runner, [main, runner] {
+        runner->rebuildList();
+        main->KavioList->viewport()->update();
+    });
+    connect(client, &ServiceClient::storeChanged, main, [main, runner] {
+        guarded([main] { main->reloadList(); });
+        runner->rebuildList();
+    });
+    connect(client, &ServiceClient::settingsChanged, main, [main, &engine] {
+        guarded([main] { main->LoadPollSetting(); });
+        main->Parallel->setEngine(&engine);
+    });
+    connect(main, &TKavioCCMain::recordsChanged, client, &ServiceClient::announceChange);
+    connect(main, &TKavioCCMain::settingsEdited, client, &ServiceClient::announceSettings);
+    connect(runner, &TTimerFrm::timersEdited, client, &ServiceClient::announceChange);
+    connect(client, &ServiceClient::ended, this, &QueueOwner::takeOver, Qt::QueuedConnection);
+    client->follow(InstanceNames(m_path).controlServerName());
+}
+
+// Never waits: a kavioctl that holds the file for a while, or a service that is starting again,
+// is looked at again RetryMs later.
+void QueueOwner::takeOver() {
+    if (m_control)
+        return;
+    if (!m_announcedEnd) {
+        m_announcedEnd = true;
+        if (m_client && !m_client->program().isEmpty())
+            say(QStringLiteral("%1 (pid %2) ended").arg(m_client->program()).arg(m_client->pid()));
+        else
+            say(QStringLiteral("The program serving the units does not answer; trying again"));
+    }
+    switch (m_instance.claimFile(0)) {
+    case SingleInstance::Claim::Taken:
+        if (m_client)
+            m_client->deleteLater();
+        m_client = nullptr;
+        serve();
+        say(QStringLiteral("This window serves the units now"));
+        return;
+    case SingleInstance::Claim::HeldByService:
+    case SingleInstance::Claim::HeldByControlCenter:
+        QTimer::singleShot(RetryMs, this, [this] {
+            if (!m_control)
+                follow();
+        });
+        return;
+    case SingleInstance::Claim::KavioctlKeptIt:
+    case SingleInstance::Claim::NoPrivateFolder:
+        break;
+    }
+    QTimer::singleShot(RetryMs, this, &QueueOwner::takeOver);
+}
+
+// In the status bar, and in the command log with the time, so that it is not missed.
+void QueueOwner::say(const QString& text) {
+    m_program.KavioCCMain->statusBar()->showMessage(text);
+    emit m_program.CmndProc->engine().loggedLine(
+        TLogLine{QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, text});
+}
+
+} // namespace kavio
