@@ -90,16 +90,18 @@ void QueueOwner::follow() {
     m_client = new ServiceClient(engine, this);
     ServiceClient* client = m_client;
 
-    connect(client, &ServiceClient::followed, this, [this, client, runner](const QString& program,
-                                                                            qint64 pid) {
-        runner->fireElsewhere(client->servedToday());
-        m_program.StatusLine->setServedBy(
-            QStringLiteral("Served by %1 (pid %2)").arg(program).arg(pid));
-        if (m_announcedEnd)
-            say(QStringLiteral("Following %1 (pid %2), which serves the units").arg(program).arg(pid));
-        m_announcedEnd = false;
-        emit following(program, pid);
-    });
+    connect(client, &ServiceClient::followed, this,
+            [this, client, runner](const QString& program, qint64 pid) {
+                runner->fireElsewhere(client->servedToday());
+                m_program.StatusLine->setServedBy(
+                    QStringLiteral("Served by %1 (pid %2)").arg(program).arg(pid));
+                if (m_announcedEnd)
+                    say(QStringLiteral("Following %1 (pid %2), which serves the units")
+                            .arg(program)
+                            .arg(pid));
+                m_announcedEnd = false;
+                emit following(program, pid);
+            });
     connect(client, &ServiceClient::fired, runner, &TTimerFrm::markFired);
     connect(client, &ServiceClient::dayBegan, runner, &TTimerFrm::newDayList);
     // The timer marks in the list are read at each paint.

@@ -175,8 +175,8 @@ void TStatusLine::refreshQueue() {
                                      : TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2.0;
     const CommandSource head = Engine.queueHead();
     const bool polling = head == CommandSource::Poll || head == CommandSource::TimedPoll;
-    setField(Queue, queueText(polling, done + 1, total,
-                              qint64(std::llround(perEntry * double(waiting)))));
+    setField(Queue,
+             queueText(polling, done + 1, total, qint64(std::llround(perEntry * double(waiting)))));
 }
 
 } // namespace kavio

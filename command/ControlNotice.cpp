@@ -37,9 +37,9 @@ QByteArray encodeNotice(const Notice& notice) {
     case Notice::Kind::Finished:
         return line({{FinishedKey, resultObject(notice.result)}});
     case Notice::Kind::Queue:
-        return line({{QueueKey, QJsonObject{{QStringLiteral("length"), notice.queueLength},
-                                            {QStringLiteral("head"),
-                                             sourceName(notice.queueHead)}}}});
+        return line(
+            {{QueueKey, QJsonObject{{QStringLiteral("length"), notice.queueLength},
+                                    {QStringLiteral("head"), sourceName(notice.queueHead)}}}});
     case Notice::Kind::Fired:
         return line({{FiredKey, notice.key}});
     case Notice::Kind::Status:

@@ -24,7 +24,18 @@
 namespace kavio::control {
 
 struct Notice {
-    enum class Kind { Hello, Log, Finished, Status, Queue, Fired, DayBegan, Changed, Timers, Settings };
+    enum class Kind {
+        Hello,
+        Log,
+        Finished,
+        Status,
+        Queue,
+        Fired,
+        DayBegan,
+        Changed,
+        Timers,
+        Settings
+    };
 
     Notice() = default;
     Notice(Kind kind)

@@ -217,7 +217,8 @@ TCommandResult resultFrom(const QJsonObject& fields) {
 }
 
 QByteArray encodeResult(int entry, const TCommandResult& result) {
-    return line({{QStringLiteral("entry"), entry}, {QStringLiteral("result"), resultObject(result)}});
+    return line(
+        {{QStringLiteral("entry"), entry}, {QStringLiteral("result"), resultObject(result)}});
 }
 
 std::optional<Answer> decodeAnswer(const QByteArray& text) {

@@ -228,6 +228,9 @@ void ControlServer::queueSlice() {
     if (request.next == request.entries.size())
         m_pending.removeFirst();
     m_engine.StartQueue();
+    // Subscribers see the queue grow at once, however soon it is worked off.
+    if (!m_subscribers.isEmpty())
+        noticeTick();
     if (!m_pending.isEmpty())
         QTimer::singleShot(0, this, &ControlServer::queueSlice);
 }

@@ -284,8 +284,8 @@ void TTimerFrm::report(const std::exception& error) {
     if (firing)
         firing->report(error);
     else
-        emit processor.loggedLine(
-            TLogLine{QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, QString::fromUtf8(error.what())});
+        emit processor.loggedLine(TLogLine{
+            QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, QString::fromUtf8(error.what())});
 }
 
 void TTimerFrm::Button1Click() {

@@ -121,7 +121,7 @@ private:
     std::vector<TEventRow> rows;
     QHash<QString, QListWidgetItem*> itemOf; // the list's items by event
     TimerFiring* firing = nullptr;           // null while another program fires the timers
-    QSet<QString> servedElsewhere;          // today's events it fired, as told
+    QSet<QString> servedElsewhere;           // today's events it fired, as told
 };
 
 } // namespace kavio

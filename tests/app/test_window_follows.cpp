@@ -215,6 +215,8 @@ private slots:
         startAll(6, 300);
         TKavioCCMain& main = *program->KavioCCMain;
         main.Now1Click();
+        // The status bar follows the service's queue.
+        QTRY_VERIFY_WITH_TIMEOUT(program->StatusLine->Queue->text().startsWith("Polling"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(units.at(1)->letters, QByteArray("qq"), 10000);
         ::kill(pid_t(service->processId()), SIGKILL);
         QVERIFY(service->waitForFinished(5000));

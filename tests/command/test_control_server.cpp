@@ -2,6 +2,7 @@
 // refuses, and that a caller who goes away costs nothing.
 #include "Codes.h"
 #include "CommandEngine.h"
+#include "ControlNotice.h"
 #include "ControlProtocol.h"
 #include "ControlServer.h"
 #include "LocalListener.h"
@@ -127,6 +128,19 @@ private slots:
         QTest::newRow("no comma") << QByteArray("{\"queue\":[[1,5][2,5]]}") << "refused";
         QTest::newRow("eight digits") << QByteArray("{\"queue\":[[10000001,5]]}") << "refused";
         QTest::newRow("three numbers") << QByteArray("{\"queue\":[[1,5,5]]}") << "refused";
+        // A window that follows the service names who queued its entries.
+        QTest::newRow("compact, named")
+            << QByteArray("{\"queue\":[[1,5]],\"source\":\"timed poll\"}\n") << "1/5@timed poll";
+        QTest::newRow("JSON, named")
+            << QByteArray("{ \"source\": \"button\", \"queue\": [[2,0]] }") << "2/0@button";
+        QTest::newRow("named kavioctl")
+            << QByteArray("{\"queue\":[[3,1]],\"source\":\"kavioctl\"}") << "3/1";
+        QTest::newRow("unknown source")
+            << QByteArray("{\"queue\":[[1,5]],\"source\":\"robot\"}") << "refused";
+        QTest::newRow("escaped source")
+            << QByteArray("{\"queue\":[[1,5]],\"source\":\"but\\u0074on\"}") << "1/5@button";
+        QTest::newRow("source cut short")
+            << QByteArray("{\"queue\":[[1,5]],\"source\":\"poll}") << "refused";
     }
 
     void requestFormsReadAlike() {
@@ -142,8 +156,19 @@ private slots:
         QVERIFY2(request, qPrintable(error));
         QStringList read;
         for (const TCommandEntry& entry : request->entries)
-            read << QStringLiteral("%1/%2").arg(entry.Index).arg(entry.Task);
+            read << QStringLiteral("%1/%2%3")
+                        .arg(entry.Index)
+                        .arg(entry.Task)
+                        .arg(entry.Source == CommandSource::Kavioctl
+                                 ? QString()
+                                 : QLatin1Char('@') + sourceName(entry.Source));
         QCOMPARE(read.join(QLatin1Char(' ')), entries);
+        // What encodeRequest writes reads back the same.
+        if (!request->entries.isEmpty()) {
+            const auto again = control::decodeRequest(control::encodeRequest(*request), &error);
+            QVERIFY(again && again->entries.size() == request->entries.size());
+            QCOMPARE(again->entries.first().Source, request->entries.first().Source);
+        }
     }
 
     // The highest key and every task are taken; the entry ends as dropped (no such unit).
@@ -184,6 +209,13 @@ private slots:
         sent.Reply = reply;
         sent.Status = StatusBusy;
         sent.Stored = stored;
+        sent.Source = CommandSource::CycleFollowUp;
+        sent.Address = QStringLiteral("127.0.0.9");
+        sent.Port = 65535;
+        sent.StartedMs = 1796000000123;
+        sent.DurationMs = 501;
+        sent.TimedOut = !stored;
+        sent.Written = stored;
         const QByteArray line = control::encodeResult(7, sent);
         QCOMPARE(line.count('\n'), 1);
         QVERIFY(line.endsWith('\n'));
@@ -197,6 +229,13 @@ private slots:
         QCOMPARE(answer->result.Reply, reply);
         QCOMPARE(answer->result.Status, sent.Status);
         QCOMPARE(answer->result.Stored, stored);
+        QCOMPARE(answer->result.Source, sent.Source);
+        QCOMPARE(answer->result.Address, sent.Address);
+        QCOMPARE(answer->result.Port, sent.Port);
+        QCOMPARE(answer->result.StartedMs, sent.StartedMs);
+        QCOMPARE(answer->result.DurationMs, sent.DurationMs);
+        QCOMPARE(answer->result.TimedOut, sent.TimedOut);
+        QCOMPARE(answer->result.Written, sent.Written);
     }
 
     // A socket left behind by a program that died is replaced, and only the user can connect,
@@ -333,6 +372,90 @@ print(told)
         QVERIFY(!QFileInfo::exists(server->serverName()));
         QTRY_VERIFY_WITH_TIMEOUT(server->listener().isListening(), 5000);
         QCOMPARE(exchange(control::encodeRequest({{}, true}), 1).size(), 1);
+    }
+
+    // Subscribers hear of every exchange, whoever queued it, and of each other's changes but
+    // not of their own; their requests get no answer, and their entries keep their source.
+    void subscribersHearWhatTheServerDoes() {
+        SimulatedUnit on(behaving(Behaviour::On));
+        QVERIFY(on.listen());
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"), "127.0.0.1", on.port());
+        server->setProgramName(QStringLiteral("kaviod"));
+        server->setServedToday([] { return QStringList{QStringLiteral("k1")}; });
+        struct Subscriber {
+            QLocalSocket socket;
+            QList<control::Notice> heard;
+            QByteArray unread;
+        };
+        Subscriber first, second;
+        for (Subscriber* each : {&first, &second}) {
+            each->socket.connectToServer(server->serverName());
+            QVERIFY(each->socket.waitForConnected(5000));
+            connect(&each->socket, &QLocalSocket::readyRead, this, [each] {
+                while (each->socket.canReadLine()) {
+                    const QByteArray line = each->socket.readLine();
+                    if (const auto notice = control::decodeNotice(line))
+                        each->heard << *notice;
+                    else
+                        each->unread += line;
+                }
+            });
+            control::Request subscribe;
+            subscribe.subscribe = true;
+            each->socket.write(control::encodeRequest(subscribe));
+        }
+        QTRY_VERIFY(!first.heard.isEmpty() && !second.heard.isEmpty());
+        QCOMPARE(first.heard.first().kind, control::Notice::Kind::Hello);
+        QCOMPARE(first.heard.first().program, QStringLiteral("kaviod"));
+        QCOMPARE(first.heard.first().pid, QCoreApplication::applicationPid());
+        QCOMPARE(first.heard.first().served, QStringList{QStringLiteral("k1")});
+        QCOMPARE(server->subscriberCount(), 2);
+
+        QSignalSpy changed(server.get(), &ControlServer::storeChanged);
+        QSignalSpy settings(server.get(), &ControlServer::settingsChanged);
+        TCommandEntry entry{a, TaskPowerOn, 0, CommandSource::Popup};
+        second.socket.write(control::encodeRequest({{entry}}));
+        second.socket.write(control::encodeRequest({{}, true}));
+        second.socket.write(control::encodeRequest({{}, false, true}));
+        const auto heardKind = [](const Subscriber& who, control::Notice::Kind kind) {
+            return std::count_if(who.heard.cbegin(), who.heard.cend(),
+                                 [kind](const control::Notice& n) { return n.kind == kind; });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(heardKind(second, control::Notice::Kind::Finished), 1, 5000);
+        QTRY_COMPARE(heardKind(first, control::Notice::Kind::Status), 1);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(settings.size(), 1);
+        for (const Subscriber* who : {&first, &second}) {
+            const auto finished =
+                std::find_if(who->heard.cbegin(), who->heard.cend(), [](const auto& n) {
+                    return n.kind == control::Notice::Kind::Finished;
+                });
+            QVERIFY(finished != who->heard.cend());
+            QCOMPARE(finished->result.Source, CommandSource::Popup);
+            QCOMPARE(finished->result.Status, quint8(StatusOn));
+            QVERIFY(heardKind(*who, control::Notice::Kind::Log) >= 3);
+            // The queue held the entry, then nothing.
+            const auto queueLengths = [who] {
+                QList<int> lengths;
+                for (const control::Notice& n : who->heard)
+                    if (n.kind == control::Notice::Kind::Queue)
+                        lengths << n.queueLength;
+                return lengths;
+            };
+            QTRY_COMPARE(queueLengths(), (QList<int>{0, 1, 0}));
+            QVERIFY(who->unread.isEmpty()); // no answers, no errors
+        }
+        QCOMPARE(heardKind(first, control::Notice::Kind::Changed), 1);
+        QCOMPARE(heardKind(first, control::Notice::Kind::Settings), 1);
+        QCOMPARE(heardKind(second, control::Notice::Kind::Changed), 0);
+        QCOMPARE(heardKind(second, control::Notice::Kind::Settings), 0);
+        // kavioctl's refresh is told to every subscriber.
+        QCOMPARE(exchange(control::encodeRequest({{}, true}), 1).size(), 1);
+        QTRY_COMPARE(heardKind(second, control::Notice::Kind::Changed), 1);
+        server->notifyFired(QStringLiteral("k2"));
+        QTRY_VERIFY(!first.heard.isEmpty() && first.heard.last().key == QStringLiteral("k2"));
+        first.socket.abort();
+        QTRY_COMPARE(server->subscriberCount(), 1);
     }
 
     void refreshIsAnnounced() {
