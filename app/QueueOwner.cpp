@@ -7,11 +7,11 @@
 #include "InstanceNames.h"
 #include "KavioList.h"
 #include "Main.h"
+#include "Messages.h"
 #include "ParallelChoice.h"
 #include "Program.h"
 #include "ServiceClient.h"
 #include "SingleInstance.h"
-#include "StatusLine.h"
 #include "Timer.h"
 
 #include <QDateTime>
@@ -54,7 +54,7 @@ bool QueueOwner::serve() {
     m_client = nullptr;
     main->setServing(true);
     runner->fireHere();
-    m_program.StatusLine->setServedBy({});
+    main->setWindowTitle(QStringLiteral("Kavio Control Center"));
 
     m_control = new ControlServer(m_path, engine, this);
     m_control->setServedToday([runner] { return runner->servedToday().values(); });
@@ -93,8 +93,10 @@ void QueueOwner::follow() {
     connect(client, &ServiceClient::followed, this,
             [this, client, runner](const QString& program, qint64 pid) {
                 runner->fireElsewhere(client->servedToday());
-                m_program.StatusLine->setServedBy(
-                    QStringLiteral("Served by %1 (pid %2)").arg(program).arg(pid));
+                m_program.KavioCCMain->setWindowTitle(
+                    QStringLiteral("Kavio Control Center — served by %1 (pid %2)")
+                        .arg(program)
+                        .arg(pid));
                 if (m_announcedEnd)
                     say(QStringLiteral("Following %1 (pid %2), which serves the units")
                             .arg(program)
@@ -132,9 +134,11 @@ void QueueOwner::takeOver() {
     if (!m_announcedEnd) {
         m_announcedEnd = true;
         if (m_client && !m_client->program().isEmpty())
-            say(QStringLiteral("%1 (pid %2) ended").arg(m_client->program()).arg(m_client->pid()));
+            m_endedText =
+                QStringLiteral("%1 (pid %2) ended").arg(m_client->program()).arg(m_client->pid());
         else
-            say(QStringLiteral("The program serving the units does not answer; trying again"));
+            m_endedText = QStringLiteral("The program serving the units does not answer");
+        say(m_endedText);
     }
     switch (m_instance.claimFile(0)) {
     case SingleInstance::Claim::Taken:
@@ -143,6 +147,12 @@ void QueueOwner::takeOver() {
         m_client = nullptr;
         serve();
         say(QStringLiteral("This window serves the units now"));
+        // A notice that waits for nobody: the queue, polls and timers go on behind it.
+        Messages::notify(MessageKind::Information, QStringLiteral("Kavio Control Center"),
+                         QStringLiteral("%1.\nThis window serves the units now: the queue, the "
+                                        "polling and the timers.")
+                             .arg(m_endedText),
+                         m_program.KavioCCMain.get());
         return;
     case SingleInstance::Claim::HeldByService:
     case SingleInstance::Claim::HeldByControlCenter:

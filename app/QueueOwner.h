@@ -54,6 +54,7 @@ private:
     ControlServer* m_control = nullptr;
     ServiceClient* m_client = nullptr;
     bool m_announcedEnd = false;
+    QString m_endedText;
 };
 
 } // namespace kavio

@@ -47,7 +47,6 @@ void setField(QLabel* field, const QString& text) {
 
 TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     : QObject(&main)
-    , Served(new FieldLabel)
     , Counts(new FieldLabel)
     , Ticked(new FieldLabel)
     , Queue(new FieldLabel)
@@ -59,8 +58,6 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     bar->addPermanentWidget(Queue);
     bar->addPermanentWidget(Ticked);
     bar->addPermanentWidget(Counts);
-    bar->addPermanentWidget(Served);
-    Served->setVisible(false);
 
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(RefreshMs);
@@ -77,10 +74,6 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     connect(lines, &QAbstractItemModel::rowsInserted, this, &TStatusLine::later);
     connect(lines, &QAbstractItemModel::dataChanged, this, &TStatusLine::later);
     refresh();
-}
-
-void TStatusLine::setServedBy(const QString& text) {
-    setField(Served, text);
 }
 
 void TStatusLine::later() {

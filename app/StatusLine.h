@@ -16,7 +16,6 @@ struct TCommandResult;
 // themselves), it keeps three fields up to date:
 // - the units by status: "500 units: 320 on, 100 off, 40 unreachable, 30 unknown, 10 busy";
 // - the ticked units that the power buttons reach in the current tab: "27 ticked";
-// - who serves the units, while another program (the service) does;
 // - the queue while it is worked: "Polling 120 of 500, about 38 s left", the time measured from
 //   the exchanges of this run of the queue (before the first one ends, from the engine's pacing).
 class TStatusLine : public QObject {
@@ -30,11 +29,6 @@ public:
 
     // Brings every field up to date now.
     void refresh();
-    // Who serves the units when it is not this program ("Served by kaviod (pid 812)"); empty
-    // when this program serves them.
-    void setServedBy(const QString& text);
-
-    QLabel* Served;
     QLabel* Counts;
     QLabel* Ticked;
     QLabel* Queue;

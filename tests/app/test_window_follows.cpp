@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "KavioList.h"
 #include "Main.h"
+#include "Messages.h"
 #include "Program.h"
 #include "QueueOwner.h"
 #include "SchedulerTestSupport.h"
@@ -18,7 +19,6 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QSqlQuery>
-#include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -112,6 +112,9 @@ private:
         owner->follow();
         program->start();
         QTRY_VERIFY_WITH_TIMEOUT(owner->client() && owner->client()->following(), 5000);
+        QCOMPARE(program->KavioCCMain->windowTitle(),
+                 QStringLiteral("Kavio Control Center — served by kaviod (pid %1)")
+                     .arg(service->processId()));
     }
 
     void runKavioctl(const QStringList& arguments) {
@@ -213,6 +216,8 @@ private slots:
     // nothing the service had is served again, and kavioctl now reaches the window.
     void windowTakesOverWhenTheServiceIsKilled() {
         startAll(6, 300);
+        RecordingMessageSink messages;
+        const qint64 servicePid = service->processId();
         TKavioCCMain& main = *program->KavioCCMain;
         main.Now1Click();
         // The status bar follows the service's queue.
@@ -222,9 +227,13 @@ private slots:
         QVERIFY(service->waitForFinished(5000));
         QTRY_VERIFY_WITH_TIMEOUT(owner->serving(), 5000);
         QVERIFY(main.serving());
+        QCOMPARE(main.windowTitle(), QStringLiteral("Kavio Control Center"));
         QVERIFY(program->TimerFrm->firesHere());
-        QVERIFY2(main.statusBar()->currentMessage().contains(QStringLiteral("serves the units")),
-                 qPrintable(main.statusBar()->currentMessage()));
+        // The operator is told, without a box that waits.
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY2(messages.shown.first().text.startsWith(
+                     QStringLiteral("kaviod (pid %1) ended.\nThis window serves").arg(servicePid)),
+                 qPrintable(messages.shown.first().text));
         QTest::qWait(1500);
         int served = 0;
         for (auto& unit : units) {
