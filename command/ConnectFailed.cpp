@@ -158,8 +158,9 @@ void TConFail::resizeEvent(QResizeEvent*) {
 }
 
 void ShowConnectFailed(const TCommandResult& result) {
+    // kavioctl and HTTP clients hear of their failures themselves.
     if (result.Result != TCommandResult::Outcome::NotConnected ||
-        result.Source == CommandSource::Kavioctl)
+        result.Source == CommandSource::Kavioctl || result.Source == CommandSource::Http)
         return;
     TConFail::notice().AddUnit(result.Index, result.Name, Clock::now());
 }

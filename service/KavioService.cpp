@@ -62,6 +62,7 @@ KavioService::KavioService(const QString& databasePath, QObject* parent)
     // kavioctl, or a window that follows the service, changed units, groups or timers: the
     // timers may name other units, or be other timers, now.
     connect(m_control, &ControlServer::storeChanged, this, [this] {
+        logLine(QStringLiteral("Units, groups or timers changed: timers read again"));
         m_firing->refresh();
         m_control->notifyTimers();
     });

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -176,6 +177,11 @@ private slots:
         QVERIFY2(log.contains(QStringLiteral("Rack 2 127.0.0.1:%1   Sending the f Command")
                                   .arg(units.at(1)->port())),
                  qPrintable(log));
+        // An edit and a Poll menu change made in the window reach the service at once.
+        main.RebuildList();
+        main.PollClick(main.Poll1->actions().at(5));
+        QTRY_VERIFY(serviceLog().contains("Units, groups or timers changed"));
+        QTRY_VERIFY(serviceLog().contains("Settings read: Poll/Mode 5"));
         // The service keeps the history of both; the window writes none of its own.
         const auto historyRows = [] {
             QSqlQuery count(Database::connection());

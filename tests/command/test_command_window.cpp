@@ -169,7 +169,7 @@ private slots:
     }
 
     // 40 unreachable units make one notice listing all of them, newest first; a command that
-    // kavioctl handed over is logged but raises none.
+    // kavioctl or an HTTP client handed over is logged but raises none: its caller hears of it.
     void unreachableUnitsShareOneNotice() {
         const quint16 port = unusedPort();
         QList<quint16> units;
@@ -179,6 +179,7 @@ private slots:
         const quint16 scripted =
             TempDatabase::addUnit(QStringLiteral("scripted"), QStringLiteral("127.0.0.1"), port);
         processor->engine().AddToQueue(scripted, TaskQuery, CommandSource::Kavioctl);
+        processor->engine().AddToQueue(scripted, TaskQuery, CommandSource::Http);
         for (quint16 unit : units)
             processor->engine().AddToQueue(unit, TaskQuery, CommandSource::Poll);
         waitUntilIdle();
@@ -193,7 +194,7 @@ private slots:
                                [](const QString& line) {
                                    return line.endsWith(QStringLiteral("   FAILED"));
                                }),
-                 41);
+                 42);
     }
 
     // A locked store is told once per failing spell, as an error.
