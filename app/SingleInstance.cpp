@@ -59,13 +59,19 @@ SingleInstance::Claim SingleInstance::claimFile(int kavioctlWaitMs) {
                                                           : Claim::HeldByControlCenter;
     }
     // The lock is ours, so a socket left there belongs to a program that is gone.
+    listenForKnocks();
+    return Claim::Taken;
+}
+
+void SingleInstance::listenForKnocks() {
+    if (m_listener)
+        return;
     m_listener = new LocalListener(serverName(), this);
     connect(m_listener, &LocalListener::connected, this, [this](QLocalSocket* caller) {
         caller->deleteLater();
         emit raiseRequested();
     });
     m_listener->listen();
-    return Claim::Taken;
 }
 
 bool SingleInstance::knock(int waitMs) const {

@@ -40,6 +40,9 @@ public:
     static constexpr int KavioctlWaitMs = 60000;
     // Whether this program holds the file.
     bool holds() const;
+    // Listens for knocks without holding the file: a window that follows the service that holds
+    // it is still the one a later start brings to the front.
+    void listenForKnocks();
     // The process id of the kavioctl (or kaviod) that holds the file, or 0.
     qint64 kavioctlPid() const { return m_kavioctlPid; }
     QString folderError() const { return m_names.error(); }

@@ -18,6 +18,9 @@ using namespace kavio;
 
 namespace {
 
+// How long a window that follows the service has to answer a later start.
+constexpr int FollowerKnockMs = 500;
+
 // Prints what the command line asked for; the exit status when the program ends here.
 std::optional<int> answered(const CommandLine& line) {
     switch (line.outcome) {
@@ -75,7 +78,12 @@ int main(int argc, char** argv) {
     const SingleInstance::Claim claim = instance.claimFile();
     switch (claim) {
     case SingleInstance::Claim::Taken:
+        break;
     case SingleInstance::Claim::HeldByService:
+        // A window that follows the service already is brought to the front instead.
+        if (instance.knock(FollowerKnockMs))
+            return 0;
+        instance.listenForKnocks();
         break;
     case SingleInstance::Claim::HeldByControlCenter:
         if (instance.knock())
