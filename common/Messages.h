@@ -34,8 +34,9 @@ public:
     virtual void beep(Beep kind) = 0;
 };
 
-// Messages::notify is the notice of Notices.h: in the window program, a box with an OK button
-// that does not wait for the operator.
+// The boxes and beeps of the windows. Messages::notify is the notice of Notices.h: once the
+// window program has called useBoxes(), a box with an OK button that does not wait for the
+// operator.
 class Messages : public Notices {
 public:
     // Shows a message and returns the button pressed. Buttons default to OK. A question whose
