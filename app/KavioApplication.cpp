@@ -1,6 +1,7 @@
 #include "KavioApplication.h"
 
 #include "Exception.h"
+#include "Messages.h"
 
 #include <QIcon>
 
@@ -15,6 +16,8 @@ KavioApplication::KavioApplication(int& argc, char** argv)
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/kaviocc-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
+    // The notices of the store and the error reports come up in boxes, like the questions.
+    Messages::useBoxes();
 }
 
 bool KavioApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,6 +1,6 @@
 #include "Exception.h"
 
-#include "Messages.h"
+#include "Notices.h"
 
 #include <QCoreApplication>
 
@@ -19,7 +19,7 @@ QString reportText(const QString& message) {
 void reportException(const std::exception& error) {
     const auto* own = dynamic_cast<const Exception*>(&error);
     const QString text = own ? own->message() : QString::fromLocal8Bit(error.what());
-    Messages::notify(MessageKind::Error, QCoreApplication::applicationName(), reportText(text));
+    Notices::notify(MessageKind::Error, QCoreApplication::applicationName(), reportText(text));
 }
 
 } // namespace kavio

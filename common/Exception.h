@@ -32,8 +32,9 @@ public:
 QString reportText(const QString& message);
 
 // Shows the default error report for an exception that escaped an event handler: an error box
-// captioned with the application's title. Goes through the message seam (Messages.h) and does not
-// wait for the box to be closed: polling and timers go on beneath it.
+// captioned with the application's title. Goes through the notices (Notices.h), so it does not
+// wait for the box to be closed: polling and timers go on beneath it. A program without windows
+// writes the report where its notices go.
 void reportException(const std::exception& error);
 
 } // namespace kavio

@@ -16,8 +16,9 @@ public:
             box.setDefaultButton(m.defaultButton);
         return static_cast<QMessageBox::StandardButton>(box.exec());
     }
-    void notify(QWidget* parent, const ShownMessage& m) override {
-        auto* box = new QMessageBox(iconOf(m.kind), m.caption, m.text, m.buttons, parent);
+    void notify(QObject* parent, const Notice& n) override {
+        auto* box = new QMessageBox(iconOf(n.kind), n.caption, n.text, QMessageBox::Ok,
+                                    qobject_cast<QWidget*>(parent));
         box->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
@@ -56,6 +57,11 @@ MessageSink* currentSink = &realSink;
 
 } // namespace
 
+void MessageSink::notify(QObject* parent, const Notice& notice) {
+    show(qobject_cast<QWidget*>(parent),
+         ShownMessage{notice.kind, notice.caption, notice.text, QMessageBox::Ok});
+}
+
 QMessageBox::StandardButton Messages::show(MessageKind kind, const QString& caption,
                                            const QString& text,
                                            QMessageBox::StandardButtons buttons, QWidget* parent,
@@ -63,17 +69,17 @@ QMessageBox::StandardButton Messages::show(MessageKind kind, const QString& capt
     return currentSink->show(parent, ShownMessage{kind, caption, text, buttons, defaultButton});
 }
 
-void Messages::notify(MessageKind kind, const QString& caption, const QString& text,
-                      QWidget* parent) {
-    currentSink->notify(parent, ShownMessage{kind, caption, text, QMessageBox::Ok});
-}
-
 void Messages::beep(Beep kind) {
     currentSink->beep(kind);
 }
 
+void Messages::useBoxes() {
+    setSink(nullptr);
+}
+
 void Messages::setSink(MessageSink* sink) {
     currentSink = sink ? sink : &realSink;
+    Notices::setSink(currentSink);
 }
 
 } // namespace kavio

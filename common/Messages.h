@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Notices.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -8,7 +10,6 @@ class QWidget;
 
 namespace kavio {
 
-enum class MessageKind { Error, Information, Warning, Confirmation };
 enum class Beep { Exclamation, Default };
 
 // One shown message, as a test sees it.
@@ -21,20 +22,22 @@ struct ShownMessage {
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
-// The seam through which the whole system shows message boxes and sounds beeps. In the program
-// the default sink shows real boxes; a test installs a recording sink that answers with a
-// chosen button and never blocks.
-class MessageSink {
+// The seam through which the windows show message boxes and sound beeps, and through which the
+// notices of the code beneath them (Notices.h) come up as boxes too. The real sink shows real
+// boxes; a test installs a recording sink that answers with a chosen button and never blocks.
+class MessageSink : public NoticeSink {
 public:
-    virtual ~MessageSink() = default;
     virtual QMessageBox::StandardButton show(QWidget* parent, const ShownMessage& message) = 0;
     // A message that needs no answer. The real sink shows it without waiting for it to be
-    // closed; any other sink treats it like show().
-    virtual void notify(QWidget* parent, const ShownMessage& message) { show(parent, message); }
+    // closed; any other sink treats it like show() with an OK button.
+    void notify(QObject* parent, const Notice& notice) override;
     virtual void beep(Beep kind) = 0;
 };
 
-class Messages {
+// The boxes and beeps of the windows. Messages::notify is the notice of Notices.h: once the
+// window program has called useBoxes(), a box with an OK button that does not wait for the
+// operator.
+class Messages : public Notices {
 public:
     // Shows a message and returns the button pressed. Buttons default to OK. A question whose
     // Yes would lose data names No as its default, so that Enter keeps the data.
@@ -42,13 +45,12 @@ public:
     show(MessageKind kind, const QString& caption, const QString& text,
          QMessageBox::StandardButtons buttons = QMessageBox::Ok, QWidget* parent = nullptr,
          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    // Shows a report with an OK button and returns at once: whatever the program was doing
-    // (starting, polling, firing timers) goes on while the box waits for the operator.
-    static void notify(MessageKind kind, const QString& caption, const QString& text,
-                       QWidget* parent = nullptr);
     static void beep(Beep kind);
 
-    // Replaces the sink; nullptr restores the real one. The caller keeps ownership.
+    // Shows the notices in real boxes as well: the window program does so at start.
+    static void useBoxes();
+    // Replaces the sink of the boxes and of the notices; nullptr restores the real boxes. The
+    // caller keeps ownership.
     static void setSink(MessageSink* sink);
 };
 

@@ -12,10 +12,6 @@ void showInputFault(QWidget* parent, const QString& text) {
     Messages::show(MessageKind::Error, QStringLiteral("Error"), text, QMessageBox::Ok, parent);
 }
 
-QString nameInUseText(const QString& name) {
-    return QStringLiteral("Name already in use \"") + name + QLatin1Char('"');
-}
-
 void setStoredText(QLineEdit* edit, const QString& text, int limit) {
     edit->setMaxLength(qMax(limit, int(text.size())));
     edit->setText(text);

@@ -29,9 +29,6 @@ private:
 // An input fault: the exclamation beep and an error box with an OK button.
 void showInputFault(QWidget* parent, const QString& text);
 
-// The text of a name in the name-in-use message: the name as entered, between double quotes.
-QString nameInUseText(const QString& name);
-
 // Puts a stored text into an edit field unchanged. The field's limit binds what the operator
 // types; a longer stored text (a hand-edited record) widens it for this text rather than being
 // cut, so that an unchanged OK writes back exactly what was read.

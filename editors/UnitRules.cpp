@@ -1,6 +1,5 @@
 #include "UnitRules.h"
 
-#include "DialogSupport.h"
 #include "Exception.h"
 #include "UIPAddrUtils.h"
 
@@ -11,6 +10,11 @@ constexpr int MaxAddressLength = 15;
 
 Fault fault(Field field, const QString& message) {
     return Fault{field, message};
+}
+
+// The name as entered, between double quotes.
+QString nameInUseText(const QString& name) {
+    return QStringLiteral("Name already in use \"") + name + QLatin1Char('"');
 }
 
 } // namespace

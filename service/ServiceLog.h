@@ -1,8 +1,9 @@
 #pragma once
 
-#include "Messages.h"
+#include "Notices.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace kavio::service {
 
@@ -11,22 +12,20 @@ namespace kavio::service {
 // are written escaped: a line is always one line.
 void logLine(const QString& line);
 
-// While it lives, the messages that the control center shows in boxes (a warning of the store,
-// a report of the exchange) are log lines; questions are answered No. No box ever waits for an
-// operator the service does not have.
-class LoggedMessages : public MessageSink {
+// While it lives, the notices that the control center shows in boxes (a warning of the store,
+// the report of an error) are log lines. No box ever waits for an operator the service does not
+// have.
+class LoggedMessages : public NoticeSink {
 public:
-    LoggedMessages() { Messages::setSink(this); }
-    ~LoggedMessages() override { Messages::setSink(nullptr); }
+    LoggedMessages() { Notices::setSink(this); }
+    ~LoggedMessages() override { Notices::setSink(nullptr); }
     LoggedMessages(const LoggedMessages&) = delete;
     LoggedMessages& operator=(const LoggedMessages&) = delete;
 
-    QMessageBox::StandardButton show(QWidget*, const ShownMessage& message) override {
-        for (const QString& line : message.text.split(QLatin1Char('\n')))
+    void notify(QObject*, const Notice& notice) override {
+        for (const QString& line : notice.text.split(QLatin1Char('\n')))
             logLine(line);
-        return QMessageBox::No;
     }
-    void beep(Beep) override {}
 };
 
 } // namespace kavio::service

@@ -2,7 +2,7 @@
 
 #include "Codes.h"
 #include "Exception.h"
-#include "Messages.h"
+#include "Notices.h"
 #include "Schema.h"
 
 #include <QCoreApplication>
@@ -241,7 +241,7 @@ void Database::open(const QString& path, Access access) {
     }
     current = file.release();
     if (!ignored.isEmpty())
-        Messages::notify(MessageKind::Warning, QCoreApplication::applicationName(), ignored);
+        Notices::notify(MessageKind::Warning, QCoreApplication::applicationName(), ignored);
 }
 
 void Database::close() {

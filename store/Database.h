@@ -15,8 +15,8 @@ namespace kavio {
 // Whether the file can be written is asked of SQLite (a change rolled back), never by opening the
 // file beside it. A write that finds the file locked by another program waits at most
 // BusyTimeoutMs and then fails, so that no caller freezes the window for long. Records whose unit
-// keys lie outside 1..65535 are left out of every walk; open() names them once to the operator
-// (a warning through Messages).
+// keys lie outside 1..65535 are left out of every walk; open() names them once as a warning
+// through the notices (Notices.h): a box in the control center, a log line in the service.
 class Database {
 public:
     // How long a statement waits for another program's lock before it fails.

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -34,6 +36,35 @@ class TestApplication : public QObject {
     Q_OBJECT
 
 private slots:
+    // First, before any test replaces the sink: the program's own application object shows an
+    // error report in a real box, which does not wait for the operator (start-up, polling and
+    // timers go on beneath it) and never reads its text, which may hold names from the database,
+    // as markup.
+    void reportIsABoxThatDoesNotWaitForTheOperator() {
+        QTimer rescue; // would close a box that waited, and the box below would be gone
+        rescue.setSingleShot(true);
+        connect(&rescue, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        rescue.start(3000);
+        reportException(DatabaseError(QStringLiteral("Unit <b>Rack</b> A")));
+        QMessageBox* shown = nullptr;
+        const auto visibleBox = [&shown] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                    shown = box;
+            return shown != nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 2000);
+        QCOMPARE(shown->text(), QStringLiteral("Unit <b>Rack</b> A."));
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
+        QCOMPARE(shown->icon(), QMessageBox::Critical);
+        QPointer<QMessageBox> closing(shown);
+        shown->close();
+        QTRY_VERIFY(closing.isNull());
+    }
+
     void escapedExceptionIsReportedAndTheProgramCarriesOn() {
         RecordingMessageSink sink;
         Failing failing;
