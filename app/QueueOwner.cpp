@@ -64,10 +64,7 @@ bool QueueOwner::serve() {
         guarded([main] { main->reloadList(); });
         runner->RefreshTimers();
     });
-    connect(m_control, &ControlServer::settingsChanged, main, [main, &engine] {
-        guarded([main] { main->LoadPollSetting(); });
-        main->Parallel->setEngine(&engine);
-    });
+    connect(m_control, &ControlServer::settingsChanged, this, &QueueOwner::readSettings);
     connect(main, &TKavioCCMain::recordsChanged, m_control, &ControlServer::notifyChanged);
     connect(main, &TKavioCCMain::settingsEdited, m_control, &ControlServer::notifySettings);
     connect(runner, &TTimerFrm::fired, m_control, &ControlServer::notifyFired);
@@ -115,10 +112,7 @@ void QueueOwner::follow() {
         guarded([main] { main->reloadList(); });
         runner->rebuildList();
     });
-    connect(client, &ServiceClient::settingsChanged, main, [main, &engine] {
-        guarded([main] { main->LoadPollSetting(); });
-        main->Parallel->setEngine(&engine);
-    });
+    connect(client, &ServiceClient::settingsChanged, this, &QueueOwner::readSettings);
     connect(main, &TKavioCCMain::recordsChanged, client, &ServiceClient::announceChange);
     connect(main, &TKavioCCMain::settingsEdited, client, &ServiceClient::announceSettings);
     connect(runner, &TTimerFrm::timersEdited, client, &ServiceClient::announceChange);
@@ -166,6 +160,13 @@ void QueueOwner::takeOver() {
         break;
     }
     QTimer::singleShot(RetryMs, this, &QueueOwner::takeOver);
+}
+
+// Another program changed the settings file: the Poll menu and the exchanges at once follow it.
+void QueueOwner::readSettings() {
+    TKavioCCMain* main = m_program.KavioCCMain.get();
+    guarded([main] { main->LoadPollSetting(); });
+    main->Parallel->setEngine(&m_program.CmndProc->engine());
 }
 
 // In the status bar, and in the command log with the time, so that it is not missed.

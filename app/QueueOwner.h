@@ -46,6 +46,7 @@ signals:
 
 private:
     void takeOver();
+    void readSettings();
     void say(const QString& text);
 
     QString m_path;

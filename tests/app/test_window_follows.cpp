@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -182,6 +183,14 @@ private slots:
         main.PollClick(main.Poll1->actions().at(5));
         QTRY_VERIFY(serviceLog().contains("Units, groups or timers changed"));
         QTRY_VERIFY(serviceLog().contains("Settings read: Poll/Mode 5"));
+        // And the window follows a setting that the service was told to read again.
+        {
+            QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                               QStringLiteral("KavioCC"));
+            settings.setValue(QStringLiteral("Poll/Mode"), 7);
+        }
+        ::kill(pid_t(service->processId()), SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT(main.pollMode(), 7, 5000);
         // The service keeps the history of both; the window writes none of its own.
         const auto historyRows = [] {
             QSqlQuery count(Database::connection());
