@@ -139,6 +139,9 @@ private slots:
         }
         service.reset();
         serviceOutput.clear();
+        // No timed poll in the next test.
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"))
+            .remove(QStringLiteral("Poll/Mode"));
         db.reset();
         units.clear();
         names.clear();
@@ -178,6 +181,14 @@ private slots:
         QVERIFY2(log.contains(QStringLiteral("Rack 2 127.0.0.1:%1   Sending the f Command")
                                   .arg(units.at(1)->port())),
                  qPrintable(log));
+        // A change that another program announces is shown at once.
+        const QString csv = home.filePath(QStringLiteral("more.csv"));
+        QFile more(csv);
+        QVERIFY(more.open(QIODevice::WriteOnly));
+        more.write("name,address,port,password,groups\nRack 4,127.0.0.1,9,pw,\n");
+        more.close();
+        runKavioctl({QStringLiteral("import"), csv});
+        QTRY_COMPARE(main.lineCount(), 4);
         // An edit and a Poll menu change made in the window reach the service at once.
         main.RebuildList();
         main.PollClick(main.Poll1->actions().at(5));

@@ -238,6 +238,35 @@ private slots:
         QCOMPARE(answer->result.Written, sent.Written);
     }
 
+    // A subscriber reads only the notices as written; an answer, an error or anything malformed
+    // is none.
+    void noticesAreReadOnlyAsWritten() {
+        control::Notice log{control::Notice::Kind::Log};
+        log.log = TLogLine{1796000000123, QStringLiteral("Größe\n"), QStringLiteral("127.0.0.2"),
+                           4001, QStringLiteral("  SUCCESS")};
+        const auto again = control::decodeNotice(control::encodeNotice(log));
+        QVERIFY(again && again->kind == control::Notice::Kind::Log);
+        QCOMPARE(again->log.TimeMs, log.log.TimeMs);
+        QCOMPARE(again->log.Name, log.log.Name);
+        QCOMPARE(again->log.Address, log.log.Address);
+        QCOMPARE(again->log.Port, log.log.Port);
+        QCOMPARE(again->log.Text, log.log.Text);
+        control::Notice queue{control::Notice::Kind::Queue};
+        queue.queueLength = 65535;
+        queue.queueHead = CommandSource::TimedPoll;
+        const auto read = control::decodeNotice(control::encodeNotice(queue));
+        QVERIFY(read && read->kind == control::Notice::Kind::Queue);
+        QCOMPARE(read->queueLength, 65535);
+        QCOMPARE(read->queueHead, CommandSource::TimedPoll);
+        for (const QByteArray& line :
+             {QByteArray("not JSON\n"), QByteArray("{}"), QByteArray("[1]"),
+              QByteArray("{\"error\":\"no\"}"), QByteArray("{\"accepted\":1}"),
+              QByteArray("{\"log\":{},\"fired\":\"k\"}"), QByteArray("{\"queue\":5}"),
+              QByteArray("{\"log\":\"text\"}"), QByteArray("{\"fired\":5}"),
+              QByteArray("{\"hello\":true}"), QByteArray("{\"finished\":[]}")})
+            QVERIFY2(!control::decodeNotice(line), line.constData());
+    }
+
     // A socket left behind by a program that died is replaced, and only the user can connect,
     // whatever the umask.
     void staleSocketIsReplacedAndOnlyTheUserConnects() {
