@@ -236,6 +236,11 @@ private slots:
         QCOMPARE(runner.EventDisplay->item(0)->checkState(), Qt::Checked);
         QTest::qWait(2500); // the runner's own ticks fire nothing
         QCOMPARE(units.at(0)->letters, QByteArray("qn"));
+        // A window that subscribes later learns from the service what fired already.
+        runner.fireElsewhere({});
+        QCOMPARE(runner.EventDisplay->item(0)->checkState(), Qt::Unchecked);
+        owner->follow();
+        QTRY_COMPARE_WITH_TIMEOUT(runner.EventDisplay->item(0)->checkState(), Qt::Checked, 5000);
     }
 
     // kaviod killed in the middle of a poll: the window says so and serves the units itself;
