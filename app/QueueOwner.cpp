@@ -125,16 +125,23 @@ void QueueOwner::follow() {
 void QueueOwner::takeOver() {
     if (m_control)
         return;
+    const SingleInstance::Claim claim = m_instance.claimFile(0);
     if (!m_announcedEnd) {
         m_announcedEnd = true;
-        if (m_client && !m_client->program().isEmpty())
+        const bool known = m_client && !m_client->program().isEmpty();
+        if (known && claim == SingleInstance::Claim::HeldByService &&
+            m_instance.kavioctlPid() == m_client->pid())
+            m_endedText = QStringLiteral("%1 (pid %2) closed the window's subscription")
+                              .arg(m_client->program())
+                              .arg(m_client->pid());
+        else if (known)
             m_endedText =
                 QStringLiteral("%1 (pid %2) ended").arg(m_client->program()).arg(m_client->pid());
         else
             m_endedText = QStringLiteral("The program serving the units does not answer");
         say(m_endedText);
     }
-    switch (m_instance.claimFile(0)) {
+    switch (claim) {
     case SingleInstance::Claim::Taken:
         if (m_client)
             m_client->deleteLater();

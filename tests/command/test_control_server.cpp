@@ -487,6 +487,30 @@ print(told)
         QTRY_COMPARE(server->subscriberCount(), 1);
     }
 
+    // A subscriber that reads nothing cannot make the server hold more than the bound: it is
+    // closed, and the others are still served.
+    void subscriberThatReadsNothingIsClosed() {
+        QLocalSocket stalled, reading;
+        for (QLocalSocket* socket : {&stalled, &reading}) {
+            socket->connectToServer(server->serverName());
+            QVERIFY(socket->waitForConnected(5000));
+            socket->write(control::encodeRequest({{}, false, false, true}));
+            QVERIFY(socket->waitForBytesWritten(5000));
+        }
+        QTRY_COMPARE(server->subscriberCount(), 2);
+        stalled.setReadBufferSize(64 * 1024); // Qt would read on for it otherwise
+        QByteArray heard;
+        connect(&reading, &QLocalSocket::readyRead, this, [&] { heard += reading.readAll(); });
+        const QString key(1 << 20, QLatin1Char('k'));
+        for (int megabyte = 1; megabyte <= 20; ++megabyte) {
+            server->notifyFired(key);
+            // The reading subscriber keeps up; the other does not.
+            QTRY_VERIFY_WITH_TIMEOUT(heard.size() > qsizetype(megabyte) << 20, 10000);
+        }
+        QTRY_COMPARE(server->subscriberCount(), 1);
+        QCOMPARE(heard.count('\n'), 22); // hello, queue, 20 events
+    }
+
     void refreshIsAnnounced() {
         QSignalSpy changed(server.get(), &ControlServer::storeChanged);
         const QList<QByteArray> answers = exchange(control::encodeRequest({{}, true}), 1);
