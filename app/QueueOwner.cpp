@@ -16,7 +16,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
 
@@ -176,9 +175,8 @@ void QueueOwner::readSettings() {
     main->Parallel->setEngine(&m_program.CmndProc->engine());
 }
 
-// In the status bar, and in the command log with the time, so that it is not missed.
+// In the command log, with the time. (The status bar's fields leave no room for a message.)
 void QueueOwner::say(const QString& text) {
-    m_program.KavioCCMain->statusBar()->showMessage(text);
     emit m_program.CmndProc->engine().loggedLine(
         TLogLine{QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, text});
 }
