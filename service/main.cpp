@@ -63,6 +63,9 @@ int main(int argc, char** argv) {
     if (!lock.take(KavioctlWaitMs))
         return fail(lock.problem() + QStringLiteral(": ") + shown);
 
+    // From here on a SIGHUP or SIGTERM waits for the event loop instead of ending the process
+    // with its default action, however early it comes.
+    SignalWatcher watcher;
     std::unique_ptr<KavioService> service;
     std::unique_ptr<HttpApi> http;
     try {
@@ -76,7 +79,6 @@ int main(int argc, char** argv) {
         if (!http->listen(options, problem))
             return fail(problem);
     }
-    SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::reloadRequested, service.get(),
                      &KavioService::reload);
     QObject::connect(&watcher, &SignalWatcher::terminateRequested, service.get(), [&](int number) {
