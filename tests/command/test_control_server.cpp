@@ -7,11 +7,14 @@
 #include "ControlServer.h"
 #include "LocalListener.h"
 #include "LoopbackUnits.h"
+#include "ServiceClient.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QScopeGuard>
@@ -509,6 +512,26 @@ print(told)
         }
         QTRY_COMPARE(server->subscriberCount(), 1);
         QCOMPARE(heard.count('\n'), 22); // hello, queue, 20 events
+    }
+
+    // A window following a program that accepts the subscription but never answers it gives up
+    // in bounded time and serves its entries itself again.
+    void followerGivesUpOnASilentServer() {
+        QLocalServer silent;
+        QVERIFY(silent.listen(runtime.filePath(QStringLiteral("silent"))));
+        TCommandEngine window;
+        ServiceClient client(window);
+        QSignalSpy ended(&client, &ServiceClient::ended);
+        QElapsedTimer clock;
+        clock.start();
+        client.follow(silent.fullServerName());
+        QVERIFY(window.forwarding());
+        window.AddToQueue(1, TaskQuery);
+        QVERIFY(window.queue().isEmpty()); // handed on, not queued here
+        QVERIFY(ended.wait(ServiceClient::HelloTimeoutMs + 3000));
+        QVERIFY(clock.elapsed() >= ServiceClient::HelloTimeoutMs - 100);
+        QVERIFY(!window.forwarding());
+        QCOMPARE(ended.size(), 1);
     }
 
     void refreshIsAnnounced() {
