@@ -4,6 +4,7 @@
 #include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
+#include "HistoryQuery.h"
 #include "HttpGuard.h"
 #include "KavioService.h"
 #include "ServiceLog.h"
@@ -138,7 +139,8 @@ QString lineStatus(const std::optional<quint8>& sent, const std::optional<TComma
 
 HttpApi::HttpApi(KavioService& service, QObject* parent)
     : QAbstractHttpServer(parent)
-    , m_service(service) {
+    , m_service(service)
+    , m_history(new HistoryReader(Database::path(), this)) {
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
     connect(&m_service.engine(), &TCommandEngine::statusChanged, this,
@@ -286,6 +288,8 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
         return get ? queueListing(socket) : wrongMethod();
     if (kind == QLatin1String("groups") && path.size() == 3)
         return get ? groups(socket) : wrongMethod();
+    if (kind == QLatin1String("history") && path.size() == 3)
+        return get ? history(request, socket) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() <= 4)
         return get ? units(socket, path.size() == 4 ? &path[3] : nullptr) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() == 5 && path[4] == QLatin1String("value")) {
@@ -484,6 +488,42 @@ void HttpApi::queueListing(QTcpSocket* socket) {
         });
     }
     writeResponse(socket, 200, JsonType, jsonBody(list));
+}
+
+// The rows of `kavioctl history --json`, the newest `limit` of them, oldest first. When more
+// matched, the header Kavio-More-Rows says so (the next older page ends at the first row's time).
+void HttpApi::history(const QHttpServerRequest& request, QTcpSocket* socket) {
+    HistoryAsk ask;
+    QString problem;
+    if (!parseHistoryAsk(request.url().query(QUrl::FullyEncoded).toLatin1(),
+                         QDateTime::currentDateTime(), ask, problem)) {
+        writeResponse(socket, 400, JsonType, errorBody(problem));
+        return;
+    }
+    // Master's names are looked up here; only the history itself is read away from the loop.
+    if (!ask.Group.isNull()) {
+        ask.Filter.Group = GroupKeyByName(ask.Group);
+        if (!ask.Filter.Group) {
+            writeResponse(socket, 404, JsonType,
+                          errorBody(QStringLiteral("no group is named '%1'").arg(ask.Group)));
+            return;
+        }
+    }
+    if (!ask.Unit.isNull())
+        ask.Filter.Unit = UnitKeyByName(ask.Unit);
+    if (m_history->waiting() >= MaxHistoryWaiting) {
+        writeResponse(socket, 503, JsonType,
+                      errorBody(QStringLiteral("the history is being read for other requests: "
+                                               "try again shortly")),
+                      {{"Retry-After", "1"}});
+        return;
+    }
+    m_history->read(ask, [socket = QPointer<QTcpSocket>(socket)](const HistoryAnswer& answer) {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (answer.More)
+            headers.emplaceBack("Kavio-More-Rows", "true");
+        writeResponse(socket, answer.Status, JsonType, answer.Body, headers);
+    });
 }
 
 void HttpApi::metrics(QTcpSocket* socket) {
