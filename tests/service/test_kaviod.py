@@ -71,6 +71,29 @@ class RecordingUnit:
         return list(self.frames)
 
 
+class SilentUnit:
+    """A unit on a loopback address that accepts, reads and never answers."""
+
+    def __init__(self, address):
+        self.frames, self.connections = [], []
+        self.server = socket.create_server((address, 0))
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            self.connections.append(connection)
+            connection.settimeout(2)
+            try:
+                self.frames.append(connection.recv(64))
+            except OSError:
+                pass
+
+
 class Service:
     """kaviod on its own database, settings and runtime folder."""
 
@@ -587,18 +610,64 @@ class TokenAndShutdownTest(unittest.TestCase):
             service.stop()
 
     def test_sigterm_mid_exchange_writes_the_status(self):
-        service = Service(self.home, self.database, env=self.env)
-        # The first poll queries the three units one after another, each answering after 0.4 s.
-        self.assertTrue(service.wait_for("Sending the q Command"), service.log())
-        service.process.send_signal(signal.SIGTERM)
-        self.assertEqual(service.process.wait(5), 0)
-        service.stop()
-        self.assertIn("waiting command(s) are not sent", service.log())
-        self.assertEqual(len(self.unit.frames), 1)
-        with sqlite3.connect(self.database) as db:
-            statuses = [row[0] for row in db.execute('SELECT "Status" FROM "Master" '
-                                                     'ORDER BY "Index"')]
-        self.assertEqual(statuses, [0, 3, 3])
+        silent = SilentUnit("127.0.0.6")
+        limit = 5.0 + 0.5  # the connect limit and the reply limit
+        # (the first unit's listener, what the log says, its status, its kept outcome)
+        cases = [(self.unit, "waiting command(s) are not sent", 0, "answered"),
+                 (silent, "is given up", 3, "timed out")]
+        for unit, logged, status, outcome in cases:
+            with self.subTest(unit=type(unit).__name__):
+                with sqlite3.connect(self.database) as db:
+                    db.execute('UPDATE "Master" SET "IPAddress" = ?, "Port" = ? '
+                               'WHERE "Name" = \'slow0\'', unit.server.getsockname())
+                frames = len(unit.frames)
+                service = Service(self.home, self.database, env=self.env)
+                # The first poll queries the three units one after another; the first answers
+                # after 0.4 s or never.
+                self.assertTrue(service.wait_for("Sending the q Command"), service.log())
+                signalled = time.monotonic()
+                service.process.send_signal(signal.SIGTERM)
+                self.assertEqual(service.process.wait(limit + 2), 0)
+                self.assertLess(time.monotonic() - signalled, limit + 1.5)
+                service.stop()
+                self.assertIn(logged, service.log())
+                # Only the first unit was reached.
+                self.assertEqual(len(unit.frames), frames + 1)
+                with sqlite3.connect(self.database) as db:
+                    statuses = [row[0] for row in db.execute('SELECT "Status" FROM "Master" '
+                                                             'ORDER BY "Index"')]
+                    kept = db.execute('SELECT "Name", "Outcome", "Status" FROM "History" '
+                                      'ORDER BY "Id" DESC LIMIT 1').fetchall()
+                self.assertEqual(statuses, [status, 3, 3])
+                self.assertEqual(kept, [("slow0", outcome, status)])
+
+    def test_kavioctl_import_reaches_the_running_service(self):
+        fresh = RecordingUnit("127.0.0.7", b"OFF")
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
+        try:
+            base = "http://127.0.0.1:%d" % service.http_port()
+
+            def names(kind):
+                with urllib.request.urlopen(base + "/api/v1/" + kind, timeout=10) as answer:
+                    return sorted(record["name"] for record in json.loads(answer.read()))
+            self.assertEqual(names("units"), ["slow0", "slow1", "slow2"])
+            csv = os.path.join(self.home, "units.csv")
+            with open(csv, "w", encoding="utf-8") as handle:
+                handle.write("name,address,port,password,groups\n"
+                             "fresh ü,127.0.0.7,%d,pw,bench\n" % fresh.port)
+            result = subprocess.run([KAVIOCTL, "--database", self.database, "import", csv],
+                                    capture_output=True, env=self.env, timeout=30)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(names("units"), ["fresh ü", "slow0", "slow1", "slow2"])
+            self.assertEqual(names("groups"), ["bench"])
+            # The new group and its new member are served by name at once.
+            request = urllib.request.Request(base + "/api/v1/groups/bench/on", method="POST")
+            with urllib.request.urlopen(request, timeout=20) as answer:
+                report = json.loads(answer.read())
+            self.assertEqual([(r["name"], r["status"]) for r in report], [("fresh ü", "OFF")])
+            self.assertEqual(fresh.frames, [b"\x1bpw\x1bn\r"])
+        finally:
+            service.stop()
 
 
 if __name__ == "__main__":
