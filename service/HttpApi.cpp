@@ -7,6 +7,8 @@
 #include "HistoryQuery.h"
 #include "HttpGuard.h"
 #include "KavioService.h"
+#include "NameOrder.h"
+#include "Schema.h"
 #include "ServiceLog.h"
 #include "ServiceOptions.h"
 #include "StatusWords.h"
@@ -117,6 +119,35 @@ QStringList segmentsOf(const QUrl& url) {
             segments << QString::fromUtf8(QByteArray::fromPercentEncoding(part));
     }
     return segments;
+}
+
+// One unit as a command needs it. Read with one statement on its own, so that a request that
+// switches a unit costs the same with a thousand units as with one.
+struct UnitBrief {
+    quint16 index = 0;
+    QString name;
+    qint64 status = StatusUnknown;
+};
+
+// The unit of that exact name (the first by key when several share it, as the list orders equal
+// names), or the first by name of the units at that address.
+std::optional<UnitBrief> findUnit(const QString& wanted, bool byAddress) {
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND
+ %1 = ? AND %2 ORDER BY "Index" LIMIT %3)")
+            .arg(byAddress ? QStringLiteral(R"("IPAddress")") : QStringLiteral(R"("Name")"),
+                 schema::validKeyCondition(QStringLiteral("Index")))
+            .arg(byAddress ? -1 : 1),
+        {wanted});
+    std::vector<UnitBrief> units;
+    while (query.next())
+        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
+                         query.value(2).toLongLong()});
+    if (units.empty())
+        return std::nullopt;
+    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
+    return units.front();
 }
 
 std::optional<ctl::StoredRecord> findRecord(const QString& name, bool group) {
@@ -307,7 +338,12 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                           errorBody(QStringLiteral("unknown command '%1'").arg(path[4])));
             return;
         }
-        const std::optional<ctl::StoredRecord> record = findRecord(path[3], group);
+        // A group's members are read from the whole store anyway; a unit is read by itself.
+        std::optional<UnitBrief> record;
+        if (!group)
+            record = findUnit(path[3], false);
+        else if (const std::optional<ctl::StoredRecord> stored = findRecord(path[3], true))
+            record = UnitBrief{stored->index, stored->name, stored->status};
         if (!record) {
             writeResponse(
                 socket, 404, JsonType,
@@ -362,15 +398,9 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
             return refuse(QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1")
                               .arg(query.queryItemValue(QStringLiteral("port"))));
     }
-    std::optional<ctl::StoredRecord> unit = findRecord(wanted, false);
-    if (!unit && !query.hasQueryItem(QStringLiteral("alias"))) {
-        for (ctl::StoredRecord& record : ctl::readStore(false)) {
-            if (!record.group && record.address == wanted) {
-                unit = std::move(record);
-                break;
-            }
-        }
-    }
+    std::optional<UnitBrief> unit = findUnit(wanted, false);
+    if (!unit && !query.hasQueryItem(QStringLiteral("alias")))
+        unit = findUnit(wanted, true);
     if (!unit)
         return refuse(QStringLiteral("Unknown unit '%1'").arg(wanted));
     if (task->second == TaskReboot && !taskToSend(TaskReboot, unit->status))
@@ -382,7 +412,7 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     auto queueIt = [this, index, requested, name] {
         std::optional<quint8> sent = std::make_optional(requested);
         if (requested == TaskReboot) {
-            const std::optional<ctl::StoredRecord> now = findRecord(name, false);
+            const std::optional<UnitBrief> now = findUnit(name, false);
             sent = taskToSend(requested, now ? now->status : qint64(StatusUnknown));
         }
         if (!sent) {
@@ -534,7 +564,7 @@ void HttpApi::metrics(QTcpSocket* socket) {
 // labgrid's "rest" power model: GET answers 1 (on) or 0; PUT 1 or 0 switches and answers once
 // the exchange is done.
 void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket) {
-    const std::optional<ctl::StoredRecord> record = findRecord(name, false);
+    const std::optional<UnitBrief> record = findUnit(name, false);
     if (!record) {
         writeResponse(socket, 404, TextType,
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());

@@ -216,7 +216,8 @@ class KaviodTest(unittest.TestCase):
         self.assertEqual(self.request("GET", "/api/v1/units/rack%20b%2F%C3%BC/value"), (200, b"0"))
         # Each exchange is kept in the history with its source, as the control center keeps it,
         # and GET /api/v1/history gives what kavioctl history --json prints for the same filter.
-        since = time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(started - 1))
+        since = time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(started)) + ".%03d" % (
+            started * 1000 % 1000)
         deadline = time.monotonic() + 10
         while True:
             status, body = self.request("GET", "/api/v1/history?unit=pdu-a&source=http&since=" +
