@@ -124,6 +124,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(number(QStringLiteral(R"(SELECT count(*) FROM "History")")), 3,
                                   Patience);
         QCOMPARE(number(QStringLiteral(R"(SELECT min("Time") FROM "History")")), cutoff);
+        // The round is over once a batch finds nothing: the next one counts afresh and, with
+        // fewer rows than KeepRows, deletes none.
+        QTest::qWait(4 * HistoryPruner::BatchIntervalMs);
+        QCOMPARE(pruner.pruneBatch(), 0);
+        QCOMPARE(number(QStringLiteral(R"(SELECT count(*) FROM "History")")), 3);
     }
 
     void parseHistoryTime_data() {
