@@ -4,8 +4,11 @@
 #include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
+#include "HistoryQuery.h"
 #include "HttpGuard.h"
 #include "KavioService.h"
+#include "NameOrder.h"
+#include "Schema.h"
 #include "ServiceLog.h"
 #include "ServiceOptions.h"
 #include "StatusWords.h"
@@ -118,6 +121,35 @@ QStringList segmentsOf(const QUrl& url) {
     return segments;
 }
 
+// One unit as a command needs it. Read with one statement on its own, so that a request that
+// switches a unit costs the same with a thousand units as with one.
+struct UnitBrief {
+    quint16 index = 0;
+    QString name;
+    qint64 status = StatusUnknown;
+};
+
+// The unit of that exact name (the first by key when several share it, as the list orders equal
+// names), or the first by name of the units at that address.
+std::optional<UnitBrief> findUnit(const QString& wanted, bool byAddress) {
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND
+ %1 = ? AND %2 ORDER BY "Index" LIMIT %3)")
+            .arg(byAddress ? QStringLiteral(R"("IPAddress")") : QStringLiteral(R"("Name")"),
+                 schema::validKeyCondition(QStringLiteral("Index")))
+            .arg(byAddress ? -1 : 1),
+        {wanted});
+    std::vector<UnitBrief> units;
+    while (query.next())
+        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
+                         query.value(2).toLongLong()});
+    if (units.empty())
+        return std::nullopt;
+    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
+    return units.front();
+}
+
 std::optional<ctl::StoredRecord> findRecord(const QString& name, bool group) {
     for (ctl::StoredRecord& record : ctl::readStore(false)) {
         if (record.group == group && record.name == name)
@@ -138,7 +170,8 @@ QString lineStatus(const std::optional<quint8>& sent, const std::optional<TComma
 
 HttpApi::HttpApi(KavioService& service, QObject* parent)
     : QAbstractHttpServer(parent)
-    , m_service(service) {
+    , m_service(service)
+    , m_history(new HistoryReader(Database::path(), this)) {
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
     connect(&m_service.engine(), &TCommandEngine::statusChanged, this,
@@ -286,6 +319,8 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
         return get ? queueListing(socket) : wrongMethod();
     if (kind == QLatin1String("groups") && path.size() == 3)
         return get ? groups(socket) : wrongMethod();
+    if (kind == QLatin1String("history") && path.size() == 3)
+        return get ? history(request, socket) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() <= 4)
         return get ? units(socket, path.size() == 4 ? &path[3] : nullptr) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() == 5 && path[4] == QLatin1String("value")) {
@@ -303,7 +338,12 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                           errorBody(QStringLiteral("unknown command '%1'").arg(path[4])));
             return;
         }
-        const std::optional<ctl::StoredRecord> record = findRecord(path[3], group);
+        // A group's members are read from the whole store anyway; a unit is read by itself.
+        std::optional<UnitBrief> record;
+        if (!group)
+            record = findUnit(path[3], false);
+        else if (const std::optional<ctl::StoredRecord> stored = findRecord(path[3], true))
+            record = UnitBrief{stored->index, stored->name, stored->status};
         if (!record) {
             writeResponse(
                 socket, 404, JsonType,
@@ -358,15 +398,9 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
             return refuse(QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1")
                               .arg(query.queryItemValue(QStringLiteral("port"))));
     }
-    std::optional<ctl::StoredRecord> unit = findRecord(wanted, false);
-    if (!unit && !query.hasQueryItem(QStringLiteral("alias"))) {
-        for (ctl::StoredRecord& record : ctl::readStore(false)) {
-            if (!record.group && record.address == wanted) {
-                unit = std::move(record);
-                break;
-            }
-        }
-    }
+    std::optional<UnitBrief> unit = findUnit(wanted, false);
+    if (!unit && !query.hasQueryItem(QStringLiteral("alias")))
+        unit = findUnit(wanted, true);
     if (!unit)
         return refuse(QStringLiteral("Unknown unit '%1'").arg(wanted));
     if (task->second == TaskReboot && !taskToSend(TaskReboot, unit->status))
@@ -378,7 +412,7 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     auto queueIt = [this, index, requested, name] {
         std::optional<quint8> sent = std::make_optional(requested);
         if (requested == TaskReboot) {
-            const std::optional<ctl::StoredRecord> now = findRecord(name, false);
+            const std::optional<UnitBrief> now = findUnit(name, false);
             sent = taskToSend(requested, now ? now->status : qint64(StatusUnknown));
         }
         if (!sent) {
@@ -486,6 +520,42 @@ void HttpApi::queueListing(QTcpSocket* socket) {
     writeResponse(socket, 200, JsonType, jsonBody(list));
 }
 
+// The rows of `kavioctl history --json`, the newest `limit` of them, oldest first. When more
+// matched, the header Kavio-More-Rows says so (the next older page ends at the first row's time).
+void HttpApi::history(const QHttpServerRequest& request, QTcpSocket* socket) {
+    HistoryAsk ask;
+    QString problem;
+    if (!parseHistoryAsk(request.url().query(QUrl::FullyEncoded).toLatin1(),
+                         QDateTime::currentDateTime(), ask, problem)) {
+        writeResponse(socket, 400, JsonType, errorBody(problem));
+        return;
+    }
+    // Master's names are looked up here; only the history itself is read away from the loop.
+    if (!ask.Group.isNull()) {
+        ask.Filter.Group = GroupKeyByName(ask.Group);
+        if (!ask.Filter.Group) {
+            writeResponse(socket, 404, JsonType,
+                          errorBody(QStringLiteral("no group is named '%1'").arg(ask.Group)));
+            return;
+        }
+    }
+    if (!ask.Unit.isNull())
+        ask.Filter.Unit = UnitKeyByName(ask.Unit);
+    if (m_history->waiting() >= MaxHistoryWaiting) {
+        writeResponse(socket, 503, JsonType,
+                      errorBody(QStringLiteral("the history is being read for other requests: "
+                                               "try again shortly")),
+                      {{"Retry-After", "1"}});
+        return;
+    }
+    m_history->read(ask, [socket = QPointer<QTcpSocket>(socket)](const HistoryAnswer& answer) {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (answer.More)
+            headers.emplaceBack("Kavio-More-Rows", "true");
+        writeResponse(socket, answer.Status, JsonType, answer.Body, headers);
+    });
+}
+
 void HttpApi::metrics(QTcpSocket* socket) {
     writeResponse(socket, 200, "text/plain; version=0.0.4; charset=utf-8",
                   m_metrics.exposition(m_service.engine()));
@@ -494,7 +564,7 @@ void HttpApi::metrics(QTcpSocket* socket) {
 // labgrid's "rest" power model: GET answers 1 (on) or 0; PUT 1 or 0 switches and answers once
 // the exchange is done.
 void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket) {
-    const std::optional<ctl::StoredRecord> record = findRecord(name, false);
+    const std::optional<UnitBrief> record = findUnit(name, false);
     if (!record) {
         writeResponse(socket, 404, TextType,
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
+#include "HistoryRequest.h"
 #include "HttpGuard.h"
 #include "Metrics.h"
 #include "UnitTargets.h"
@@ -29,6 +30,8 @@ class HttpApi : public QAbstractHttpServer {
 public:
     // PDUDaemon's delay before a command is queued, at most this many seconds.
     static constexpr int MaxDelaySeconds = 24 * 60 * 60;
+    // History requests waiting for the reader at most; any more are answered 503.
+    static constexpr int MaxHistoryWaiting = 4;
 
     explicit HttpApi(KavioService& service, QObject* parent = nullptr);
     ~HttpApi() override;
@@ -64,6 +67,7 @@ private:
     void units(QTcpSocket* socket, const QString* name);
     void groups(QTcpSocket* socket);
     void queueListing(QTcpSocket* socket);
+    void history(const QHttpServerRequest& request, QTcpSocket* socket);
     void metrics(QTcpSocket* socket);
     void value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket);
     void command(const QList<ctl::UnitTarget>& targets, quint8 task, bool value,
@@ -77,6 +81,7 @@ private:
     ConnectionPool m_pool;
     QByteArray m_token;
     Metrics m_metrics;
+    HistoryReader* m_history;
     // GET /api/v1/units as last made, and what it was made from.
     QByteArray m_unitsBody;
     qint64 m_unitsVersion = -1;

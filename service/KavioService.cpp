@@ -143,6 +143,12 @@ void KavioService::stop() {
     m_pollTimer->stop();
     m_timerTick->stop();
     m_engine.setHeld(true);
+    // An exchange under way that runs into its limit now is not tried again: the log says so.
+    connect(&m_engine, &TCommandEngine::exchangeFinished, this, [](const TCommandResult& result) {
+        if (result.TimedOut)
+            logLine(QStringLiteral("Ending: %1 gave no reply in time: its exchange is given up")
+                        .arg(result.Name));
+    });
     const int waiting = m_engine.unfinishedCount() - m_engine.exchangesUnderWay();
     if (waiting > 0)
         logLine(QStringLiteral("Ending: %1 waiting command(s) are not sent").arg(waiting));

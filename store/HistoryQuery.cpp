@@ -72,8 +72,12 @@ std::optional<quint16> keyByName(const QString& name, bool group) {
 
 HistoryPage ReadHistory(const HistoryFilter& filter, int limit,
                         const std::optional<HistoryCursor>& after) {
+    return ReadHistory(Database::connection(), filter, limit, after);
+}
+
+HistoryPage ReadHistory(QSqlDatabase db, const HistoryFilter& filter, int limit,
+                        const std::optional<HistoryCursor>& after) {
     HistoryPage page;
-    QSqlDatabase db = Database::connection();
     if (!hasHistoryTable(db))
         return page;
 
@@ -190,7 +194,10 @@ std::optional<quint16> GroupKeyByName(const QString& name) {
 }
 
 bool HistoryHasName(const QString& name) {
-    QSqlDatabase db = Database::connection();
+    return HistoryHasName(Database::connection(), name);
+}
+
+bool HistoryHasName(QSqlDatabase db, const QString& name) {
     if (!hasHistoryTable(db))
         return false;
     QSqlQuery query(db);
@@ -236,7 +243,9 @@ std::optional<qint64> ParseHistoryTime(const QString& text, const QDateTime& now
             {'s', 1000}, {'m', 60000}, {'h', 3600000}, {'d', 86400000}, {'w', 7 * 86400000LL}};
         return now.toMSecsSinceEpoch() - m.captured(1).toLongLong() * unitMs[m.captured(2)[0]];
     }
-    if (const QDate date = QDate::fromString(text, Qt::ISODate); date.isValid())
+    // The whole text: Qt's ISO date reading also takes the date off the front of a date and
+    // time, which would make "2026-12-07 12:30" its midnight.
+    if (const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd")); date.isValid())
         return QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch();
     for (const QString& format : {QStringLiteral("HH:mm"), QStringLiteral("HH:mm:ss")}) {
         if (const QTime time = QTime::fromString(text, format); time.isValid())

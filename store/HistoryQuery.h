@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QSqlDatabase>
 #include <QStringList>
 #include <limits>
 #include <optional>
@@ -41,6 +42,9 @@ struct HistoryPage {
 // all of them. Throws DatabaseError. A file without the table has no rows.
 HistoryPage ReadHistory(const HistoryFilter& filter, int limit,
                         const std::optional<HistoryCursor>& after = std::nullopt);
+// The same on a connection of the caller's (one of another thread, say).
+HistoryPage ReadHistory(QSqlDatabase db, const HistoryFilter& filter, int limit,
+                        const std::optional<HistoryCursor>& after = std::nullopt);
 
 // The time of the unit's last answered exchange (UTC ms), if any.
 std::optional<qint64> LastAnswerMs(quint16 index);
@@ -58,6 +62,7 @@ std::optional<quint16> UnitKeyByName(const QString& name);
 std::optional<quint16> GroupKeyByName(const QString& name);
 // Whether any history row was kept under that name.
 bool HistoryHasName(const QString& name);
+bool HistoryHasName(QSqlDatabase db, const QString& name);
 
 // The status code as a word: ON, OFF, CYCLE, UNKNOWN, FAILED, BUSY.
 QString HistoryStatusWord(quint8 status);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """kaviod over loopback: what lab tools send, what each unit receives, and what is refused."""
 
+import datetime
 import json
 import resource
 import os
@@ -15,6 +16,7 @@ import threading
 import time
 import unittest
 import urllib.error
+import urllib.parse
 import urllib.request
 
 KAVIOD = os.environ["KAVIOD"]
@@ -67,6 +69,29 @@ class RecordingUnit:
         while len(self.frames) < count and time.monotonic() < deadline:
             time.sleep(0.01)
         return list(self.frames)
+
+
+class SilentUnit:
+    """A unit on a loopback address that accepts, reads and never answers."""
+
+    def __init__(self, address):
+        self.frames, self.connections = [], []
+        self.server = socket.create_server((address, 0))
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            self.connections.append(connection)
+            connection.settimeout(2)
+            try:
+                self.frames.append(connection.recv(64))
+            except OSError:
+                pass
 
 
 class Service:
@@ -178,8 +203,7 @@ class KaviodTest(unittest.TestCase):
             ("PUT", "/api/v1/units/mute/value", b"1", 502, b"FAILED\n",
              "unit_c", b"\x1bx\x1bn\r"),
         ]
-        with sqlite3.connect(self.database, timeout=5) as db:
-            kept_before = db.execute('SELECT coalesce(max("Id"), 0) FROM "History"').fetchone()[0]
+        started = time.time()
         for method, path, body, status, answer, unit_name, frame in cases:
             with self.subTest(path=path, method=method):
                 unit = getattr(self, unit_name)
@@ -190,17 +214,26 @@ class KaviodTest(unittest.TestCase):
         # "rack b/ü" answers OFF: labgrid's value reads 0, pdu-a's 1 after its "on".
         self.assertEqual(self.request("GET", "/api/v1/units/pdu-a/value"), (200, b"1"))
         self.assertEqual(self.request("GET", "/api/v1/units/rack%20b%2F%C3%BC/value"), (200, b"0"))
-        # Each exchange is kept in the history with its source, as the control center keeps it.
+        # Each exchange is kept in the history with its source, as the control center keeps it,
+        # and GET /api/v1/history gives what kavioctl history --json prints for the same filter.
+        since = time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(started)) + ".%03d" % (
+            started * 1000 % 1000)
         deadline = time.monotonic() + 10
         while True:
-            with sqlite3.connect(self.database, timeout=5) as db:
-                rows = db.execute('SELECT "Command" FROM "History" WHERE "Source" = \'http\' '
-                                  'AND "Name" = \'pdu-a\' AND "Id" > ? ORDER BY "Id"',
-                                  (kept_before,)).fetchall()
+            status, body = self.request("GET", "/api/v1/history?unit=pdu-a&source=http&since=" +
+                                        since)
+            rows = json.loads(body)
             if len(rows) >= 3 or time.monotonic() > deadline:
                 break
             time.sleep(0.1)
-        self.assertEqual([row[0] for row in rows][:3], ["n", "f", "n"])
+        self.assertEqual(status, 200)
+        self.assertEqual([(r["command"], r["source"], r["unit"], r["address"], r["port"])
+                          for r in rows[:3]],
+                         [(c, "http", "pdu-a", "127.0.0.2", self.unit_a.port) for c in "nfn"])
+        printed = subprocess.run([KAVIOCTL, "--database", self.database, "history", "--unit",
+                                  "pdu-a", "--source", "http", "--since", since, "--json"],
+                                 capture_output=True, env=self.env, timeout=20, check=True)
+        self.assertEqual(rows, json.loads(printed.stdout))
 
     def test_delay_waits_before_queuing(self):
         before = len(self.unit_a.frames)
@@ -251,6 +284,20 @@ class KaviodTest(unittest.TestCase):
             ("DELETE", "/api/v1/units", 405, b"Method"),
             ("PUT", "/api/v1/units/pdu-a/value", 400, b"1 (on) or 0"),
             ("GET", "/nothing/here", 404, b"no such"),
+            ("GET", "/api/v1/history?unit=PDU-A", 404, b"no unit is named 'PDU-A'"),
+            ("GET", "/api/v1/history?group=pdu-a", 404, b"no group is named 'pdu-a'"),
+            ("GET", "/api/v1/history?unit=pdu-a&group=lab", 400, b"either unit or group"),
+            ("GET", "/api/v1/history?unit=pdu-a&unit=sim", 400, b"'unit' is given twice"),
+            ("GET", "/api/v1/history?unit=", 400, b"'unit' needs a value"),
+            ("GET", "/api/v1/history?unit=%FF", 400, b"not percent-encoded UTF-8"),
+            ("GET", "/api/v1/history?units=pdu-a", 400, b"unknown parameter 'units'"),
+            ("GET", "/api/v1/history?since=yesterday", 400, b"'yesterday' is no time"),
+            ("GET", "/api/v1/history?until=2026-13-01", 400, b"is no time"),
+            ("GET", "/api/v1/history?source=cron", 400, b"'cron' is no source"),
+            ("GET", "/api/v1/history?limit=0", 400, b"from 1 to 10000, not '0'"),
+            ("GET", "/api/v1/history?limit=10001", 400, b"from 1 to 10000"),
+            ("GET", "/api/v1/history?limit=5x", 400, b"from 1 to 10000"),
+            ("POST", "/api/v1/history", 405, b"Method"),
         ]
         for method, path, status, text in cases:
             with self.subTest(path=path, method=method):
@@ -259,6 +306,64 @@ class KaviodTest(unittest.TestCase):
                 self.assertIn(text, body)
         time.sleep(0.3)
         self.assertEqual((len(self.unit_a.frames), len(self.unit_b.frames)), before)
+
+    def test_history_filters_and_bounds(self):
+        def local_ms(*when):
+            return int(datetime.datetime(*when).timestamp() * 1000)
+
+        def iso(ms):
+            return datetime.datetime.fromtimestamp(ms / 1000, datetime.timezone.utc).strftime(
+                "%Y-%m-%dT%H:%M:%S.") + "%03dZ" % (ms % 1000)
+        # Rows of 2000 and 2001, before anything the service itself keeps: (time, key, name,
+        # source). Key 9 is a unit deleted since; 1005 rows of 2000 overflow the default limit.
+        kept = [(local_ms(2001, 3, 1, 10), 1, "pdu-a", "poll"),
+                (local_ms(2001, 6, 1, 11), 2, "rack b/ü", "timed poll"),
+                (local_ms(2001, 6, 1, 12, 30), 1, "pdu-a", "timer"),
+                (local_ms(2001, 7, 1, 9), 9, "gone", "http"),
+                (local_ms(2001, 8, 1, 9), 3, "sim", "kavioctl")]
+        bulk = [(local_ms(2000, 1, 1) + n * 1000, 4, "mute", "poll") for n in range(1005)]
+        with sqlite3.connect(self.database, timeout=5) as db:
+            db.executemany('INSERT INTO "History" ("Time", "Index", "Name", "IPAddress", "Port", '
+                           '"Command", "Task", "Source", "Reply", "Status", "Outcome", '
+                           '"Duration") VALUES (?, ?, ?, \'127.0.0.9\', 7, \'q\', 5, ?, '
+                           '\'ON\', 0, \'answered\', 3)', kept + bulk)
+        year_2001 = "since=2001-01-01&until=2002-01-01"
+        cases = [  # query, the rows' unit/source, oldest first
+            (year_2001, ["pdu-a/poll", "rack b/ü/timed poll", "pdu-a/timer", "gone/http",
+                         "sim/kavioctl"]),
+            (year_2001 + "&unit=" + urllib.parse.quote("rack b/ü", safe=""),
+             ["rack b/ü/timed poll"]),
+            (year_2001 + "&unit=gone", ["gone/http"]),
+            (year_2001 + "&group=lab", ["pdu-a/poll", "rack b/ü/timed poll", "pdu-a/timer"]),
+            (year_2001 + "&source=timed-poll", ["rack b/ü/timed poll"]),
+            (year_2001 + "&source=timed%20poll", ["rack b/ü/timed poll"]),
+            ("since=2001-06-01&until=2001-06-01%2012:30", ["rack b/ü/timed poll"]),
+            ("since=2001-06-01T12:30&until=2001-07-02", ["pdu-a/timer", "gone/http"]),
+            (year_2001 + "&limit=2", ["gone/http", "sim/kavioctl"]),
+            (year_2001 + "&limit=5", ["pdu-a/poll", "rack b/ü/timed poll", "pdu-a/timer",
+                                      "gone/http", "sim/kavioctl"]),
+        ]
+        for query, expected in cases:
+            with self.subTest(query=query):
+                req = urllib.request.Request(self.base + "/api/v1/history?" + query)
+                with urllib.request.urlopen(req, timeout=10) as answer:
+                    rows = json.loads(answer.read())
+                    more = answer.headers.get("Kavio-More-Rows")
+                self.assertEqual(["%s/%s" % (r["unit"], r["source"]) for r in rows], expected)
+                self.assertEqual(more, "true" if query.endswith("limit=2") else None)
+        # One row whole, as kavioctl history --json writes it.
+        rows = json.loads(self.request("GET", "/api/v1/history?unit=gone")[1])
+        self.assertEqual(rows, [{"time": iso(kept[3][0]), "key": 9, "unit": "gone",
+                                 "address": "127.0.0.9", "port": 7, "command": "q",
+                                 "source": "http", "reply": "ON", "status": "ON",
+                                 "outcome": "answered", "duration_ms": 3}])
+        # The default bound: the newest 1000 of the 1005 rows of 2000.
+        with urllib.request.urlopen(self.base + "/api/v1/history?until=2001-01-01",
+                                    timeout=10) as answer:
+            rows = json.loads(answer.read())
+            self.assertEqual(answer.headers.get("Kavio-More-Rows"), "true")
+        self.assertEqual((len(rows), rows[0]["time"], rows[-1]["time"]),
+                         (1000, iso(bulk[5][0]), iso(bulk[-1][0])))
 
     def raw(self, data, read=True):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
@@ -507,18 +612,64 @@ class TokenAndShutdownTest(unittest.TestCase):
             service.stop()
 
     def test_sigterm_mid_exchange_writes_the_status(self):
-        service = Service(self.home, self.database, env=self.env)
-        # The first poll queries the three units one after another, each answering after 0.4 s.
-        self.assertTrue(service.wait_for("Sending the q Command"), service.log())
-        service.process.send_signal(signal.SIGTERM)
-        self.assertEqual(service.process.wait(5), 0)
-        service.stop()
-        self.assertIn("waiting command(s) are not sent", service.log())
-        self.assertEqual(len(self.unit.frames), 1)
-        with sqlite3.connect(self.database) as db:
-            statuses = [row[0] for row in db.execute('SELECT "Status" FROM "Master" '
-                                                     'ORDER BY "Index"')]
-        self.assertEqual(statuses, [0, 3, 3])
+        silent = SilentUnit("127.0.0.6")
+        limit = 5.0 + 0.5  # the connect limit and the reply limit
+        # (the first unit's listener, what the log says, its status, its kept outcome)
+        cases = [(self.unit, "waiting command(s) are not sent", 0, "answered"),
+                 (silent, "is given up", 3, "timed out")]
+        for unit, logged, status, outcome in cases:
+            with self.subTest(unit=type(unit).__name__):
+                with sqlite3.connect(self.database) as db:
+                    db.execute('UPDATE "Master" SET "IPAddress" = ?, "Port" = ? '
+                               'WHERE "Name" = \'slow0\'', unit.server.getsockname())
+                frames = len(unit.frames)
+                service = Service(self.home, self.database, env=self.env)
+                # The first poll queries the three units one after another; the first answers
+                # after 0.4 s or never.
+                self.assertTrue(service.wait_for("Sending the q Command"), service.log())
+                signalled = time.monotonic()
+                service.process.send_signal(signal.SIGTERM)
+                self.assertEqual(service.process.wait(limit + 2), 0)
+                self.assertLess(time.monotonic() - signalled, limit + 1.5)
+                service.stop()
+                self.assertIn(logged, service.log())
+                # Only the first unit was reached.
+                self.assertEqual(len(unit.frames), frames + 1)
+                with sqlite3.connect(self.database) as db:
+                    statuses = [row[0] for row in db.execute('SELECT "Status" FROM "Master" '
+                                                             'ORDER BY "Index"')]
+                    kept = db.execute('SELECT "Name", "Outcome", "Status" FROM "History" '
+                                      'ORDER BY "Id" DESC LIMIT 1').fetchall()
+                self.assertEqual(statuses, [status, 3, 3])
+                self.assertEqual(kept, [("slow0", outcome, status)])
+
+    def test_kavioctl_import_reaches_the_running_service(self):
+        fresh = RecordingUnit("127.0.0.7", b"OFF")
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
+        try:
+            base = "http://127.0.0.1:%d" % service.http_port()
+
+            def names(kind):
+                with urllib.request.urlopen(base + "/api/v1/" + kind, timeout=10) as answer:
+                    return sorted(record["name"] for record in json.loads(answer.read()))
+            self.assertEqual(names("units"), ["slow0", "slow1", "slow2"])
+            csv = os.path.join(self.home, "units.csv")
+            with open(csv, "w", encoding="utf-8") as handle:
+                handle.write("name,address,port,password,groups\n"
+                             "fresh ü,127.0.0.7,%d,pw,bench\n" % fresh.port)
+            result = subprocess.run([KAVIOCTL, "--database", self.database, "import", csv],
+                                    capture_output=True, env=self.env, timeout=30)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(names("units"), ["fresh ü", "slow0", "slow1", "slow2"])
+            self.assertEqual(names("groups"), ["bench"])
+            # The new group and its new member are served by name at once.
+            request = urllib.request.Request(base + "/api/v1/groups/bench/on", method="POST")
+            with urllib.request.urlopen(request, timeout=20) as answer:
+                report = json.loads(answer.read())
+            self.assertEqual([(r["name"], r["status"]) for r in report], [("fresh ü", "OFF")])
+            self.assertEqual(fresh.frames, [b"\x1bpw\x1bn\r"])
+        finally:
+            service.stop()
 
 
 if __name__ == "__main__":
