@@ -1,7 +1,9 @@
 // The control center's window while the service kaviod serves its database: a real kaviod
 // process, real units on loopback, the real window (offscreen) and a real kavioctl.
+#include "CommandEngine.h"
 #include "CommandProcessor.h"
 #include "Database.h"
+#include "InstanceNames.h"
 #include "KavioList.h"
 #include "Main.h"
 #include "Messages.h"
@@ -20,6 +22,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -250,6 +253,7 @@ private slots:
         RecordingMessageSink messages;
         const qint64 servicePid = service->processId();
         TKavioCCMain& main = *program->KavioCCMain;
+        QSignalSpy log(&main.commandProcessor()->engine(), &TCommandEngine::loggedLine);
         main.Now1Click();
         // The status bar follows the service's queue.
         QTRY_VERIFY_WITH_TIMEOUT(program->StatusLine->Queue->text().startsWith("Polling"), 5000);
@@ -276,6 +280,27 @@ private slots:
         runKavioctl({QStringLiteral("on"), names.at(5)});
         QCOMPARE(units.at(5)->letters, before + 'n');
         QCOMPARE(main.commandProcessor()->engine().forwarding(), false);
+
+        QStringList said;
+        for (const QList<QVariant>& line : std::as_const(log))
+            said << line.at(0).value<TLogLine>().Text;
+        QVERIFY2(said.contains(QStringLiteral("kaviod (pid %1) ended").arg(servicePid)) &&
+                     said.contains(QStringLiteral("This window serves the units now")),
+                 qPrintable(said.join('|')));
+
+        // A window that follows it now hears of its
+        // edits and of its timers computed again.
+        TCommandEngine otherEngine;
+        ServiceClient other(otherEngine);
+        QSignalSpy changed(&other, &ServiceClient::storeChanged);
+        QSignalSpy timers(&other, &ServiceClient::timersComputed);
+        other.follow(InstanceNames(db->path).controlServerName());
+        QTRY_VERIFY_WITH_TIMEOUT(other.following(), 5000);
+        QCOMPARE(other.program(), QStringLiteral("kaviocc"));
+        emit main.recordsChanged();
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 1, 5000);
+        program->TimerFrm->RefreshTimers();
+        QTRY_COMPARE_WITH_TIMEOUT(timers.size(), 1, 5000);
     }
 };
 
