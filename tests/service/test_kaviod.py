@@ -33,11 +33,10 @@ CREATE TABLE "Group" ("GroupIndex" INTEGER NOT NULL, "Index" INTEGER NOT NULL);
 """
 
 
-class RecordingUnit:
-    """A unit on a loopback address that keeps every byte it receives and answers a word."""
+class LoopbackUnit:
+    """A unit on a loopback address; each connection is handed to handle() in turn."""
 
-    def __init__(self, address, answer=b"ON", delay=0.0):
-        self.answer, self.delay = answer, delay
+    def __init__(self, address):
         self.frames = []
         self.server = socket.create_server((address, 0))
         self.port = self.server.getsockname()[1]
@@ -49,20 +48,31 @@ class RecordingUnit:
                 connection, _ = self.server.accept()
             except OSError:
                 return
-            with connection:
-                connection.settimeout(1)
-                frame = b""
-                try:
-                    while not frame.endswith(b"\r"):
-                        chunk = connection.recv(64)
-                        if not chunk:
-                            break
-                        frame += chunk
-                    time.sleep(self.delay)
-                    self.frames.append(frame)
-                    connection.sendall(self.answer)
-                except OSError:
-                    self.frames.append(frame)
+            self.handle(connection)
+
+
+class RecordingUnit(LoopbackUnit):
+    """Keeps every byte it receives and answers a word."""
+
+    def __init__(self, address, answer=b"ON", delay=0.0):
+        self.answer, self.delay = answer, delay
+        super().__init__(address)
+
+    def handle(self, connection):
+        with connection:
+            connection.settimeout(1)
+            frame = b""
+            try:
+                while not frame.endswith(b"\r"):
+                    chunk = connection.recv(64)
+                    if not chunk:
+                        break
+                    frame += chunk
+                time.sleep(self.delay)
+                self.frames.append(frame)
+                connection.sendall(self.answer)
+            except OSError:
+                self.frames.append(frame)
 
     def wait_frames(self, count, timeout=5.0):
         deadline = time.monotonic() + timeout
@@ -71,27 +81,20 @@ class RecordingUnit:
         return list(self.frames)
 
 
-class SilentUnit:
-    """A unit on a loopback address that accepts, reads and never answers."""
+class SilentUnit(LoopbackUnit):
+    """Accepts, reads and never answers."""
 
     def __init__(self, address):
-        self.frames, self.connections = [], []
-        self.server = socket.create_server((address, 0))
-        self.port = self.server.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
+        self.connections = []
+        super().__init__(address)
 
-    def _serve(self):
-        while True:
-            try:
-                connection, _ = self.server.accept()
-            except OSError:
-                return
-            self.connections.append(connection)
-            connection.settimeout(2)
-            try:
-                self.frames.append(connection.recv(64))
-            except OSError:
-                pass
+    def handle(self, connection):
+        self.connections.append(connection)
+        connection.settimeout(2)
+        try:
+            self.frames.append(connection.recv(64))
+        except OSError:
+            pass
 
 
 class Service:
