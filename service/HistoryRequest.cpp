@@ -1,7 +1,7 @@
 #include "HistoryRequest.h"
 
-#include "CommandSource.h"
 #include "Exception.h"
+#include "HistoryFilterWords.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -118,33 +118,10 @@ bool parseHistoryAsk(const QByteArray& encodedQuery, const QDateTime& now, Histo
     }
     ask.Unit = given.value(QStringLiteral("unit"));
     ask.Group = given.value(QStringLiteral("group"));
-    for (const auto& [key, target] : {std::pair{QStringLiteral("since"), &ask.Filter.SinceMs},
-                                      std::pair{QStringLiteral("until"), &ask.Filter.UntilMs}}) {
-        if (!given.contains(key))
-            continue;
-        const QString text = given.value(key);
-        const std::optional<qint64> when = ParseHistoryTime(text.trimmed(), now);
-        if (!when) {
-            problem = QStringLiteral("'%1' is no time: give an ISO date or time (2026-12-07, "
-                                     "12:30, 2026-12-07T12:30) or a relative time (90s, 15m, "
-                                     "2h, 3d, 1w)")
-                          .arg(text);
-            return false;
-        }
-        *target = *when;
-    }
-    if (given.contains(QStringLiteral("source"))) {
-        QString word = given.value(QStringLiteral("source"));
-        word.replace(QLatin1Char('-'), QLatin1Char(' '));
-        CommandSource source;
-        if (!sourceFromName(word, source)) {
-            problem = QStringLiteral("'%1' is no source: give button, popup, poll, timed-poll, "
-                                     "timer, cycle-follow-up, kavioctl or http")
-                          .arg(given.value(QStringLiteral("source")));
-            return false;
-        }
-        ask.Filter.Sources << sourceName(source);
-    }
+    if (!ctl::readHistoryFilterWords(
+            given.value(QStringLiteral("since")), given.value(QStringLiteral("until")),
+            given.value(QStringLiteral("source")), now, ask.Filter, problem))
+        return false;
     if (given.contains(QStringLiteral("limit"))) {
         bool ok = false;
         ask.Limit = given.value(QStringLiteral("limit")).toInt(&ok);

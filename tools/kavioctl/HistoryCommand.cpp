@@ -1,6 +1,6 @@
-#include "CommandSource.h"
 #include "CtlCommands.h"
 #include "Exception.h"
+#include "HistoryFilterWords.h"
 #include "HistoryQuery.h"
 #include "StoreRecords.h"
 
@@ -22,30 +22,9 @@ int runHistory(const HistoryOptions& options, QTextStream& out, QTextStream& err
     HistoryFilter filter;
     if (!options.unit.isNull() && !options.group.isNull())
         return badFilter(err, QStringLiteral("give either --unit or --group, not both"));
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const auto& [text, target] :
-         {std::pair{options.since, &filter.SinceMs}, std::pair{options.until, &filter.UntilMs}}) {
-        if (text.isNull())
-            continue;
-        const std::optional<qint64> when = ParseHistoryTime(text.trimmed(), now);
-        if (!when)
-            return badFilter(err, QStringLiteral("'%1' is no time: give an ISO date or time "
-                                                 "(2026-12-07, 12:30, 2026-12-07T12:30) or a "
-                                                 "relative time (90s, 15m, 2h, 3d, 1w)")
-                                      .arg(text));
-        *target = *when;
-    }
-    if (!options.source.isNull()) {
-        CommandSource source;
-        QString word = options.source;
-        word.replace(QLatin1Char('-'), QLatin1Char(' '));
-        if (!sourceFromName(word, source))
-            return badFilter(err, QStringLiteral("'%1' is no source: give button, popup, poll, "
-                                                 "timed-poll, timer, cycle-follow-up, kavioctl "
-                                                 "or http")
-                                      .arg(options.source));
-        filter.Sources << sourceName(source);
-    }
+    if (QString problem; !readHistoryFilterWords(options.since, options.until, options.source,
+                                                 QDateTime::currentDateTime(), filter, problem))
+        return badFilter(err, problem);
     int limit = 0;
     if (!options.limit.isNull()) {
         bool ok = false;
