@@ -283,6 +283,7 @@ class KaviodTest(unittest.TestCase):
             ("GET", "/power/control/on?alias=PDU-A", 503, b"Unknown unit"),
             ("POST", "/api/v1/units/pdu-a/explode", 400, b"unknown command"),
             ("POST", "/api/v1/units/PDU-A/on", 404, b"no unit"),
+            ("POST", "/api/v1/units/pdu-a/on/now", 404, b"no such resource"),
             ("POST", "/api/v1/groups/pdu-a/on", 404, b"no group"),
             ("GET", "/api/v1/units/lab", 404, b"no unit"),
             ("DELETE", "/api/v1/units", 405, b"Method"),
@@ -368,6 +369,11 @@ class KaviodTest(unittest.TestCase):
             self.assertEqual(answer.headers.get("Kavio-More-Rows"), "true")
         self.assertEqual((len(rows), rows[0]["time"], rows[-1]["time"]),
                          (1000, iso(bulk[5][0]), iso(bulk[-1][0])))
+        # The most a request may ask for lets every row through.
+        with urllib.request.urlopen(self.base + "/api/v1/history?until=2001-01-01&limit=10000",
+                                    timeout=10) as answer:
+            self.assertEqual((len(json.loads(answer.read())),
+                              answer.headers.get("Kavio-More-Rows")), (1005, None))
 
     def raw(self, data, read=True):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
@@ -650,6 +656,36 @@ class TokenAndShutdownTest(unittest.TestCase):
                                       'ORDER BY "Id" DESC LIMIT 1').fetchall()
                 self.assertEqual(statuses, [status, 3, 3])
                 self.assertEqual(kept, [("slow0", outcome, status)])
+
+    def test_queue_lists_what_waits(self):
+        slow = RecordingUnit("127.0.0.4", b"ON", delay=2.0)
+        with sqlite3.connect(self.database) as db:
+            db.execute('UPDATE "Master" SET "Port" = ?', (slow.port,))
+            db.execute('INSERT INTO "Master" ("Name", "Group") VALUES (\'empty\', 1)')
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
+        try:
+            base = "http://127.0.0.1:%d" % service.http_port()
+            # The first poll: slow0 is being asked, the other two wait their turn.
+            self.assertTrue(service.wait_for("Sending the q Command"), service.log())
+            asked = datetime.datetime.now()
+            with urllib.request.urlopen(base + "/api/v1/queue", timeout=10) as answer:
+                queue = json.loads(answer.read())
+            self.assertEqual([(e["position"], e["name"], e["command"], e["under_way"])
+                              for e in queue],
+                             [(0, "slow0", "query", True), (1, "slow1", "query", False),
+                              (2, "slow2", "query", False)])
+            self.assertIsNone(queue[0]["estimated_start"])
+            starts = [datetime.datetime.fromisoformat(e["estimated_start"]) for e in queue[1:]]
+            self.assertTrue(asked - datetime.timedelta(seconds=1) <= starts[0] <= starts[1]
+                            <= asked + datetime.timedelta(minutes=1), starts)
+            # A group without members switches nothing.
+            request = urllib.request.Request(base + "/api/v1/groups/empty/on", method="POST")
+            with self.assertRaises(urllib.error.HTTPError) as refused:
+                urllib.request.urlopen(request, timeout=10)
+            self.assertEqual(refused.exception.code, 404)
+            self.assertIn(b"has no units", refused.exception.read())
+        finally:
+            service.stop()
 
     def test_kavioctl_import_reaches_the_running_service(self):
         fresh = RecordingUnit("127.0.0.7", b"OFF")
