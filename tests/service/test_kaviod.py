@@ -288,6 +288,7 @@ class KaviodTest(unittest.TestCase):
             ("GET", "/api/v1/units/lab", 404, b"no unit"),
             ("DELETE", "/api/v1/units", 405, b"Method"),
             ("PUT", "/api/v1/units/pdu-a/value", 400, b"1 (on) or 0"),
+            ("GET", "/api/v1/units/PDU-A/value", 404, b"no unit named 'PDU-A'"),
             ("GET", "/nothing/here", 404, b"no such"),
             ("GET", "/api/v1/history?unit=PDU-A", 404, b"no unit is named 'PDU-A'"),
             ("GET", "/api/v1/history?group=pdu-a", 404, b"no group is named 'pdu-a'"),
