@@ -31,6 +31,7 @@ QSettings settingsFile() {
 
 KavioService::KavioService(const QString& databasePath, QObject* parent)
     : QObject(parent)
+    , m_databasePath(databasePath)
     , m_history(new HistoryWriter(this))
     , m_pruner(new HistoryPruner(HistoryRetention::fromSettings(), this))
     , m_pollTimer(new QTimer(this))
@@ -51,12 +52,23 @@ KavioService::KavioService(const QString& databasePath, QObject* parent)
     connect(&m_engine, &TCommandEngine::storeFailed, this, &logLine);
     connect(&m_engine, &TCommandEngine::recordRefused, this, &logLine);
 
+    reload();
+
+    m_pollTimer->setInterval(PollTickMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &KavioService::pollTick);
+    m_timerTick->setTimerType(Qt::PreciseTimer);
+    m_timerTick->setInterval(TimerTickMs);
+    connect(m_timerTick, &QTimer::timeout, this, [this] { m_firing->serveUpTo(Clock::now()); });
+}
+
+KavioService::~KavioService() = default;
+
+bool KavioService::start() {
     // Every unit starts as unknown until it answers, as in the control center.
     TTable master{QStringLiteral("Master.DB")};
     ResetAllStatuses(master);
-    reload();
     m_firing = new TimerFiring(m_engine, this);
-    m_control = new ControlServer(databasePath, m_engine, this);
+    m_control = new ControlServer(m_databasePath, m_engine, this);
     m_control->setProgramName(QStringLiteral("kaviod"));
     m_control->setServedToday([this] { return m_firing->served(Clock::today()).values(); });
     // kavioctl, or a window that follows the service, changed units, groups or timers: the
@@ -70,16 +82,6 @@ KavioService::KavioService(const QString& databasePath, QObject* parent)
     connect(m_firing, &TimerFiring::fired, m_control, &ControlServer::notifyFired);
     connect(m_firing, &TimerFiring::dayBegan, m_control, &ControlServer::notifyDayBegan);
 
-    m_pollTimer->setInterval(PollTickMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &KavioService::pollTick);
-    m_timerTick->setTimerType(Qt::PreciseTimer);
-    m_timerTick->setInterval(TimerTickMs);
-    connect(m_timerTick, &QTimer::timeout, this, [this] { m_firing->serveUpTo(Clock::now()); });
-}
-
-KavioService::~KavioService() = default;
-
-bool KavioService::start() {
     m_pruner->start();
     m_pollTimer->start();
     m_timerTick->start();

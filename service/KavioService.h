@@ -32,12 +32,14 @@ public:
     static constexpr int DrainMs = TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs +
                                    2 * TCommandEngine::StoreRetryMs;
 
-    // Expects the database open and its lock held. Resets every status to unknown and
-    // recomputes the timers; throws DatabaseError when the store refuses.
+    // Expects the database open and its lock held. Changes nothing in the store yet, so that a
+    // start refused for another reason (an HTTP option) leaves every record as it was.
     explicit KavioService(const QString& databasePath, QObject* parent = nullptr);
     ~KavioService() override;
 
-    // Starts polling, the timers and the control socket; false when kavioctl cannot be served.
+    // Resets every status to unknown, recomputes the timers, and starts polling, the timers and
+    // the control socket; false when kavioctl cannot be served. Throws DatabaseError when the
+    // store refuses.
     bool start();
     // Reads the settings file again: the poll interval, the exchanges at once, the timers' bound.
     void reload();
@@ -58,6 +60,7 @@ private:
     void drainCheck();
 
     TCommandEngine m_engine;
+    QString m_databasePath;
     HistoryWriter* m_history;
     HistoryPruner* m_pruner;
     TimerFiring* m_firing = nullptr;

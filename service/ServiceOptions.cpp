@@ -37,6 +37,9 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
         QStringLiteral("database"),
         QStringLiteral("The database file (default: %1).").arg(Database::defaultPath()),
         QStringLiteral("FILE"));
+    const QCommandLineOption create(
+        QStringLiteral("create"),
+        QStringLiteral("Makes the --database file, and its folder, when they do not exist."));
     const QCommandLineOption http(
         QStringLiteral("http"),
         QStringLiteral("Serves HTTP on ADDRESS:PORT (default: Http/Listen of the settings file; "
@@ -53,7 +56,7 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
     const QCommandLineOption key(QStringLiteral("tls-key"),
                                  QStringLiteral("The PEM private key of --tls-cert."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({database, http, token, cert, key});
+    parser.addOptions({database, create, http, token, cert, key});
     if (!parser.parse(arguments)) {
         problem = parser.errorText();
         return ParseResult::Error;
@@ -70,7 +73,13 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
         problem = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
         return ParseResult::Error;
     }
-    options.database = parser.isSet(database) ? parser.value(database) : Database::defaultPath();
+    options.databaseGiven = parser.isSet(database);
+    options.database = options.databaseGiven ? parser.value(database) : Database::defaultPath();
+    options.create = parser.isSet(create);
+    if (options.create && !options.databaseGiven) {
+        problem = QStringLiteral("'--create' goes with '--database'");
+        return ParseResult::Error;
+    }
     options.http = parser.isSet(http) ? parser.value(http)
                                       : QSettings(QSettings::IniFormat, QSettings::UserScope,
                                                   QStringLiteral("KavioCC"))

@@ -9,6 +9,9 @@ namespace kavio::service {
 // kaviod's command line, with "Http/Listen" of the settings file as the default of --http.
 struct ServiceOptions {
     QString database;
+    // --create: a --database that does not exist yet is made (the default one always is).
+    bool create = false;
+    bool databaseGiven = false;
     // "ADDRESS:PORT" as given; empty: no HTTP interface.
     QString http;
     QHostAddress httpAddress;

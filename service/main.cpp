@@ -21,10 +21,25 @@ namespace {
 // A kavioctl serving the units itself ends by itself; this long it is waited for.
 constexpr int KavioctlWaitMs = 60000;
 
-int fail(const QString& message) {
+// What kaviod exits with: as kavioctl, 64 for a command line it cannot take.
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 64;
+
+int fail(const QString& message, int status = ExitFailed) {
     const QByteArray text = ("kaviod: " + message + '\n').toUtf8();
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    return 1;
+    return status;
+}
+
+// The help or version text; a standard output that cannot take it (a full disk) is a failure.
+int print(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0;
+    if (!written)
+        return fail(QStringLiteral("standard output cannot be written"));
+    return 0;
 }
 
 } // namespace
@@ -43,13 +58,20 @@ int main(int argc, char** argv) {
     case ParseResult::Ok:
         break;
     case ParseResult::Exit:
-        std::fputs(qPrintable(problem), stdout);
-        return 0;
+        return print(problem);
     case ParseResult::Error:
-        return fail(problem + QStringLiteral(" (see 'kaviod --help')"));
+        return fail(problem + QStringLiteral(" (see 'kaviod --help')"), ExitUsage);
     }
 
     const QString shown = QDir::toNativeSeparators(options.database);
+    // Only the default database is made on demand: a path given that is not there is rather a
+    // typing error in a unit file or a disk that is not mounted than the wish for an empty fleet.
+    if (options.databaseGiven && !options.create && !QFileInfo::exists(options.database)) {
+        return fail(QStringLiteral("the database %1 does not exist%2 (--create makes a new one)")
+                        .arg(shown, QFileInfo(options.database).absoluteDir().exists()
+                                        ? QString()
+                                        : QStringLiteral(", nor does its folder")));
+    }
     try {
         // The lock is named by the file's identity, so a missing file is made first.
         if (!QFileInfo::exists(options.database)) {
@@ -74,6 +96,7 @@ int main(int argc, char** argv) {
     } catch (const Exception& error) {
         return fail(error.message());
     }
+    // Everything that can refuse the start is checked before the service touches the store.
     if (!options.http.isEmpty()) {
         http = std::make_unique<HttpApi>(*service);
         if (!http->listen(options, problem))
@@ -89,8 +112,12 @@ int main(int argc, char** argv) {
     });
     QObject::connect(service.get(), &KavioService::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    if (!service->start())
-        return fail(QStringLiteral("the control socket for kavioctl cannot be opened"));
+    try {
+        if (!service->start())
+            return fail(QStringLiteral("the control socket for kavioctl cannot be opened"));
+    } catch (const Exception& error) {
+        return fail(error.message());
+    }
     logLine(
         QStringLiteral("kaviod %1 serves %2").arg(QCoreApplication::applicationVersion(), shown));
     const int result = app.exec();

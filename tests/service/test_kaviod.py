@@ -536,6 +536,42 @@ class TokenAndShutdownTest(unittest.TestCase):
         finally:
             service.stop()
 
+    def test_refused_starts_change_nothing(self):
+        """A command line or option kaviod cannot take ends it before the store is touched."""
+        with sqlite3.connect(self.database) as db:
+            db.execute('UPDATE "Master" SET "Status" = 0')
+        missing = os.path.join(self.home, "typo", "units.db")
+        cases = [
+            # (arguments, exit status, words on standard error)
+            (["--bogus"], 64, b"--help"),
+            (["--create"], 64, b"'--create' goes with '--database'"),
+            (["--database", missing], 1, b"nor does its folder (--create makes a new one)"),
+            (["--database", self.database, "--http", "0.0.0.0:0"], 1, b"needs --http-token-file"),
+        ]
+        for arguments, status, words in cases:
+            with self.subTest(arguments=arguments):
+                result = subprocess.run([KAVIOD, *arguments], capture_output=True, env=self.env,
+                                        timeout=20)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(words, result.stderr)
+        self.assertFalse(os.path.exists(os.path.dirname(missing)))
+        with sqlite3.connect(self.database) as db:
+            self.assertEqual(db.execute('SELECT DISTINCT "Status" FROM "Master"').fetchall(), [(0,)])
+        # Help that cannot be written is no success; help that can is.
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([KAVIOD, "--help"], stdout=full, stderr=subprocess.PIPE,
+                                    env=self.env, timeout=20)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        result = subprocess.run([KAVIOD, "--help"], capture_output=True, env=self.env, timeout=20)
+        self.assertEqual((result.returncode, b"--create" in result.stdout), (0, True))
+        # --create makes a missing database and its folder, and serves it.
+        service = Service(self.home, missing, "--create", env=self.env)
+        try:
+            self.assertTrue(service.wait_for(" serves "), service.log())
+            self.assertTrue(os.path.exists(missing))
+        finally:
+            service.stop()
+
     def test_group_timer_fires_for_each_member(self):
         if time.localtime().tm_sec > 50:
             time.sleep(61 - time.localtime().tm_sec)
