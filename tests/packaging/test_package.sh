@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the build tree into a scratch folder, unpacks it into a scratch
-# root and checks what a user gets: the programs run from there, the package depends on Qt and
-# its SQLite driver, and the desktop entry, icons, manual pages, copyright and changelog are where
-# the desktop, man and Debian look for them, with nothing else beside them. Where lintian is
-# installed, it must find nothing to complain about (no error, no warning).
+# Builds the two Debian packages from the build tree into a scratch folder, unpacks them into a
+# scratch root and checks what a user gets: kaviod (the service, kavioctl and kaviosim) depends on
+# no graphical library, kaviocc (the window) depends on Qt's widgets and on kaviod, the programs
+# run from there, and the desktop entry, icons, manual pages, copyright and changelog are where the
+# desktop, man and Debian look for them, with nothing else beside them. Where lintian is installed,
+# it must find nothing to complain about in either (no error, no warning).
 #
 # Usage: test_package.sh CPACK CPACK_CONFIG VERSION BUILT_FILE...
 set -euo pipefail
@@ -32,63 +33,96 @@ if ! "$cpack" --config "$config" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 
 fi
 shopt -s nullglob
 debs=("$scratch/out"/*.deb)
-if [ ${#debs[@]} -ne 1 ]; then
-    echo "FAIL: expected one package, cpack made ${#debs[@]}: ${debs[*]}" >&2
+if [ ${#debs[@]} -ne 2 ]; then
+    echo "FAIL: expected two packages, cpack made ${#debs[@]}: ${debs[*]}" >&2
     exit 1
 fi
-deb=${debs[0]}
 arch=$(dpkg --print-architecture)
+debversion=$(dpkg-deb -f "${debs[0]}" Version)
 # The project's version with a Debian revision: the package's own changelog is then
 # changelog.Debian.gz, as Debian names it for a package that is not native.
-debversion=$(dpkg-deb -f "$deb" Version)
 [[ "${debversion%-*}" = "$version" && "${debversion##*-}" =~ ^[1-9][0-9]*$ ]] ||
     fail "Version is '$debversion', expected $version-REVISION"
-[ "$(basename "$deb")" = "kaviocc_${debversion}_${arch}.deb" ] ||
-    fail "package file is $(basename "$deb"), expected kaviocc_${debversion}_${arch}.deb"
-
-# The control fields.
-[ "$(dpkg-deb -f "$deb" Package)" = kaviocc ] || fail "Package is '$(dpkg-deb -f "$deb" Package)'"
-[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
-[ -n "$(dpkg-deb -f "$deb" Section)" ] || fail "no Section"
-description=$(dpkg-deb -f "$deb" Description)
-[ "$(printf '%s\n' "$description" | wc -l)" -gt 2 ] || fail "no long description: $description"
-depends=$(dpkg-deb -f "$deb" Depends)
-# Names in Depends, without versions or alternatives' bars.
-names=" $(printf '%s' "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | tr '\n' ' ') "
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6sql6 libqt6sql6-sqlite \
-    libqt6httpserver6; do
-    [[ "$names" == *" $needed "* ]] || fail "Depends lacks $needed: $depends"
+service_deb=$scratch/out/kaviod_${debversion}_${arch}.deb
+window_deb=$scratch/out/kaviocc_${debversion}_${arch}.deb
+for deb in "$service_deb" "$window_deb"; do
+    [ -f "$deb" ] || { echo "FAIL: no $(basename "$deb") among: ${debs[*]}" >&2; exit 1; }
 done
 
-# Exactly these files, nothing more: no static libraries, tests, benchmarks or demos.
-dpkg -x "$deb" "$scratch/root"
-expected=(
-    usr/bin/kaviocc
+# Names in a package's Depends, without versions or alternatives' bars.
+depends_names() {
+    printf ' %s ' "$(dpkg-deb -f "$1" Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' |
+        tr '\n' ' ')"
+}
+# The control fields of both.
+for deb in "$service_deb" "$window_deb"; do
+    package=$(basename "$deb" | cut -d_ -f1)
+    [ "$(dpkg-deb -f "$deb" Package)" = "$package" ] ||
+        fail "Package of $(basename "$deb") is '$(dpkg-deb -f "$deb" Package)'"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$debversion" ] || fail "$package has another version"
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "$package has no Maintainer"
+    [ -n "$(dpkg-deb -f "$deb" Section)" ] || fail "$package has no Section"
+    description=$(dpkg-deb -f "$deb" Description)
+    [ "$(printf '%s\n' "$description" | wc -l)" -gt 2 ] || fail "no long description: $description"
+done
+# The service's package brings no graphical library: a headless lab server installs it alone.
+names=$(depends_names "$service_deb")
+for needed in libqt6core6 libqt6network6 libqt6sql6 libqt6sql6-sqlite libqt6httpserver6; do
+    [[ "$names" == *" $needed "* ]] || fail "kaviod's Depends lacks $needed: $names"
+done
+for unwanted in libqt6gui6 libqt6widgets6 libgl1 libx11-6 kaviocc; do
+    [[ "$names" != *" $unwanted "* ]] || fail "kaviod depends on $unwanted: $names"
+done
+# The window's package brings Qt's widgets and the service's package of the same version.
+names=$(depends_names "$window_deb")
+for needed in libqt6gui6 libqt6widgets6 libqt6sql6-sqlite kaviod; do
+    [[ "$names" == *" $needed "* ]] || fail "kaviocc's Depends lacks $needed: $names"
+done
+dpkg-deb -f "$window_deb" Depends | grep -qF "kaviod (= $debversion)" ||
+    fail "kaviocc does not depend on kaviod $debversion exactly"
+
+# Exactly these files in each, nothing more: no static libraries, tests, benchmarks or demos.
+service_files=(
     usr/bin/kavioctl
     usr/bin/kaviosim
     usr/bin/kaviod
     usr/lib/systemd/user/kaviod.service
     usr/share/man/man8/kaviod.8.gz
+    usr/share/man/man1/kavioctl.1.gz
+    usr/share/man/man1/kaviosim.1.gz
+    usr/share/doc/kaviod/copyright
+    usr/share/doc/kaviod/changelog.Debian.gz
+    usr/share/lintian/overrides/kaviod
+    usr/share/bash-completion/completions/kavioctl
+)
+window_files=(
+    usr/bin/kaviocc
     usr/share/applications/kaviocc.desktop
     usr/share/icons/hicolor/scalable/apps/kaviocc.svg
     usr/share/man/man1/kaviocc.1.gz
-    usr/share/man/man1/kavioctl.1.gz
-    usr/share/man/man1/kaviosim.1.gz
     usr/share/doc/kaviocc/copyright
     usr/share/doc/kaviocc/changelog.Debian.gz
     usr/share/lintian/overrides/kaviocc
-    usr/share/bash-completion/completions/kavioctl
 )
 sizes=(16 22 24 32 48 64 128 256)
 for size in "${sizes[@]}"; do
-    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/kaviocc.png")
+    window_files+=("usr/share/icons/hicolor/${size}x${size}/apps/kaviocc.png")
 done
-actual=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)
-wanted=$(printf '%s\n' "${expected[@]}" | sort)
-if [ "$actual" != "$wanted" ]; then
-    fail "the package's files differ from the expected list:"
-    diff <(echo "$wanted") <(echo "$actual") >&2 || true
-fi
+check_files() { # DEB FILE...
+    local deb=$1
+    shift
+    local actual wanted
+    actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
+    wanted=$(printf '%s\n' "$@" | sort)
+    if [ "$actual" != "$wanted" ]; then
+        fail "the files of $(basename "$deb") differ from the expected list:"
+        diff <(echo "$wanted") <(echo "$actual") >&2 || true
+    fi
+}
+check_files "$service_deb" "${service_files[@]}"
+check_files "$window_deb" "${window_files[@]}"
+dpkg -x "$service_deb" "$scratch/root"
+dpkg -x "$window_deb" "$scratch/root"
 
 # The programs run from the unpacked root, with the libraries the package depends on.
 root=$scratch/root
@@ -179,7 +213,7 @@ grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/kaviocc.svg" ||
 # The manual pages and the changelog: compressed without a stored name or time stamp, and the
 # right pages.
 for gz in man/man1/kaviocc.1.gz man/man1/kavioctl.1.gz man/man1/kaviosim.1.gz \
-    man/man8/kaviod.8.gz doc/kaviocc/changelog.Debian.gz; do
+    man/man8/kaviod.8.gz doc/kaviocc/changelog.Debian.gz doc/kaviod/changelog.Debian.gz; do
     read -r flags mtime < <(od -An -tu1 -j3 -N5 "$root/usr/share/$gz" |
         awk '{ print $1, $2 + $3 + $4 + $5 }')
     [ $((flags & 8)) -eq 0 ] && [ "$mtime" -eq 0 ] ||
@@ -204,21 +238,26 @@ page=$(gzip -dc "$root/usr/share/man/man1/kavioctl.1.gz")
 for section in COMMANDS '"CSV FORMAT"' '"EXIT STATUS"' ENVIRONMENT FILES EXAMPLES; do
     grep -qxF ".SH $section" <<<"$page" || fail "manual page of kavioctl lacks $section"
 done
-[ "$(gzip -dc "$root/usr/share/doc/kaviocc/changelog.Debian.gz" | head -1)" = \
-    "kaviocc ($debversion) unstable; urgency=medium" ] ||
-    fail "the changelog does not begin with the entry of $debversion"
-grep -qxF 'License: Expat' "$root/usr/share/doc/kaviocc/copyright" ||
-    fail "the copyright file names no MIT (Expat) licence"
+for package in kaviod kaviocc; do
+    [ "$(gzip -dc "$root/usr/share/doc/$package/changelog.Debian.gz" | head -1)" = \
+        "kaviocc ($debversion) unstable; urgency=medium" ] ||
+        fail "the changelog of $package does not begin with the entry of $debversion"
+    grep -qxF 'License: Expat' "$root/usr/share/doc/$package/copyright" ||
+        fail "the copyright file of $package names no MIT (Expat) licence"
+done
 
 # Lintian, Debian's package checker, where it is installed: any error or warning fails.
 if command -v lintian >/dev/null; then
-    if ! complaints=$(lintian --fail-on error,warning "$deb" 2>&1); then
-        fail "lintian complains: $complaints"
-    fi
+    for deb in "$service_deb" "$window_deb"; do
+        if ! complaints=$(lintian --fail-on error,warning "$deb" 2>&1); then
+            fail "lintian complains about $(basename "$deb"): $complaints"
+        fi
+    done
 fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2
     exit 1
 fi
-echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, all checks passed"
+echo "packages $(basename "$service_deb") ($(stat -c %s "$service_deb") bytes) and" \
+    "$(basename "$window_deb") ($(stat -c %s "$window_deb") bytes): all checks passed"
