@@ -88,6 +88,10 @@ ConnectionGuard::ConnectionGuard(QTcpSocket* socket, ConnectionPool* pool)
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 }
 
+void ConnectionGuard::awaitAnswer() {
+    m_idle->stop();
+}
+
 ConnectionGuard::~ConnectionGuard() {
     if (m_pool)
         m_pool->open.removeOne(this);
