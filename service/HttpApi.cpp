@@ -29,7 +29,6 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTimeZone>
 #include <QTimer>
 #include <QUrlQuery>
 #include <sys/stat.h>
@@ -222,7 +221,7 @@ QHash<quint16, QString> namesOf(const QSet<quint16>& keys) {
 
 // A time as the history writes its times: UTC, to the millisecond, ending in Z.
 QString utcTime(qint64 ms) {
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(Qt::ISODateWithMs);
+    return QDateTime::fromMSecsSinceEpoch(ms).toUTC().toString(Qt::ISODateWithMs);
 }
 
 // `offset` and `limit` of a listing's query; false with the reason on a fault.
@@ -567,6 +566,8 @@ void HttpApi::delayedOffEnded(int id) {
     delayed.dueMs = QDateTime::currentMSecsSinceEpoch() + delayed.delayMs;
     delayed.timer = new QTimer(this);
     delayed.timer->setSingleShot(true);
+    // A coarse timer may end a little early: the unit keeps the whole gap it was promised.
+    delayed.timer->setTimerType(Qt::PreciseTimer);
     connect(delayed.timer, &QTimer::timeout, this, [this, id] {
         const auto found = m_delayed.find(id);
         if (found == m_delayed.end())

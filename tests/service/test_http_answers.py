@@ -141,7 +141,7 @@ class HttpAnswersTest(unittest.TestCase):
                 self.assertEqual(code, status, text)
                 if answer is not None:
                     self.assertEqual(text, answer)
-                self.assertEqual(unit.wait_frames(before + 1)[before:], [frame])
+                self.assertEqual(RecordingUnit.wait_frames(unit, before + 1)[before:], [frame])
         # The JSON report names the reply that made it fail.
         code, text, _, _ = request(self.base, "POST", "/api/v1/groups/Lab%20A/on")
         self.assertEqual(code, 502)
