@@ -163,6 +163,28 @@ std::optional<UnitBrief> findGroup(const QString& name) {
     return UnitBrief{quint16(query.value(0).toUInt()), name, StatusUnknown};
 }
 
+// The members of the groups of that name, in list order; read with one statement rather than
+// from the whole store.
+QList<ctl::UnitTarget> groupMembers(const QString& name) {
+    const QString validKey = schema::validKeyCondition(QStringLiteral("Index"));
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND %1
+ AND "Index" IN (SELECT "Index" FROM "Group" WHERE "GroupIndex" IN
+ (SELECT "Index" FROM "Master" WHERE "Group" = 1 AND "Name" = ? AND %1)) ORDER BY "Index")")
+            .arg(validKey),
+        {name});
+    std::vector<UnitBrief> units;
+    while (query.next())
+        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
+                         query.value(2).toLongLong()});
+    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
+    QList<ctl::UnitTarget> targets;
+    for (const UnitBrief& unit : units)
+        targets << ctl::UnitTarget{unit.index, unit.name, unit.status};
+    return targets;
+}
+
 std::optional<UnitBrief> findUnit(const QString& name) {
     std::vector<UnitBrief> units = findUnits(name, false);
     if (units.empty())
@@ -188,11 +210,11 @@ std::optional<ctl::StoredRecord> readUnit(const QString& name) {
     record.port = query.value(2).toString();
     record.status = query.value(3).toLongLong();
     record.timer = query.value(4).toLongLong() != 0;
-    QSqlQuery groups = ctl::runQuery(
-        QStringLiteral("Group.DB"),
-        QStringLiteral(R"(SELECT DISTINCT "Master"."Name" FROM "Group" JOIN "Master"
+    QSqlQuery groups =
+        ctl::runQuery(QStringLiteral("Group.DB"),
+                      QStringLiteral(R"(SELECT DISTINCT "Master"."Name" FROM "Group" JOIN "Master"
  ON "Master"."Index" = "Group"."GroupIndex" WHERE "Group"."Index" = ? AND "Master"."Group" = 1)"),
-        {record.index});
+                      {record.index});
     std::vector<QString> names;
     while (groups.next())
         names.push_back(groups.value(0).toString());
@@ -458,7 +480,7 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                           errorBody(QStringLiteral("unknown command '%1'").arg(path[4])));
             return;
         }
-        // A group's members are read from the whole store anyway; a unit is read by itself.
+        // A unit, or a group and its members, read by themselves.
         std::optional<UnitBrief> record;
         if (!group)
             record = findUnit(path[3]);
@@ -474,10 +496,11 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
         }
         QList<ctl::UnitTarget> targets;
         if (group) {
-            QStringList problems;
-            targets = ctl::resolveTargets({path[3]}, false, problems);
-            if (!problems.isEmpty()) {
-                writeResponse(socket, 404, JsonType, errorBody(problems.join(QLatin1Char(' '))));
+            targets = groupMembers(path[3]);
+            if (targets.isEmpty()) {
+                writeResponse(socket, 404, JsonType,
+                              errorBody(QStringLiteral("the group \"%1\" has no units")
+                                            .arg(ctl::oneLine(path[3]))));
                 return;
             }
         } else {
@@ -494,10 +517,10 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
 void HttpApi::powerControl(const QString& action, const QHttpServerRequest& request,
                            QTcpSocket* socket) {
     auto refuse = [socket, &request](int status, const QString& why) {
-        logLine(QStringLiteral("HTTP %1 to %2: /power/control/%3 refused: %4")
-                    .arg(status)
-                    .arg(request.remoteAddress().toString(),
-                         segmentsOf(request.url()).value(2), why));
+        logLine(
+            QStringLiteral("HTTP %1 to %2: /power/control/%3 refused: %4")
+                .arg(status)
+                .arg(request.remoteAddress().toString(), segmentsOf(request.url()).value(2), why));
         writeResponse(socket, status, TextType, why.toUtf8() + '\n');
     };
     QueryItems query;
@@ -517,7 +540,8 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
                                    .arg(MaxDelaySeconds));
     }
     const bool alias = query.has(QStringLiteral("alias"));
-    const QString wanted = query.value(alias ? QStringLiteral("alias") : QStringLiteral("hostname"));
+    const QString wanted =
+        query.value(alias ? QStringLiteral("alias") : QStringLiteral("hostname"));
     if (wanted.isEmpty())
         return refuse(503, QStringLiteral("Missing hostname and port, or alias"));
     if (!alias) {
@@ -525,8 +549,9 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
         bool number = false;
         const QString port = query.value(QStringLiteral("port"));
         if (port.toUInt(&number) != 1 || !number)
-            return refuse(503, QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1")
-                                   .arg(port));
+            return refuse(
+                503,
+                QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1").arg(port));
     }
     // A name wins over an address; an address that several units share names none of them.
     std::optional<UnitBrief> unit = findUnit(wanted);
@@ -602,14 +627,18 @@ void HttpApi::units(const QHttpServerRequest& request, QTcpSocket* socket, const
         writeResponse(socket, 400, JsonType, errorBody(problem));
         return;
     }
-    list(socket, [page](const StoreSnapshot& store) {
-        QJsonArray list;
-        const size_t end = std::min(store.units.size(), size_t(page.offset) + size_t(page.limit));
-        for (size_t at = size_t(page.offset); at < end; ++at)
-            list.append(recordJson(store.units[at]));
-        return ListingAnswer{200, QJsonDocument(list).toJson(QJsonDocument::Compact),
-                             pageHeaders(page, store.units.size())};
-    });
+    list(
+        socket,
+        [page](const StoreSnapshot& store) {
+            QJsonArray list;
+            const size_t end =
+                std::min(store.units.size(), size_t(page.offset) + size_t(page.limit));
+            for (size_t at = size_t(page.offset); at < end; ++at)
+                list.append(recordJson(store.units[at]));
+            return ListingAnswer{200, QJsonDocument(list).toJson(QJsonDocument::Compact),
+                                 pageHeaders(page, store.units.size())};
+        },
+        QStringLiteral("units %1 %2").arg(page.offset).arg(page.limit));
 }
 
 void HttpApi::groups(const QHttpServerRequest& request, QTcpSocket* socket) {
@@ -619,21 +648,26 @@ void HttpApi::groups(const QHttpServerRequest& request, QTcpSocket* socket) {
         writeResponse(socket, 400, JsonType, errorBody(problem));
         return;
     }
-    list(socket, [page](const StoreSnapshot& store) {
-        QJsonArray list;
-        const size_t end = std::min(store.groups.size(), size_t(page.offset) + size_t(page.limit));
-        for (size_t at = size_t(page.offset); at < end; ++at) {
-            QJsonObject object = recordJson(store.groups[at]);
-            object.insert(QStringLiteral("members"),
-                          QJsonArray::fromStringList(store.members[at]));
-            list.append(object);
-        }
-        return ListingAnswer{200, jsonBody(list), pageHeaders(page, store.groups.size())};
-    });
+    list(
+        socket,
+        [page](const StoreSnapshot& store) {
+            QJsonArray list;
+            const size_t end =
+                std::min(store.groups.size(), size_t(page.offset) + size_t(page.limit));
+            for (size_t at = size_t(page.offset); at < end; ++at) {
+                QJsonObject object = recordJson(store.groups[at]);
+                object.insert(QStringLiteral("members"),
+                              QJsonArray::fromStringList(store.members[at]));
+                list.append(object);
+            }
+            return ListingAnswer{200, jsonBody(list), pageHeaders(page, store.groups.size())};
+        },
+        QStringLiteral("groups %1 %2").arg(page.offset).arg(page.limit));
 }
 
 // Hands the work to the reader thread; its answer goes to the socket when it is done.
-void HttpApi::list(QTcpSocket* socket, StoreListing::Work work, const QByteArray& contentType) {
+void HttpApi::list(QTcpSocket* socket, StoreListing::Work work, const QString& cacheKey,
+                   const QByteArray& contentType) {
     if (m_listing->waiting() >= MaxListingWaiting) {
         writeResponse(socket, 503, JsonType,
                       errorBody(QStringLiteral("the store is being read for other requests: "
@@ -641,14 +675,16 @@ void HttpApi::list(QTcpSocket* socket, StoreListing::Work work, const QByteArray
                       {{"Retry-After", "1"}});
         return;
     }
-    m_listing->run(std::move(work), [socket = QPointer<QTcpSocket>(socket),
-                                     contentType](const ListingAnswer& answer) {
-        if (answer.Status != 200)
-            writeResponse(socket, answer.Status, JsonType,
-                          errorBody(QString::fromUtf8(answer.Body).trimmed()));
-        else
-            writeResponse(socket, 200, contentType, answer.Body, answer.Headers);
-    });
+    m_listing->run(
+        std::move(work),
+        [socket = QPointer<QTcpSocket>(socket), contentType](const ListingAnswer& answer) {
+            if (answer.Status != 200)
+                writeResponse(socket, answer.Status, JsonType,
+                              errorBody(QString::fromUtf8(answer.Body).trimmed()));
+            else
+                writeResponse(socket, 200, contentType, answer.Body, answer.Headers);
+        },
+        cacheKey);
 }
 
 // The number of commands not finished, and the first `limit` of them, each with the time it is
@@ -687,8 +723,8 @@ void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket
             {QStringLiteral("under_way"), ahead < 0},
             {QStringLiteral("estimated_start"),
              ahead < 0 ? QJsonValue()
-                       : QJsonValue(utcTime(
-                             now + qint64(ahead / qMax(1, engine.parallel()) * perEntry)))},
+                       : QJsonValue(
+                             utcTime(now + qint64(ahead / qMax(1, engine.parallel()) * perEntry)))},
         });
     }
     QJsonArray delayed;
@@ -755,7 +791,7 @@ void HttpApi::metrics(QTcpSocket* socket) {
         [counts](const StoreSnapshot& store) {
             return ListingAnswer{200, exposition(counts, store.units), {}};
         },
-        "text/plain; version=0.0.4; charset=utf-8");
+        QString(), "text/plain; version=0.0.4; charset=utf-8");
 }
 
 // labgrid's "rest" power model: GET answers 1 (on) or 0; PUT 1 or 0 switches and answers once
@@ -811,16 +847,16 @@ void HttpApi::startDeadline(int id) {
     Waiter& waiter = m_waiters.at(id);
     const TCommandEngine& engine = m_service.engine();
     const qint64 rounds = (waiter.missing + engine.parallel() - 1) / qMax(1, engine.parallel());
-    const qint64 longest = TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs +
-                           TCommandEngine::PauseMs;
+    const qint64 longest =
+        TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs + TCommandEngine::PauseMs;
     const qint64 ms = engine.estimatedMsLeft() + rounds * longest + AnswerMarginMs;
     waiter.deadline = new QTimer(this);
     waiter.deadline->setSingleShot(true);
     connect(waiter.deadline, &QTimer::timeout, this, [this, id] { answerLate(id); });
     waiter.deadline->start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
     if (waiter.socket) {
-        if (auto* guard = waiter.socket->findChild<ConnectionGuard*>(
-                QString(), Qt::FindDirectChildrenOnly))
+        if (auto* guard =
+                waiter.socket->findChild<ConnectionGuard*>(QString(), Qt::FindDirectChildrenOnly))
             guard->awaitAnswer();
     }
 }

@@ -97,7 +97,7 @@ private:
     void queueListing(const QHttpServerRequest& request, QTcpSocket* socket);
     void history(const QHttpServerRequest& request, QTcpSocket* socket);
     void metrics(QTcpSocket* socket);
-    void list(QTcpSocket* socket, StoreListing::Work work,
+    void list(QTcpSocket* socket, StoreListing::Work work, const QString& cacheKey,
               const QByteArray& contentType = "application/json");
     void value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket);
     void command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,

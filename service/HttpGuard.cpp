@@ -58,8 +58,11 @@ void writeResponse(QTcpSocket* socket, int status, const QByteArray& contentType
         response += header.first + ": " + header.second + "\r\n";
     if (close)
         response += "Connection: close\r\n";
-    response += "\r\n" + body;
+    response += "\r\n";
+    // Apart, so that a large body goes to the socket's buffer without being copied.
     socket->write(response);
+    if (!body.isEmpty())
+        socket->write(body);
     if (close)
         socket->disconnectFromHost();
 }

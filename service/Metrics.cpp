@@ -67,7 +67,8 @@ Metrics::Snapshot Metrics::snapshot(int queueLength) const {
     return copy;
 }
 
-QByteArray exposition(const Metrics::Snapshot& counts, const std::vector<ctl::StoredRecord>& units) {
+QByteArray exposition(const Metrics::Snapshot& counts,
+                      const std::vector<ctl::StoredRecord>& units) {
     QByteArray status = "# HELP kavio_unit_status The status code a unit last answered with "
                         "(0 on, 1 off, 2 cycling, 3 unknown, 4 connection failed, 5 busy).\n"
                         "# TYPE kavio_unit_status gauge\n";
@@ -84,8 +85,8 @@ QByteArray exposition(const Metrics::Snapshot& counts, const std::vector<ctl::St
     for (const ctl::StoredRecord& record : units) {
         if (record.group)
             continue;
-        const QByteArray labels =
-            "name=\"" + labelValue(record.name) + "\",address=\"" + labelValue(record.address) + '"';
+        const QByteArray labels = "name=\"" + labelValue(record.name) + "\",address=\"" +
+                                  labelValue(record.address) + '"';
         status += "kavio_unit_status{" + labels + "} " + QByteArray::number(record.status) + '\n';
         const QByteArray word = statusWord(record.status).toLower().toLatin1();
         for (const QByteArray& each : StateWords)

@@ -25,8 +25,8 @@ public:
 
     // What the service last heard from a unit.
     struct UnitSeen {
-        bool statusWord = false;  // the last exchange got a status word
-        qint64 lastAnswerMs = 0;  // when an exchange last got one (UTC ms), 0: never
+        bool statusWord = false; // the last exchange got a status word
+        qint64 lastAnswerMs = 0; // when an exchange last got one (UTC ms), 0: never
     };
 
     struct Snapshot {

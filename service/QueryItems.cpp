@@ -14,15 +14,13 @@ std::optional<QString> decodeQueryPart(const QByteArray& encoded) {
     return text;
 }
 
-bool QueryItems::parse(const QByteArray& encodedQuery, const QStringList& known,
-                       QString& problem) {
+bool QueryItems::parse(const QByteArray& encodedQuery, const QStringList& known, QString& problem) {
     m_items.clear();
     for (const QByteArray& item : encodedQuery.split('&')) {
         if (item.isEmpty())
             continue;
         const qsizetype equals = item.indexOf('=');
-        const std::optional<QString> name =
-            decodeQueryPart(equals < 0 ? item : item.left(equals));
+        const std::optional<QString> name = decodeQueryPart(equals < 0 ? item : item.left(equals));
         const std::optional<QString> value =
             decodeQueryPart(equals < 0 ? QByteArray() : item.mid(equals + 1));
         if (!name || !value) {

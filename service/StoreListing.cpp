@@ -14,6 +14,9 @@
 namespace kavio::service {
 namespace {
 
+// Answers kept at most; pages asked for in a walk through a long listing come and go.
+constexpr int MaxCachedAnswers = 32;
+
 QSqlQuery exec(const QSqlDatabase& db, const QString& sql) {
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -59,6 +62,7 @@ public:
             }
             db.rollback();
             dataVersion = now;
+            answers.clear();
         }
         return kept;
     }
@@ -67,6 +71,8 @@ public:
     const QString path;
     StoreSnapshot kept;
     qint64 dataVersion = -1;
+    // Answers made from `kept`, by their cache key.
+    QHash<QString, ListingAnswer> answers;
 };
 
 } // namespace
@@ -140,8 +146,8 @@ QList<QPair<QByteArray, QByteArray>> pageHeaders(const Page& page, size_t total)
 StoreListing::StoreListing(const QString& databasePath, QObject* parent)
     : QObject(parent)
     , m_thread(new QThread(this))
-    , m_worker(new ListingState(
-          QStringLiteral("KavioStoreListing-%1").arg(quintptr(this), 0, 16), databasePath)) {
+    , m_worker(new ListingState(QStringLiteral("KavioStoreListing-%1").arg(quintptr(this), 0, 16),
+                                databasePath)) {
     m_thread->setObjectName(QStringLiteral("store listing"));
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
@@ -153,15 +159,27 @@ StoreListing::~StoreListing() {
     m_thread->wait();
 }
 
-void StoreListing::run(Work work, std::function<void(const ListingAnswer&)> done) {
+void StoreListing::run(Work work, std::function<void(const ListingAnswer&)> done,
+                       const QString& cacheKey) {
     ++m_waiting;
     auto* state = static_cast<ListingState*>(m_worker);
     QMetaObject::invokeMethod(
         m_worker,
-        [this, state, work = std::move(work), done = std::move(done)] {
+        [this, state, work = std::move(work), done = std::move(done), cacheKey] {
             ListingAnswer answer;
             try {
-                answer = work(state->snapshot());
+                const StoreSnapshot& snapshot = state->snapshot();
+                const auto kept = state->answers.constFind(cacheKey);
+                if (!cacheKey.isEmpty() && kept != state->answers.cend()) {
+                    answer = *kept;
+                } else {
+                    answer = work(snapshot);
+                    if (!cacheKey.isEmpty()) {
+                        if (state->answers.size() >= MaxCachedAnswers)
+                            state->answers.clear();
+                        state->answers.insert(cacheKey, answer);
+                    }
+                }
             } catch (const Exception& error) {
                 answer = {500, error.message().toUtf8() + '\n', {}};
             }

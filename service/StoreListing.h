@@ -45,8 +45,11 @@ public:
     ~StoreListing() override;
 
     // Runs `work` on the reader's thread with a fresh snapshot; `done` is called on this
-    // object's thread. A store that cannot be read gives 500 with the reason.
-    void run(Work work, std::function<void(const ListingAnswer&)> done);
+    // object's thread. A store that cannot be read gives 500 with the reason. With a `cacheKey`
+    // the answer is kept until the store changes, and the same question is answered with it:
+    // lab tools ask for the same listing far more often than it changes.
+    void run(Work work, std::function<void(const ListingAnswer&)> done,
+             const QString& cacheKey = {});
     // Questions not answered yet.
     int waiting() const { return m_waiting; }
 

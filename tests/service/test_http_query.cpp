@@ -60,14 +60,12 @@ void TestHttpQuery::historyAsk_data() {
     QTest::newRow("group with spaces")
         << QByteArray("group=Lab+A") << QString() << QStringLiteral("Lab A") << QStringList()
         << NoSince << NoUntil << HistoryAsk::DefaultLimit;
-    QTest::newRow("source with a blank")
-        << QByteArray("source=timed-poll") << QString() << QString()
-        << QStringList{QStringLiteral("timed poll")} << NoSince << NoUntil
-        << HistoryAsk::DefaultLimit;
+    QTest::newRow("source with a blank") << QByteArray("source=timed-poll") << QString()
+                                         << QString() << QStringList{QStringLiteral("timed poll")}
+                                         << NoSince << NoUntil << HistoryAsk::DefaultLimit;
     QTest::newRow("relative since, zoned until")
         << QByteArray("since=90s&until=2026-03-14T15:00:00Z") << QString() << QString()
-        << QStringList() << nowMs - 90000 << ms("2026-03-14T15:00:00Z")
-        << HistoryAsk::DefaultLimit;
+        << QStringList() << nowMs - 90000 << ms("2026-03-14T15:00:00Z") << HistoryAsk::DefaultLimit;
     QTest::newRow("largest limit") << QByteArray("limit=10000") << QString() << QString()
                                    << QStringList() << NoSince << NoUntil << HistoryAsk::MaxLimit;
     QTest::newRow("smallest limit") << QByteArray("limit=1") << QString() << QString()
@@ -97,8 +95,10 @@ void TestHttpQuery::historyAsk() {
 void TestHttpQuery::historyAskRefusals_data() {
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QString>("problem");
-    QTest::newRow("unknown") << QByteArray("units=a") << QStringLiteral("unknown parameter 'units'");
-    QTest::newRow("twice") << QByteArray("unit=a&unit=b") << QStringLiteral("'unit' is given twice");
+    QTest::newRow("unknown") << QByteArray("units=a")
+                             << QStringLiteral("unknown parameter 'units'");
+    QTest::newRow("twice") << QByteArray("unit=a&unit=b")
+                           << QStringLiteral("'unit' is given twice");
     QTest::newRow("twice, once encoded")
         << QByteArray("limit=5&%6Cimit=6") << QStringLiteral("'limit' is given twice");
     QTest::newRow("empty") << QByteArray("unit=") << QStringLiteral("'unit' needs a value");
@@ -107,7 +107,8 @@ void TestHttpQuery::historyAskRefusals_data() {
     QTest::newRow("both") << QByteArray("unit=a&group=b") << QStringLiteral("either unit or group");
     QTest::newRow("no time") << QByteArray("since=yesterday")
                              << QStringLiteral("'yesterday' is no time");
-    QTest::newRow("no source") << QByteArray("source=cron") << QStringLiteral("'cron' is no source");
+    QTest::newRow("no source") << QByteArray("source=cron")
+                               << QStringLiteral("'cron' is no source");
     QTest::newRow("limit 0") << QByteArray("limit=0") << QStringLiteral("from 1 to 10000, not '0'");
     QTest::newRow("limit too large")
         << QByteArray("limit=10001") << QStringLiteral("from 1 to 10000, not '10001'");
