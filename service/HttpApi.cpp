@@ -316,6 +316,13 @@ HttpApi::HttpApi(KavioService& service, QObject* parent)
     , m_service(service)
     , m_history(new HistoryReader(Database::path(), this))
     , m_listing(new StoreListing(Database::path(), this)) {
+    // Requests name units by name or address; with tens of thousands of units a walk through
+    // Master for each would hold the exchanges up. The indexes change no column and other
+    // programs ignore them; without them (the file locked now) the look-ups still work.
+    QSqlQuery index(Database::connection());
+    index.exec(QStringLiteral(R"(CREATE INDEX IF NOT EXISTS "MasterByName" ON "Master" ("Name"))"));
+    index.exec(QStringLiteral(
+        R"(CREATE INDEX IF NOT EXISTS "MasterByAddress" ON "Master" ("IPAddress"))"));
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
 }
@@ -581,6 +588,7 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     delayed.delayMs = delay * 1000;
     delayed.offTicket =
         m_service.engine().AddToQueue(unit->index, TaskPowerOff, CommandSource::Http);
+    m_delayedOffs[delayed.offTicket] = id;
     m_service.engine().StartQueue();
     writeResponse(socket, 200, TextType, "OK");
 }
@@ -693,7 +701,7 @@ void HttpApi::list(QTcpSocket* socket, StoreListing::Work work, const QString& c
 void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket) {
     Page page;
     QString problem;
-    if (!readPage(request.url(), DefaultQueueLimit, MaxPageLimit, page, problem)) {
+    if (!readPage(request.url(), DefaultQueueLimit, MaxQueueLimit, page, problem)) {
         writeResponse(socket, 400, JsonType, errorBody(problem));
         return;
     }
@@ -707,8 +715,10 @@ void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket
     QSet<quint16> keys;
     for (int position = page.offset; position < end; ++position)
         keys.insert(waiting[position].Index);
-    for (const auto& [id, delayed] : m_delayed)
-        keys.insert(delayed.index);
+    int shown = 0;
+    for (auto each = m_delayed.cbegin(); each != m_delayed.cend() && shown < page.limit;
+         ++each, ++shown)
+        keys.insert(each->second.index);
     const QHash<quint16, QString> names = namesOf(keys);
     QJsonArray entries;
     for (int position = page.offset; position < end; ++position) {
@@ -728,7 +738,9 @@ void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket
         });
     }
     QJsonArray delayed;
-    for (const auto& [id, each] : m_delayed) {
+    for (auto at = m_delayed.cbegin(); at != m_delayed.cend() && delayed.size() < page.limit;
+         ++at) {
+        const Delayed& each = at->second;
         delayed.append(QJsonObject{
             {QStringLiteral("index"), each.index},
             {QStringLiteral("name"), names.value(each.index)},
@@ -905,18 +917,19 @@ void HttpApi::forgetWaiter(int id) {
     const auto found = m_waiters.find(id);
     if (found == m_waiters.end())
         return;
-    if (found->second.deadline)
+    if (found->second.deadline) {
+        found->second.deadline->stop();
         found->second.deadline->deleteLater();
+    }
     m_waiters.erase(found);
 }
 
 void HttpApi::exchangeFinished(const TCommandResult& result) {
     m_metrics.count(result);
-    for (const auto& [id, delayed] : m_delayed) {
-        if (delayed.offTicket == result.Ticket && !delayed.timer) {
-            delayedOffEnded(id);
-            break;
-        }
+    if (const auto off = m_delayedOffs.find(result.Ticket); off != m_delayedOffs.end()) {
+        const int id = off->second;
+        m_delayedOffs.erase(off);
+        delayedOffEnded(id);
     }
     const auto ticket = m_tickets.find(result.Ticket);
     if (ticket == m_tickets.end())

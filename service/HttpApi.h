@@ -39,7 +39,9 @@ public:
     // Entries a listing gives when the request names no limit, and the most it may name.
     static constexpr int DefaultPageLimit = 1000;
     static constexpr int MaxPageLimit = 10000;
+    // The queue's listing is made on the event loop: its pages are smaller.
     static constexpr int DefaultQueueLimit = 100;
+    static constexpr int MaxQueueLimit = 1000;
     // A command request waits for its exchanges as long as the queue expects them to take,
     // plus the longest exchange per round, plus this; then it is answered 503.
     static constexpr int AnswerMarginMs = 5000;
@@ -123,6 +125,8 @@ private:
     std::map<quint64, std::pair<int, int>> m_tickets;
     int m_nextDelayed = 0;
     std::map<int, Delayed> m_delayed;
+    // off ticket -> delayed on, while the off is not done
+    std::map<quint64, int> m_delayedOffs;
 };
 
 } // namespace kavio::service
