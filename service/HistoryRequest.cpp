@@ -3,6 +3,7 @@
 #include "Exception.h"
 #include "HistoryFilterWords.h"
 #include "QueryItems.h"
+#include "StoreListing.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -122,6 +123,8 @@ HistoryReader::HistoryReader(const QString& databasePath, QObject* parent)
     // The state, and with it the connection, goes in its own thread as the thread ends.
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
+    QMetaObject::invokeMethod(
+        m_worker, [] { yieldToExchanges(); }, Qt::QueuedConnection);
 }
 
 HistoryReader::~HistoryReader() {

@@ -59,10 +59,15 @@ void writeResponse(QTcpSocket* socket, int status, const QByteArray& contentType
     if (close)
         response += "Connection: close\r\n";
     response += "\r\n";
-    // Apart, so that a large body goes to the socket's buffer without being copied.
-    socket->write(response);
-    if (!body.isEmpty())
+    // A large body goes to the socket's buffer apart, without being copied; a small one with
+    // the head, so that the answer leaves in one segment and no delayed acknowledgement holds
+    // its end back.
+    if (body.size() > 65536) {
+        socket->write(response);
         socket->write(body);
+    } else {
+        socket->write(response + body);
+    }
     if (close)
         socket->disconnectFromHost();
 }

@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace kavio::service {
 namespace {
@@ -52,15 +54,19 @@ public:
         const qint64 now = version.next() ? version.value(0).toLongLong() : -1;
         version.finish();
         if (now < 0 || now != dataVersion) {
-            // A read transaction, so that Master and Group are seen as of one moment.
+            // A read transaction, so that Master and Group are seen as of one moment; it ends
+            // before the sorting, so that the service's status writes can check-point the
+            // write-ahead log again soon.
             db.transaction();
+            RawStore raw;
             try {
-                kept = readSnapshot(db);
+                raw = readRaw(db);
             } catch (...) {
                 db.rollback();
                 throw;
             }
             db.rollback();
+            kept = arrange(std::move(raw));
             dataVersion = now;
             answers.clear();
         }
@@ -77,8 +83,8 @@ public:
 
 } // namespace
 
-StoreSnapshot readSnapshot(const QSqlDatabase& db) {
-    StoreSnapshot snapshot;
+RawStore readRaw(const QSqlDatabase& db) {
+    RawStore raw;
     QSqlQuery master = exec(
         db, QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", "
                            "\"Status\", %1 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" = 1) "
@@ -93,8 +99,21 @@ StoreSnapshot readSnapshot(const QSqlDatabase& db) {
         record.port = master.value(4).toString();
         record.status = master.value(5).toLongLong();
         record.timer = master.value(6).toLongLong() != 0;
-        (record.group ? snapshot.groups : snapshot.units).push_back(std::move(record));
+        (record.group ? raw.groups : raw.units).push_back(std::move(record));
     }
+    QSqlQuery rows =
+        exec(db, QStringLiteral("SELECT \"GroupIndex\", \"Index\" FROM \"Group\" WHERE %1")
+                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))));
+    while (rows.next())
+        raw.memberships.emplace_back(quint16(rows.value(0).toUInt()),
+                                     quint16(rows.value(1).toUInt()));
+    return raw;
+}
+
+StoreSnapshot arrange(RawStore raw) {
+    StoreSnapshot snapshot;
+    snapshot.units = std::move(raw.units);
+    snapshot.groups = std::move(raw.groups);
     ctl::sortByName(snapshot.groups);
     ctl::sortByName(snapshot.units);
 
@@ -106,12 +125,9 @@ StoreSnapshot readSnapshot(const QSqlDatabase& db) {
         unitAt.insert(snapshot.units[size_t(at)].index, at);
     std::vector<std::vector<int>> groupsOfUnit(snapshot.units.size());
     std::vector<std::vector<int>> unitsOfGroup(snapshot.groups.size());
-    QSqlQuery rows =
-        exec(db, QStringLiteral("SELECT \"GroupIndex\", \"Index\" FROM \"Group\" WHERE %1")
-                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))));
-    while (rows.next()) {
-        const auto group = groupAt.constFind(quint16(rows.value(0).toUInt()));
-        const auto unit = unitAt.constFind(quint16(rows.value(1).toUInt()));
+    for (const auto& [groupKey, unitKey] : raw.memberships) {
+        const auto group = groupAt.constFind(groupKey);
+        const auto unit = unitAt.constFind(unitKey);
         if (group == groupAt.cend() || unit == unitAt.cend())
             continue;
         groupsOfUnit[size_t(*unit)].push_back(*group);
@@ -152,6 +168,12 @@ StoreListing::StoreListing(const QString& databasePath, QObject* parent)
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
+    QMetaObject::invokeMethod(
+        m_worker, [] { yieldToExchanges(); }, Qt::QueuedConnection);
+}
+
+void yieldToExchanges() {
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), ReaderNiceness);
 }
 
 StoreListing::~StoreListing() {

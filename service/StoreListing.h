@@ -59,8 +59,22 @@ private:
     int m_waiting = 0;
 };
 
-// Reads the snapshot with the given open connection; throws DatabaseError.
-StoreSnapshot readSnapshot(const QSqlDatabase& db);
+// Lowers the calling thread's share of the processor (Linux: its nice value), so that a reader
+// thread making a large answer does not slow the event loop that runs the exchanges on a busy
+// machine.
+constexpr int ReaderNiceness = 10;
+void yieldToExchanges();
+
+// Master's units and groups and Group's rows as read, in key order.
+struct RawStore {
+    std::vector<ctl::StoredRecord> units;
+    std::vector<ctl::StoredRecord> groups;
+    std::vector<std::pair<quint16, quint16>> memberships; // (group key, unit key)
+};
+// Reads them with the given open connection; throws DatabaseError.
+RawStore readRaw(const QSqlDatabase& db);
+// Puts them in list order and links units and groups.
+StoreSnapshot arrange(RawStore raw);
 
 // The part of a listing that `offset` and `limit` ask for, with the headers that tell the
 // whole: Kavio-Total-Count, and Kavio-More-Rows when entries follow the part.

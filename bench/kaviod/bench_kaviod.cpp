@@ -311,6 +311,21 @@ int main(int argc, char** argv) {
             QJsonDocument::fromJson(fetch(big, "/api/v1/queue?limit=1")).object();
         std::printf("Queue length during the measures: %lld (first poll of 65,534 units)\n",
                     queue.value(QStringLiteral("count")).toVariant().toLongLong());
+        // The same reads for a while with no large answer, for comparison: the machine's and
+        // the exchanges' own noise.
+        {
+            std::vector<double> quiet;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 2000) {
+                QElapsedTimer one;
+                one.start();
+                fetch(prober, probe);
+                quiet.push_back(millisecondsOf(one));
+            }
+            std::printf("One unit read with no large answer, median %.3f ms, worst %.3f ms\n",
+                        median(quiet), maximum(quiet));
+        }
         for (const QByteArray& path :
              {QByteArray("/api/v1/units/unit%2065534"), QByteArray("/api/v1/queue"),
               QByteArray("/api/v1/units"), QByteArray("/api/v1/units?limit=10000&offset=55535"),
