@@ -139,6 +139,8 @@ void TestHttpQuery::queryItems_data() {
     QTest::newRow("no value is empty, not null")
         << QByteArray("alias") << true << QStringList{QStringLiteral("alias")}
         << QStringList{QStringLiteral("")};
+    QTest::newRow("no name") << QByteArray("=x") << true << QStringList{QString()}
+                             << QStringList{QStringLiteral("x")};
     QTest::newRow("repeated") << QByteArray("port=1&port=2") << false << QStringList()
                               << QStringList();
     QTest::newRow("not UTF-8") << QByteArray("alias=%C3") << false << QStringList()
