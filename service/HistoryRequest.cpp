@@ -2,12 +2,13 @@
 
 #include "Exception.h"
 #include "HistoryFilterWords.h"
+#include "QueryItems.h"
+#include "StoreListing.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 #include <QSqlError>
-#include <QStringDecoder>
 #include <QThread>
 #include <algorithm>
 
@@ -17,13 +18,6 @@ namespace {
 QByteArray errorBody(const QString& message) {
     return QJsonDocument(QJsonObject{{QStringLiteral("error"), message}})
         .toJson(QJsonDocument::Indented);
-}
-
-// A percent-encoded part of the query as UTF-8 text; false when its bytes are not UTF-8.
-bool decoded(const QByteArray& encoded, QString& text) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    text = utf8.decode(QByteArray::fromPercentEncoding(encoded));
-    return !utf8.hasError();
 }
 
 // Opened on first use, in the reader's thread: a connection belongs to the thread that made it.
@@ -82,28 +76,11 @@ bool parseHistoryAsk(const QByteArray& encodedQuery, const QDateTime& now, Histo
     static const QStringList known = {QStringLiteral("unit"),   QStringLiteral("group"),
                                       QStringLiteral("since"),  QStringLiteral("until"),
                                       QStringLiteral("source"), QStringLiteral("limit")};
+    QueryItems items;
+    if (!items.parse(encodedQuery, known, problem))
+        return false;
     QHash<QString, QString> given;
-    for (const QByteArray& item : encodedQuery.split('&')) {
-        if (item.isEmpty())
-            continue;
-        const qsizetype equals = item.indexOf('=');
-        QString key;
-        QString value;
-        if (!decoded(item.left(equals), key) ||
-            !decoded(equals < 0 ? QByteArray() : item.mid(equals + 1), value)) {
-            problem = QStringLiteral("a parameter is not percent-encoded UTF-8");
-            return false;
-        }
-        if (!known.contains(key)) {
-            problem = QStringLiteral("unknown parameter '%1': give unit, group, since, until, "
-                                     "source or limit")
-                          .arg(key);
-            return false;
-        }
-        if (given.contains(key)) {
-            problem = QStringLiteral("'%1' is given twice").arg(key);
-            return false;
-        }
+    for (const auto& [key, value] : items.items()) {
         if (value.isEmpty()) {
             problem = QStringLiteral("'%1' needs a value").arg(key);
             return false;
@@ -146,6 +123,8 @@ HistoryReader::HistoryReader(const QString& databasePath, QObject* parent)
     // The state, and with it the connection, goes in its own thread as the thread ends.
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
+    QMetaObject::invokeMethod(
+        m_worker, [] { yieldToExchanges(); }, Qt::QueuedConnection);
 }
 
 HistoryReader::~HistoryReader() {

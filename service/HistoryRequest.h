@@ -25,7 +25,7 @@ struct HistoryAsk {
 };
 
 // Reads the request's query (`unit`, `group`, `since`, `until`, `source`, `limit`, each
-// percent-decoded UTF-8, each at most once). On a fault gives false with a one-line reason.
+// decoded as QueryItems does, each at most once). On a fault gives false with a one-line reason.
 // Names are not looked up here.
 bool parseHistoryAsk(const QByteArray& encodedQuery, const QDateTime& now, HistoryAsk& ask,
                      QString& problem);

@@ -5,14 +5,17 @@
 #include "Database.h"
 #include "Exception.h"
 #include "HistoryQuery.h"
+#include "HistoryRow.h"
 #include "HttpGuard.h"
 #include "KavioService.h"
 #include "NameOrder.h"
+#include "QueryItems.h"
 #include "Schema.h"
 #include "ServiceLog.h"
 #include "ServiceOptions.h"
 #include "StatusWords.h"
 #include "StoreRecords.h"
+#include "TimerMark.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -129,9 +132,9 @@ struct UnitBrief {
     qint64 status = StatusUnknown;
 };
 
-// The unit of that exact name (the first by key when several share it, as the list orders equal
-// names), or the first by name of the units at that address.
-std::optional<UnitBrief> findUnit(const QString& wanted, bool byAddress) {
+// The units of that exact name (the first by key when several share it, as the list orders equal
+// names), or every unit at that address in list order.
+std::vector<UnitBrief> findUnits(const QString& wanted, bool byAddress) {
     QSqlQuery query = ctl::runQuery(
         QStringLiteral("Master.DB"),
         QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND
@@ -144,18 +147,132 @@ std::optional<UnitBrief> findUnit(const QString& wanted, bool byAddress) {
     while (query.next())
         units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
                          query.value(2).toLongLong()});
+    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
+    return units;
+}
+
+std::optional<UnitBrief> findGroup(const QString& name) {
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index" FROM "Master" WHERE "Group" = 1 AND "Name" = ? AND %1
+ ORDER BY "Index" LIMIT 1)")
+            .arg(schema::validKeyCondition(QStringLiteral("Index"))),
+        {name});
+    if (!query.next())
+        return std::nullopt;
+    return UnitBrief{quint16(query.value(0).toUInt()), name, StatusUnknown};
+}
+
+// The members of the groups of that name, in list order; read with one statement rather than
+// from the whole store.
+QList<ctl::UnitTarget> groupMembers(const QString& name) {
+    const QString validKey = schema::validKeyCondition(QStringLiteral("Index"));
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND %1
+ AND "Index" IN (SELECT "Index" FROM "Group" WHERE "GroupIndex" IN
+ (SELECT "Index" FROM "Master" WHERE "Group" = 1 AND "Name" = ? AND %1)) ORDER BY "Index")")
+            .arg(validKey),
+        {name});
+    std::vector<UnitBrief> units;
+    while (query.next())
+        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
+                         query.value(2).toLongLong()});
+    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
+    QList<ctl::UnitTarget> targets;
+    for (const UnitBrief& unit : units)
+        targets << ctl::UnitTarget{unit.index, unit.name, unit.status};
+    return targets;
+}
+
+std::optional<UnitBrief> findUnit(const QString& name) {
+    std::vector<UnitBrief> units = findUnits(name, false);
     if (units.empty())
         return std::nullopt;
-    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
     return units.front();
 }
 
-std::optional<ctl::StoredRecord> findRecord(const QString& name, bool group) {
-    for (ctl::StoredRecord& record : ctl::readStore(false)) {
-        if (record.group == group && record.name == name)
-            return std::move(record);
+// One unit as the listing shows it, read by itself: its row and its groups' names, in list
+// order.
+std::optional<ctl::StoredRecord> readUnit(const QString& name) {
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "IPAddress", "Port", "Status", %1 FROM "Master"
+ WHERE "Group" = 0 AND "Name" = ? AND %2 ORDER BY "Index" LIMIT 1)")
+            .arg(timerMarkColumn(), schema::validKeyCondition(QStringLiteral("Index"))),
+        {name});
+    if (!query.next())
+        return std::nullopt;
+    ctl::StoredRecord record;
+    record.index = quint16(query.value(0).toUInt());
+    record.name = name;
+    record.address = query.value(1).toString();
+    record.port = query.value(2).toString();
+    record.status = query.value(3).toLongLong();
+    record.timer = query.value(4).toLongLong() != 0;
+    QSqlQuery groups =
+        ctl::runQuery(QStringLiteral("Group.DB"),
+                      QStringLiteral(R"(SELECT DISTINCT "Master"."Name" FROM "Group" JOIN "Master"
+ ON "Master"."Index" = "Group"."GroupIndex" WHERE "Group"."Index" = ? AND "Master"."Group" = 1)"),
+                      {record.index});
+    std::vector<QString> names;
+    while (groups.next())
+        names.push_back(groups.value(0).toString());
+    sortByName(names, [](const QString& each) { return each; });
+    for (const QString& each : names)
+        record.groups << each;
+    return record;
+}
+
+// The names of these keys, read with one statement.
+QHash<quint16, QString> namesOf(const QSet<quint16>& keys) {
+    QHash<quint16, QString> names;
+    if (keys.isEmpty())
+        return names;
+    QStringList list;
+    for (const quint16 key : keys)
+        list << QString::number(key);
+    QSqlQuery query = ctl::runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index", "Name" FROM "Master" WHERE "Index" IN (%1))")
+            .arg(list.join(QLatin1Char(','))));
+    while (query.next())
+        names.insert(quint16(query.value(0).toUInt()), query.value(1).toString());
+    return names;
+}
+
+// A time as the history writes its times: UTC, to the millisecond, ending in Z.
+QString utcTime(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms).toUTC().toString(Qt::ISODateWithMs);
+}
+
+// `offset` and `limit` of a listing's query; false with the reason on a fault.
+bool readPage(const QUrl& url, int defaultLimit, int maxLimit, Page& page, QString& problem) {
+    QueryItems items;
+    if (!items.parse(url.query(QUrl::FullyEncoded).toLatin1(),
+                     {QStringLiteral("limit"), QStringLiteral("offset")}, problem))
+        return false;
+    page = Page{0, defaultLimit};
+    if (items.has(QStringLiteral("limit"))) {
+        bool ok = false;
+        page.limit = items.value(QStringLiteral("limit")).toInt(&ok);
+        if (!ok || page.limit < 1 || page.limit > maxLimit) {
+            problem = QStringLiteral("'limit' takes a number from 1 to %1, not '%2'")
+                          .arg(maxLimit)
+                          .arg(items.value(QStringLiteral("limit")));
+            return false;
+        }
     }
-    return std::nullopt;
+    if (items.has(QStringLiteral("offset"))) {
+        bool ok = false;
+        page.offset = items.value(QStringLiteral("offset")).toInt(&ok);
+        if (!ok || page.offset < 0) {
+            problem = QStringLiteral("'offset' takes a number from 0, not '%1'")
+                          .arg(items.value(QStringLiteral("offset")));
+            return false;
+        }
+    }
+    return true;
 }
 
 QString lineStatus(const std::optional<quint8>& sent, const std::optional<TCommandResult>& result) {
@@ -166,16 +283,48 @@ QString lineStatus(const std::optional<quint8>& sent, const std::optional<TComma
     return statusWord(result->Status);
 }
 
+// On and off have succeeded only when the unit answers with the state asked for; other
+// commands when it answers with any status word.
+bool succeeded(const std::optional<quint8>& sent, const std::optional<TCommandResult>& result) {
+    if (!sent || !result || !result->answeredWithStatusWord())
+        return false;
+    if (*sent == TaskPowerOn)
+        return result->Status == StatusOn;
+    if (*sent == TaskPowerOff)
+        return result->Status == StatusOff;
+    return true;
+}
+
+// What went wrong with one unit, on one line of plain text: its reply, or how the exchange ended.
+QString failureLine(const QString& name, const std::optional<quint8>& sent,
+                    const std::optional<TCommandResult>& result) {
+    if (!sent)
+        return QStringLiteral("FAILED: %1 was not sent the command: its status is %2")
+            .arg(PlainText(name), result ? statusWord(result->Status) : QStringLiteral("unknown"));
+    if (!result)
+        return QStringLiteral("FAILED: %1 did not answer").arg(PlainText(name));
+    if (result->Result == TCommandResult::Outcome::Answered && !result->Reply.isEmpty())
+        return QStringLiteral("FAILED: %1 answered '%2'")
+            .arg(PlainText(name), EscapedReply(result->Reply));
+    return QStringLiteral("FAILED: %1: %2").arg(PlainText(name), outcomeWord(*result));
+}
+
 } // namespace
 
 HttpApi::HttpApi(KavioService& service, QObject* parent)
     : QAbstractHttpServer(parent)
     , m_service(service)
-    , m_history(new HistoryReader(Database::path(), this)) {
+    , m_history(new HistoryReader(Database::path(), this))
+    , m_listing(new StoreListing(Database::path(), this)) {
+    // Requests name units by name or address; with tens of thousands of units a walk through
+    // Master for each would hold the exchanges up. The indexes change no column and other
+    // programs ignore them; without them (the file locked now) the look-ups still work.
+    QSqlQuery index(Database::connection());
+    index.exec(QStringLiteral(R"(CREATE INDEX IF NOT EXISTS "MasterByName" ON "Master" ("Name"))"));
+    index.exec(QStringLiteral(
+        R"(CREATE INDEX IF NOT EXISTS "MasterByAddress" ON "Master" ("IPAddress"))"));
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
-    connect(&m_service.engine(), &TCommandEngine::statusChanged, this,
-            [this] { m_unitsStale = true; });
 }
 
 HttpApi::~HttpApi() {
@@ -316,13 +465,13 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
     }
     const QString& kind = path[2];
     if (kind == QLatin1String("queue") && path.size() == 3)
-        return get ? queueListing(socket) : wrongMethod();
+        return get ? queueListing(request, socket) : wrongMethod();
     if (kind == QLatin1String("groups") && path.size() == 3)
-        return get ? groups(socket) : wrongMethod();
+        return get ? groups(request, socket) : wrongMethod();
     if (kind == QLatin1String("history") && path.size() == 3)
         return get ? history(request, socket) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() <= 4)
-        return get ? units(socket, path.size() == 4 ? &path[3] : nullptr) : wrongMethod();
+        return get ? units(request, socket, path.size() == 4 ? &path[3] : nullptr) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() == 5 && path[4] == QLatin1String("value")) {
         if (!get && !put)
             return wrongMethod();
@@ -338,12 +487,12 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                           errorBody(QStringLiteral("unknown command '%1'").arg(path[4])));
             return;
         }
-        // A group's members are read from the whole store anyway; a unit is read by itself.
+        // A unit, or a group and its members, read by themselves.
         std::optional<UnitBrief> record;
         if (!group)
-            record = findUnit(path[3], false);
-        else if (const std::optional<ctl::StoredRecord> stored = findRecord(path[3], true))
-            record = UnitBrief{stored->index, stored->name, stored->status};
+            record = findUnit(path[3]);
+        else
+            record = findGroup(path[3]);
         if (!record) {
             writeResponse(
                 socket, 404, JsonType,
@@ -354,92 +503,124 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
         }
         QList<ctl::UnitTarget> targets;
         if (group) {
-            QStringList problems;
-            targets = ctl::resolveTargets({path[3]}, false, problems);
-            if (!problems.isEmpty()) {
-                writeResponse(socket, 404, JsonType, errorBody(problems.join(QLatin1Char(' '))));
+            targets = groupMembers(path[3]);
+            if (targets.isEmpty()) {
+                writeResponse(socket, 404, JsonType,
+                              errorBody(QStringLiteral("the group \"%1\" has no units")
+                                            .arg(ctl::oneLine(path[3]))));
                 return;
             }
         } else {
             targets << ctl::UnitTarget{record->index, record->name, record->status};
         }
-        return command(targets, task->second, false, socket);
+        return command(targets, task->second, Reply::Json, socket);
     }
     writeResponse(socket, 404, JsonType, errorBody(QStringLiteral("no such resource")));
 }
 
-// PDUDaemon's answers: 200 "OK" once the command is accepted, 503 with one line otherwise.
+// PDUDaemon's answers: for on and off, 200 "OK" once the unit has answered with the state asked
+// for and 502 with its reply otherwise; for a reboot, 200 "OK" once its off is queued. A request
+// refused is answered 503 with one line, and logged.
 void HttpApi::powerControl(const QString& action, const QHttpServerRequest& request,
                            QTcpSocket* socket) {
-    auto refuse = [socket](const QString& why) {
-        writeResponse(socket, 503, TextType, why.toUtf8() + '\n');
+    auto refuse = [socket, &request](int status, const QString& why) {
+        logLine(
+            QStringLiteral("HTTP %1 to %2: /power/control/%3 refused: %4")
+                .arg(status)
+                .arg(request.remoteAddress().toString(), segmentsOf(request.url()).value(2), why));
+        writeResponse(socket, status, TextType, why.toUtf8() + '\n');
     };
+    QueryItems query;
+    QString problem;
+    if (!query.parse(request.url().query(QUrl::FullyEncoded).toLatin1(), {}, problem))
+        return refuse(400, problem);
     const auto task = CommandTasks.find(action);
     if (task == CommandTasks.end() || task->second == TaskPulse || task->second == TaskCycle ||
         task->second == TaskQuery)
-        return refuse(QStringLiteral("Unknown command '%1': on, off or reboot").arg(action));
-    const QUrlQuery query(request.url());
-    int delay = 0;
-    if (query.hasQueryItem(QStringLiteral("delay"))) {
+        return refuse(503, QStringLiteral("Unknown command '%1': on, off or reboot").arg(action));
+    int delay = DefaultDelaySeconds;
+    if (query.has(QStringLiteral("delay"))) {
         bool ok = false;
-        delay = query.queryItemValue(QStringLiteral("delay")).toInt(&ok);
+        delay = query.value(QStringLiteral("delay")).toInt(&ok);
         if (!ok || delay < 0 || delay > MaxDelaySeconds)
-            return refuse(QStringLiteral("Bad delay: a whole number of seconds from 0 to %1")
-                              .arg(MaxDelaySeconds));
+            return refuse(503, QStringLiteral("Bad delay: a whole number of seconds from 0 to %1")
+                                   .arg(MaxDelaySeconds));
     }
-    QString wanted;
-    if (query.hasQueryItem(QStringLiteral("alias"))) {
-        wanted = query.queryItemValue(QStringLiteral("alias"), QUrl::FullyDecoded);
-    } else {
-        wanted = query.queryItemValue(QStringLiteral("hostname"), QUrl::FullyDecoded);
-        if (wanted.isEmpty())
-            return refuse(QStringLiteral("Missing hostname and port, or alias"));
-        if (query.queryItemValue(QStringLiteral("port")) != QLatin1String("1"))
-            return refuse(QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1")
-                              .arg(query.queryItemValue(QStringLiteral("port"))));
+    const bool alias = query.has(QStringLiteral("alias"));
+    const QString wanted =
+        query.value(alias ? QStringLiteral("alias") : QStringLiteral("hostname"));
+    if (wanted.isEmpty())
+        return refuse(503, QStringLiteral("Missing hostname and port, or alias"));
+    if (!alias) {
+        // PDUDaemon's own client writes ports with leading zeros ("04").
+        bool number = false;
+        const QString port = query.value(QStringLiteral("port"));
+        if (port.toUInt(&number) != 1 || !number)
+            return refuse(
+                503,
+                QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1").arg(port));
     }
-    std::optional<UnitBrief> unit = findUnit(wanted, false);
-    if (!unit && !query.hasQueryItem(QStringLiteral("alias")))
-        unit = findUnit(wanted, true);
+    // A name wins over an address; an address that several units share names none of them.
+    std::optional<UnitBrief> unit = findUnit(wanted);
+    if (!unit && !alias) {
+        const std::vector<UnitBrief> atAddress = findUnits(wanted, true);
+        if (atAddress.size() > 1) {
+            QStringList names;
+            for (const UnitBrief& each : atAddress)
+                names << PlainText(each.name);
+            return refuse(503, QStringLiteral("Address %1 is shared by the units %2: name one")
+                                   .arg(PlainText(wanted), names.join(QStringLiteral(", "))));
+        }
+        if (!atAddress.empty())
+            unit = atAddress.front();
+    }
     if (!unit)
-        return refuse(QStringLiteral("Unknown unit '%1'").arg(wanted));
-    if (task->second == TaskReboot && !taskToSend(TaskReboot, unit->status))
-        return refuse(QStringLiteral("Cannot reboot '%1': its last status is %2, not ON or OFF")
-                          .arg(unit->name, statusWord(unit->status)));
-    const quint16 index = unit->index;
-    const quint8 requested = task->second;
-    const QString name = unit->name;
-    auto queueIt = [this, index, requested, name] {
-        std::optional<quint8> sent = std::make_optional(requested);
-        if (requested == TaskReboot) {
-            const std::optional<UnitBrief> now = findUnit(name, false);
-            sent = taskToSend(requested, now ? now->status : qint64(StatusUnknown));
-        }
-        if (!sent) {
-            logLine(QStringLiteral("HTTP: the delayed reboot of %1 is not sent: its status is "
-                                   "neither ON nor OFF")
-                        .arg(name));
-            return;
-        }
-        m_service.engine().AddToQueue(index, *sent, CommandSource::Http);
-        m_service.engine().StartQueue();
-    };
-    if (delay == 0)
-        queueIt();
-    else
-        QTimer::singleShot(delay * 1000, this, [queueIt] {
-            try {
-                queueIt();
-            } catch (const std::exception& error) {
-                logLine(QString::fromUtf8(error.what()));
-            }
-        });
+        return refuse(503, QStringLiteral("Unknown unit '%1'").arg(PlainText(wanted)));
+    const ctl::UnitTarget target{unit->index, unit->name, unit->status};
+    if (task->second != TaskReboot)
+        return command({target}, task->second, Reply::PduDaemon, socket);
+
+    // As PDUDaemon reboots, whatever the unit's last status: off, the delay, on.
+    const int id = m_nextDelayed++;
+    Delayed& delayed = m_delayed[id];
+    delayed.index = unit->index;
+    delayed.name = unit->name;
+    delayed.delayMs = delay * 1000;
+    delayed.offTicket =
+        m_service.engine().AddToQueue(unit->index, TaskPowerOff, CommandSource::Http);
+    m_delayedOffs[delayed.offTicket] = id;
+    m_service.engine().StartQueue();
     writeResponse(socket, 200, TextType, "OK");
 }
 
-void HttpApi::units(QTcpSocket* socket, const QString* name) {
+// The off of a reboot has ended, however: its on follows after the delay.
+void HttpApi::delayedOffEnded(int id) {
+    Delayed& delayed = m_delayed.at(id);
+    delayed.dueMs = QDateTime::currentMSecsSinceEpoch() + delayed.delayMs;
+    delayed.timer = new QTimer(this);
+    delayed.timer->setSingleShot(true);
+    // A coarse timer may end a little early: the unit keeps the whole gap it was promised.
+    delayed.timer->setTimerType(Qt::PreciseTimer);
+    connect(delayed.timer, &QTimer::timeout, this, [this, id] {
+        const auto found = m_delayed.find(id);
+        if (found == m_delayed.end())
+            return;
+        const quint16 index = found->second.index;
+        found->second.timer->deleteLater();
+        m_delayed.erase(found);
+        try {
+            m_service.engine().AddToQueue(index, TaskPowerOn, CommandSource::Http);
+            m_service.engine().StartQueue();
+        } catch (const std::exception& error) {
+            logLine(QString::fromUtf8(error.what()));
+        }
+    });
+    delayed.timer->start(delayed.delayMs);
+}
+
+void HttpApi::units(const QHttpServerRequest& request, QTcpSocket* socket, const QString* name) {
     if (name) {
-        const std::optional<ctl::StoredRecord> record = findRecord(*name, false);
+        const std::optional<ctl::StoredRecord> record = readUnit(*name);
         if (!record) {
             writeResponse(socket, 404, JsonType,
                           errorBody(QStringLiteral("no unit named '%1'").arg(*name)));
@@ -448,62 +629,102 @@ void HttpApi::units(QTcpSocket* socket, const QString* name) {
         writeResponse(socket, 200, JsonType, jsonBody(recordJson(*record)));
         return;
     }
-    // The listing is made again only when a status was written here or another connection
-    // changed the file: lab tools ask for it far more often than it changes.
-    QSqlQuery version(Database::connection());
-    const qint64 dataVersion = version.exec(QStringLiteral("PRAGMA data_version")) && version.next()
-                                   ? version.value(0).toLongLong()
-                                   : -1;
-    if (m_unitsStale || dataVersion != m_unitsVersion || dataVersion < 0) {
-        QJsonArray list;
-        for (const ctl::StoredRecord& record : ctl::readStore(false)) {
-            if (!record.group)
-                list.append(recordJson(record));
-        }
-        m_unitsBody = QJsonDocument(list).toJson(QJsonDocument::Compact);
-        m_unitsVersion = dataVersion;
-        m_unitsStale = false;
+    Page page;
+    QString problem;
+    if (!readPage(request.url(), DefaultPageLimit, MaxPageLimit, page, problem)) {
+        writeResponse(socket, 400, JsonType, errorBody(problem));
+        return;
     }
-    writeResponse(socket, 200, JsonType, m_unitsBody);
+    list(
+        socket,
+        [page](const StoreSnapshot& store) {
+            QJsonArray list;
+            const size_t end =
+                std::min(store.units.size(), size_t(page.offset) + size_t(page.limit));
+            for (size_t at = size_t(page.offset); at < end; ++at)
+                list.append(recordJson(store.units[at]));
+            return ListingAnswer{200, QJsonDocument(list).toJson(QJsonDocument::Compact),
+                                 pageHeaders(page, store.units.size())};
+        },
+        QStringLiteral("units %1 %2").arg(page.offset).arg(page.limit));
 }
 
-void HttpApi::groups(QTcpSocket* socket) {
-    const std::vector<ctl::StoredRecord> records = ctl::readStore(false);
-    QJsonArray list;
-    for (const ctl::StoredRecord& record : records) {
-        if (!record.group)
-            continue;
-        QJsonObject object = recordJson(record);
-        QJsonArray members;
-        for (const ctl::StoredRecord& unit : records) {
-            if (!unit.group && unit.groups.contains(record.name))
-                members.append(unit.name);
-        }
-        object.insert(QStringLiteral("members"), members);
-        list.append(object);
+void HttpApi::groups(const QHttpServerRequest& request, QTcpSocket* socket) {
+    Page page;
+    QString problem;
+    if (!readPage(request.url(), DefaultPageLimit, MaxPageLimit, page, problem)) {
+        writeResponse(socket, 400, JsonType, errorBody(problem));
+        return;
     }
-    writeResponse(socket, 200, JsonType, jsonBody(list));
+    list(
+        socket,
+        [page](const StoreSnapshot& store) {
+            QJsonArray list;
+            const size_t end =
+                std::min(store.groups.size(), size_t(page.offset) + size_t(page.limit));
+            for (size_t at = size_t(page.offset); at < end; ++at) {
+                QJsonObject object = recordJson(store.groups[at]);
+                object.insert(QStringLiteral("members"),
+                              QJsonArray::fromStringList(store.members[at]));
+                list.append(object);
+            }
+            return ListingAnswer{200, jsonBody(list), pageHeaders(page, store.groups.size())};
+        },
+        QStringLiteral("groups %1 %2").arg(page.offset).arg(page.limit));
 }
 
-// The entries not started yet, each with the time it is expected to start at the pacing seen
-// so far.
-void HttpApi::queueListing(QTcpSocket* socket) {
+// Hands the work to the reader thread; its answer goes to the socket when it is done.
+void HttpApi::list(QTcpSocket* socket, StoreListing::Work work, const QString& cacheKey,
+                   const QByteArray& contentType) {
+    if (m_listing->waiting() >= MaxListingWaiting) {
+        writeResponse(socket, 503, JsonType,
+                      errorBody(QStringLiteral("the store is being read for other requests: "
+                                               "try again shortly")),
+                      {{"Retry-After", "1"}});
+        return;
+    }
+    m_listing->run(
+        std::move(work),
+        [socket = QPointer<QTcpSocket>(socket), contentType](const ListingAnswer& answer) {
+            if (answer.Status != 200)
+                writeResponse(socket, answer.Status, JsonType,
+                              errorBody(QString::fromUtf8(answer.Body).trimmed()));
+            else
+                writeResponse(socket, 200, contentType, answer.Body, answer.Headers);
+        },
+        cacheKey);
+}
+
+// The number of commands not finished, and the first `limit` of them, each with the time it is
+// expected to start at the pacing seen so far; the ons of reboots waiting out their delay are
+// listed apart.
+void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket) {
+    Page page;
+    QString problem;
+    if (!readPage(request.url(), DefaultQueueLimit, MaxQueueLimit, page, problem)) {
+        writeResponse(socket, 400, JsonType, errorBody(problem));
+        return;
+    }
     const TCommandEngine& engine = m_service.engine();
     const QList<TCommandEntry> waiting = engine.unfinished();
     const int left = engine.entriesLeft();
     const double perEntry = left > 0 ? double(engine.estimatedMsLeft()) / left : 0;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const int underWay = int(waiting.size()) - left;
-    QHash<quint16, QString> names;
-    if (!waiting.isEmpty()) {
-        for (const ctl::StoredRecord& record : ctl::readStore(false))
-            names.insert(record.index, record.name);
-    }
-    QJsonArray list;
-    for (int position = 0; position < waiting.size(); ++position) {
+    const int end = int(std::min<qint64>(waiting.size(), qint64(page.offset) + page.limit));
+    QSet<quint16> keys;
+    for (int position = page.offset; position < end; ++position)
+        keys.insert(waiting[position].Index);
+    int shown = 0;
+    for (auto each = m_delayed.cbegin(); each != m_delayed.cend() && shown < page.limit;
+         ++each, ++shown)
+        keys.insert(each->second.index);
+    const QHash<quint16, QString> names = namesOf(keys);
+    QJsonArray entries;
+    for (int position = page.offset; position < end; ++position) {
         const TCommandEntry& entry = waiting[position];
         const int ahead = position - underWay;
-        list.append(QJsonObject{
+        entries.append(QJsonObject{
             {QStringLiteral("position"), position},
             {QStringLiteral("index"), entry.Index},
             {QStringLiteral("name"), names.value(entry.Index)},
@@ -512,12 +733,30 @@ void HttpApi::queueListing(QTcpSocket* socket) {
             {QStringLiteral("under_way"), ahead < 0},
             {QStringLiteral("estimated_start"),
              ahead < 0 ? QJsonValue()
-                       : QJsonValue(QDateTime::fromMSecsSinceEpoch(
-                                        now + qint64(ahead / qMax(1, engine.parallel()) * perEntry))
-                                        .toString(Qt::ISODateWithMs))},
+                       : QJsonValue(
+                             utcTime(now + qint64(ahead / qMax(1, engine.parallel()) * perEntry)))},
         });
     }
-    writeResponse(socket, 200, JsonType, jsonBody(list));
+    QJsonArray delayed;
+    for (auto at = m_delayed.cbegin(); at != m_delayed.cend() && delayed.size() < page.limit;
+         ++at) {
+        const Delayed& each = at->second;
+        delayed.append(QJsonObject{
+            {QStringLiteral("index"), each.index},
+            {QStringLiteral("name"), names.value(each.index)},
+            {QStringLiteral("command"), taskWord(TaskPowerOn)},
+            {QStringLiteral("source"), sourceName(CommandSource::Http)},
+            {QStringLiteral("queued_at"),
+             each.dueMs ? QJsonValue(utcTime(each.dueMs)) : QJsonValue()},
+        });
+    }
+    QJsonObject listing{
+        {QStringLiteral("count"), qint64(waiting.size()) + qint64(m_delayed.size())},
+        {QStringLiteral("entries"), entries},
+        {QStringLiteral("delayed"), delayed},
+    };
+    writeResponse(socket, 200, JsonType, jsonBody(listing),
+                  pageHeaders(page, size_t(waiting.size())));
 }
 
 // The rows of `kavioctl history --json`, the newest `limit` of them, oldest first. When more
@@ -557,14 +796,20 @@ void HttpApi::history(const QHttpServerRequest& request, QTcpSocket* socket) {
 }
 
 void HttpApi::metrics(QTcpSocket* socket) {
-    writeResponse(socket, 200, "text/plain; version=0.0.4; charset=utf-8",
-                  m_metrics.exposition(m_service.engine()));
+    const Metrics::Snapshot counts =
+        m_metrics.snapshot(m_service.engine().unfinishedCount() + int(m_delayed.size()));
+    list(
+        socket,
+        [counts](const StoreSnapshot& store) {
+            return ListingAnswer{200, exposition(counts, store.units), {}};
+        },
+        QString(), "text/plain; version=0.0.4; charset=utf-8");
 }
 
 // labgrid's "rest" power model: GET answers 1 (on) or 0; PUT 1 or 0 switches and answers once
 // the exchange is done.
 void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket) {
-    const std::optional<UnitBrief> record = findUnit(name, false);
+    const std::optional<UnitBrief> record = findUnit(name);
     if (!record) {
         writeResponse(socket, 404, TextType,
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());
@@ -580,15 +825,15 @@ void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcp
         return;
     }
     command({ctl::UnitTarget{record->index, record->name, record->status}},
-            body == "1" ? TaskPowerOn : TaskPowerOff, true, socket);
+            body == "1" ? TaskPowerOn : TaskPowerOff, Reply::Value, socket);
 }
 
-void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, bool value,
+void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
                       QTcpSocket* socket) {
     const int id = m_nextWaiter++;
     Waiter& waiter = m_waiters[id];
     waiter.socket = socket;
-    waiter.value = value;
+    waiter.reply = reply;
     for (const ctl::UnitTarget& unit : targets) {
         Line line{unit, task, taskToSend(task, unit.status), std::nullopt};
         waiter.lines << line;
@@ -601,14 +846,91 @@ void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, bool v
     }
     if (waiter.missing == 0) {
         answerWaiter(waiter);
-        m_waiters.erase(id);
+        forgetWaiter(id);
         return;
     }
     m_service.engine().StartQueue();
+    startDeadline(id);
+}
+
+// The answer waits as long as the queue expects to take, plus the longest exchange for each
+// round of this request's own, plus a margin; the connection is not idle meanwhile.
+void HttpApi::startDeadline(int id) {
+    Waiter& waiter = m_waiters.at(id);
+    const TCommandEngine& engine = m_service.engine();
+    const qint64 rounds = (waiter.missing + engine.parallel() - 1) / qMax(1, engine.parallel());
+    const qint64 longest =
+        TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs + TCommandEngine::PauseMs;
+    const qint64 ms = engine.estimatedMsLeft() + rounds * longest + AnswerMarginMs;
+    waiter.deadline = new QTimer(this);
+    waiter.deadline->setSingleShot(true);
+    connect(waiter.deadline, &QTimer::timeout, this, [this, id] { answerLate(id); });
+    waiter.deadline->start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
+    if (waiter.socket) {
+        if (auto* guard =
+                waiter.socket->findChild<ConnectionGuard*>(QString(), Qt::FindDirectChildrenOnly))
+            guard->awaitAnswer();
+    }
+}
+
+// The wait ran out: 503 with Retry-After, saying whether the commands are still queued. They
+// stay queued; their results are counted as any other.
+void HttpApi::answerLate(int id) {
+    const auto found = m_waiters.find(id);
+    if (found == m_waiters.end())
+        return;
+    Waiter& waiter = found->second;
+    const TCommandEngine& engine = m_service.engine();
+    QSet<quint64> queued;
+    for (const TCommandEntry& entry : engine.queue())
+        queued.insert(entry.Ticket);
+    bool stillQueued = false;
+    for (const auto& [ticket, where] : m_tickets) {
+        if (where.first == id && queued.contains(ticket))
+            stillQueued = true;
+    }
+    const qint64 retry = std::max<qint64>(1, (engine.estimatedMsLeft() + 999) / 1000);
+    const QString message =
+        stillQueued ? QStringLiteral("no answer in time: the command is still queued, "
+                                     "%1 entries ahead or under way")
+                          .arg(engine.unfinishedCount())
+                    : QStringLiteral("no answer in time: the command is no longer queued");
+    const QList<QPair<QByteArray, QByteArray>> headers{{"Retry-After", QByteArray::number(retry)}};
+    if (waiter.reply == Reply::Json)
+        writeResponse(waiter.socket, 503, JsonType,
+                      jsonBody(QJsonObject{{QStringLiteral("error"), message},
+                                           {QStringLiteral("still_queued"), stillQueued}}),
+                      headers);
+    else
+        writeResponse(waiter.socket, 503, TextType, message.toUtf8() + '\n', headers);
+    logLine(QStringLiteral("HTTP 503: %1").arg(message));
+    forgetWaiter(id);
+}
+
+void HttpApi::forgetWaiter(int id) {
+    for (auto ticket = m_tickets.begin(); ticket != m_tickets.end();) {
+        if (ticket->second.first == id)
+            ticket = m_tickets.erase(ticket);
+        else
+            ++ticket;
+    }
+    const auto found = m_waiters.find(id);
+    if (found == m_waiters.end())
+        return;
+    if (found->second.deadline) {
+        found->second.deadline->stop();
+        found->second.deadline->deleteLater();
+    }
+    m_waiters.erase(found);
 }
 
 void HttpApi::exchangeFinished(const TCommandResult& result) {
     m_metrics.count(result);
+    if (const auto off = m_delayedOffs.find(result.Ticket); off != m_delayedOffs.end()) {
+        const int id = off->second;
+        m_delayedOffs.erase(off);
+        delayedOffEnded(id);
+    }
     const auto ticket = m_tickets.find(result.Ticket);
     if (ticket == m_tickets.end())
         return;
@@ -621,15 +943,19 @@ void HttpApi::exchangeFinished(const TCommandResult& result) {
     if (--waiter->second.missing > 0)
         return;
     answerWaiter(waiter->second);
-    m_waiters.erase(waiter);
+    forgetWaiter(id);
 }
 
-// 200 when every unit answered with a status word, 502 otherwise.
+// 200 when every unit answered as asked (see succeeded()), 502 otherwise.
 void HttpApi::answerWaiter(Waiter& waiter) {
     bool failed = false;
     QJsonArray report;
+    QByteArray failures;
     for (const Line& line : std::as_const(waiter.lines)) {
-        failed = failed || !line.result || !line.result->answeredWithStatusWord();
+        if (!succeeded(line.sent, line.result)) {
+            failed = true;
+            failures += failureLine(line.unit.name, line.sent, line.result).toUtf8() + '\n';
+        }
         QJsonObject object{
             {QStringLiteral("name"), line.unit.name},
             {QStringLiteral("index"), line.unit.index},
@@ -641,11 +967,17 @@ void HttpApi::answerWaiter(Waiter& waiter) {
             object.insert(QStringLiteral("reply"), QString::fromLatin1(line.result->Reply));
         report.append(object);
     }
-    if (waiter.value)
-        writeResponse(waiter.socket, failed ? 502 : 200, TextType,
-                      failed ? QByteArray("FAILED\n") : QByteArray());
-    else
+    switch (waiter.reply) {
+    case Reply::Json:
         writeResponse(waiter.socket, failed ? 502 : 200, JsonType, jsonBody(report));
+        break;
+    case Reply::Value:
+        writeResponse(waiter.socket, failed ? 502 : 200, TextType, failures);
+        break;
+    case Reply::PduDaemon:
+        writeResponse(waiter.socket, failed ? 502 : 200, TextType, failed ? failures : "OK");
+        break;
+    }
 }
 
 } // namespace kavio::service

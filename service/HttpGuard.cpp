@@ -58,8 +58,16 @@ void writeResponse(QTcpSocket* socket, int status, const QByteArray& contentType
         response += header.first + ": " + header.second + "\r\n";
     if (close)
         response += "Connection: close\r\n";
-    response += "\r\n" + body;
-    socket->write(response);
+    response += "\r\n";
+    // A large body goes to the socket's buffer apart, without being copied; a small one with
+    // the head, so that the answer leaves in one segment and no delayed acknowledgement holds
+    // its end back.
+    if (body.size() > 65536) {
+        socket->write(response);
+        socket->write(body);
+    } else {
+        socket->write(response + body);
+    }
     if (close)
         socket->disconnectFromHost();
 }
@@ -86,6 +94,10 @@ ConnectionGuard::ConnectionGuard(QTcpSocket* socket, ConnectionPool* pool)
         m_idle->start();
     });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void ConnectionGuard::awaitAnswer() {
+    m_idle->stop();
 }
 
 ConnectionGuard::~ConnectionGuard() {

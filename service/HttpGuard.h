@@ -47,6 +47,9 @@ public:
     void evict();
     // The pool is going away before the connection.
     void forgetPool() { m_pool = nullptr; }
+    // The request is read and its answer waits for the queue, which bounds that wait itself:
+    // the idle limit counts again from the answer on.
+    void awaitAnswer();
 
 private:
     void chunkArrived();

@@ -1,28 +1,34 @@
 #include "Metrics.h"
 
-#include "CommandEngine.h"
-#include "StoreRecords.h"
+#include "HistoryRecorder.h"
+#include "StatusWords.h"
+
+#include <QDateTime>
 
 namespace kavio::service {
 namespace {
 
 // A label value as the exposition format writes it: backslash, double quote and line feed
 // escaped.
-QString labelValue(const QString& text) {
-    QString escaped;
-    escaped.reserve(text.size());
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\'))
-            escaped += QStringLiteral("\\\\");
-        else if (c == QLatin1Char('"'))
-            escaped += QStringLiteral("\\\"");
-        else if (c == QLatin1Char('\n'))
-            escaped += QStringLiteral("\\n");
+QByteArray labelValue(const QString& text) {
+    QByteArray escaped;
+    const QByteArray utf8 = text.toUtf8();
+    escaped.reserve(utf8.size());
+    for (const char c : utf8) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '"')
+            escaped += "\\\"";
+        else if (c == '\n')
+            escaped += "\\n";
         else
             escaped += c;
     }
     return escaped;
 }
+
+// The states a unit's status reads as, in the words of the status (lower case), one series each.
+const std::array<QByteArray, 6> StateWords = {"on", "off", "cycle", "unknown", "failed", "busy"};
 
 } // namespace
 
@@ -31,77 +37,90 @@ QString taskWord(quint8 task) {
     return task < 6 ? QString::fromLatin1(words[task]) : QString::number(task);
 }
 
-QString outcomeWord(TCommandResult::Outcome outcome) {
-    switch (outcome) {
-    case TCommandResult::Outcome::Answered:
-        return QStringLiteral("answered");
-    case TCommandResult::Outcome::NotConnected:
-        return QStringLiteral("not_connected");
-    case TCommandResult::Outcome::Broken:
-        return QStringLiteral("broken");
-    case TCommandResult::Outcome::Refused:
-        return QStringLiteral("refused");
-    case TCommandResult::Outcome::Dropped:
-        break;
-    }
-    return QStringLiteral("dropped");
+QString outcomeWord(const TCommandResult& result) {
+    if (result.Result == TCommandResult::Outcome::Dropped)
+        return QStringLiteral("dropped");
+    return HistoryOutcomeOf(result);
 }
 
 void Metrics::count(const TCommandResult& result) {
-    ++m_exchanges[{taskWord(result.Task), outcomeWord(result.Result)}];
+    ++m_counts.exchanges[{taskWord(result.Task), outcomeWord(result)}];
     if (result.Result == TCommandResult::Outcome::Dropped ||
         result.Result == TCommandResult::Outcome::Refused)
         return;
+    UnitSeen& seen = m_counts.seen[result.Index];
+    seen.statusWord = result.answeredWithStatusWord();
+    if (seen.statusWord)
+        seen.lastAnswerMs = result.StartedMs + result.DurationMs;
     const double seconds = double(result.DurationMs) / 1000.0;
     for (size_t bucket = 0; bucket < Buckets.size(); ++bucket) {
         if (seconds <= Buckets[bucket])
-            ++m_bucketCounts[bucket];
+            ++m_counts.bucketCounts[bucket];
     }
-    ++m_durationCount;
-    m_durationSum += seconds;
+    ++m_counts.durationCount;
+    m_counts.durationSum += seconds;
 }
 
-QByteArray Metrics::exposition(const TCommandEngine& engine) const {
-    QString text;
-    text += QStringLiteral("# HELP kavio_unit_status The status code a unit last answered with "
-                           "(0 on, 1 off, 2 cycling, 3 unknown, 4 connection failed, 5 busy).\n"
-                           "# TYPE kavio_unit_status gauge\n");
-    QString reachable =
-        QStringLiteral("# HELP kavio_unit_reachable Whether the last connection to a unit was "
-                       "made.\n# TYPE kavio_unit_reachable gauge\n");
-    for (const ctl::StoredRecord& record : ctl::readStore(false)) {
+Metrics::Snapshot Metrics::snapshot(int queueLength) const {
+    Snapshot copy = m_counts;
+    copy.queueLength = queueLength;
+    return copy;
+}
+
+QByteArray exposition(const Metrics::Snapshot& counts,
+                      const std::vector<ctl::StoredRecord>& units) {
+    QByteArray status = "# HELP kavio_unit_status The status code a unit last answered with "
+                        "(0 on, 1 off, 2 cycling, 3 unknown, 4 connection failed, 5 busy).\n"
+                        "# TYPE kavio_unit_status gauge\n";
+    QByteArray state = "# HELP kavio_unit_state 1 for the state a unit's status reads as, 0 for "
+                       "the others.\n# TYPE kavio_unit_state gauge\n";
+    QByteArray reachable =
+        "# HELP kavio_unit_reachable Whether the last exchange with a unit got a status word; "
+        "none before the first exchange.\n# TYPE kavio_unit_reachable gauge\n";
+    QByteArray answered = "# HELP kavio_unit_last_answer_timestamp_seconds When a unit last "
+                          "answered with a status word.\n"
+                          "# TYPE kavio_unit_last_answer_timestamp_seconds gauge\n";
+    status.reserve(qsizetype(units.size()) * 64);
+    state.reserve(qsizetype(units.size()) * 6 * 72);
+    for (const ctl::StoredRecord& record : units) {
         if (record.group)
             continue;
-        const QString labels = QStringLiteral("{name=\"%1\",address=\"%2\"}")
-                                   .arg(labelValue(record.name), labelValue(record.address));
-        text += QStringLiteral("kavio_unit_status") + labels + QLatin1Char(' ') +
-                QString::number(record.status) + QLatin1Char('\n');
-        reachable += QStringLiteral("kavio_unit_reachable") + labels +
-                     (record.status == 4 ? QStringLiteral(" 0\n") : QStringLiteral(" 1\n"));
+        const QByteArray labels = "name=\"" + labelValue(record.name) + "\",address=\"" +
+                                  labelValue(record.address) + '"';
+        status += "kavio_unit_status{" + labels + "} " + QByteArray::number(record.status) + '\n';
+        const QByteArray word = statusWord(record.status).toLower().toLatin1();
+        for (const QByteArray& each : StateWords)
+            state += "kavio_unit_state{" + labels + ",state=\"" + each + "\"} " +
+                     (each == word ? "1\n" : "0\n");
+        const auto seen = counts.seen.constFind(record.index);
+        if (seen == counts.seen.cend())
+            continue;
+        reachable += "kavio_unit_reachable{" + labels + "} " + (seen->statusWord ? "1\n" : "0\n");
+        if (seen->lastAnswerMs > 0)
+            answered += "kavio_unit_last_answer_timestamp_seconds{" + labels + "} " +
+                        QByteArray::number(double(seen->lastAnswerMs) / 1000.0, 'f', 3) + '\n';
     }
-    text += reachable;
-    text += QStringLiteral("# HELP kavio_exchanges_total Commands served, by command and how they "
-                           "ended.\n# TYPE kavio_exchanges_total counter\n");
-    for (auto each = m_exchanges.cbegin(); each != m_exchanges.cend(); ++each)
-        text += QStringLiteral("kavio_exchanges_total{command=\"%1\",outcome=\"%2\"} %3\n")
-                    .arg(each.key().first, each.key().second)
-                    .arg(each.value());
-    text += QStringLiteral("# HELP kavio_queue_length Commands waiting or under way.\n"
-                           "# TYPE kavio_queue_length gauge\nkavio_queue_length %1\n")
-                .arg(engine.unfinishedCount());
-    text += QStringLiteral("# HELP kavio_exchange_duration_seconds How long exchanges took, from "
-                           "the connect to the end of the reply.\n"
-                           "# TYPE kavio_exchange_duration_seconds histogram\n");
-    for (size_t bucket = 0; bucket < Buckets.size(); ++bucket)
-        text += QStringLiteral("kavio_exchange_duration_seconds_bucket{le=\"%1\"} %2\n")
-                    .arg(Buckets[bucket])
-                    .arg(m_bucketCounts[bucket]);
-    text += QStringLiteral("kavio_exchange_duration_seconds_bucket{le=\"+Inf\"} %1\n"
-                           "kavio_exchange_duration_seconds_sum %2\n"
-                           "kavio_exchange_duration_seconds_count %1\n")
-                .arg(m_durationCount)
-                .arg(m_durationSum);
-    return text.toUtf8();
+    QByteArray text = status + state + reachable + answered;
+    text += "# HELP kavio_exchanges_total Commands served, by command and how they ended (the "
+            "history's outcome words).\n# TYPE kavio_exchanges_total counter\n";
+    for (auto each = counts.exchanges.cbegin(); each != counts.exchanges.cend(); ++each)
+        text += "kavio_exchanges_total{command=\"" + labelValue(each.key().first) +
+                "\",outcome=\"" + labelValue(each.key().second) + "\"} " +
+                QByteArray::number(each.value()) + '\n';
+    text += "# HELP kavio_queue_length Commands waiting, under way or delayed.\n"
+            "# TYPE kavio_queue_length gauge\nkavio_queue_length " +
+            QByteArray::number(counts.queueLength) + '\n';
+    text += "# HELP kavio_exchange_duration_seconds How long exchanges took, from the connect to "
+            "the end of the reply.\n# TYPE kavio_exchange_duration_seconds histogram\n";
+    for (size_t bucket = 0; bucket < Metrics::Buckets.size(); ++bucket)
+        text += "kavio_exchange_duration_seconds_bucket{le=\"" +
+                QByteArray::number(Metrics::Buckets[bucket]) + "\"} " +
+                QByteArray::number(counts.bucketCounts[bucket]) + '\n';
+    text += "kavio_exchange_duration_seconds_bucket{le=\"+Inf\"} " +
+            QByteArray::number(counts.durationCount) + "\nkavio_exchange_duration_seconds_sum " +
+            QByteArray::number(counts.durationSum) + "\nkavio_exchange_duration_seconds_count " +
+            QByteArray::number(counts.durationCount) + '\n';
+    return text;
 }
 
 } // namespace kavio::service
