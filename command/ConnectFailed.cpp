@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 #include "Codes.h"
+#include "TextFit.h"
+#include "WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -52,7 +54,8 @@ TConFail::TConFail()
     UnitList->setFocusPolicy(Qt::NoFocus);
     UnitList->setTextElideMode(Qt::ElideRight);
 
-    Button1->resize(75, 25);
+    fitButtonsToText({Button1}, {75, 25});
+    WindowPlacement::keepOnScreen(this);
     connect(Button1, &QPushButton::clicked, this, &TConFail::Button1Click);
     redrawTimer->setSingleShot(true);
     redrawTimer->setInterval(RedrawDelayMs);
