@@ -120,8 +120,9 @@ completions=$(
     PATH=$root/usr/bin:$PATH
     db=$scratch/complete/KavioCC.db
     mkdir -p "$scratch/complete"
-    # The longest name is not ASCII: its bytes outnumber its characters.
-    printf 'name,address,port,password,groups\nRack 2,127.0.0.2,4001,pw,Lab east\nrouter,127.0.0.3,4001,pw,\nKüche Ölpumpe,127.0.0.4,4001,pw,Büro\n' \
+    # The longest name is not ASCII: its bytes outnumber its characters by more than the
+    # blanks between the columns.
+    printf 'name,address,port,password,groups\nRack 2,127.0.0.2,4001,pw,Lab east\nrouter,127.0.0.3,4001,pw,\nKühlraum Ölpumpe Süd,127.0.0.4,4001,pw,Büro\n' \
         >"$scratch/complete/units.csv"
     export LC_ALL=C.UTF-8
     kavioctl --database "$db" --create import "$scratch/complete/units.csv" >/dev/null
@@ -140,7 +141,7 @@ completions=$(
     offered kavioctl --database "$db" list --group ''
     offered kavioctl history --source t
 )
-[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nKüche\\ Ölpumpe\nBüro Lab\\ east\ntimed\\ poll timer' ] ||
+[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nKühlraum\\ Ölpumpe\\ Süd\nBüro Lab\\ east\ntimed\\ poll timer' ] ||
     fail "the bash completion offered: $completions"
 
 if output=$("$root/usr/bin/kaviod" --version 2>&1); then
