@@ -601,6 +601,36 @@ private slots:
                 .arg((30 * (TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2) + 999) /
                      1000));
 
+        // At the first-start width the outcome comes first: the fields give up its room, the
+        // counts show what is left of theirs and the whole of it in the tooltip; without a
+        // message they take their room again.
+        QStatusBar* bar = main().statusBar();
+        const QList<QLabel*> fields = {program->StatusLine->Counts, program->StatusLine->Ticked,
+                                       program->StatusLine->Queue};
+        const auto fieldsStart = [&] {
+            int start = bar->width();
+            for (const QLabel* field : fields) {
+                if (field->isVisible() && field->width() > 0)
+                    start = std::min(start, field->x());
+            }
+            return start;
+        };
+        for (const QString& outcome : {QStringLiteral("KavioRst was not found"),
+                                       QStringLiteral("Deleted Rack A in the east wing, row 12. "
+                                                      "Ctrl+Z brings it back")}) {
+            bar->showMessage(outcome);
+            QTRY_VERIFY2(bar->fontMetrics().horizontalAdvance(outcome) < fieldsStart(),
+                         qPrintable(QStringLiteral("%1 of %2")
+                                        .arg(fieldsStart())
+                                        .arg(bar->fontMetrics().horizontalAdvance(outcome))));
+        }
+        QVERIFY(program->StatusLine->Counts->width() <
+                program->StatusLine->Counts->sizeHint().width());
+        QCOMPARE(program->StatusLine->Counts->toolTip(), program->StatusLine->Counts->text());
+        const int countsBeside = program->StatusLine->Counts->width();
+        bar->clearMessage();
+        QTRY_VERIFY(program->StatusLine->Counts->width() > countsBeside);
+
         // Only the lines on screen: the question goes away with the ticks that cannot be seen.
         main().selNoneClick();
         main().KavioList->lines()->setBox(0, true);
