@@ -21,7 +21,7 @@ namespace kavio {
 QString lineToolTip(bool group, int status, const QString& address) {
     if (group)
         return QStringLiteral("Group");
-    return statusWord(status) + QStringLiteral(" \u2014 ") +
+    return statusName(status) + QStringLiteral(" \u2014 ") +
            (address.isEmpty() ? QStringLiteral("no address") : address);
 }
 
@@ -134,7 +134,7 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
     if (role != Qt::DisplayRole || entry.Group)
         return {};
     if (column == StatusColumn)
-        return statusWord(m_lines->live(line).Status);
+        return statusName(m_lines->live(line).Status);
     if (column == LastAnswerColumn) {
         // Read as it is painted: the history grows with every exchange.
         try {
@@ -311,7 +311,7 @@ void ShownLines::orderLines() {
                 if (!m_lines->entry(line).Group)
                     texts[size_t(line)] = m_sortColumn == GroupsColumn
                                               ? m_columns[size_t(line)].groups
-                                              : statusWord(m_columns[size_t(line)].status);
+                                              : statusName(m_columns[size_t(line)].status);
             }
             const std::vector<size_t> byText = orderByName(texts);
             for (size_t rank = 0; rank < byText.size(); ++rank)

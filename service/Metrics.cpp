@@ -64,7 +64,7 @@ void Metrics::count(const TCommandResult& result) {
 QByteArray Metrics::exposition(const TCommandEngine& engine) const {
     QString text;
     text += QStringLiteral("# HELP kavio_unit_status The status code a unit last answered with "
-                           "(0 on, 1 off, 2 cycling, 3 unknown, 4 connection failed, 5 busy).\n"
+                           "(0 on, 1 off, 2 cycling, 3 unknown, 4 unreachable, 5 busy).\n"
                            "# TYPE kavio_unit_status gauge\n");
     QString reachable =
         QStringLiteral("# HELP kavio_unit_reachable Whether the last connection to a unit was "
