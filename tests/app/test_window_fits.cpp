@@ -1,9 +1,11 @@
 #include "AboutBox.h"
+#include "Codes.h"
 #include "CommandProcessor.h"
 #include "ConnectFailed.h"
 #include "Database.h"
 #include "GroupProperties.h"
 #include "HistoryWindow.h"
+#include "HistoryWriter.h"
 #include "ItemProperties.h"
 #include "Main.h"
 #include "Messages.h"
@@ -14,8 +16,10 @@
 #include "viewtimer.h"
 
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -100,6 +104,24 @@ private slots:
                                  "'2030-01-01')")
                       .arg(unit));
 
+        {
+            // Exchanges of the last start, with lines wider than the command log.
+            HistoryWriter writer;
+            for (int i = 0; i < 40; ++i) {
+                HistoryRow row;
+                row.TimeMs = QDateTime::currentMSecsSinceEpoch() - 60000 + i;
+                row.Index = unit;
+                row.Name = longName.repeated(3);
+                row.Command = QStringLiteral("q");
+                row.Task = TaskQuery;
+                row.Source = QStringLiteral("poll");
+                row.Outcome = QStringLiteral("answered");
+                row.Reply = QStringLiteral("ON");
+                writer.add(row);
+            }
+            QVERIFY(writer.flush());
+        }
+
         TKavioProgram program;
         TKavioCCMain& main = *program.KavioCCMain;
         main.PollTiler->stop();
@@ -143,6 +165,10 @@ private slots:
 
         program.CmndProc->show();
         check(program.CmndProc.get());
+        // It opens scrolled to the start of its lines.
+        const QScrollBar* across = program.CmndProc->Memo1->horizontalScrollBar();
+        QVERIFY(across->maximum() > 0);
+        QCOMPARE(across->value(), across->minimum());
         program.CmndProc->hide();
         program.TimerFrm->show();
         check(program.TimerFrm.get());
