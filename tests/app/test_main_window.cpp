@@ -859,6 +859,51 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("View/Details")).toBool(), false);
     }
 
+    // A long list is sorted by a column without stalling the window: its columns are read a
+    // slice at a time, the lines keep their order meanwhile, and a line painted (and so read on
+    // its own) before its slice is read once.
+    void detailsSortsALongListInSlices() {
+        const quint16 lab = TempDatabase::addGroup(QStringLiteral("Lab"));
+        QSqlDatabase store = Database::connection();
+        QVERIFY(store.transaction());
+        QSqlQuery insert(store);
+        insert.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name", "IPAddress", "Port",
+ "Password") VALUES (?, ?, ?, 'pw'))"));
+        const int units = ShownLines::SlicedFrom + ShownLines::SliceKeys;
+        for (int i = 0; i < units; ++i) {
+            insert.addBindValue(QStringLiteral("unit %1").arg(i));
+            insert.addBindValue(QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 1));
+            insert.addBindValue(60000 - i);
+            QVERIFY(insert.exec());
+        }
+        QVERIFY(store.commit());
+        const quint16 first = quint16(lab + 1); // "unit 0", on screen from the start
+        addMember(lab, first);
+
+        TKavioCCMain& w = open();
+        w.ListPanel->setDetails(true);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        ShownLines* shown = w.KavioList->shown();
+        const auto name = [shown](int row) { return shown->index(row, 0).data().toString(); };
+        QCOMPARE(name(1), QStringLiteral("unit 0"));
+        shown->sort(ShownLines::PortColumn, Qt::DescendingOrder);
+        QVERIFY(shown->sortPending());
+        QCOMPARE(name(1), QStringLiteral("unit 0"));
+        w.ListPanel->Details->viewport()->repaint();
+        QTRY_VERIFY_WITH_TIMEOUT(!shown->sortPending(), 20000);
+        // The highest port first, the group last.
+        QCOMPARE(name(0), QStringLiteral("unit 0"));
+        QCOMPARE(name(units - 1), QStringLiteral("unit %1").arg(units - 1));
+        QCOMPARE(name(units), QStringLiteral("Lab"));
+        QCOMPARE(shown->index(0, ShownLines::GroupsColumn).data().toString(),
+                 QStringLiteral("Lab"));
+        shown->sort(ShownLines::PortColumn, Qt::AscendingOrder); // read already: at once
+        QVERIFY(!shown->sortPending());
+        QCOMPARE(name(0), QStringLiteral("Lab"));
+        QCOMPARE(name(1), QStringLiteral("unit %1").arg(units - 1));
+    }
+
     // With a large font no caption is wider than its button, the first-start sizes stay the
     // smallest, group tabs show names in full, and a window never lies outside the screen.
     void largeFontLayout() {
