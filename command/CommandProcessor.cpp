@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 
 namespace kavio {
 namespace {
@@ -57,7 +58,8 @@ TCmndProc::TCmndProc(QWidget* parent)
     const QSize button = CopyButton->size();
     setMinimumSize(button.width() + ButtonColumnMargin + 100,
                    8 * button.height() + button.height() / 2);
-    resize(272, 304);
+    // The first-start size, wider by as much as larger captions made the buttons.
+    resize(272 + button.width() - ButtonWidth, std::max(304, minimumHeight()));
     restoreGeometry(settings().value(GeometryKey).toByteArray());
     WindowPlacement::keepOnScreen(this);
 

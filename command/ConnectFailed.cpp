@@ -53,6 +53,9 @@ TConFail::TConFail()
     UnitList->setSelectionMode(QAbstractItemView::NoSelection);
     UnitList->setFocusPolicy(Qt::NoFocus);
     UnitList->setTextElideMode(Qt::ElideRight);
+    // Long names are cut short (the whole name in the tooltip): a scroll bar would cover the
+    // list's only line.
+    UnitList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     fitButtonsToText({Button1}, {75, 25});
     WindowPlacement::keepOnScreen(this);
