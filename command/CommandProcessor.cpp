@@ -54,7 +54,7 @@ TCmndProc::TCmndProc(QWidget* parent)
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    fitButtonsToText({CopyButton, SaveButton, Button1, Button2}, {ButtonWidth, ButtonHeight});
+    fitButtonsToCaptions({CopyButton, SaveButton, Button1, Button2}, {ButtonWidth, ButtonHeight});
     const QSize button = CopyButton->size();
     setMinimumSize(button.width() + ButtonColumnMargin + 100,
                    8 * button.height() + button.height() / 2);

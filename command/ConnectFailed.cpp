@@ -57,7 +57,7 @@ TConFail::TConFail()
     // list's only line.
     UnitList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    fitButtonsToText({Button1}, {75, 25});
+    fitButtonsToCaptions({Button1}, {75, 25});
     WindowPlacement::keepOnScreen(this);
     connect(Button1, &QPushButton::clicked, this, &TConFail::Button1Click);
     redrawTimer->setSingleShot(true);

@@ -87,7 +87,7 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, Firing where, QWidget* pa
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    fitButtonsToText({Button1}, {75, 25}); // larger with a larger font
+    fitButtonsToCaptions({Button1}, {75, 25}); // larger with a larger font
     Button1->move(ClientWidth - Margin - Button1->width(),
                   ClientHeight - Margin - Button1->height());
     connect(Button1, &QPushButton::clicked, this, &TTimerFrm::Button1Click);
