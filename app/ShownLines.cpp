@@ -70,7 +70,6 @@ ShownLines::ShownLines(KavioListModel* lines, QObject* parent)
             &ShownLines::linesAboutToChange);
     connect(lines, &QAbstractItemModel::rowsInserted, this, &ShownLines::linesChanged);
     connect(lines, &QAbstractItemModel::dataChanged, this, &ShownLines::boxesChanged);
-    m_reader->setInterval(0);
     connect(m_reader, &QTimer::timeout, this, &ShownLines::readNextSlice);
     rebuild();
 }

@@ -171,13 +171,11 @@ void TStatusLine::refreshCounts() {
         return; // no database: the field keeps what it showed
     }
     setField(Counts, countsText(byStatus));
-    arrangeFields();
 }
 
 void TStatusLine::refreshTicked() {
     const int units = CountTicked(Main).units;
     setField(Ticked, units == 0 ? QString() : QStringLiteral("%1 ticked").arg(units));
-    arrangeFields();
 }
 
 QString TStatusLine::queueText(bool polling, int position, int total, qint64 msLeft) {
@@ -198,6 +196,8 @@ void TStatusLine::exchangeFinished(const TCommandResult&) {
     ++done;
 }
 
+// Last of the fields (refresh() ends here, and the queue's timer calls it alone): the room a
+// message leaves them is shared out anew from their texts.
 void TStatusLine::refreshQueue() {
     // Here, or in the service this window follows.
     const int waiting = Engine.queueLength();
