@@ -43,9 +43,8 @@ QString& startFolder() {
 
 } // namespace
 
-SafeIconProvider::SafeIconProvider() {
-    setOptions(DontUseCustomDirectoryIcons);
-}
+// A folder's own icon would be read from a file inside it: this provider never asks for one.
+SafeIconProvider::SafeIconProvider() = default;
 
 QIcon SafeIconProvider::icon(IconType type) const {
     QStyle* style = QApplication::style();
@@ -86,7 +85,6 @@ QString SafeIconProvider::type(const QFileInfo& info) const {
 SafeFileDialog::SafeFileDialog(QWidget* parent, const QString& caption)
     : QFileDialog(parent, caption, emptyFolder()) {
     setOption(QFileDialog::DontUseNativeDialog);
-    setOption(QFileDialog::DontUseCustomDirectoryIcons);
     static SafeIconProvider provider; // outlives every dialog, as the model wants
     setIconProvider(&provider);
     setProxyModel(new ProtectedFilesFilter(this));
