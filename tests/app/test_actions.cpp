@@ -595,6 +595,17 @@ private slots:
                  QStringLiteral("30 units: 5 on, 5 off, 5 unreachable, 5 unknown, 5 busy, "
                                 "5 cycling"));
         QCOMPARE(program->StatusLine->Ticked->text(), QStringLiteral("30 ticked"));
+        // Codes outside 0..5 (hand edits) count as unknown, as the list draws them.
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = CASE \"Index\" WHEN 1 THEN 9 "
+                                 "WHEN 2 THEN -1 ELSE \"Status\" END"));
+        program->StatusLine->refresh();
+        QCOMPARE(program->StatusLine->Counts->text(),
+                 QStringLiteral("30 units: 5 on, 4 off, 5 unreachable, 7 unknown, 5 busy, "
+                                "4 cycling"));
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = \"Index\" % 6"));
+        program->StatusLine->refresh();
         QCOMPARE(
             program->StatusLine->Queue->text(),
             QStringLiteral("Sending 1 of 30, about %1 s left")
