@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 namespace kavio {
 
@@ -68,13 +69,40 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& default
     return line;
 }
 
-bool AsksForHelpOrVersion(int argc, char** argv) {
+QStringList ArgumentsBeforeDisplay(int argc, char** argv) {
+    // Qt's options, each with one or two dashes; those in `withValue` take the next argument
+    // too, unless written as -option=value.
+    static const QSet<QByteArray> withValue = {"platform",        "platformpluginpath",
+                                               "platformtheme",   "plugin",
+                                               "qwindowgeometry", "geometry",
+                                               "qwindowtitle",    "title",
+                                               "qwindowicon",     "icon",
+                                               "display",         "name",
+                                               "session",         "style",
+                                               "stylesheet",      "qmljsdebugger"};
+    static const QSet<QByteArray> alone = {"reverse", "widgetcount", "nograb",
+                                           "dograb",  "sync",        "testability"};
+    QStringList arguments;
     for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "-h" || argument == "--help" || argument == "-v" || argument == "--version")
-            return true;
+        QByteArray option(argv[i]);
+        if (option.startsWith("--") && option.size() > 2)
+            option.remove(0, 2);
+        else if (option.startsWith('-') && option.size() > 1)
+            option.remove(0, 1);
+        else
+            option.clear();
+        const qsizetype equals = option.indexOf('=');
+        const QByteArray name = equals < 0 ? option : option.left(equals);
+        if (!name.isEmpty() && withValue.contains(name)) {
+            if (equals < 0)
+                ++i; // its value
+            continue;
+        }
+        if (!name.isEmpty() && equals < 0 && alone.contains(name))
+            continue;
+        arguments << QString::fromLocal8Bit(argv[i]);
     }
-    return false;
+    return arguments;
 }
 
 } // namespace kavio

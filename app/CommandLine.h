@@ -26,7 +26,10 @@ struct CommandLine {
 CommandLine ReadCommandLine(const QStringList& arguments, const QString& defaultDatabase,
                             const QString& version);
 
-// Whether the arguments ask only for help or the version, which needs no display.
-bool AsksForHelpOrVersion(int argc, char** argv);
+// The program's own arguments, read before the display is opened: argv without the program's
+// name and without the options that Qt's application object takes for itself (-platform X,
+// -style X, -reverse, ...). A command line that ends the program (help, version, a mistake) is
+// answered from these, so that it needs no display.
+QStringList ArgumentsBeforeDisplay(int argc, char** argv);
 
 } // namespace kavio

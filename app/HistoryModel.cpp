@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "StatusWords.h"
 
 #include <QDateTime>
 
@@ -60,7 +61,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case Reply:
         return r.Reply;
     case Status:
-        return HistoryStatusWord(r.Status);
+        return statusName(r.Status);
     case Outcome:
         return r.Outcome;
     case Duration:

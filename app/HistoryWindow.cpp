@@ -3,19 +3,22 @@
 #include "CommandSource.h"
 #include "Database.h"
 #include "Exception.h"
+#include "FileDialogs.h"
 #include "HistoryModel.h"
 #include "Main.h"
+#include "NameOrder.h"
+#include "WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -50,6 +53,16 @@ THistoryFrm::THistoryFrm(QWidget* parent)
     , Model(new HistoryModel(this)) {
     setWindowTitle(tr("History"));
     resize(820, 480);
+    // However large the fonts or small the screen: the filters take two rows and give way, the
+    // table scrolls, and Esc closes the window.
+    WindowPlacement::keepOnScreen(this);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::hide);
+    for (QComboBox* box : {UnitBox, SourceBox, OutcomeBox}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(8);
+    }
+    StatusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     SourceBox->addItem(tr("All sources"));
     for (CommandSource source : Sources)
@@ -82,16 +95,19 @@ THistoryFrm::THistoryFrm(QWidget* parent)
     filters->addWidget(UnitBox, 2);
     filters->addWidget(SourceBox, 1);
     filters->addWidget(OutcomeBox, 1);
-    filters->addWidget(FromCheck);
-    filters->addWidget(FromEdit);
-    filters->addWidget(ToCheck);
-    filters->addWidget(ToEdit);
+    auto* dates = new QHBoxLayout;
+    dates->addWidget(FromCheck);
+    dates->addWidget(FromEdit);
+    dates->addWidget(ToCheck);
+    dates->addWidget(ToEdit);
+    dates->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(StatusLabel, 1);
     buttons->addWidget(ExportButton);
     buttons->addWidget(CloseButton);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(filters);
+    layout->addLayout(dates);
     layout->addWidget(Table, 1);
     layout->addLayout(buttons);
 
@@ -110,28 +126,44 @@ THistoryFrm::THistoryFrm(QWidget* parent)
     connect(ToEdit, &QDateTimeEdit::dateTimeChanged, this, changed);
     connect(ExportButton, &QPushButton::clicked, this, &THistoryFrm::ExportClick);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::hide);
+    // The count follows the pages as the table reads them.
+    connect(Model, &QAbstractItemModel::rowsInserted, this, &THistoryFrm::showCount);
+    connect(Model, &QAbstractItemModel::modelReset, this, &THistoryFrm::showCount);
 }
 
 THistoryFrm::~THistoryFrm() = default;
 
-// Units first, then groups, each by name; the choice made before stays when it still exists.
+// Units first, then groups, each in the list's order of names; the choice made before stays
+// when it still exists.
 void THistoryFrm::fillUnits() {
     const QVariant chosen = UnitBox->currentData();
     filling = true;
     UnitBox->clear();
     UnitBox->addItem(tr("All units"), AllUnits);
     if (Database::isOpen()) {
+        struct Entry {
+            int key;
+            QString name;
+        };
+        std::vector<Entry> units;
+        std::vector<Entry> groups;
         QSqlQuery query(Database::connection());
+        query.setForwardOnly(true);
         if (query.exec(QStringLiteral(
                 R"(SELECT "Index", "Name", "Group" FROM "Master" WHERE "Index" BETWEEN 1 AND 65535
- ORDER BY "Group", "Name")"))) {
+ ORDER BY "Index")"))) {
             while (query.next()) {
-                const int key = query.value(0).toInt();
-                const bool group = query.value(2).toBool();
-                const QString name = PlainText(query.value(1).toString());
-                UnitBox->addItem(group ? tr("Group: %1").arg(name) : name, group ? -key : key);
+                Entry entry{query.value(0).toInt(), PlainText(query.value(1).toString())};
+                (query.value(2).toBool() ? groups : units).push_back(std::move(entry));
             }
         }
+        const auto nameOf = [](const Entry& entry) { return entry.name; };
+        sortByName(units, nameOf);
+        sortByName(groups, nameOf);
+        for (const Entry& unit : units)
+            UnitBox->addItem(unit.name, unit.key);
+        for (const Entry& group : groups)
+            UnitBox->addItem(tr("Group: %1").arg(group.name), -group.key);
     }
     const int found = UnitBox->findData(chosen);
     UnitBox->setCurrentIndex(found < 0 ? 0 : found);
@@ -159,13 +191,19 @@ HistoryFilter THistoryFrm::filter() const {
 void THistoryFrm::refresh() {
     try {
         Model->setFilter(filter());
-        StatusLabel->setText(Model->canFetchMore({})
-                                 ? tr("Newest %1 rows; scroll for more").arg(Model->rowCount())
-                                 : tr("%1 rows").arg(Model->rowCount()));
     } catch (const Exception& error) {
         Model->clear();
         StatusLabel->setText(error.message());
+        StatusLabel->setToolTip(error.message());
     }
+}
+
+void THistoryFrm::showCount() {
+    const QString text = Model->canFetchMore({})
+                             ? tr("Newest %1 rows; scroll for more").arg(Model->rowCount())
+                             : tr("%1 rows").arg(Model->rowCount());
+    StatusLabel->setText(text);
+    StatusLabel->setToolTip(text);
 }
 
 void THistoryFrm::showHistory() {
@@ -209,11 +247,9 @@ bool THistoryFrm::exportCsv(const QString& path, QString* error) {
 }
 
 void THistoryFrm::ExportClick() {
-    auto* dialog = new QFileDialog(this, tr("Export the history"), QString(),
-                                   tr("CSV files (*.csv);;All files (*)"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog =
+        SafeFileDialog::forSaving(this, tr("Export the history"),
+                                  tr("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         QString error;
         if (!exportCsv(path, &error))

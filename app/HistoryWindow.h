@@ -58,6 +58,8 @@ public slots:
 
 private:
     void fillUnits();
+    // Says how many rows the table holds, and whether more can be read.
+    void showCount();
 
     HistoryModel* Model;
     bool filling = false;

@@ -6,10 +6,12 @@
 #include "Icons.h"
 #include "TimerMark.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSqlError>
+#include <algorithm>
 
 namespace kavio {
 
@@ -242,9 +244,14 @@ void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
-// Lines are as wide as the list (never wider, whatever the name) and of one fixed height.
+// Lines are as wide as the list (never wider, whatever the name) and all of one height: the
+// usual one, or what the font and the style's check box need when they are larger.
 QSize KavioListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return QSize(option.rect.width(), LineHeight);
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    const int box = style->pixelMetric(QStyle::PM_IndicatorHeight, &option, widget);
+    return QSize(option.rect.width(),
+                 std::max({LineHeight, option.fontMetrics.height() + 4, box + 4}));
 }
 
 // ---- KavioListView ------------------------------------------------------------------------------

@@ -82,6 +82,8 @@ class KavioListDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
 public:
+    // The height of every line at the usual font; a larger font or check box makes all lines
+    // taller alike.
     static constexpr int LineHeight = 18;
 
     using QStyledItemDelegate::QStyledItemDelegate;

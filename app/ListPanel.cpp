@@ -49,12 +49,21 @@ KavioDetailsView::KavioDetailsView(KavioListView* list, QWidget* parent)
     };
     // The name: its box and icon, and about twenty characters of a typical name.
     setColumnWidth(ShownLines::NameColumn, metrics.averageCharWidth() * 20 + 2 * 20 + pad);
-    fit(ShownLines::StatusColumn, QStringLiteral("UNKNOWN"));
+    fit(ShownLines::StatusColumn, QStringLiteral("unreachable"));
     fit(ShownLines::AddressColumn, QStringLiteral("255.255.255.255"));
     fit(ShownLines::PortColumn, QStringLiteral("65535"));
     fit(ShownLines::GroupsColumn, QStringLiteral("Group name, Group"));
     fit(ShownLines::TimersColumn, QStringLiteral("Timers"));
     fit(ShownLines::LastAnswerColumn, QStringLiteral("2026-12-07 12:03:07"));
+}
+
+void KavioDetailsView::keyboardSearch(const QString& search) {
+    // The view searches the column of the current cell: the name's, then.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && current.column() != ShownLines::NameColumn)
+        selectionModel()->setCurrentIndex(current.siblingAtColumn(ShownLines::NameColumn),
+                                          QItemSelectionModel::NoUpdate);
+    QTreeView::keyboardSearch(search);
 }
 
 void KavioDetailsView::paintEvent(QPaintEvent* event) {

@@ -21,6 +21,9 @@ class KavioDetailsView : public QTreeView {
 public:
     explicit KavioDetailsView(KavioListView* list, QWidget* parent = nullptr);
 
+    // Typing a name finds it, whichever column was clicked last.
+    void keyboardSearch(const QString& search) override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -8,6 +8,7 @@
 #include "GlobalFunctions.h"
 #include "ListKeys.h"
 #include "ListPanel.h"
+#include "Messages.h"
 #include "NameOrder.h"
 #include "ParallelChoice.h"
 #include "PollRule.h"
@@ -533,7 +534,19 @@ void TKavioCCMain::selNoneClick() {
 // ---- Poll setting and polling -------------------------------------------------------------------
 
 void TKavioCCMain::LoadPollSetting() {
-    const int mode = poll::readMode(pollSettings());
+    const QSettings settings = pollSettings();
+    const int mode = poll::readMode(settings);
+    // A value that is not a mode polls never, and the operator hears why.
+    const QString key = QStringLiteral("Poll/Mode");
+    if (settings.contains(key) && settings.value(key).toString().trimmed() != QString::number(mode))
+        Messages::notify(MessageKind::Warning, QStringLiteral("Poll"),
+                         QStringLiteral("%1 in %2 is \"%3\", not a number from %4 to %5: "
+                                        "Never polls")
+                             .arg(key, QDir::toNativeSeparators(settings.fileName()),
+                                  settings.value(key).toString())
+                             .arg(poll::NeverMode)
+                             .arg(poll::LastMode),
+                         this);
     ClearPollChecks();
     Poll1->actions().at(mode)->setChecked(true);
 }

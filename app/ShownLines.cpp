@@ -13,7 +13,9 @@
 #include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 #include <algorithm>
+#include <array>
 #include <numeric>
 
 namespace kavio {
@@ -21,7 +23,7 @@ namespace kavio {
 QString lineToolTip(bool group, int status, const QString& address) {
     if (group)
         return QStringLiteral("Group");
-    return statusWord(status) + QStringLiteral(" \u2014 ") +
+    return statusName(status) + QStringLiteral(" \u2014 ") +
            (address.isEmpty() ? QStringLiteral("no address") : address);
 }
 
@@ -60,13 +62,15 @@ qint64 addressValue(const QString& address) {
 
 ShownLines::ShownLines(KavioListModel* lines, QObject* parent)
     : QAbstractTableModel(parent)
-    , m_lines(lines) {
+    , m_lines(lines)
+    , m_reader(new QTimer(this)) {
     connect(lines, &QAbstractItemModel::modelAboutToBeReset, this, &ShownLines::linesAboutToChange);
     connect(lines, &QAbstractItemModel::modelReset, this, &ShownLines::linesChanged);
     connect(lines, &QAbstractItemModel::rowsAboutToBeInserted, this,
             &ShownLines::linesAboutToChange);
     connect(lines, &QAbstractItemModel::rowsInserted, this, &ShownLines::linesChanged);
     connect(lines, &QAbstractItemModel::dataChanged, this, &ShownLines::boxesChanged);
+    connect(m_reader, &QTimer::timeout, this, &ShownLines::readNextSlice);
     rebuild();
 }
 
@@ -134,7 +138,7 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
     if (role != Qt::DisplayRole || entry.Group)
         return {};
     if (column == StatusColumn)
-        return statusWord(m_lines->live(line).Status);
+        return statusName(m_lines->live(line).Status);
     if (column == LastAnswerColumn) {
         // Read as it is painted: the history grows with every exchange.
         try {
@@ -177,12 +181,15 @@ void ShownLines::linesChanged() {
 }
 
 void ShownLines::rebuild() {
+    m_reader->stop();
     m_columnsRead = false;
     m_columns.assign(size_t(m_lines->count()), Columns{});
     m_lineRead.assign(size_t(m_lines->count()), 0);
     m_haystack.clear();
-    if (m_findOpen || m_sortColumn != NameColumn)
+    if (m_findOpen)
         readColumns();
+    else if (m_sortColumn != NameColumn)
+        readColumnsForSort();
     orderLines();
     narrow();
 }
@@ -199,58 +206,116 @@ void ShownLines::boxesChanged(const QModelIndex& first, const QModelIndex& last)
     emit dataChanged(index(0, NameColumn), index(rowCount() - 1, NameColumn), {Qt::CheckStateRole});
 }
 
-// One pass over the store for every line of the tab: the unit's own fields, the names of its
-// groups (in the tabs' order) and how many timers it has.
+// Every line's columns at once: what find needs before its first keystroke.
 void ShownLines::readColumns() {
-    const int count = m_lines->count();
-    m_columns.assign(size_t(count), Columns{});
-    m_lineRead.assign(size_t(count), 0);
-    m_haystack.assign(size_t(count), QString());
-    if (count > 0) {
-        QSqlQuery units = read(
-            QStringLiteral("SELECT \"Index\", \"IPAddress\", \"Port\", \"Status\" FROM \"Master\" "
-                           "WHERE \"Group\" = 0 AND \"Index\" BETWEEN 1 AND 65535"));
-        while (units.next()) {
-            const int line = m_lines->rowOf(quint16(units.value(0).toUInt()));
-            if (line < 0)
-                continue;
-            Columns& columns = m_columns[size_t(line)];
-            columns.address = units.value(1).toString();
-            columns.port = units.value(2).toInt();
-            columns.status = quint8(units.value(3).toUInt());
-        }
-        QSqlQuery groups = read(QStringLiteral(
-            "SELECT g.\"Index\", g.\"GroupIndex\", m.\"Name\" FROM \"Group\" AS g "
-            "JOIN \"Master\" AS m ON m.\"Index\" = g.\"GroupIndex\" "
-            "WHERE g.\"Index\" BETWEEN 1 AND 65535 ORDER BY g.\"Index\", g.\"GroupIndex\""));
-        int lastLine = -1;
-        qint64 lastGroup = -1;
-        while (groups.next()) {
-            const int line = m_lines->rowOf(quint16(groups.value(0).toUInt()));
-            const qint64 group = groups.value(1).toLongLong();
-            if (line < 0 || (line == lastLine && group == lastGroup))
-                continue; // a repeated membership row names its group once
-            QString& names = m_columns[size_t(line)].groups;
-            if (!names.isEmpty())
-                names += QStringLiteral(", ");
-            names += oneLine(groups.value(2).toString());
-            lastLine = line;
-            lastGroup = group;
-        }
-        QSqlQuery timers = read(QStringLiteral(
-            "SELECT \"Index\", COUNT(*) FROM \"Timer\" WHERE \"Index\" BETWEEN 1 AND 65535 "
-            "GROUP BY \"Index\""));
-        while (timers.next()) {
-            const int line = m_lines->rowOf(quint16(timers.value(0).toUInt()));
-            if (line >= 0)
-                m_columns[size_t(line)].timers = timers.value(1).toInt();
-        }
+    m_reader->stop();
+    startColumns();
+    readKeys(1, MaxUnitIndex);
+    finishColumns();
+}
+
+// A sort of a long list reads the columns a slice of keys at a time from the event loop, so
+// that the window never stalls for long, and sorts once the last slice is in; until then the
+// lines keep their order. A short list is read and sorted at once.
+void ShownLines::readColumnsForSort() {
+    if (m_lines->count() < SlicedFrom) {
+        readColumns();
+        return;
     }
+    if (m_reader->isActive())
+        return;
+    startColumns();
+    m_nextKey = 1;
+    m_reader->start();
+}
+
+void ShownLines::readNextSlice() {
+    const qint64 last = std::min<qint64>(m_nextKey + SliceKeys - 1, MaxUnitIndex);
+    readKeys(m_nextKey, last);
+    m_nextKey = last + 1;
+    if (m_nextKey <= MaxUnitIndex)
+        return;
+    m_reader->stop();
+    finishColumns();
+    reorder();
+}
+
+void ShownLines::startColumns() {
+    const size_t count = size_t(m_lines->count());
+    m_columnsRead = false;
+    m_columns.assign(count, Columns{});
+    m_lineRead.assign(count, 0);
+    m_haystack.assign(count, QString());
+}
+
+// The columns of the units whose keys lie in from..to, from the store in one pass each: the
+// unit's own fields, the names of its groups (in the tabs' order) and how many timers it has.
+void ShownLines::readKeys(qint64 from, qint64 to) {
+    if (m_lines->count() == 0)
+        return;
+    const QString range = QStringLiteral(" BETWEEN %1 AND %2").arg(from).arg(to);
+    std::vector<int> touched;
+    QSqlQuery units =
+        read(QStringLiteral("SELECT \"Index\", \"IPAddress\", \"Port\", \"Status\" FROM "
+                            "\"Master\" WHERE \"Group\" = 0 AND \"Index\"") +
+             range);
+    while (units.next()) {
+        const int line = m_lines->rowOf(quint16(units.value(0).toUInt()));
+        if (line < 0)
+            continue;
+        // Afresh, also when a paint has read the line on its own meanwhile.
+        Columns& columns = m_columns[size_t(line)];
+        columns = Columns{};
+        columns.address = units.value(1).toString();
+        columns.port = units.value(2).toInt();
+        columns.status = quint8(units.value(3).toUInt());
+        m_lineRead[size_t(line)] = 1;
+        touched.push_back(line);
+    }
+    QSqlQuery groups = read(
+        QStringLiteral("SELECT g.\"Index\", g.\"GroupIndex\", m.\"Name\" FROM \"Group\" AS g "
+                       "JOIN \"Master\" AS m ON m.\"Index\" = g.\"GroupIndex\" WHERE g.\"Index\"") +
+        range + QStringLiteral(" ORDER BY g.\"Index\", g.\"GroupIndex\""));
+    int lastLine = -1;
+    qint64 lastGroup = -1;
+    while (groups.next()) {
+        const int line = m_lines->rowOf(quint16(groups.value(0).toUInt()));
+        const qint64 group = groups.value(1).toLongLong();
+        if (line < 0 || (line == lastLine && group == lastGroup))
+            continue; // a repeated membership row names its group once
+        QString& names = m_columns[size_t(line)].groups;
+        if (!names.isEmpty())
+            names += QStringLiteral(", ");
+        names += oneLine(groups.value(2).toString());
+        lastLine = line;
+        lastGroup = group;
+    }
+    QSqlQuery timers =
+        read(QStringLiteral("SELECT \"Index\", COUNT(*) FROM \"Timer\" WHERE \"Index\"") + range +
+             QStringLiteral(" GROUP BY \"Index\""));
+    while (timers.next()) {
+        const int line = m_lines->rowOf(quint16(timers.value(0).toUInt()));
+        if (line >= 0)
+            m_columns[size_t(line)].timers = timers.value(1).toInt();
+    }
+    for (int line : touched)
+        m_haystack[size_t(line)] = haystackOf(line);
+}
+
+QString ShownLines::haystackOf(int line) const {
+    const Columns& columns = m_columns[size_t(line)];
+    return (m_lines->entry(line).Name + QLatin1Char('\n') + columns.address + QLatin1Char('\n') +
+            columns.groups)
+        .toCaseFolded();
+}
+
+// The lines no unit row reached (groups, and records that went meanwhile) are searched by
+// their names alone.
+void ShownLines::finishColumns() {
+    const int count = m_lines->count();
     for (int line = 0; line < count; ++line) {
-        const Columns& columns = m_columns[size_t(line)];
-        m_haystack[size_t(line)] = (m_lines->entry(line).Name + QLatin1Char('\n') +
-                                    columns.address + QLatin1Char('\n') + columns.groups)
-                                       .toCaseFolded();
+        if (!m_lineRead[size_t(line)])
+            m_haystack[size_t(line)] = haystackOf(line);
     }
     std::fill(m_lineRead.begin(), m_lineRead.end(), char(1));
     m_columnsRead = true;
@@ -305,21 +370,39 @@ void ShownLines::orderLines() {
         // Groups first (they have none of these columns), then by the column; equal values
         // keep the list's own order.
         std::vector<qint64> keys(size_t(count), -1);
-        if (m_sortColumn == GroupsColumn || m_sortColumn == StatusColumn) {
-            std::vector<QString> texts(static_cast<size_t>(count));
+        if (m_sortColumn == StatusColumn) {
+            // Six words: their order is found once, each line takes its word's rank.
+            std::vector<QString> words;
+            for (int status = StatusOn; status <= StatusBusy; ++status)
+                words.push_back(statusName(status));
+            std::array<qint64, StatusBusy + 1> rank{};
+            const std::vector<size_t> byWord = orderByName(words);
+            for (size_t at = 0; at < byWord.size(); ++at)
+                rank[byWord[at]] = qint64(at);
             for (int line = 0; line < count; ++line) {
-                if (!m_lines->entry(line).Group)
-                    texts[size_t(line)] = m_sortColumn == GroupsColumn
-                                              ? m_columns[size_t(line)].groups
-                                              : statusWord(m_columns[size_t(line)].status);
+                if (!m_lines->entry(line).Group) {
+                    const quint8 status = m_columns[size_t(line)].status;
+                    keys[size_t(line)] = rank[status <= StatusBusy ? status : quint8(StatusUnknown)];
+                }
+            }
+        } else if (m_sortColumn == GroupsColumn) {
+            // Many lines share their groups: each different text is ranked once, and equal
+            // texts share their rank.
+            QHash<QString, qint64> rankOf;
+            std::vector<QString> texts;
+            for (int line = 0; line < count; ++line) {
+                if (!m_lines->entry(line).Group &&
+                    !rankOf.contains(m_columns[size_t(line)].groups)) {
+                    rankOf.insert(m_columns[size_t(line)].groups, 0);
+                    texts.push_back(m_columns[size_t(line)].groups);
+                }
             }
             const std::vector<size_t> byText = orderByName(texts);
             for (size_t rank = 0; rank < byText.size(); ++rank)
-                keys[byText[rank]] = qint64(rank);
-            // Equal texts share the rank of the first of them.
-            for (size_t rank = 1; rank < byText.size(); ++rank) {
-                if (texts[byText[rank]] == texts[byText[rank - 1]])
-                    keys[byText[rank]] = keys[byText[rank - 1]];
+                rankOf[texts[byText[rank]]] = qint64(rank);
+            for (int line = 0; line < count; ++line) {
+                if (!m_lines->entry(line).Group)
+                    keys[size_t(line)] = rankOf.value(m_columns[size_t(line)].groups);
             }
         } else if (m_sortColumn == LastAnswerColumn) {
             // Units that never answered come first when ascending, as groups do.
@@ -347,7 +430,7 @@ void ShownLines::orderLines() {
             return ascending ? keys[size_t(a)] < keys[size_t(b)]
                              : keys[size_t(b)] < keys[size_t(a)];
         });
-    } else if (m_sortOrder == Qt::DescendingOrder) {
+    } else if (m_sortColumn == NameColumn && m_sortOrder == Qt::DescendingOrder) {
         std::reverse(m_order.begin(), m_order.end());
     }
 }
@@ -386,17 +469,24 @@ void ShownLines::sort(int column, Qt::SortOrder order) {
         column = NameColumn;
     if (column == m_sortColumn && order == m_sortOrder)
         return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    if (column != NameColumn && !m_columnsRead) {
+        readColumnsForSort();
+        if (!m_columnsRead)
+            return; // sorted when the last slice is read
+    }
+    reorder();
+}
+
+// Puts the lines in the sort order; the selection and the current line follow their lines.
+void ShownLines::reorder() {
     emit layoutAboutToBeChanged();
-    // Rows move: the selection and the current line follow their lines.
     const QModelIndexList before = persistentIndexList();
     std::vector<int> beforeLines;
     beforeLines.reserve(size_t(before.size()));
     for (const QModelIndex& old : before)
         beforeLines.push_back(lineOf(old.row()));
-    m_sortColumn = column;
-    m_sortOrder = order;
-    if (column != NameColumn && !m_columnsRead)
-        readColumns();
     orderLines();
     narrow();
     QModelIndexList after;
@@ -407,6 +497,10 @@ void ShownLines::sort(int column, Qt::SortOrder order) {
     }
     changePersistentIndexList(before, after);
     emit layoutChanged();
+}
+
+bool ShownLines::sortPending() const {
+    return m_reader->isActive();
 }
 
 void ShownLines::setFindOpen(bool open) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <vector>
 
+class QTimer;
+
 namespace kavio {
 
 class KavioListModel;
@@ -31,6 +33,9 @@ public:
         LastAnswerColumn,
     };
     static constexpr int ColumnCount = 7;
+    // A sort by a column of a list this long reads the columns in slices of this many keys.
+    static constexpr int SlicedFrom = 4096;
+    static constexpr int SliceKeys = 4096;
 
     explicit ShownLines(KavioListModel* lines, QObject* parent = nullptr);
 
@@ -56,6 +61,8 @@ public:
     // While the find field is open, what find looks at is read for every line at once (when it
     // opens and after each rebuild), so that each keystroke only compares.
     void setFindOpen(bool open);
+    // Whether a sort waits for the columns still being read.
+    bool sortPending() const;
 
 private:
     struct Columns {
@@ -72,13 +79,22 @@ private:
     void rebuild();
     void boxesChanged(const QModelIndex& first, const QModelIndex& last);
     void readColumns();
+    void readColumnsForSort();
+    void readNextSlice();
+    void startColumns();
+    void readKeys(qint64 from, qint64 to);
+    void finishColumns();
+    QString haystackOf(int line) const;
+    void reorder();
     void orderLines();
     void narrow();
     QVariant lineData(int line, int column, int role) const;
     const Columns& lineColumns(int line) const;
 
     KavioListModel* m_lines;
-    QString m_filter; // case-folded
+    QTimer* m_reader;     // reads the next slice of columns
+    qint64 m_nextKey = 1; // the first key of that slice
+    QString m_filter;     // case-folded
     int m_sortColumn = NameColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_findOpen = false;

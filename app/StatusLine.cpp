@@ -4,13 +4,17 @@
 #include "Database.h"
 #include "Exception.h"
 #include "Main.h"
+#include "StatusWords.h"
 #include "TickGuard.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QSqlQuery>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 namespace kavio {
@@ -38,6 +42,8 @@ protected:
 
 // Shows a field's text, the whole of it also in the tooltip; an empty field takes no room.
 void setField(QLabel* field, const QString& text) {
+    if (field->text() == text)
+        return;
     field->setText(text);
     field->setToolTip(text);
     field->setVisible(!text.isEmpty());
@@ -67,6 +73,9 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     connect(queueTimer, &QTimer::timeout, this, &TStatusLine::refreshQueue);
     queueTimer->start();
 
+    connect(bar, &QStatusBar::messageChanged, this, &TStatusLine::arrangeFields);
+    bar->installEventFilter(this);
+
     connect(&Engine, &TCommandEngine::statusChanged, this, &TStatusLine::later);
     connect(&Engine, &TCommandEngine::exchangeFinished, this, &TStatusLine::exchangeFinished);
     KavioListModel* lines = Main.KavioList->lines();
@@ -88,6 +97,45 @@ void TStatusLine::refresh() {
     refreshQueue();
 }
 
+bool TStatusLine::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched == Main.statusBar())
+        arrangeFields();
+    return QObject::eventFilter(watched, event);
+}
+
+void TStatusLine::arrangeFields() {
+    const QStatusBar* bar = Main.statusBar();
+    const QString message = bar->currentMessage();
+    // The shorter fields keep their texts longest; the counts give way first.
+    const QList<QLabel*> fields = {Ticked, Queue, Counts};
+    if (message.isEmpty()) {
+        for (QLabel* field : fields) {
+            if (field->sizePolicy().horizontalPolicy() != QSizePolicy::Preferred)
+                field->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+            if (field->maximumWidth() != QWIDGETSIZE_MAX)
+                field->setMaximumWidth(QWIDGETSIZE_MAX);
+        }
+        return;
+    }
+    // The bar's margins and the gaps between its items, and the size grip, generously.
+    const int gap = bar->fontMetrics().averageCharWidth() * 2;
+    int room = bar->width() - bar->fontMetrics().horizontalAdvance(message) - 2 * gap;
+    if (bar->isSizeGripEnabled())
+        room -= bar->style()->pixelMetric(QStyle::PM_SizeGripSize, nullptr, bar) + gap;
+    for (QLabel* field : fields) {
+        const int given = field->text().isEmpty()
+                              ? 0
+                              : std::clamp(room - gap, 0, field->QLabel::sizeHint().width());
+        // Ignored: the field may shrink to nothing, and is given no more than its share.
+        if (field->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored)
+            field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        if (field->maximumWidth() != given)
+            field->setMaximumWidth(given);
+        if (given > 0)
+            room -= given + gap;
+    }
+}
+
 QString TStatusLine::countsText(const int byStatus[6]) {
     int units = 0;
     for (int status = 0; status < 6; ++status)
@@ -95,14 +143,12 @@ QString TStatusLine::countsText(const int byStatus[6]) {
     QString text = units == 1 ? QStringLiteral("1 unit") : QStringLiteral("%1 units").arg(units);
     if (units == 0)
         return text;
-    text += QStringLiteral(": %1 on, %2 off, %3 unreachable, %4 unknown, %5 busy")
-                .arg(byStatus[StatusOn])
-                .arg(byStatus[StatusOff])
-                .arg(byStatus[StatusError])
-                .arg(byStatus[StatusUnknown])
-                .arg(byStatus[StatusBusy]);
+    QStringList counts;
+    for (int status : {StatusOn, StatusOff, StatusError, StatusUnknown, StatusBusy})
+        counts << QStringLiteral("%1 %2").arg(byStatus[status]).arg(statusName(status));
     if (byStatus[StatusCycle] > 0)
-        text += QStringLiteral(", %1 cycling").arg(byStatus[StatusCycle]);
+        counts << QStringLiteral("%1 %2").arg(byStatus[StatusCycle]).arg(statusName(StatusCycle));
+    text += QStringLiteral(": ") + counts.join(QStringLiteral(", "));
     return text;
 }
 
@@ -150,6 +196,8 @@ void TStatusLine::exchangeFinished(const TCommandResult&) {
     ++done;
 }
 
+// Last of the fields (refresh() ends here, and the queue's timer calls it alone): the room a
+// message leaves them is shared out anew from their texts.
 void TStatusLine::refreshQueue() {
     // Here, or in the service this window follows.
     const int waiting = Engine.queueLength();
@@ -157,6 +205,7 @@ void TStatusLine::refreshQueue() {
         runClock.invalidate();
         done = 0;
         setField(Queue, QString());
+        arrangeFields();
         return;
     }
     if (!runClock.isValid())
@@ -170,6 +219,7 @@ void TStatusLine::refreshQueue() {
     const bool polling = head == CommandSource::Poll || head == CommandSource::TimedPoll;
     setField(Queue,
              queueText(polling, done + 1, total, qint64(std::llround(perEntry * double(waiting)))));
+    arrangeFields();
 }
 
 } // namespace kavio

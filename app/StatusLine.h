@@ -13,7 +13,7 @@ class TKavioCCMain;
 struct TCommandResult;
 
 // The main window's status bar. Beside the outcome of the last action (shown by the actions
-// themselves), it keeps three fields up to date:
+// themselves, and given the room it needs first), it keeps three fields up to date:
 // - the units by status: "500 units: 320 on, 100 off, 40 unreachable, 30 unknown, 10 busy";
 // - the ticked units that the power buttons reach in the current tab: "27 ticked";
 // - the queue while it is worked: "Polling 120 of 500, about 38 s left", the time measured from
@@ -37,7 +37,13 @@ public:
     static QString countsText(const int byStatus[6]);
     static QString queueText(bool polling, int position, int total, qint64 msLeft);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Outcome messages come first: while one is shown, the fields give up the room it needs and
+    // show what is left of their texts (all of it in their tooltips).
+    void arrangeFields();
     void exchangeFinished(const TCommandResult& result);
     void refreshCounts();
     void refreshTicked();

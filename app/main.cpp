@@ -40,11 +40,13 @@ std::optional<int> answered(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     const QString version = QStringLiteral(KAVIOCC_VERSION);
-    if (AsksForHelpOrVersion(argc, argv)) {
-        // No window, so no display is needed for these.
-        QCoreApplication console(argc, argv);
+    // Help, the version and mistakes need no window, and so no display: they are answered
+    // before one is opened.
+    if (ReadCommandLine(ArgumentsBeforeDisplay(argc, argv), Database::defaultPath(), version)
+            .outcome != CommandLine::Outcome::Start) {
+        QCoreApplication console(argc, argv); // for the help's program name
         const CommandLine line =
-            ReadCommandLine(console.arguments().mid(1), Database::defaultPath(), version);
+            ReadCommandLine(ArgumentsBeforeDisplay(argc, argv), Database::defaultPath(), version);
         return answered(line).value_or(64);
     }
     KavioApplication app(argc, argv);

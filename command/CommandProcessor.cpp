@@ -3,28 +3,34 @@
 #include "ConnectFailed.h"
 #include "Database.h"
 #include "Exception.h"
+#include "FileDialogs.h"
 #include "HistoryPruner.h"
 #include "HistoryQuery.h"
 #include "HistoryRecorder.h"
 #include "HistoryWriter.h"
 #include "LogFormat.h"
+#include "TextFit.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 
 namespace kavio {
 namespace {
 
+// The buttons' first-start size; a larger font makes them larger (fitButtonsToText).
 constexpr int ButtonWidth = 75;
 constexpr int ButtonHeight = 25;
-// The column of buttons beside the log; the log takes the rest of the window.
-constexpr int ButtonColumn = 87;
+// The column of buttons beside the log is this much wider than they are; the log takes the rest
+// of the window.
+constexpr int ButtonColumnMargin = 12;
 const QString GeometryKey = QStringLiteral("CommandLog/Geometry");
 
 QSettings settings() {
@@ -48,11 +54,14 @@ TCmndProc::TCmndProc(QWidget* parent)
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    for (QPushButton* button : {CopyButton, SaveButton, Button1, Button2})
-        button->resize(ButtonWidth, ButtonHeight);
-    setMinimumSize(ButtonColumn + 100, 8 * ButtonHeight + ButtonHeight / 2);
-    resize(272, 304);
+    fitButtonsToCaptions({CopyButton, SaveButton, Button1, Button2}, {ButtonWidth, ButtonHeight});
+    const QSize button = CopyButton->size();
+    setMinimumSize(button.width() + ButtonColumnMargin + 100,
+                   8 * button.height() + button.height() / 2);
+    // The first-start size, wider by as much as larger captions made the buttons.
+    resize(272 + button.width() - ButtonWidth, std::max(304, minimumHeight()));
     restoreGeometry(settings().value(GeometryKey).toByteArray());
+    WindowPlacement::keepOnScreen(this);
 
     connect(CopyButton, &QPushButton::clicked, this, &TCmndProc::CopyClick);
     connect(SaveButton, &QPushButton::clicked, this, &TCmndProc::SaveClick);
@@ -106,13 +115,14 @@ void TCmndProc::showEarlierExchanges() {
 }
 
 void TCmndProc::resizeEvent(QResizeEvent*) {
-    const int memoWidth = width() - ButtonColumn;
+    const QSize button = CopyButton->size();
+    const int memoWidth = width() - button.width() - ButtonColumnMargin;
     Memo1->setGeometry(0, 0, memoWidth, height());
-    const int x = memoWidth + (ButtonColumn - ButtonWidth) / 2;
-    Button2->move(x, height() - 2 * ButtonHeight);
-    Button1->move(x, height() - 4 * ButtonHeight);
-    SaveButton->move(x, height() - 6 * ButtonHeight);
-    CopyButton->move(x, height() - 8 * ButtonHeight);
+    const int x = memoWidth + ButtonColumnMargin / 2;
+    Button2->move(x, height() - 2 * button.height());
+    Button1->move(x, height() - 4 * button.height());
+    SaveButton->move(x, height() - 6 * button.height());
+    CopyButton->move(x, height() - 8 * button.height());
 }
 
 // Log lines are gathered and handed to the memo together shortly after: laying out text is the
@@ -160,11 +170,9 @@ void TCmndProc::CopyClick() {
 }
 
 void TCmndProc::SaveClick() {
-    auto* dialog = new QFileDialog(this, tr("Save the command log"), QString(),
-                                   tr("Text files (*.txt);;All files (*)"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("txt"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog =
+        SafeFileDialog::forSaving(this, tr("Save the command log"),
+                                  tr("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         QString error;
         if (!saveLog(path, &error))
@@ -175,7 +183,13 @@ void TCmndProc::SaveClick() {
 
 void TCmndProc::showEvent(QShowEvent* event) {
     flushLog();
+    // The newest lines, from their start: the time and the unit come first in each.
+    QTextCursor last = Memo1->textCursor();
+    last.movePosition(QTextCursor::End);
+    last.movePosition(QTextCursor::StartOfBlock);
+    Memo1->setTextCursor(last);
     QWidget::showEvent(event);
+    Memo1->horizontalScrollBar()->setValue(Memo1->horizontalScrollBar()->minimum());
 }
 
 void TCmndProc::hideEvent(QHideEvent* event) {

@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 #include "Codes.h"
+#include "TextFit.h"
+#include "WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -51,8 +53,12 @@ TConFail::TConFail()
     UnitList->setSelectionMode(QAbstractItemView::NoSelection);
     UnitList->setFocusPolicy(Qt::NoFocus);
     UnitList->setTextElideMode(Qt::ElideRight);
+    // Long names are cut short (the whole name in the tooltip): a scroll bar would cover the
+    // list's only line.
+    UnitList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    Button1->resize(75, 25);
+    fitButtonsToCaptions({Button1}, {75, 25});
+    WindowPlacement::keepOnScreen(this);
     connect(Button1, &QPushButton::clicked, this, &TConFail::Button1Click);
     redrawTimer->setSingleShot(true);
     redrawTimer->setInterval(RedrawDelayMs);

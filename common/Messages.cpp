@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include "WindowPlacement.h"
+
 #include <QApplication>
 #include <QTimer>
 
@@ -14,6 +16,7 @@ public:
         box.setTextFormat(Qt::PlainText);
         if (m.defaultButton != QMessageBox::NoButton)
             box.setDefaultButton(m.defaultButton);
+        WindowPlacement::keepOnScreen(&box);
         return static_cast<QMessageBox::StandardButton>(box.exec());
     }
     void notify(QObject* parent, const Notice& n) override {
@@ -22,6 +25,7 @@ public:
         box->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
+        WindowPlacement::keepOnScreen(box);
         // Shown from the event loop, so that a report made while the program starts comes up
         // above the main window rather than behind it.
         QTimer::singleShot(0, box, [box] {

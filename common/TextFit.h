@@ -12,4 +12,9 @@ namespace kavio {
 // higher font resolution never cuts a caption.
 void fitButtonsToText(const QList<QAbstractButton*>& buttons, QSize least);
 
+// The same for windows whose buttons keep exactly their first-start size while their captions
+// fit it: only a caption wider or taller than that (with the style's margins) makes them larger,
+// never the style's own idea of a button's least width.
+void fitButtonsToCaptions(const QList<QAbstractButton*>& buttons, QSize least);
+
 } // namespace kavio

@@ -1,8 +1,11 @@
 #include "WindowPlacement.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
 
 namespace kavio::WindowPlacement {
@@ -22,7 +25,38 @@ QScreen* screenOf(const QWidget* window) {
     return QGuiApplication::primaryScreen();
 }
 
+// Fits its window on every showing. The frame comes later than the Show event on most window
+// systems, so the fit is made again from the event loop.
+class ScreenKeeper : public QObject {
+public:
+    explicit ScreenKeeper(QWidget* window)
+        : QObject(window) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            QPointer<QWidget> window = static_cast<QWidget*>(watched);
+            fitToScreen(window);
+            QTimer::singleShot(0, this, [window] {
+                if (window && window->isVisible())
+                    fitToScreen(window);
+            });
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void keepOnScreen(QWidget* window) {
+    static const char* const kept = "kavioKeptOnScreen";
+    if (window->property(kept).toBool())
+        return;
+    window->setProperty(kept, true);
+    new ScreenKeeper(window);
+}
 
 void fitToScreen(QWidget* window) {
     const QScreen* screen = screenOf(window);

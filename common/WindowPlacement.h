@@ -22,4 +22,9 @@ void save(const QWidget* window, const QString& key);
 // area.
 void fitToScreen(QWidget* window);
 
+// Fits the window to its screen (fitToScreen) each time it is shown, by show(), open() or
+// exec(), and once more when the window system has added its frame: a window of any first-start
+// size, font or scale then opens inside the screen. Call once, when the window is made.
+void keepOnScreen(QWidget* window);
+
 } // namespace kavio::WindowPlacement

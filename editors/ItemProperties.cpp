@@ -190,6 +190,7 @@ bool TItemPropFRM::PortKeyPress(QKeyEvent* event) {
     case Qt::Key_Delete:
     case Qt::Key_Return: // the dialog's OK
     case Qt::Key_Enter:
+    case Qt::Key_Escape: // the dialog's Cancel, though it carries a control character as text
         return false;
     case Qt::Key_Backspace:
         if (!control)

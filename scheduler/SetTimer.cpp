@@ -4,6 +4,7 @@
 #include "Codes.h"
 #include "GlobalFunctions.h"
 #include "Messages.h"
+#include "WindowPlacement.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -100,6 +101,7 @@ TSetTimerFRM::TSetTimerFRM(QWidget* parent)
     layout->addWidget(GroupBox3);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    WindowPlacement::keepOnScreen(this);
 
     PowerOnRB->setChecked(true);
     DayRB->setChecked(true);

@@ -9,6 +9,7 @@
 #include "LCDScreen.h"
 #include "NameOrder.h"
 #include "Recurrence.h"
+#include "TextFit.h"
 #include "TimerRecord.h"
 #include "WindowPlacement.h"
 
@@ -86,7 +87,9 @@ TTimerFrm::TTimerFrm(TCommandEngine& commandProcessor, Firing where, QWidget* pa
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(ClientWidth - Margin - 75, ClientHeight - Margin - 25, 75, 25);
+    fitButtonsToCaptions({Button1}, {75, 25}); // larger with a larger font
+    Button1->move(ClientWidth - Margin - Button1->width(),
+                  ClientHeight - Margin - Button1->height());
     connect(Button1, &QPushButton::clicked, this, &TTimerFrm::Button1Click);
 
     if (where == Firing::Here)

@@ -7,6 +7,7 @@
 #include "Timer.h"
 #include "TimerRecord.h"
 #include "UndoStore.h"
+#include "WindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -58,6 +59,7 @@ TViewTimerFrm::TViewTimerFrm(TSetTimerFRM& timerEditor, QWidget* parent)
     : QDialog(parent)
     , editor(timerEditor) {
     setModal(false);
+    WindowPlacement::keepOnScreen(this);
     resize(623, 325);
 
     theGrid = new QTableWidget(2, 3, this);

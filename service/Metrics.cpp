@@ -28,7 +28,8 @@ QByteArray labelValue(const QString& text) {
 }
 
 // The states a unit's status reads as, in the words of the status (lower case), one series each.
-const std::array<QByteArray, 6> StateWords = {"on", "off", "cycle", "unknown", "failed", "busy"};
+// The status codes a unit's state series are written for, with the scripts' words.
+constexpr std::array<int, 6> StateCodes = {0, 1, 2, 3, 4, 5};
 
 } // namespace
 
@@ -70,7 +71,7 @@ Metrics::Snapshot Metrics::snapshot(int queueLength) const {
 QByteArray exposition(const Metrics::Snapshot& counts,
                       const std::vector<ctl::StoredRecord>& units) {
     QByteArray status = "# HELP kavio_unit_status The status code a unit last answered with "
-                        "(0 on, 1 off, 2 cycling, 3 unknown, 4 connection failed, 5 busy).\n"
+                        "(0 on, 1 off, 2 cycling, 3 unknown, 4 unreachable, 5 busy).\n"
                         "# TYPE kavio_unit_status gauge\n";
     QByteArray state = "# HELP kavio_unit_state 1 for the state a unit's status reads as, 0 for "
                        "the others.\n# TYPE kavio_unit_state gauge\n";
@@ -82,6 +83,9 @@ QByteArray exposition(const Metrics::Snapshot& counts,
                           "# TYPE kavio_unit_last_answer_timestamp_seconds gauge\n";
     status.reserve(qsizetype(units.size()) * 64);
     state.reserve(qsizetype(units.size()) * 6 * 72);
+    QList<QByteArray> stateWords;
+    for (const int code : StateCodes)
+        stateWords.append(statusWord(code).toLower().toLatin1());
     for (const ctl::StoredRecord& record : units) {
         if (record.group)
             continue;
@@ -89,7 +93,7 @@ QByteArray exposition(const Metrics::Snapshot& counts,
                                   labelValue(record.address) + '"';
         status += "kavio_unit_status{" + labels + "} " + QByteArray::number(record.status) + '\n';
         const QByteArray word = statusWord(record.status).toLower().toLatin1();
-        for (const QByteArray& each : StateWords)
+        for (const QByteArray& each : stateWords)
             state += "kavio_unit_state{" + labels + ",state=\"" + each + "\"} " +
                      (each == word ? "1\n" : "0\n");
         const auto seen = counts.seen.constFind(record.index);

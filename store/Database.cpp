@@ -3,6 +3,7 @@
 #include "Codes.h"
 #include "Exception.h"
 #include "Notices.h"
+#include "ProtectedFiles.h"
 #include "Schema.h"
 
 #include <QCoreApplication>
@@ -209,6 +210,7 @@ void Database::open(const QString& path, Access access) {
 
     auto file = std::make_unique<OpenFile>();
     file->path = QFileInfo(path).absoluteFilePath();
+    ProtectedFiles::add(file->path);
     QString ignored;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);

@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Exception.h"
+#include "StatusWords.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -209,8 +210,7 @@ bool HistoryHasName(QSqlDatabase db, const QString& name) {
 }
 
 QString HistoryStatusWord(quint8 status) {
-    static const char* const words[] = {"ON", "OFF", "CYCLE", "UNKNOWN", "FAILED", "BUSY"};
-    return QLatin1String(status < 6 ? words[status] : "UNKNOWN");
+    return statusWord(status);
 }
 
 const QStringList& HistoryColumns() {

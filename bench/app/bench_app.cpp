@@ -8,6 +8,7 @@
 #include "ListPanel.h"
 #include "Main.h"
 #include "Program.h"
+#include "ShownLines.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -264,15 +265,39 @@ int main(int argc, char** argv) {
         report("MakeList in the Details view, median (s)", median(detailBuilds) / 1000, "s", 0.2);
     std::printf("  MakeList in the Details view, processor time, median: %.3f s\n",
                 median(detailBuildCpu) / 1000);
-    std::vector<double> sorts;
-    for (int column : {1, 2, 3, 4, 5, 0}) {
-        timer.start();
-        panel.Details->header()->setSortIndicator(column, Qt::DescendingOrder);
-        panel.Details->viewport()->repaint();
-        sorts.push_back(millisecondsOf(timer));
+    // A click on a header: the longest the window is held at a time (the click with its paint,
+    // then each slice of columns read from the event loop) and the time until the lines are
+    // sorted. The first click reads the columns; a rebuild in between makes each click read.
+    std::vector<double> sortStalls;
+    std::vector<double> sortedAfter;
+    ShownLines* shownLines = window.KavioList->shown();
+    for (bool rebuilt : {false, true}) {
+        for (int column : {1, 2, 3, 4, 5, 0}) {
+            if (rebuilt) {
+                panel.Details->header()->setSortIndicator(0, Qt::AscendingOrder);
+                window.ClearList();
+                window.MakeList();
+            }
+            QElapsedTimer whole;
+            whole.start();
+            timer.start();
+            panel.Details->header()->setSortIndicator(column, Qt::DescendingOrder);
+            panel.Details->viewport()->repaint();
+            double stall = millisecondsOf(timer);
+            while (shownLines->sortPending()) {
+                timer.start();
+                QCoreApplication::processEvents();
+                stall = std::max(stall, millisecondsOf(timer));
+            }
+            panel.Details->viewport()->repaint();
+            sortStalls.push_back(stall);
+            sortedAfter.push_back(double(whole.nsecsElapsed()) / 1e6);
+        }
     }
-    std::printf("  Details, a click on a header (sort and paint), worst: %.1f ms\n",
-                maximum(sorts));
+    allMet &= report("Details, a click on a header: longest stall, worst (ms)", maximum(sortStalls),
+                     "ms", 100);
+    std::printf("  Details, a click on a header: sorted after, worst: %.1f ms\n",
+                maximum(sortedAfter));
     std::vector<double> detailRepaints;
     for (int run = 0; run < 50; ++run) {
         timer.start();

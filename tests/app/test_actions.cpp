@@ -595,11 +595,52 @@ private slots:
                  QStringLiteral("30 units: 5 on, 5 off, 5 unreachable, 5 unknown, 5 busy, "
                                 "5 cycling"));
         QCOMPARE(program->StatusLine->Ticked->text(), QStringLiteral("30 ticked"));
+        // Codes outside 0..5 (hand edits) count as unknown, as the list draws them.
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = CASE \"Index\" WHEN 1 THEN 9 "
+                                 "WHEN 2 THEN -1 ELSE \"Status\" END"));
+        program->StatusLine->refresh();
+        QCOMPARE(program->StatusLine->Counts->text(),
+                 QStringLiteral("30 units: 5 on, 4 off, 5 unreachable, 7 unknown, 5 busy, "
+                                "4 cycling"));
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = \"Index\" % 6"));
+        program->StatusLine->refresh();
         QCOMPARE(
             program->StatusLine->Queue->text(),
             QStringLiteral("Sending 1 of 30, about %1 s left")
                 .arg((30 * (TCommandEngine::PauseMs + TCommandEngine::ReplyLimitMs / 2) + 999) /
                      1000));
+
+        // At the first-start width the outcome comes first: the fields give up its room, the
+        // counts show what is left of theirs and the whole of it in the tooltip; without a
+        // message they take their room again.
+        QStatusBar* bar = main().statusBar();
+        const QList<QLabel*> fields = {program->StatusLine->Counts, program->StatusLine->Ticked,
+                                       program->StatusLine->Queue};
+        const auto fieldsStart = [&] {
+            int start = bar->width();
+            for (const QLabel* field : fields) {
+                if (field->isVisible() && field->width() > 0)
+                    start = std::min(start, field->x());
+            }
+            return start;
+        };
+        for (const QString& outcome : {QStringLiteral("KavioRst was not found"),
+                                       QStringLiteral("Deleted Rack A in the east wing, row 12. "
+                                                      "Ctrl+Z brings it back")}) {
+            bar->showMessage(outcome);
+            QTRY_VERIFY2(bar->fontMetrics().horizontalAdvance(outcome) < fieldsStart(),
+                         qPrintable(QStringLiteral("%1 of %2")
+                                        .arg(fieldsStart())
+                                        .arg(bar->fontMetrics().horizontalAdvance(outcome))));
+        }
+        QVERIFY(program->StatusLine->Counts->width() <
+                program->StatusLine->Counts->sizeHint().width());
+        QCOMPARE(program->StatusLine->Counts->toolTip(), program->StatusLine->Counts->text());
+        const int countsBeside = program->StatusLine->Counts->width();
+        bar->clearMessage();
+        QTRY_VERIFY(program->StatusLine->Counts->width() > countsBeside);
 
         // Only the lines on screen: the question goes away with the ticks that cannot be seen.
         main().selNoneClick();

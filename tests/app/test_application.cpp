@@ -4,6 +4,7 @@
 #include "Icons.h"
 #include "KavioApplication.h"
 #include "Messages.h"
+#include "StatusWords.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -36,6 +37,38 @@ class TestApplication : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every stored code has one word for people and one for scripts; a code outside 0..5 (a
+    // hand-edited record) reads as unknown.
+    void statusWords_data() {
+        QTest::addColumn<qint64>("code");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("below") << qint64(-1) << "unknown"
+                               << "UNKNOWN";
+        QTest::newRow("0") << qint64(StatusOn) << "on"
+                           << "ON";
+        QTest::newRow("1") << qint64(StatusOff) << "off"
+                           << "OFF";
+        QTest::newRow("2") << qint64(StatusCycle) << "cycling"
+                           << "CYCLE";
+        QTest::newRow("3") << qint64(StatusUnknown) << "unknown"
+                           << "UNKNOWN";
+        QTest::newRow("4") << qint64(StatusError) << "unreachable"
+                           << "UNREACHABLE";
+        QTest::newRow("5") << qint64(StatusBusy) << "busy"
+                           << "BUSY";
+        QTest::newRow("above") << qint64(6) << "unknown"
+                               << "UNKNOWN";
+    }
+
+    void statusWords() {
+        QFETCH(qint64, code);
+        QFETCH(QString, name);
+        QFETCH(QString, word);
+        QCOMPARE(statusName(code), name);
+        QCOMPARE(statusWord(code), word);
+    }
+
     // First, before any test replaces the sink: the program's own application object shows an
     // error report in a real box, which does not wait for the operator (start-up, polling and
     // timers go on beneath it) and never reads its text, which may hold names from the database,

@@ -11,6 +11,7 @@
 #include <QDateTimeEdit>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QSqlQuery>
@@ -42,6 +43,9 @@ private slots:
         const quint16 one = TempDatabase::addUnit(QStringLiteral("one"));
         const quint16 two = TempDatabase::addUnit(QStringLiteral("tw\no"));
         const quint16 members = TempDatabase::addGroup(QStringLiteral("members"));
+        TempDatabase::addUnit(QStringLiteral("Rack 10"));
+        TempDatabase::addUnit(QStringLiteral("rack 2"));
+        TempDatabase::addGroup(QStringLiteral("Lab"));
         QVERIFY(QSqlQuery(Database::connection())
                     .exec(QStringLiteral(R"(INSERT INTO "Group" VALUES (%1, %2))")
                               .arg(members)
@@ -78,6 +82,18 @@ private slots:
         tools.last()->trigger();
         QVERIFY(window.isVisible());
         QCOMPARE(window.model()->rowCount(), HistoryModel::PageRows);
+        // The unit filter in the list's order of names, units first; the count follows the
+        // pages as they are read.
+        QStringList offered;
+        for (int i = 0; i < window.UnitBox->count(); ++i)
+            offered << window.UnitBox->itemText(i);
+        QCOMPARE(offered, QStringList({"All units", "one", "rack 2", "Rack 10", "tw\\x0ao",
+                                       "Group: Lab", "Group: members"}));
+        QCOMPARE(window.StatusLabel->text(), QStringLiteral("Newest 200 rows; scroll for more"));
+        window.model()->fetchMore({});
+        QCOMPARE(window.StatusLabel->text(), QStringLiteral("Newest 400 rows; scroll for more"));
+        window.model()->fetchMore({});
+        QCOMPARE(window.StatusLabel->text(), QStringLiteral("410 rows"));
         QCOMPARE(window.model()->index(0, HistoryModel::Time).data().toString(),
                  QDateTime::fromMSecsSinceEpoch(base + (2 * HistoryModel::PageRows + 9) * 60000)
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));

@@ -513,20 +513,36 @@ private slots:
     void pollSettingRoundTrip_data() {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<int>("ticked");
-        QTest::newRow("missing") << QVariant() << 2;
-        QTest::newRow("every hour") << QVariant(5) << 5;
-        QTest::newRow("once a day") << QVariant(10) << 10;
-        QTest::newRow("too large") << QVariant(11) << 2;
-        QTest::newRow("Now") << QVariant(0) << 2;
-        QTest::newRow("not a number") << QVariant(QStringLiteral("often")) << 2;
+        QTest::addColumn<bool>("warned"); // a stored value that is no mode is reported
+        QTest::newRow("missing") << QVariant() << 2 << false;
+        QTest::newRow("every hour") << QVariant(5) << 5 << false;
+        QTest::newRow("once a day") << QVariant(10) << 10 << false;
+        QTest::newRow("too large") << QVariant(11) << 2 << true;
+        QTest::newRow("far too large") << QVariant(99) << 2 << true;
+        QTest::newRow("Now") << QVariant(0) << 2 << true;
+        QTest::newRow("not a number") << QVariant(QStringLiteral("often")) << 2 << true;
     }
 
     void pollSettingRoundTrip() {
         QFETCH(QVariant, stored);
         QFETCH(int, ticked);
+        QFETCH(bool, warned);
+        RecordingMessageSink sink;
         if (stored.isValid())
             writeMode(stored);
         TKavioCCMain& w = open();
+        QCOMPARE(sink.shown.size(), warned ? 1 : 0);
+        if (warned) {
+            QCOMPARE(sink.shown.first().kind, MessageKind::Warning);
+            QVERIFY2(sink.shown.first().text.startsWith(
+                         QStringLiteral("Poll/Mode in %1 is \"%2\"")
+                             .arg(QDir::toNativeSeparators(QSettings(QSettings::IniFormat,
+                                                                     QSettings::UserScope,
+                                                                     QStringLiteral("KavioCC"))
+                                                               .fileName()),
+                                  stored.toString())),
+                     qPrintable(sink.shown.first().text));
+        }
         // Reads the window open at the time of the call: open() below replaces it.
         const auto ticks = [this] {
             QList<int> found;
@@ -551,6 +567,7 @@ private slots:
         QCOMPARE(file.value(QStringLiteral("Poll/Mode")).toInt(), 7);
         open();
         QCOMPARE(ticks(), QList<int>({7}));
+        QCOMPARE(sink.shown.size(), warned ? 1 : 0);
     }
 
     // Poll > Parallel exchanges… reaches the engine and the settings file; a stored value that
@@ -752,12 +769,13 @@ private slots:
         }
         const QModelIndex pumpLine = first.KavioList->shown()->index(1, 0);
         QCOMPARE(pumpLine.data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("OFF \u2014 127.0.1.5\nlast answer: 2026-12-01 11:00:00"));
+                 QStringLiteral("off \u2014 127.0.1.5\nlast answer: 2026-12-01 11:00:00"));
         first.ListPanel->Details1->trigger();
         QVERIFY(first.ListPanel->details());
 
         TKavioCCMain& w = open(); // the choice is remembered
         setField(fleet.pump, "Status", StatusOff);
+        setField(fleet.rack2, "Status", StatusError);
         QVERIFY(w.ListPanel->details());
         QVERIFY(w.ListPanel->Details1->isChecked());
         KavioDetailsView* details = w.ListPanel->Details;
@@ -778,9 +796,11 @@ private slots:
                 cells << model->index(r, column).data().toString();
             return cells;
         };
-        QCOMPARE(row(1), QStringList({"Pump", "OFF", "127.0.1.5", "85", "Cellar", "",
+        // The status in the words of the status bar.
+        QCOMPARE(row(1), QStringList({"Pump", "off", "127.0.1.5", "85", "Cellar", "",
                                       "2026-12-01 11:00:00"}));
-        QCOMPARE(row(3), QStringList({"rack 10", "UNKNOWN", "127.0.0.10", "80", "", "1",
+        QCOMPARE(row(2)[1], QStringLiteral("unreachable"));
+        QCOMPARE(row(3), QStringList({"rack 10", "unknown", "127.0.0.10", "80", "", "1",
                                       "2026-12-01 10:00:00"}));
         QCOMPARE(row(0)[1], QString());
 
@@ -797,7 +817,7 @@ private slots:
         clickHeader(ShownLines::PortColumn);
         QCOMPARE(shownNames(w), QStringList({"Cellar", "rack 10", "Pump", "Rack 2"}));
         clickHeader(ShownLines::StatusColumn);
-        QCOMPARE(shownNames(w).mid(0, 2), QStringList({"Cellar", "Pump"}));
+        QCOMPARE(shownNames(w), QStringList({"Cellar", "Pump", "rack 10", "Rack 2"}));
         clickHeader(ShownLines::LastAnswerColumn);
         QCOMPARE(shownNames(w), QStringList({"Cellar", "Rack 2", "rack 10", "Pump"}));
 
@@ -815,6 +835,16 @@ private slots:
         QCOMPARE(doubleClicked.count(), 1);
         QCOMPARE(doubleClicked[0][0].value<quint16>(), fleet.rack10);
 
+        // Typing looks for a name, whichever column's cell was clicked: from Pump on, "rack"
+        // is Rack 2 (an address holds no letters).
+        details->scrollTo(model->index(2, ShownLines::AddressColumn));
+        QTest::mouseClick(details->viewport(), Qt::LeftButton, {},
+                          details->visualRect(model->index(2, ShownLines::AddressColumn)).center());
+        QCOMPARE(details->currentIndex(), model->index(2, ShownLines::AddressColumn));
+        QTest::keyClicks(details, QStringLiteral("rack"));
+        QCOMPARE(model->index(details->currentIndex().row(), 0).data().toString(),
+                 QStringLiteral("Rack 2"));
+
         // A box ticked in the Details view is the line's box and is stored.
         model = details->model();
         QVERIFY(const_cast<QAbstractItemModel*>(model)->setData(model->index(3, 0), Qt::Checked,
@@ -827,6 +857,51 @@ private slots:
         QCOMPARE(shownNames(w), QStringList({"Cellar", "Pump", "Rack 2", "rack 10"}));
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
         QCOMPARE(settings.value(QStringLiteral("View/Details")).toBool(), false);
+    }
+
+    // A long list is sorted by a column without stalling the window: its columns are read a
+    // slice at a time, the lines keep their order meanwhile, and a line painted (and so read on
+    // its own) before its slice is read once.
+    void detailsSortsALongListInSlices() {
+        const quint16 lab = TempDatabase::addGroup(QStringLiteral("Lab"));
+        QSqlDatabase store = Database::connection();
+        QVERIFY(store.transaction());
+        QSqlQuery insert(store);
+        insert.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name", "IPAddress", "Port",
+ "Password") VALUES (?, ?, ?, 'pw'))"));
+        const int units = ShownLines::SlicedFrom + ShownLines::SliceKeys;
+        for (int i = 0; i < units; ++i) {
+            insert.addBindValue(QStringLiteral("unit %1").arg(i));
+            insert.addBindValue(QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 1));
+            insert.addBindValue(60000 - i);
+            QVERIFY(insert.exec());
+        }
+        QVERIFY(store.commit());
+        const quint16 first = quint16(lab + 1); // "unit 0", on screen from the start
+        addMember(lab, first);
+
+        TKavioCCMain& w = open();
+        w.ListPanel->setDetails(true);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        ShownLines* shown = w.KavioList->shown();
+        const auto name = [shown](int row) { return shown->index(row, 0).data().toString(); };
+        QCOMPARE(name(1), QStringLiteral("unit 0"));
+        shown->sort(ShownLines::PortColumn, Qt::DescendingOrder);
+        QVERIFY(shown->sortPending());
+        QCOMPARE(name(1), QStringLiteral("unit 0"));
+        w.ListPanel->Details->viewport()->repaint();
+        QTRY_VERIFY_WITH_TIMEOUT(!shown->sortPending(), 20000);
+        // The highest port first, the group last.
+        QCOMPARE(name(0), QStringLiteral("unit 0"));
+        QCOMPARE(name(units - 1), QStringLiteral("unit %1").arg(units - 1));
+        QCOMPARE(name(units), QStringLiteral("Lab"));
+        QCOMPARE(shown->index(0, ShownLines::GroupsColumn).data().toString(),
+                 QStringLiteral("Lab"));
+        shown->sort(ShownLines::PortColumn, Qt::AscendingOrder); // read already: at once
+        QVERIFY(!shown->sortPending());
+        QCOMPARE(name(0), QStringLiteral("Lab"));
+        QCOMPARE(name(1), QStringLiteral("unit %1").arg(units - 1));
     }
 
     // With a large font no caption is wider than its button, the first-start sizes stay the

@@ -101,6 +101,40 @@ private slots:
         }
     }
 
+    // Help, the version and mistakes are answered without a display: none is there to open.
+    void commandLineNeedsNoDisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said"); // the start of standard output, then of standard error
+        QTest::newRow("unknown") << QStringList{"--bogus"} << 64 << "|kaviocc: Unknown option";
+        QTest::newRow("after Qt's own") << QStringList{"-platform", "xcb", "-reverse", "--bogus"}
+                                        << 64 << "|kaviocc: Unknown option 'bogus'";
+        QTest::newRow("missing file")
+            << QStringList{"--database", "/nonexistent/k.db"} << 64 << "|kaviocc: the database";
+        QTest::newRow("version") << QStringList{"-style=fusion", "--version"} << 0 << "kaviocc |";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: |";
+    }
+
+    void commandLineNeedsNoDisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QProcessEnvironment env = environment(data.filePath(QStringLiteral("nodisplay")));
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(name));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KAVIOCC_PROGRAM), arguments);
+        QVERIFY(program.waitForFinished(20000));
+        const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+        const QString error = QString::fromLocal8Bit(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(program.exitCode() == exitCode, qPrintable(error));
+        QVERIFY2(out.startsWith(said.section(QLatin1Char('|'), 0, 0)), qPrintable(out));
+        QVERIFY2(error.startsWith(said.section(QLatin1Char('|'), 1)), qPrintable(error));
+        QCOMPARE(error.isEmpty(), exitCode == 0);
+    }
+
     // A kavioctl serving the units itself holds the file's lock for a while: the control center
     // says at once what it waits for, and waits for it instead of giving up.
     void waitsForKavioctlServingUnits() {

@@ -137,6 +137,11 @@ if output=$("$root/usr/bin/kaviosim" --count 2 --sql 2>&1); then
 else
     fail "kaviosim --sql exited with $?: $output"
 fi
+# kaviocc refuses an unknown option without a display too.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$root/usr/bin/kaviocc" --bogus >/dev/null 2>&1 ||
+    status=$?
+[ "$status" -eq 64 ] || fail "kaviocc --bogus without a display exited with $status"
 # kaviocc answers --version without a display, instead of starting its window.
 if output=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$root/usr/bin/kaviocc" --version 2>&1); then
     [ "$output" = "kaviocc $version" ] || fail "kaviocc --version printed '$output'"
@@ -149,8 +154,11 @@ completions=$(
     PATH=$root/usr/bin:$PATH
     db=$scratch/complete/KavioCC.db
     mkdir -p "$scratch/complete"
-    printf 'name,address,port,password,groups\nRack 2,127.0.0.2,4001,pw,Lab east\nrouter,127.0.0.3,4001,pw,\n' \
+    # The longest name is not ASCII: its bytes outnumber its characters by more than the
+    # blanks between the columns.
+    printf 'name,address,port,password,groups\nRack 2,127.0.0.2,4001,pw,Lab east\nrouter,127.0.0.3,4001,pw,\nKühlraum Ölpumpe Süd,127.0.0.4,4001,pw,Büro\n' \
         >"$scratch/complete/units.csv"
+    export LC_ALL=C.UTF-8
     kavioctl --database "$db" --create import "$scratch/complete/units.csv" >/dev/null
     # shellcheck source=/dev/null
     source "$root/usr/share/bash-completion/completions/kavioctl"
@@ -163,10 +171,11 @@ completions=$(
     offered kavioctl p
     offered kavioctl --database "$db" off --a
     offered kavioctl --database "$db" off R
+    offered kavioctl --database "$db" off K
     offered kavioctl --database "$db" list --group ''
     offered kavioctl history --source t
 )
-[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nLab\\ east\ntimed\\ poll timer' ] ||
+[ "$completions" = $'pulse poll\n--all\nRack\\ 2\nKühlraum\\ Ölpumpe\\ Süd\nBüro Lab\\ east\ntimed\\ poll timer' ] ||
     fail "the bash completion offered: $completions"
 
 if output=$("$root/usr/bin/kaviod" --version 2>&1); then

@@ -183,7 +183,7 @@ class HttpAnswersTest(unittest.TestCase):
                 else:
                     self.assertIsNone(answered)
                 states = {s: unit("kavio_unit_state", name, address, ',state="%s"' % s)
-                          for s in ("on", "off", "cycle", "unknown", "failed", "busy")}
+                          for s in ("on", "off", "cycle", "unknown", "unreachable", "busy")}
                 self.assertEqual(states, {s: float(s == state) for s in states})
         # The first poll's queries, counted in the history's words.
         self.assertGreaterEqual(values['kavio_exchanges_total{command="query",outcome="timed out"}'],

@@ -239,7 +239,7 @@ private slots:
                                       "group 2 - no - - Küche -",
                                       "group 1 - no - - Lab, \"east\" -",
                                       "unit 5 OFF no 192.168.1.20 65535 Ölpumpe Lab, \"east\"",
-                                      "unit 6 FAILED no 1.2.3.4 4001 plain Küche",
+                                      "unit 6 UNREACHABLE no 1.2.3.4 4001 plain Küche",
                                       "unit 9 UNKNOWN no 1.1.1.2 2 plain 9 -",
                                       "unit 7 UNKNOWN yes 1.1.1.1 1 Plain 10 -",
                                       "unit 4 ON yes 10.0.0.1 80 rack\\ntwo Küche;Lab, \"east\"",

@@ -181,12 +181,12 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.out, QStringList({"mumbler\ton\tUNKNOWN"}));
 
-        // "gone" is FAILED now: a reboot sends nothing to it and says why.
+        // "gone" is UNREACHABLE now: a reboot sends nothing to it and says why.
         const int connections = good.connectionCount();
         run = kavioctl({QStringLiteral("reboot"), QStringLiteral("gone")});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.out, QStringList({"gone\treboot\tSKIPPED"}));
-        QVERIFY2(run.err.contains("FAILED"), qPrintable(run.err));
+        QVERIFY2(run.err.contains("UNREACHABLE"), qPrintable(run.err));
 
         for (const QString& missing : {QStringLiteral("nobody"), QStringLiteral("empty")}) {
             run = kavioctl({QStringLiteral("on"), QStringLiteral("good"), missing});
