@@ -13,6 +13,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <limits>
 
 namespace kavio {
 namespace {
@@ -63,6 +64,37 @@ QDate dayOf(qint64 minute) {
 QDateTime startOf(qint64 minute) {
     const int ofDay = int(minute % MinutesPerDay);
     return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
+}
+
+// How late `now` is for an event of `minute` of `day` on the wall clock, in milliseconds (less
+// than 0 when it is still to come), compared in UTC. The event is due at the last moment, on or
+// before now, at which the clock read its minute: in the hour repeated when the clocks go back,
+// the reading of the pass now running. A minute the clocks skipped is due when it would have
+// shown with the offset before the change.
+qint64 msLate(const QDate& day, int minute, const QDateTime& now) {
+    constexpr qint64 DayMs = qint64(MinutesPerDay) * 60 * 1000;
+    const qint64 wall =
+        QDateTime(day, QTime(minute / 60, minute % 60), Qt::UTC).toMSecsSinceEpoch();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    constexpr qint64 None = std::numeric_limits<qint64>::min();
+    qint64 latest = None;   // the last reading on or before now
+    qint64 earliest = None; // the first reading after now
+    qint64 skipped = None;
+    // The offsets in force around the day: a change of summer time brings at most two.
+    for (const qint64 probe : {wall - DayMs, wall, wall + DayMs}) {
+        const qint64 offsetMs =
+            qint64(QDateTime::fromMSecsSinceEpoch(probe).offsetFromUtc()) * 1000;
+        const qint64 due = wall - offsetMs;
+        if (qint64(QDateTime::fromMSecsSinceEpoch(due).offsetFromUtc()) * 1000 != offsetMs)
+            skipped = std::max(skipped, due);
+        else if (due <= nowMs)
+            latest = std::max(latest, due);
+        else if (earliest == None || due < earliest)
+            earliest = due;
+    }
+    if (latest != None)
+        return nowMs - latest;
+    return nowMs - (earliest != None ? earliest : skipped);
 }
 
 QString momentText(qint64 minute) {
@@ -229,8 +261,7 @@ void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTi
             if (done.contains(key))
                 continue;
             done.insert(key);
-            const QDateTime due(day, QTime(time.hour(), time.minute()));
-            if (due.isValid() && due.msecsTo(now) > bound) {
+            if (msLate(day, minute, now) > bound) {
                 QString taskName;
                 TaskName(task, taskName);
                 log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "

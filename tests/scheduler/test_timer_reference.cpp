@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <algorithm>
+#include <ctime>
 #include <vector>
 
 using namespace kavio;
@@ -67,13 +68,18 @@ QList<QDate> expectedDays(const Plan& plan, const QDateTime& start, const QDate&
         for (qint64 day = origin; day <= end; day += plan.count)
             days.push_back(day);
         break;
-    case 1:
+    case 1: {
+        // A series starts on its first ticked day: that day's week is the rhythm's first.
+        qint64 anchor = origin;
+        while (!((plan.dayMask >> sundayFirstWeekday(anchor)) & 1))
+            ++anchor;
         for (qint64 day = origin; day <= end; ++day) {
-            const qint64 weeks = (mondayOf(day) - mondayOf(origin)) / 7;
+            const qint64 weeks = (mondayOf(day) - mondayOf(anchor)) / 7;
             if (weeks % plan.count == 0 && (plan.dayMask >> sundayFirstWeekday(day)) & 1)
                 days.push_back(day);
         }
         break;
+    }
     case 2:
         for (int year = start.date().year(); year <= last.year(); ++year)
             for (int month = 1; month <= 12; ++month)
@@ -148,6 +154,61 @@ class TestTimerReference : public QObject {
     Q_OBJECT
 
 private slots:
+    // A zone with summer time, whose clocks go forward and back within the years driven here.
+    void initTestCase() {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+
+    // 31 October 2027: 02:00 to 02:59 is read twice. An event of that hour fires once, in the
+    // pass it is served in; one saved during the second pass within its own minute is on time,
+    // not missed.
+    void repeatedAutumnHour() {
+        TempDatabase db;
+        RecordingMessageSink messages;
+        TCommandEngine processor;
+        QStringList logged;
+        connect(&processor, &TCommandEngine::logged, this,
+                [&logged](const QString& line) { logged << line; });
+        auto utc = [](int hour, int minute, int second) {
+            return QDateTime::fromMSecsSinceEpoch(
+                QDateTime(QDate(2027, 10, 31), QTime(hour, minute, second), Qt::UTC)
+                    .toMSecsSinceEpoch());
+        };
+        const quint16 early = TempDatabase::addUnit(QStringLiteral("early"));
+        const quint16 late = TempDatabase::addUnit(QStringLiteral("late"));
+        QSqlQuery timer(Database::connection());
+        timer.prepare(QStringLiteral(R"(INSERT INTO "Timer" ("Index","Task","Every","Count",
+            "TimeOfDay","Date") VALUES (?,0,0,1,?,'2027-10-31'))"));
+        timer.addBindValue(early);
+        timer.addBindValue(QStringLiteral("02:10:00"));
+        QVERIFY(timer.exec());
+
+        ManualClock clock(utc(0, 9, 50)); // 02:09:50, summer time
+        TTimerFrm runner(processor);
+        runner.Timer1Timer();
+        clock.time = utc(0, 10, 5);
+        runner.Timer1Timer();
+        QCOMPARE(processor.queue(), QList<TCommandEntry>({{early, 0}}));
+
+        clock.time = utc(1, 40, 20); // 02:40:20 again, winter time
+        QCOMPARE(clock.time.time(), QTime(2, 40, 20));
+        timer.addBindValue(late);
+        timer.addBindValue(QStringLiteral("02:40:00"));
+        QVERIFY(timer.exec());
+        runner.RefreshTimers();
+        // The process has just turned a summer-time reading of the clock into a moment (as a
+        // look at an earlier time does): a wall-clock 02:40 alone no longer tells which pass is
+        // meant, the local time library takes the offset it used last.
+        QCOMPARE(QDateTime(QDate(2027, 10, 31), QTime(1, 59)).offsetFromUtc(), 7200);
+        runner.Timer1Timer();
+        clock.time = utc(1, 59, 59);
+        runner.Timer1Timer();
+        QCOMPARE(processor.queue(), QList<TCommandEntry>({{early, 0}, {late, 0}}));
+        QVERIFY2(logged.isEmpty(), qPrintable(logged.join(QLatin1Char('\n'))));
+        QVERIFY(messages.shown.isEmpty());
+    }
+
     void threeYearsAgreeWithTheCalendar() {
         TempDatabase db;
         RecordingMessageSink messages;
