@@ -4,6 +4,7 @@
 #include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
+#include "FiredEvents.h"
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "Recurrence.h"
@@ -153,6 +154,12 @@ TimerFiring::TimerFiring(TCommandEngine& commandProcessor, QObject* parent)
     currentDay = now.date();
     lastMinute = minuteNumber(now) - 1;
     recalculate(startOf(lastMinute + 1));
+    // What fired today before this program (or this runner) began: it does not fire again.
+    try {
+        servedOn[currentDay] += FiredEvents::servedOn(currentDay);
+    } catch (const std::exception& error) {
+        report(error);
+    }
 }
 
 // The current minute is served again at the next tick: a timer saved within its own minute still
@@ -227,8 +234,15 @@ void TimerFiring::serve(const QDateTime& now) {
             if (!recalculate(startOf(first), !datesPending))
                 return;
             currentDay = day;
-            servedOn.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
+            auto before = [&day](const auto& entry) { return entry.key() < day.addDays(-1); };
+            servedOn.removeIf(before);
+            unrecorded.removeIf(before);
             reported.clear();
+            try {
+                FiredEvents::forgetBefore(day.addDays(-1));
+            } catch (const std::exception& error) {
+                report(error);
+            }
             if (day == now.date())
                 emit dayBegan();
         } else if (datesPending) {
@@ -245,11 +259,23 @@ void TimerFiring::serve(const QDateTime& now) {
 }
 
 // Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
-// more than the bound late is logged as missed instead.
+// more than the bound late is logged as missed instead. They are recorded as served in the store
+// first, and only those that no program served before go on: a restart within their minute, or
+// another program that took over, leaves them alone.
 void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
+    struct Due {
+        const EventRow* row;
+        quint16 index;
+        quint8 task;
+        int minute;
+        QString key;
+    };
     const qint64 bound = qint64(missedAfter) * 60 * 1000;
     QSet<QString>& done = servedOn[day];
-    for (const EventRow& row : selectRows(day, from, to)) {
+    const std::vector<EventRow> rows = selectRows(day, from, to);
+    std::vector<Due> due;
+    QStringList keys;
+    for (const EventRow& row : rows) {
         try {
             const QTime time = TimerTime(row.timeOfDay, whoOf(row));
             const int minute = time.hour() * 60 + time.minute();
@@ -260,24 +286,54 @@ void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTi
             const QString key = keyOf(row);
             if (done.contains(key))
                 continue;
-            done.insert(key);
-            if (msLate(day, minute, now) > bound) {
-                QString taskName;
-                TaskName(task, taskName);
-                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
-                                   "before the clock was seen")
-                        .arg(whoOf(row))
-                        .arg(index)
-                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
-                        .arg(missedAfter));
-                continue;
-            }
-            emit fired(key);
-            if (!row.group.isNull())
-                fire(index, task, row.group.toLongLong() != 0);
+            due.push_back({&row, index, task, minute, key});
+            keys << key;
         } catch (const std::exception& error) {
             report(error);
         }
+    }
+    if (due.empty())
+        return;
+    const QSet<QString> ours = claim(day, keys);
+    for (const Due& event : due) {
+        done.insert(event.key);
+        if (!ours.contains(event.key))
+            continue;
+        try {
+            if (msLate(day, event.minute, now) > bound) {
+                QString taskName;
+                TaskName(event.task, taskName);
+                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
+                                   "before the clock was seen")
+                        .arg(whoOf(*event.row))
+                        .arg(event.index)
+                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + event.minute))
+                        .arg(missedAfter));
+                continue;
+            }
+            emit fired(event.key);
+            if (!event.row->group.isNull())
+                fire(event.index, event.task, event.row->group.toLongLong() != 0);
+        } catch (const std::exception& error) {
+            report(error);
+        }
+    }
+}
+
+// Records the events as served and returns those that no program served before. A store that
+// refuses is told (once): the events then fire all the same, since losing them is worse than the
+// rare double that a restart meanwhile could bring, and they are recorded with the next ones.
+QSet<QString> TimerFiring::claim(const QDate& day, const QStringList& keys) {
+    try {
+        for (auto waiting = unrecorded.begin(); waiting != unrecorded.end();) {
+            FiredEvents::claim(waiting.key(), waiting.value());
+            waiting = unrecorded.erase(waiting);
+        }
+        return FiredEvents::claim(day, keys);
+    } catch (const std::exception& error) {
+        report(error);
+        unrecorded[day] += keys;
+        return QSet<QString>(keys.begin(), keys.end());
     }
 }
 
