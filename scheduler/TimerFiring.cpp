@@ -214,6 +214,8 @@ bool TimerFiring::recalculate(const QDateTime& asOf, bool passedOnly) {
 // with the recomputation of the next event dates as of its first minute, so that nothing of it
 // counts as passed yet; until that succeeds, nothing later is served.
 void TimerFiring::serve(const QDateTime& now) {
+    if (!unrecorded.isEmpty())
+        claim(currentDay, {});
     const qint64 nowMinute = minuteNumber(now);
     if (lastMinute - nowMinute > LongestRepeat) {
         log(QStringLiteral("The clock went back from %1 to %2")
@@ -322,7 +324,8 @@ void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTi
 
 // Records the events as served and returns those that no program served before. A store that
 // refuses is told (once): the events then fire all the same, since losing them is worse than the
-// rare double that a restart meanwhile could bring, and they are recorded with the next ones.
+// rare double that a restart meanwhile could bring, and they are recorded at the next tick that
+// finds the store free.
 QSet<QString> TimerFiring::claim(const QDate& day, const QStringList& keys) {
     try {
         for (auto waiting = unrecorded.begin(); waiting != unrecorded.end();) {
@@ -332,7 +335,8 @@ QSet<QString> TimerFiring::claim(const QDate& day, const QStringList& keys) {
         return FiredEvents::claim(day, keys);
     } catch (const std::exception& error) {
         report(error);
-        unrecorded[day] += keys;
+        if (!keys.isEmpty())
+            unrecorded[day] += keys;
         return QSet<QString>(keys.begin(), keys.end());
     }
 }

@@ -1,5 +1,6 @@
 #include "Clock.h"
 #include "CommandEngine.h"
+#include "FiredEvents.h"
 #include "LCDScreen.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
@@ -518,6 +519,44 @@ private slots:
         runner.Timer1Timer();
         QCOMPARE(queued(), QList<TCommandEntry>({{a, 0}, {a, 1}}));
         QCOMPARE(itemTicks(runner), QList<bool>({true, true}));
+    }
+
+    // Another program holds the file as an event falls due: it fires all the same, the log says
+    // once that it could not be recorded, and it is recorded as soon as the file is free, so that
+    // a runner started later in its minute does not fire it again.
+    void eventFiresWhileTheStoreIsLocked() {
+        ManualClock clock(at(2026, 12, 7, 9, 59, 50));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("b"));
+        addTimer(a, 0, 0, 1, "10:00:00", clock.time.date());
+        addTimer(b, 1, 0, 1, "10:00:00", clock.time.date());
+        auto runner = std::make_unique<TTimerFrm>(*processor);
+        runner->Timer1Timer();
+        const QList<TCommandEntry> both = {{a, 0}, {b, 1}};
+        {
+            test::SqliteWriteLock lock(db->path);
+            QVERIFY(lock.isHeld());
+            clock.time = at(2026, 12, 7, 10, 0, 5);
+            runner->Timer1Timer();
+            clock.advance(1);
+            runner->Timer1Timer();
+            QCOMPARE(queued(), both);
+            QCOMPARE(logged.size(), 1);
+            QVERIFY2(logged[0].startsWith(QStringLiteral("Table TimerFired: ")),
+                     qPrintable(logged[0]));
+        }
+        clock.time = at(2026, 12, 7, 10, 0, 40);
+        runner->Timer1Timer();
+        QCOMPARE(FiredEvents::servedOn(clock.time.date()).size(), 2);
+
+        runner.reset();
+        clock.advance(10);
+        runner = std::make_unique<TTimerFrm>(*processor);
+        QCOMPARE(itemTicks(*runner), QList<bool>({true, true}));
+        runner->Timer1Timer();
+        QCOMPARE(queued(), both);
+        QCOMPARE(logged.size(), 1);
+        QVERIFY(messages->shown.isEmpty());
     }
 
     // A large fleet: the names of today's events and a group's members are read in one go, not
