@@ -72,7 +72,9 @@ QSet<QString> servedOn(const QDate& day) {
         return keys;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral(R"(SELECT "Event" FROM "TimerFired" WHERE "Day" = ?)"));
+    // Columns named with their table: SQLite would read an unknown quoted name as a text.
+    query.prepare(QStringLiteral(
+        R"(SELECT "TimerFired"."Event" FROM "TimerFired" WHERE "TimerFired"."Day" = ?)"));
     query.addBindValue(dayText(day));
     if (!query.exec())
         fail(QStringLiteral("what the timers fired cannot be read"), query.lastError());
@@ -86,7 +88,7 @@ void forgetBefore(const QDate& day) {
     if (!tableExists(db))
         return;
     QSqlQuery query(db);
-    query.prepare(QStringLiteral(R"(DELETE FROM "TimerFired" WHERE "Day" < ?)"));
+    query.prepare(QStringLiteral(R"(DELETE FROM "TimerFired" WHERE "TimerFired"."Day" < ?)"));
     query.addBindValue(dayText(day));
     if (!query.exec())
         fail(QStringLiteral("past days cannot be forgotten"), query.lastError());

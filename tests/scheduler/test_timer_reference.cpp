@@ -332,6 +332,12 @@ private slots:
             }
         }
         QVERIFY2(restarts > 100, qPrintable(QString::number(restarts)));
+        // What fired is kept for today and yesterday only.
+        QSqlQuery kept(Database::connection());
+        QVERIFY(kept.exec(QStringLiteral(R"(SELECT MIN("Day"), MAX("Day") FROM "TimerFired")")));
+        QVERIFY(kept.next());
+        QCOMPARE(kept.value(0).toString(), last.addDays(-1).toString(Qt::ISODate));
+        QCOMPARE(kept.value(1).toString(), last.toString(Qt::ISODate));
 
         int firings = 0;
         for (int n = 1; n <= Timers; ++n) {
