@@ -401,39 +401,46 @@ private slots:
         QTest::addColumn<QList<int>>("steps"); // seconds from one tick to the next
         QTest::addColumn<QStringList>("fired");
         QTest::addColumn<int>("missed");
+        QTest::addColumn<QString>("told"); // a line the log holds besides those of missed events
         const QStringList twoTimers{"09:30:20", "09:40:00"};
         QTest::newRow("five minutes late")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59"
-            << QList<int>{311, 290} << QStringList{"09:30:20", "09:40:00"} << 0;
+            << QList<int>{311, 290} << QStringList{"09:30:20", "09:40:00"} << 0 << QString();
         QTest::newRow("exactly 15 minutes late still fires")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59" << QList<int>{901}
-            << QStringList{"09:30:20", "09:40:00"} << 0;
+            << QStringList{"09:30:20", "09:40:00"} << 0 << QString();
         QTest::newRow("beyond 15 minutes: missed")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
-            << QStringList{"09:40:00"} << 1;
+            << QStringList{"09:40:00"} << 1 << QString();
         QTest::newRow("the bound is a setting")
             << QByteArray() << "30" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
-            << QStringList{"09:30:20", "09:40:00"} << 0;
+            << QStringList{"09:30:20", "09:40:00"} << 0 << QString();
         QTest::newRow("a bound of 0 is the default")
             << QByteArray() << "0" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
-            << QStringList{"09:40:00"} << 1;
+            << QStringList{"09:40:00"} << 1 << QString();
         QTest::newRow("a bound that is no number is the default")
             << QByteArray() << "soon" << twoTimers << "2026-12-07 09:29:59" << QList<int>{1201}
-            << QStringList{"09:40:00"} << 1;
+            << QStringList{"09:40:00"} << 1 << QString();
         QTest::newRow("late across midnight")
             << QByteArray() << QString() << QStringList{"23:59:00", "00:01:00"}
-            << "2026-12-07 23:58:30" << QList<int>{270} << QStringList{"23:59:00", "00:01:00"} << 0;
+            << "2026-12-07 23:58:30" << QList<int>{270} << QStringList{"23:59:00", "00:01:00"} << 0
+            << QString();
         QTest::newRow("a day asleep")
             << QByteArray() << QString() << twoTimers << "2026-12-07 09:00:00"
-            << QList<int>{86400 + 3000} << QStringList{"09:40:00"} << 3;
+            << QList<int>{86400 + 3000} << QStringList{"09:40:00"} << 3 << QString();
+        QTest::newRow("ten days asleep")
+            << QByteArray() << QString() << twoTimers << "2026-12-07 09:00:00"
+            << QList<int>{10 * 86400 + 3000} << QStringList{"09:40:00"} << 1
+            << "Timers due from 2026-12-07 09:01 to 2026-12-16 23:59 were missed: the clock was "
+               "not seen then";
         QTest::newRow("the hour the clocks go forward")
             << QByteArray("Europe/Berlin") << QString() << QStringList{"02:30:00", "03:00:00"}
-            << "2027-03-28 01:59:59" << QList<int>{1, 1} << QStringList{"02:30:00", "03:00:00"}
-            << 0;
+            << "2027-03-28 01:59:59" << QList<int>{1, 1} << QStringList{"02:30:00", "03:00:00"} << 0
+            << QString();
         QTest::newRow("the hour the clocks go back")
             << QByteArray("Europe/Berlin") << QString() << QStringList{"02:30:00", "03:00:00"}
             << "2027-10-31 02:29:59" << QList<int>{1, 3600, 1800}
-            << QStringList{"02:30:00", "03:00:00"} << 0;
+            << QStringList{"02:30:00", "03:00:00"} << 0 << QString();
     }
 
     void lateTicksServeEveryMinute() {
@@ -444,6 +451,7 @@ private slots:
         QFETCH(QList<int>, steps);
         QFETCH(QStringList, fired);
         QFETCH(int, missed);
+        QFETCH(QString, told);
         LocalZone local(zone);
         QTemporaryDir settingsDir;
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
@@ -469,6 +477,9 @@ private slots:
             firedTimes << timeOf.value(entry.Index);
         QCOMPARE(firedTimes, fired);
         QCOMPARE(logged.filter(QStringLiteral("Missed: ")).size(), missed);
+        QCOMPARE(logged.size(), missed + (told.isEmpty() ? 0 : 1));
+        if (!told.isEmpty())
+            QVERIFY2(logged.contains(told), qPrintable(logged.join(QLatin1Char('\n'))));
         QVERIFY(messages->shown.isEmpty());
     }
 
