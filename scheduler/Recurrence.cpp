@@ -67,8 +67,13 @@ QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay,
         return date;
     const qint64 interval = 7 * qint64(std::max(count, 1));
 
-    // The rhythm's weeks are those of the stored date and every interval after it. A week before
-    // the current one moves on by whole intervals, to the start of its week.
+    // The series begins on the first ticked day on or after the stored date; its week is the
+    // rhythm's first. A stored day that is not ticked (the day the timer was saved) therefore
+    // never puts the rhythm a week later than its first event.
+    while (!DayInMask(dayMask, date))
+        date = date.addDays(1);
+    // The rhythm's weeks are that week and every interval after it. A week before the current
+    // one moves on by whole intervals, to the start of its week.
     QDate week = mondayOf(date);
     const qint64 behind = week.daysTo(mondayOf(now.date()));
     if (behind > 0) {
@@ -93,7 +98,7 @@ QDate WeeklyRestartDate(int count, const QDate& eventDate, const QDate& today) {
         return today;
     const qint64 interval = 7 * qint64(std::max(count, 1));
     const qint64 offset = mondayOf(eventDate).daysTo(mondayOf(today)) % interval;
-    return offset == 0 ? today : mondayOf(today).addDays((interval - offset) % interval);
+    return mondayOf(today).addDays((interval - offset) % interval);
 }
 
 QDate NextMonthlyDate(quint16 monthMask, int day, QDate date, QTime timeOfDay) {

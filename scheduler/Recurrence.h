@@ -22,15 +22,17 @@ QDate NextDailyDate(int count, QDate date, QTime timeOfDay);
 QDate NextDailyDate(int count, QDate date, QTime timeOfDay, const QDateTime& now);
 
 // Every `count` weeks on the ticked days of `dayMask`. Weeks start on Monday and are compared by
-// their Mondays, as dates. A passed day moves on to the next ticked day of its week; after the
-// week's last ticked day (or when the stored date's week has none left), to the first ticked day
-// of the week `count` weeks on, so the interval keeps counting from the week of the stored date.
-// An empty mask leaves the date as it is.
+// their Mondays, as dates. The series starts on the first ticked day on or after the stored date,
+// as calendars start a series on its first matching day: the rhythm's weeks are that day's week
+// and every `count` weeks after it. A passed day moves on to the next ticked day of its week;
+// after the week's last ticked day, to the first ticked day of the rhythm's next week. An empty
+// mask leaves the date as it is.
 QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay);
 QDate NextWeeklyDate(int count, quint16 dayMask, QDate date, QTime timeOfDay, const QDateTime& now);
-// The date an edited weekly timer restarts from so that its rhythm stays where it was: today when
-// today's week is one of the rhythm's weeks (those of `eventDate`, every `count` weeks), otherwise
-// the Monday of the rhythm's next week.
+// The date an edited weekly timer restarts from so that its rhythm stays where it was: the Monday
+// of today's week when that week is one of the rhythm's weeks (those of `eventDate`, every `count`
+// weeks), otherwise the Monday of the rhythm's next week. A Monday, so that the first ticked day
+// on or after it lies in the rhythm's week whatever days are ticked.
 QDate WeeklyRestartDate(int count, const QDate& eventDate, const QDate& today);
 
 // On day `day` (held to 1..31) of the ticked months of `monthMask`; a day beyond the month's

@@ -4,6 +4,7 @@
 #include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
+#include "FiredEvents.h"
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "Recurrence.h"
@@ -13,6 +14,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <limits>
 
 namespace kavio {
 namespace {
@@ -63,6 +65,37 @@ QDate dayOf(qint64 minute) {
 QDateTime startOf(qint64 minute) {
     const int ofDay = int(minute % MinutesPerDay);
     return QDateTime(dayOf(minute), QTime(ofDay / 60, ofDay % 60));
+}
+
+// How late `now` is for an event of `minute` of `day` on the wall clock, in milliseconds (less
+// than 0 when it is still to come), compared in UTC. The event is due at the last moment, on or
+// before now, at which the clock read its minute: in the hour repeated when the clocks go back,
+// the reading of the pass now running. A minute the clocks skipped is due when it would have
+// shown with the offset before the change.
+qint64 msLate(const QDate& day, int minute, const QDateTime& now) {
+    constexpr qint64 DayMs = qint64(MinutesPerDay) * 60 * 1000;
+    const qint64 wall =
+        QDateTime(day, QTime(minute / 60, minute % 60), Qt::UTC).toMSecsSinceEpoch();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    constexpr qint64 None = std::numeric_limits<qint64>::min();
+    qint64 latest = None;   // the last reading on or before now
+    qint64 earliest = None; // the first reading after now
+    qint64 skipped = None;
+    // The offsets in force around the day: a change of summer time brings at most two.
+    for (const qint64 probe : {wall - DayMs, wall, wall + DayMs}) {
+        const qint64 offsetMs =
+            qint64(QDateTime::fromMSecsSinceEpoch(probe).offsetFromUtc()) * 1000;
+        const qint64 due = wall - offsetMs;
+        if (qint64(QDateTime::fromMSecsSinceEpoch(due).offsetFromUtc()) * 1000 != offsetMs)
+            skipped = std::max(skipped, due);
+        else if (due <= nowMs)
+            latest = std::max(latest, due);
+        else if (earliest == None || due < earliest)
+            earliest = due;
+    }
+    if (latest != None)
+        return nowMs - latest;
+    return nowMs - (earliest != None ? earliest : skipped);
 }
 
 QString momentText(qint64 minute) {
@@ -121,6 +154,12 @@ TimerFiring::TimerFiring(TCommandEngine& commandProcessor, QObject* parent)
     currentDay = now.date();
     lastMinute = minuteNumber(now) - 1;
     recalculate(startOf(lastMinute + 1));
+    // What fired today before this program (or this runner) began: it does not fire again.
+    try {
+        servedOn[currentDay] += FiredEvents::servedOn(currentDay);
+    } catch (const std::exception& error) {
+        report(error);
+    }
 }
 
 // The current minute is served again at the next tick: a timer saved within its own minute still
@@ -175,6 +214,8 @@ bool TimerFiring::recalculate(const QDateTime& asOf, bool passedOnly) {
 // with the recomputation of the next event dates as of its first minute, so that nothing of it
 // counts as passed yet; until that succeeds, nothing later is served.
 void TimerFiring::serve(const QDateTime& now) {
+    if (!unrecorded.isEmpty())
+        claim(currentDay, {});
     const qint64 nowMinute = minuteNumber(now);
     if (lastMinute - nowMinute > LongestRepeat) {
         log(QStringLiteral("The clock went back from %1 to %2")
@@ -195,8 +236,15 @@ void TimerFiring::serve(const QDateTime& now) {
             if (!recalculate(startOf(first), !datesPending))
                 return;
             currentDay = day;
-            servedOn.removeIf([&day](const auto& entry) { return entry.key() < day.addDays(-1); });
+            auto before = [&day](const auto& entry) { return entry.key() < day.addDays(-1); };
+            servedOn.removeIf(before);
+            unrecorded.removeIf(before);
             reported.clear();
+            try {
+                FiredEvents::forgetBefore(day.addDays(-1));
+            } catch (const std::exception& error) {
+                report(error);
+            }
             if (day == now.date())
                 emit dayBegan();
         } else if (datesPending) {
@@ -213,11 +261,23 @@ void TimerFiring::serve(const QDateTime& now) {
 }
 
 // Fires the events of `day` in minutes `from` to `to` of the day that have not been served; one
-// more than the bound late is logged as missed instead.
+// more than the bound late is logged as missed instead. They are recorded as served in the store
+// first, and only those that no program served before go on: a restart within their minute, or
+// another program that took over, leaves them alone.
 void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTime& now) {
+    struct Due {
+        const EventRow* row;
+        quint16 index;
+        quint8 task;
+        int minute;
+        QString key;
+    };
     const qint64 bound = qint64(missedAfter) * 60 * 1000;
     QSet<QString>& done = servedOn[day];
-    for (const EventRow& row : selectRows(day, from, to)) {
+    const std::vector<EventRow> rows = selectRows(day, from, to);
+    std::vector<Due> due;
+    QStringList keys;
+    for (const EventRow& row : rows) {
         try {
             const QTime time = TimerTime(row.timeOfDay, whoOf(row));
             const int minute = time.hour() * 60 + time.minute();
@@ -228,25 +288,56 @@ void TimerFiring::serveMinutes(const QDate& day, int from, int to, const QDateTi
             const QString key = keyOf(row);
             if (done.contains(key))
                 continue;
-            done.insert(key);
-            const QDateTime due(day, QTime(time.hour(), time.minute()));
-            if (due.isValid() && due.msecsTo(now) > bound) {
-                QString taskName;
-                TaskName(task, taskName);
-                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
-                                   "before the clock was seen")
-                        .arg(whoOf(row))
-                        .arg(index)
-                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + minute))
-                        .arg(missedAfter));
-                continue;
-            }
-            emit fired(key);
-            if (!row.group.isNull())
-                fire(index, task, row.group.toLongLong() != 0);
+            due.push_back({&row, index, task, minute, key});
+            keys << key;
         } catch (const std::exception& error) {
             report(error);
         }
+    }
+    if (due.empty())
+        return;
+    const QSet<QString> ours = claim(day, keys);
+    for (const Due& event : due) {
+        done.insert(event.key);
+        if (!ours.contains(event.key))
+            continue;
+        try {
+            if (msLate(day, event.minute, now) > bound) {
+                QString taskName;
+                TaskName(event.task, taskName);
+                log(QStringLiteral("Missed: %1 (unit %2) %3 due at %4, more than %5 minutes "
+                                   "before the clock was seen")
+                        .arg(whoOf(*event.row))
+                        .arg(event.index)
+                        .arg(taskName, momentText(day.toJulianDay() * MinutesPerDay + event.minute))
+                        .arg(missedAfter));
+                continue;
+            }
+            emit fired(event.key);
+            if (!event.row->group.isNull())
+                fire(event.index, event.task, event.row->group.toLongLong() != 0);
+        } catch (const std::exception& error) {
+            report(error);
+        }
+    }
+}
+
+// Records the events as served and returns those that no program served before. A store that
+// refuses is told (once): the events then fire all the same, since losing them is worse than the
+// rare double that a restart meanwhile could bring, and they are recorded at the next tick that
+// finds the store free.
+QSet<QString> TimerFiring::claim(const QDate& day, const QStringList& keys) {
+    try {
+        for (auto waiting = unrecorded.begin(); waiting != unrecorded.end();) {
+            FiredEvents::claim(waiting.key(), waiting.value());
+            waiting = unrecorded.erase(waiting);
+        }
+        return FiredEvents::claim(day, keys);
+    } catch (const std::exception& error) {
+        report(error);
+        if (!keys.isEmpty())
+            unrecorded[day] += keys;
+        return QSet<QString>(keys.begin(), keys.end());
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <exception>
 #include <vector>
@@ -20,8 +21,10 @@ class TCommandEngine;
 // Each call of serveUpTo serves every minute since the last one it served, up to the current
 // one, so a late tick (a suspend, a freeze) or a skipped hour (the clocks going forward) loses
 // nothing: such an event fires at the first tick after it. An event more than
-// missedAfterMinutes() late is not fired but logged as missed. No event fires twice on its day:
-// a clock set back, or an hour repeated when the clocks go back, fires nothing again. The first
+// missedAfterMinutes() late (measured in UTC) is not fired but logged as missed. No event fires
+// twice on its day: a clock set back, or an hour repeated when the clocks go back, fires nothing
+// again; and as what fired is recorded in the database (FiredEvents.h), neither does a restart
+// within an event's minute, nor another program that takes the timers over. The first
 // tick of a new day recomputes every timer's next event date as the day begins, so daily
 // timers keep firing without a restart; a recomputation that the store refuses (another
 // program holds it locked) is tried again on every tick until it succeeds, and the minutes
@@ -88,6 +91,7 @@ private:
     void serve(const QDateTime& now);
     bool recalculate(const QDateTime& asOf, bool passedOnly = false);
     void serveMinutes(const QDate& day, int from, int to, const QDateTime& now);
+    QSet<QString> claim(const QDate& day, const QStringList& keys);
     void fire(quint16 index, quint8 task, bool group);
     void log(const QString& line);
 
@@ -98,6 +102,7 @@ private:
     bool recalcFailing = false;
     int missedAfter = DefaultMissedAfterMinutes;
     QMap<QDate, QSet<QString>> servedOn; // events fired or missed, of today and yesterday, by day
+    QMap<QDate, QStringList> unrecorded; // served while the store refused to record them
     QSet<QString> reported;              // problems already told, until the next refresh or day
 };
 

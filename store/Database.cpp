@@ -5,6 +5,7 @@
 #include "Notices.h"
 #include "ProtectedFiles.h"
 #include "Schema.h"
+#include "TimerMigration.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -106,6 +107,32 @@ void probeWrite(QSqlDatabase& db, const QString& path) {
         fail(path, QStringLiteral("cannot be written: %1").arg(error));
 }
 
+// A file that an older program wrote is migrated once, at its first writable open, in one
+// transaction with the version that says so; a file made here starts at the current version.
+void bringUpToDate(QSqlDatabase& db, const QString& path) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        fail(path, QStringLiteral("cannot be read: %1").arg(query.lastError().text()));
+    const qint64 version = query.value(0).toLongLong();
+    query.finish();
+    if (version >= schema::Version)
+        return;
+    auto run = [&db](const QString& statement) {
+        QSqlQuery step(db);
+        if (!step.exec(statement))
+            throw DatabaseError(step.lastError().text());
+    };
+    try {
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+        migrateTimers(db);
+        run(QStringLiteral("PRAGMA user_version = %1").arg(schema::Version));
+        run(QStringLiteral("COMMIT"));
+    } catch (const DatabaseError& error) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        fail(path, QStringLiteral("cannot be brought up to date: %1").arg(error.message()));
+    }
+}
+
 // Checks every existing table before creating any missing one, so that a wrong file is refused
 // without being touched.
 void prepareSchema(QSqlDatabase& db, OpenFile& file, Database::Access access) {
@@ -157,6 +184,7 @@ void prepareSchema(QSqlDatabase& db, OpenFile& file, Database::Access access) {
     if (access == Database::Access::ReadWrite || !missing.isEmpty()) {
         for (const QString& statement : schema::historyStatements())
             exec(db, file.path, statement, "cannot be given its history");
+        bringUpToDate(db, file.path);
     }
 }
 

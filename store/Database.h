@@ -12,6 +12,10 @@ namespace kavio {
 // file that is not a database, cannot be written, or has a table without the expected columns.
 // Nothing is ever overwritten or recreated.
 //
+// A file that older programs wrote is brought up to date once, at its first writable open: its
+// timers keep the events they had under the rules of this program (TimerMigration.h), and its
+// PRAGMA user_version then says so.
+//
 // Whether the file can be written is asked of SQLite (a change rolled back), never by opening the
 // file beside it. A write that finds the file locked by another program waits at most
 // BusyTimeoutMs and then fails, so that no caller freezes the window for long. Records whose unit

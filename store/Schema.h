@@ -4,6 +4,11 @@
 
 namespace kavio::schema {
 
+// The version a file's PRAGMA user_version holds once its records follow this program's rules.
+// Files that older programs wrote hold 0; their first writable open migrates them
+// (TimerMigration.h) and sets it.
+constexpr int Version = 1;
+
 // The three tables of the database and their columns, exactly as installation steps create them.
 struct TableSchema {
     const char* name;

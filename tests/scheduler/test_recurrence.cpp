@@ -84,12 +84,23 @@ private slots:
         QTest::newRow("Mon+Fri every 2, checked in the off week: next Monday of the rhythm")
             << 1 << 2 << 34 << QDate(2026, 12, 11) << nine << at(2026, 12, 15, 10)
             << QDate(2026, 12, 21);
-        QTest::newRow("every 2, saved Saturday with only Monday: the rhythm's next week")
+        // A series starts on its first ticked day on or after the stored date, whose week is the
+        // rhythm's first, however late in its own week the timer was saved.
+        QTest::newRow("every 2, saved Saturday with only Monday: the next Monday")
             << 1 << 2 << 2 << QDate(2026, 12, 12) << nine << at(2026, 12, 12, 10)
-            << QDate(2026, 12, 21);
-        QTest::newRow("every 3, saved after the week's last ticked day")
+            << QDate(2026, 12, 14);
+        QTest::newRow("every 3, saved after the week's last ticked day: the next one")
             << 1 << 3 << 8 << QDate(2026, 12, 10) << nine << at(2026, 12, 10, 10)
-            << QDate(2026, 12, 30);
+            << QDate(2026, 12, 16);
+        QTest::newRow("every 3, Mon+Thu, saved on a Sunday: the next day")
+            << 1 << 3 << 18 << QDate(2028, 11, 5) << nine << at(2028, 11, 5, 21)
+            << QDate(2028, 11, 6);
+        QTest::newRow("every 3, Mon+Thu, saved on a Sunday, checked that Friday: three weeks on")
+            << 1 << 3 << 18 << QDate(2028, 11, 5) << nine << at(2028, 11, 10, 10)
+            << QDate(2028, 11, 27);
+        QTest::newRow("every 2, Sun+Mon, saved Sunday: that Sunday's week is the first")
+            << 1 << 2 << 3 << QDate(2028, 11, 5) << nine << at(2028, 11, 5, 10)
+            << QDate(2028, 11, 13);
         QTest::newRow("week 52 to week 2, every week") << 1 << 1 << 2 << QDate(2026, 12, 21) << nine
                                                        << at(2027, 1, 12, 10) << QDate(2027, 1, 18);
         QTest::newRow("week 52 to week 2, every 2 weeks keeps its rhythm")

@@ -311,6 +311,7 @@ private slots:
     void editKeepsRhythmAndAskedDay_data() {
         QTest::addColumn<int>("every");
         QTest::addColumn<int>("count");
+        QTest::addColumn<int>("days");
         QTest::addColumn<QDate>("stored");
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<int>("savedCount");
@@ -318,25 +319,33 @@ private slots:
         // Monday only, every 2 weeks, next on 21 December: edited on the Tuesday of a week of
         // the rhythm, and on the Tuesday of a week outside it.
         QTest::newRow("fortnightly, edited in a week of its rhythm")
-            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 8, 10) << 2 << QDate(2026, 12, 21);
+            << 1 << 2 << 2 << QDate(2026, 12, 21) << at(2026, 12, 8, 10) << 2
+            << QDate(2026, 12, 21);
         QTest::newRow("fortnightly, edited in the week between")
-            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 15, 10) << 2 << QDate(2026, 12, 21);
+            << 1 << 2 << 2 << QDate(2026, 12, 21) << at(2026, 12, 15, 10) << 2
+            << QDate(2026, 12, 21);
         QTest::newRow("fortnightly, edited on its own Monday")
-            << 1 << 2 << QDate(2026, 12, 21) << at(2026, 12, 21, 7) << 2 << QDate(2026, 12, 21);
+            << 1 << 2 << 2 << QDate(2026, 12, 21) << at(2026, 12, 21, 7) << 2
+            << QDate(2026, 12, 21);
+        // Monday and Friday every week, edited on a Tuesday: that week's Friday is still to come.
+        QTest::newRow("weekly Mon+Fri, edited on a Tuesday")
+            << 1 << 1 << 34 << QDate(2026, 12, 21) << at(2026, 12, 15, 10) << 1
+            << QDate(2026, 12, 18);
         QTest::newRow("29 February asked, shown as the 28th")
-            << 3 << 29 << QDate(2029, 2, 28) << at(2029, 3, 1, 10) << 29 << QDate(2032, 2, 29);
+            << 3 << 29 << 0 << QDate(2029, 2, 28) << at(2029, 3, 1, 10) << 29 << QDate(2032, 2, 29);
     }
 
     void editKeepsRhythmAndAskedDay() {
         QFETCH(int, every);
         QFETCH(int, count);
+        QFETCH(int, days);
         QFETCH(QDate, stored);
         QFETCH(QDateTime, now);
         QFETCH(int, savedCount);
         QFETCH(QDate, next);
         test::TempDatabase db;
         ManualClock clock(now);
-        const quint16 timer = addTimer(3, 0, every, count, "09:00:00", stored, every == 1 ? 2 : 0);
+        const quint16 timer = addTimer(3, 0, every, count, "09:00:00", stored, days);
         TSetTimerFRM editor;
         editor.LoadTimer(timer);
         runModal(editor, 3, [&] {

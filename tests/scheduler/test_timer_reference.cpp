@@ -1,5 +1,7 @@
 // Random timers, driven through the real runner and a real database file for three years of a
-// simulated clock, against a calculation of their own written here in plain calendar terms.
+// simulated clock, against a calculation of their own written here in plain calendar terms. Some
+// were saved by an older program (the file is opened again to bring them up to date), and the
+// runner is now and then restarted, or replaced by a runner without a window, within a minute.
 #include "Clock.h"
 #include "CommandEngine.h"
 #include "Database.h"
@@ -11,6 +13,8 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <algorithm>
+#include <ctime>
+#include <memory>
 #include <vector>
 
 using namespace kavio;
@@ -38,19 +42,22 @@ int sundayFirstWeekday(qint64 day) { // Sunday 0 .. Saturday 6
 
 struct Plan {
     int every;
-    int count;
+    int count; // the rules' count; a record of an older program may store another
+    int storedCount;
+    bool older; // saved by a program that counted a weekly rhythm from the stored date's week
     int dayMask;
     int monthMask;
     QDate date;
     QTime time;
     int task;
     QString describe() const {
-        return QStringLiteral("every %1, count %2, days %3, months %4, date %5, time %6")
+        return QStringLiteral("%7every %1, count %2, days %3, months %4, date %5, time %6")
             .arg(every)
-            .arg(count)
+            .arg(storedCount)
             .arg(dayMask)
             .arg(monthMask)
-            .arg(date.toString(Qt::ISODate), time.toString(QStringLiteral("HH:mm:ss")));
+            .arg(date.toString(Qt::ISODate), time.toString(QStringLiteral("HH:mm:ss")),
+                 older ? QStringLiteral("older, ") : QString());
     }
 };
 
@@ -67,13 +74,19 @@ QList<QDate> expectedDays(const Plan& plan, const QDateTime& start, const QDate&
         for (qint64 day = origin; day <= end; day += plan.count)
             days.push_back(day);
         break;
-    case 1:
+    case 1: {
+        // A series starts on its first ticked day: that day's week is the rhythm's first. Older
+        // programs counted from the week of the stored date, and such timers keep their weeks.
+        qint64 anchor = origin;
+        while (!plan.older && !((plan.dayMask >> sundayFirstWeekday(anchor)) & 1))
+            ++anchor;
         for (qint64 day = origin; day <= end; ++day) {
-            const qint64 weeks = (mondayOf(day) - mondayOf(origin)) / 7;
+            const qint64 weeks = (mondayOf(day) - mondayOf(anchor)) / 7;
             if (weeks % plan.count == 0 && (plan.dayMask >> sundayFirstWeekday(day)) & 1)
                 days.push_back(day);
         }
         break;
+    }
     case 2:
         for (int year = start.date().year(); year <= last.year(); ++year)
             for (int month = 1; month <= 12; ++month)
@@ -139,6 +152,14 @@ Plan randomPlan(QRandomGenerator& random, const QDate& today, const QList<QTime>
             plan.date = QDate(plan.date.year(), 2, 29);
         break;
     }
+    plan.storedCount = plan.count;
+    // Older programs stored no day for a yearly timer (Count 0: the date's own day), and read a
+    // weekly timer's stored date as the start of its rhythm.
+    plan.older = (plan.every == 1 || plan.every == 3) && random.bounded(4) == 0;
+    if (plan.older && plan.every == 3) {
+        plan.storedCount = 0;
+        plan.count = plan.date.day();
+    }
     return plan;
 }
 
@@ -148,6 +169,61 @@ class TestTimerReference : public QObject {
     Q_OBJECT
 
 private slots:
+    // A zone with summer time, whose clocks go forward and back within the years driven here.
+    void initTestCase() {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+
+    // 31 October 2027: 02:00 to 02:59 is read twice. An event of that hour fires once, in the
+    // pass it is served in; one saved during the second pass within its own minute is on time,
+    // not missed.
+    void repeatedAutumnHour() {
+        TempDatabase db;
+        RecordingMessageSink messages;
+        TCommandEngine processor;
+        QStringList logged;
+        connect(&processor, &TCommandEngine::logged, this,
+                [&logged](const QString& line) { logged << line; });
+        auto utc = [](int hour, int minute, int second) {
+            return QDateTime::fromMSecsSinceEpoch(
+                QDateTime(QDate(2027, 10, 31), QTime(hour, minute, second), Qt::UTC)
+                    .toMSecsSinceEpoch());
+        };
+        const quint16 early = TempDatabase::addUnit(QStringLiteral("early"));
+        const quint16 late = TempDatabase::addUnit(QStringLiteral("late"));
+        QSqlQuery timer(Database::connection());
+        timer.prepare(QStringLiteral(R"(INSERT INTO "Timer" ("Index","Task","Every","Count",
+            "TimeOfDay","Date") VALUES (?,0,0,1,?,'2027-10-31'))"));
+        timer.addBindValue(early);
+        timer.addBindValue(QStringLiteral("02:10:00"));
+        QVERIFY(timer.exec());
+
+        ManualClock clock(utc(0, 9, 50)); // 02:09:50, summer time
+        TTimerFrm runner(processor);
+        runner.Timer1Timer();
+        clock.time = utc(0, 10, 5);
+        runner.Timer1Timer();
+        QCOMPARE(processor.queue(), QList<TCommandEntry>({{early, 0}}));
+
+        clock.time = utc(1, 40, 20); // 02:40:20 again, winter time
+        QCOMPARE(clock.time.time(), QTime(2, 40, 20));
+        timer.addBindValue(late);
+        timer.addBindValue(QStringLiteral("02:40:00"));
+        QVERIFY(timer.exec());
+        runner.RefreshTimers();
+        // The process has just turned a summer-time reading of the clock into a moment (as a
+        // look at an earlier time does): a wall-clock 02:40 alone no longer tells which pass is
+        // meant, the local time library takes the offset it used last.
+        QCOMPARE(QDateTime(QDate(2027, 10, 31), QTime(1, 59)).offsetFromUtc(), 7200);
+        runner.Timer1Timer();
+        clock.time = utc(1, 59, 59);
+        runner.Timer1Timer();
+        QCOMPARE(processor.queue(), QList<TCommandEntry>({{early, 0}, {late, 0}}));
+        QVERIFY2(logged.isEmpty(), qPrintable(logged.join(QLatin1Char('\n'))));
+        QVERIFY(messages.shown.isEmpty());
+    }
+
     void threeYearsAgreeWithTheCalendar() {
         TempDatabase db;
         RecordingMessageSink messages;
@@ -166,40 +242,87 @@ private slots:
 
         QRandomGenerator random(Seed);
         std::vector<Plan> plans;
+        for (int n = 1; n <= Timers; ++n)
+            plans.push_back(randomPlan(random, start.date(), minutes));
         QSqlDatabase connection = Database::connection();
         connection.transaction();
         QSqlQuery unit(connection);
         unit.prepare(QStringLiteral(R"(INSERT INTO "Master" ("Name","IPAddress","Port","Password")
                                        VALUES (?,'127.0.0.1',4001,'pw'))"));
-        QSqlQuery timer(connection);
-        timer.prepare(QStringLiteral(
-            R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","DayOfWeek","Month",
-               "Date") VALUES (?,?,?,?,?,?,?,?))"));
         for (int n = 1; n <= Timers; ++n) {
-            const Plan plan = randomPlan(random, start.date(), minutes);
-            plans.push_back(plan);
             unit.addBindValue(QStringLiteral("Unit %1").arg(n));
             QVERIFY(unit.exec());
-            for (const QVariant& value :
-                 {QVariant(n), QVariant(plan.task), QVariant(plan.every), QVariant(plan.count),
-                  QVariant(plan.time.toString(QStringLiteral("HH:mm:ss"))), QVariant(plan.dayMask),
-                  QVariant(plan.monthMask), QVariant(plan.date.toString(Qt::ISODate))})
-                timer.addBindValue(value);
-            QVERIFY(timer.exec());
         }
         connection.commit();
+        // The older program's timers go into a file of its time, which the next open brings up
+        // to date; the others are saved after that.
+        auto saveTimers = [&plans](bool older) {
+            QSqlDatabase connection = Database::connection();
+            connection.transaction();
+            QSqlQuery timer(connection);
+            timer.prepare(QStringLiteral(
+                R"(INSERT INTO "Timer" ("Index","Task","Every","Count","TimeOfDay","DayOfWeek",
+                   "Month","Date") VALUES (?,?,?,?,?,?,?,?))"));
+            for (int n = 1; n <= Timers; ++n) {
+                const Plan& plan = plans[n - 1];
+                if (plan.older != older)
+                    continue;
+                for (const QVariant& value :
+                     {QVariant(n), QVariant(plan.task), QVariant(plan.every),
+                      QVariant(plan.storedCount),
+                      QVariant(plan.time.toString(QStringLiteral("HH:mm:ss"))),
+                      QVariant(plan.dayMask), QVariant(plan.monthMask),
+                      QVariant(plan.date.toString(Qt::ISODate))})
+                    timer.addBindValue(value);
+                if (!timer.exec())
+                    return false;
+            }
+            return connection.commit();
+        };
+        QVERIFY(saveTimers(true));
+        QVERIFY(QSqlQuery(connection).exec(QStringLiteral("PRAGMA user_version = 0")));
+        connection = QSqlDatabase();
+        Database::close();
+        Database::open(db.path);
+        QVERIFY(saveTimers(false));
 
-        // One tick in each of those minutes of every day, at a random second.
+        // One tick in each of those minutes of every day, at a random second. Now and then the
+        // runner ends within the minute after its tick, the file is opened anew, and a runner of
+        // the other kind (a window's, or a service's without one) starts and ticks in the same
+        // minute: what fired before does not fire again.
         std::vector<QList<QDate>> fired(Timers + 1);
-        TTimerFrm runner(processor);
+        std::unique_ptr<TTimerFrm> window = std::make_unique<TTimerFrm>(processor);
+        std::unique_ptr<TimerFiring> service;
+        auto tick = [&] {
+            if (window)
+                window->Timer1Timer();
+            else
+                service->serveUpTo(clock.time);
+        };
+        int restarts = 0;
         qsizetype seen = 0;
         for (QDate day = start.date(); day <= last; day = day.addDays(1)) {
             for (const QTime& minute : minutes) {
-                const QDateTime tick(day, minute.addSecs(random.bounded(60)));
+                const QDateTime tickAt(day, minute.addSecs(random.bounded(59)));
                 if (QDateTime(day, minute) < QDateTime(start.date(), QTime(10, 0)))
                     continue;
-                clock.time = std::max(tick, start);
-                runner.Timer1Timer();
+                clock.time = std::max(tickAt, start);
+                tick();
+                if (random.bounded(40) == 0) {
+                    const bool wasWindow = window != nullptr;
+                    window.reset();
+                    service.reset();
+                    Database::close();
+                    Database::open(db.path);
+                    clock.time =
+                        clock.time.addSecs(1 + random.bounded(59 - clock.time.time().second()));
+                    if (wasWindow)
+                        service = std::make_unique<TimerFiring>(processor);
+                    else
+                        window = std::make_unique<TTimerFrm>(processor);
+                    tick();
+                    ++restarts;
+                }
                 const QList<TCommandEntry>& queue = processor.queue();
                 for (; seen < queue.size(); ++seen) {
                     const TCommandEntry& entry = queue[seen];
@@ -208,6 +331,13 @@ private slots:
                 }
             }
         }
+        QVERIFY2(restarts > 100, qPrintable(QString::number(restarts)));
+        // What fired is kept for today and yesterday only.
+        QSqlQuery kept(Database::connection());
+        QVERIFY(kept.exec(QStringLiteral(R"(SELECT MIN("Day"), MAX("Day") FROM "TimerFired")")));
+        QVERIFY(kept.next());
+        QCOMPARE(kept.value(0).toString(), last.addDays(-1).toString(Qt::ISODate));
+        QCOMPARE(kept.value(1).toString(), last.toString(Qt::ISODate));
 
         int firings = 0;
         for (int n = 1; n <= Timers; ++n) {

@@ -154,6 +154,72 @@ INSERT INTO "Group" VALUES (7, 8);)")));
         QCOMPARE(master.fieldByName(QStringLiteral("Port")).asInteger(), 4001);
     }
 
+    // A file that an older program wrote: its first writable open moves the timers whose
+    // meaning changed, once; a reader changes nothing.
+    void olderTimersAreBroughtUpToDateOnce() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("KavioCC.db"));
+        // Yearly: Count 0 on 29 February, on 31 March, a Count already set, a date that is no
+        // date. Weekly (1 = Sunday, 4 = Tuesday, 18 = Mon+Thu): saved after the week's ticked
+        // days, every 3 weeks and every 0 (1) week; saved on a Saturday with its Sunday still
+        // to come; on its ticked day; with no day ticked. A daily timer with Count 0.
+        if (!createWithSqliteTool(path, QLatin1String(contractSchema) + QStringLiteral(R"(
+INSERT INTO "Timer" VALUES (1, 1, 0, 3, 0, '09:00:00', 0, 0, '2028-02-29');
+INSERT INTO "Timer" VALUES (2, 1, 0, 3, 0, '09:00:00', 0, 0, '2027-03-31');
+INSERT INTO "Timer" VALUES (3, 1, 0, 3, 29, '09:00:00', 0, 0, '2027-02-28');
+INSERT INTO "Timer" VALUES (4, 1, 0, 3, 0, '09:00:00', 0, 0, '29.02.2028');
+INSERT INTO "Timer" VALUES (5, 1, 0, 1, 3, '09:00:00', 18, 0, '2028-11-05');
+INSERT INTO "Timer" VALUES (6, 1, 0, 1, 0, '09:00:00', 4, 0, '2028-11-04');
+INSERT INTO "Timer" VALUES (7, 1, 0, 1, 3, '09:00:00', 1, 0, '2028-11-04');
+INSERT INTO "Timer" VALUES (8, 1, 0, 1, 3, '09:00:00', 18, 0, '2028-11-06');
+INSERT INTO "Timer" VALUES (9, 1, 0, 1, 3, '09:00:00', 0, 0, '2028-11-05');
+INSERT INTO "Timer" VALUES (10, 1, 0, 0, 0, '09:00:00', 0, 0, '2028-11-05');
+)"))) {
+            QFAIL("the sqlite3 tool is needed to prepare this test's file");
+        }
+        auto timers = [] {
+            QStringList rows;
+            QSqlQuery query(Database::connection());
+            query.exec(
+                QStringLiteral(R"(SELECT "Count", "Date" FROM "Timer" ORDER BY 1 * "TimerIndex")"));
+            while (query.next())
+                rows << query.value(0).toString() + QLatin1Char(' ') + query.value(1).toString();
+            return rows;
+        };
+        auto version = [] {
+            QSqlQuery query(Database::connection());
+            return query.exec(QStringLiteral("PRAGMA user_version")) && query.next()
+                       ? query.value(0).toInt()
+                       : -1;
+        };
+        const QStringList before = {"0 2028-02-29", "0 2027-03-31", "29 2027-02-28", "0 29.02.2028",
+                                    "3 2028-11-05", "0 2028-11-04", "3 2028-11-04",  "3 2028-11-06",
+                                    "3 2028-11-05", "0 2028-11-05"};
+        Database::open(path, Database::Access::Read);
+        QCOMPARE(timers(), before);
+        QCOMPARE(version(), 0);
+        Database::close();
+
+        Database::open(path);
+        const QStringList after = {
+            "29 2028-02-29", "31 2027-03-31", "29 2027-02-28", "0 29.02.2028", "3 2028-11-20",
+            "0 2028-11-06",  "3 2028-11-04",  "3 2028-11-06",  "3 2028-11-05", "0 2028-11-05"};
+        QCOMPARE(timers(), after);
+        QVERIFY(version() >= 1);
+        // Records saved from now on are read by the new rules and left as they are.
+        QSqlQuery(Database::connection())
+            .exec(QStringLiteral(R"(UPDATE "Timer" SET "Count" = 0 WHERE "TimerIndex" = 1)"));
+        Database::close();
+        Database::open(path);
+        QCOMPARE(timers().value(0), QStringLiteral("0 2028-02-29"));
+        QCOMPARE(timers().mid(1), after.mid(1));
+
+        // A file made here starts at the current version: nothing of it is ever migrated.
+        const QString fresh = dir.filePath(QStringLiteral("fresh/KavioCC.db"));
+        Database::open(fresh);
+        QVERIFY(version() >= 1);
+    }
+
     void refusesBadFilesWithoutTouchingThem_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("sql");
