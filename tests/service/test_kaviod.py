@@ -402,7 +402,7 @@ class KaviodTest(unittest.TestCase):
             (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" +
              b"x" * 1048576, b"HTTP/1.1 413 "),
             (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
-             b"100000\r\n" + b"x" * 1048576, b"HTTP/1.1 413 "),
+             b"100000\r\n" + b"x" * 1048576, b"HTTP/1.1 411 "),
         ]
         before = len(self.unit_a.frames)
         for data, status in cases:
