@@ -10,6 +10,7 @@ packages=(
     sqlite3 fonts-dejavu-core
     dpkg-dev file lintian
     python3 util-linux
+    chromium chromium-driver python3-selenium
 )
 
 missing=()
@@ -24,4 +25,4 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
