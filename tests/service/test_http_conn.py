@@ -165,6 +165,14 @@ class HttpConnectionTest(unittest.TestCase):
         # HEAD: GET's head, with its Content-Length, and no body.
         self.assertEqual(answers[2][2][b"content-length"], answers[1][2][b"content-length"])
         self.assertIn(b"no unit named", answers[3][1])
+        # More requests ahead of their answers than a connection may have: those beyond the
+        # limit are refused, in their turn, and the connection ends.
+        burst = (b"GET /api/v1/units/near HTTP/1.1\r\n" + host.encode() + b"\r\n") * 40
+        answer, _ = self.exchange(burst)
+        answers, left = answers_of(answer, [False] * 33)
+        self.assertEqual([a[0] for a in answers],
+                         [b"HTTP/1.1 200 OK"] * 32 + [b"HTTP/1.1 429 Too Many Requests"])
+        self.assertEqual(left, b"")
 
     def test_methods_allowed_and_head(self):
         cases = [
@@ -350,6 +358,37 @@ class CrowdAndStartTest(unittest.TestCase):
             self.assertLess(waited, 16)
             self.assertIn("a request not complete within 10 s", service.log())
         finally:
+            service.stop()
+
+    def test_room_is_made_by_the_connection_that_sent_least(self):
+        service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
+        connections = []
+        try:
+            port = service.http_port()
+            part = b"GET /api/v1/units HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % port
+            # A full house: one connection that sent nothing, the others part of a head.
+            quiet = socket.create_connection(("127.0.0.1", port), timeout=10)
+            for _ in range(127):
+                connection = socket.create_connection(("127.0.0.1", port), timeout=10)
+                connection.sendall(part)
+                connections.append(connection)
+            time.sleep(1.0)
+            started = time.monotonic()
+            with urllib.request.urlopen("http://127.0.0.1:%d/api/v1/units" % port,
+                                        timeout=10) as answer:
+                self.assertEqual(answer.status, 200)
+            self.assertLess(time.monotonic() - started, 5)
+            self.assertTrue(quiet.recv(4096).startswith(b"HTTP/1.1 408 "))
+            quiet.close()
+            # Nobody else was closed for it.
+            for connection in connections:
+                connection.setblocking(False)
+                with self.assertRaises(BlockingIOError):
+                    connection.recv(4096)
+            self.assertEqual(service.log().count("closed to make room"), 1)
+        finally:
+            for connection in connections:
+                connection.close()
             service.stop()
 
     def test_start_refuses_bad_token_and_tls_files(self):
