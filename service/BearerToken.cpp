@@ -30,24 +30,13 @@ bool BearerToken::read(const QString& path, QByteArray& token, QString& problem)
         problem =
             QStringLiteral("the token file %1 can be read by others: make it mode 0600").arg(path);
     } else {
-        content.resize(MaxTokenFileBytes + 1);
-        qsizetype filled = 0;
-        while (filled < content.size()) {
-            const ssize_t got =
-                ::read(descriptor, content.data() + filled, size_t(content.size() - filled));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                problem = QStringLiteral("the token file %1 cannot be read: %2")
-                              .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-                break;
-            }
-            if (got == 0)
-                break;
-            filled += got;
-        }
-        content.truncate(filled);
-        if (problem.isEmpty() && filled > MaxTokenFileBytes)
+        QFile file;
+        if (file.open(descriptor, QIODevice::ReadOnly))
+            content = file.read(MaxTokenFileBytes + 1);
+        if (file.error() != QFileDevice::NoError)
+            problem = QStringLiteral("the token file %1 cannot be read: %2")
+                          .arg(path, file.errorString());
+        else if (content.size() > MaxTokenFileBytes)
             problem = QStringLiteral("the token file %1 is longer than %2 bytes")
                           .arg(path)
                           .arg(MaxTokenFileBytes);
@@ -69,15 +58,13 @@ bool BearerToken::matches(const QByteArray& authorization, const QByteArray& tok
     if (space < 0 || value.left(space).compare("Bearer", Qt::CaseInsensitive) != 0)
         return false;
     const QByteArray given = value.mid(space + 1).trimmed();
-    // Every byte of the longer one is looked at; the lengths are compared last.
-    unsigned char difference = 0;
-    const qsizetype length = std::max(given.size(), token.size());
-    for (qsizetype at = 0; at < length; ++at) {
-        const unsigned char a = at < given.size() ? uchar(given[at]) : 0;
-        const unsigned char b = at < token.size() ? uchar(token[at]) : 0;
-        difference |= uchar(a ^ b);
-    }
-    return difference == 0 && given.size() == token.size() && !token.isEmpty();
+    // Every byte of the token is looked at, whichever differs; a missing byte reads as NUL.
+    if (token.isEmpty())
+        return false;
+    uint difference = uint(given.size() ^ token.size());
+    for (qsizetype at = 0; at < token.size(); ++at)
+        difference |= uchar((at < given.size() ? given[at] : '\0') ^ token[at]);
+    return difference == 0;
 }
 
 } // namespace kavio::service

@@ -28,7 +28,6 @@ GuardedServer::GuardedServer(QObject* parent)
 GuardedServer::~GuardedServer() {
     for (ConnectionGuard* guard : std::as_const(m_pool.open))
         guard->forgetPool();
-    m_pool.open.clear();
 }
 
 void GuardedServer::setTls(const QSslConfiguration& configuration) {
@@ -64,10 +63,10 @@ void GuardedServer::incomingConnection(qintptr descriptor) {
         secure->startServerEncryption();
     }
     if (m_pool.open.size() >= HttpLimits::MaxConnections && !m_full) {
-        // QTcpServer stops taking connections off the backlog while this many are pending.
+        // QTcpServer stops taking connections off the backlog, and stops listening for them,
+        // while this many are pending; resumeAccepting() listens again.
         m_full = true;
         setMaxPendingConnections(0);
-        pauseAccepting();
         m_roomCheck->start();
     }
     addPendingConnection(socket);

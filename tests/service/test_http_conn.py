@@ -207,6 +207,25 @@ class HttpConnectionTest(unittest.TestCase):
         time.sleep(0.3)
         self.assertEqual(self.unit.frames[before:], [])
 
+    def test_unfinished_heads_refused_at_once(self):
+        cases = [
+            (b"\r\nHost: a", b"HTTP/1.1 400 "),
+            (b"GARBAGE\r\nHost: a", b"HTTP/1.1 400 "),
+            (b"GET / HTTP/1.1\r\nX: " + b"a" * 8200, b"HTTP/1.1 431 "),
+            (b"GET / HTTP/1.1\r\nX: " + b"a" * 8170 + b"\r\n\r\n", b"HTTP/1.1 431 "),
+            (b"POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n", b"HTTP/1.1 413 "),
+        ]
+        for data, status in cases:
+            with self.subTest(data=data[:30]):
+                answer, took = self.exchange(data, timeout=5)
+                self.assertTrue(answer.startswith(status), answer[:60])
+                self.assertLess(took, 4)
+        # Just within the limits: served.
+        head = b"GET /api/v1/units/near HTTP/1.1\r\nConnection: close\r\nHost: localhost:%d\r\n" % (
+            self.port)
+        answer, _ = self.exchange(head + b"X: " + b"a" * (8192 - len(head) - 7) + b"\r\n\r\n")
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200 "), answer[:60])
+
     def test_connection_close_and_http10_end_after_the_answer(self):
         cases = [
             (b"GET /api/v1/units/near HTTP/1.0\r\n\r\n", True),

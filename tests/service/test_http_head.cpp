@@ -23,6 +23,8 @@ private slots:
     void otherSite();
     void bearer_data();
     void bearer();
+    void splitHost_data();
+    void splitHost();
 };
 
 void TestHttpHead::malformation_data() {
@@ -269,6 +271,38 @@ void TestHttpHead::bearer() {
     QFETCH(bool, matches);
     QCOMPARE(BearerToken::matches(authorization, "t0ken-value"), matches);
     QVERIFY(!BearerToken::matches(authorization, QByteArray()));
+}
+
+void TestHttpHead::splitHost_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("name") << QByteArray("Lab.Example") << true << QStringLiteral("lab.example")
+                          << -1;
+    QTest::newRow("name and port")
+        << QByteArray("localhost:16421") << true << QStringLiteral("localhost") << 16421;
+    QTest::newRow("IPv6") << QByteArray("[::1]:80") << true << QStringLiteral("[::1]") << 80;
+    QTest::newRow("largest port") << QByteArray("a:65535") << true << QStringLiteral("a") << 65535;
+    QTest::newRow("port too big") << QByteArray("a:65536") << false << QString() << -1;
+    QTest::newRow("empty port") << QByteArray("a:") << false << QString() << -1;
+    QTest::newRow("user info") << QByteArray("u@a:1") << false << QString() << -1;
+    QTest::newRow("two ports") << QByteArray("a:1:2") << false << QString() << -1;
+    QTest::newRow("bare IPv6") << QByteArray("::1") << false << QString() << -1;
+    QTest::newRow("empty") << QByteArray() << false << QString() << -1;
+}
+
+void TestHttpHead::splitHost() {
+    QFETCH(QByteArray, host);
+    QFETCH(bool, valid);
+    QFETCH(QString, name);
+    QFETCH(int, port);
+    QString gotName = QStringLiteral("unchanged");
+    int gotPort = -7;
+    QCOMPARE(RequestOrigin::splitHost(host, gotName, gotPort), valid);
+    if (valid)
+        QCOMPARE(std::make_pair(gotName, gotPort), std::make_pair(name, port));
 }
 
 QTEST_GUILESS_MAIN(TestHttpHead)
