@@ -73,7 +73,8 @@ void GuardedServer::incomingConnection(qintptr descriptor) {
 }
 
 void GuardedServer::connectionLeft() {
-    if (!m_full || m_pool.open.size() >= HttpLimits::MaxConnections)
+    // A connection that leaves always leaves room: the pool never grows past the limit.
+    if (!m_full)
         return;
     m_full = false;
     m_roomCheck->stop();

@@ -451,6 +451,11 @@ class CrowdAndStartTest(unittest.TestCase):
             self.assertTrue(service.wait_for("HTTPS on 127.0.0.1:"), service.log())
             self.assertIn("Warning: the TLS certificate %s expired on 2020-01-02" %
                           os.path.join(ca, "old.pem"), service.log())
+            port = service.log().split("HTTPS on 127.0.0.1:")[1].split()[0]
+            secure = subprocess.run(["curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
+                                     "https://127.0.0.1:%s/api/v1/units" % port],
+                                    capture_output=True, timeout=15)
+            self.assertEqual(secure.stdout, b"200")
         finally:
             service.stop()
 
