@@ -17,7 +17,7 @@ import unittest
 import urllib.error
 import urllib.request
 
-from test_kaviod import KAVIOD, SCHEMA, RecordingUnit, Service
+from test_kaviod import KAVIOD, SCHEMA, RecordingUnit, Service, SilentUnit
 
 
 def head_and_body(answer):
@@ -380,14 +380,30 @@ class CrowdAndStartTest(unittest.TestCase):
             service.stop()
 
     def test_room_is_made_by_the_connection_that_sent_least(self):
+        silent = SilentUnit("127.0.0.8")
+        with sqlite3.connect(self.database) as db:
+            db.executemany('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
+                           "VALUES (?, '127.0.0.8', ?, '')",
+                           [("mute%d" % n, silent.server.getsockname()[1]) for n in range(4)])
+            db.execute('INSERT INTO "Master" ("Name", "Group") VALUES (\'quiet\', 1)')
+            db.executemany('INSERT INTO "Group" VALUES (5, ?)', [(n,) for n in range(1, 5)])
         service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
         connections = []
         try:
             port = service.http_port()
+            # The first poll asks each silent unit in turn and is over by then.
+            time.sleep(3.5)
             part = b"GET /api/v1/units HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % port
-            # A full house: one connection that sent nothing, the others part of a head.
+            # A full house: one connection waiting for its answer (four silent units, half a
+            # second each) and one that sent nothing, both with nothing more to send; the
+            # others part of a head.
+            busy = socket.create_connection(("127.0.0.1", port), timeout=10)
+            busy.sendall(b"POST /api/v1/groups/quiet/query HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n"
+                         b"Content-Length: 0\r\n\r\n" % port)
+            # Connected well before the quiet one: of the two, it has waited longer.
+            time.sleep(0.3)
             quiet = socket.create_connection(("127.0.0.1", port), timeout=10)
-            for _ in range(127):
+            for _ in range(126):
                 connection = socket.create_connection(("127.0.0.1", port), timeout=10)
                 connection.sendall(part)
                 connections.append(connection)
@@ -405,6 +421,9 @@ class CrowdAndStartTest(unittest.TestCase):
                 with self.assertRaises(BlockingIOError):
                     connection.recv(4096)
             self.assertEqual(service.log().count("closed to make room"), 1)
+            # The one under way is answered in full: 502, as no unit answered.
+            self.assertTrue(busy.recv(4096).startswith(b"HTTP/1.1 502 "))
+            busy.close()
         finally:
             for connection in connections:
                 connection.close()
