@@ -11,12 +11,14 @@ packages=(
     qt6-httpserver-dev qt6-websockets-dev
     sqlite3 fonts-dejavu-core
 )
+# Chromium and its driver test the HTTP interface against pages of other sites in a real browser.
 # promtool checks the service's metrics; it comes only with the Prometheus server, which is
 # installed without being started or enabled (see below).
 test_packages=(
     dpkg-dev file lintian
     python3 util-linux curl
     prometheus
+    chromium chromium-driver python3-selenium
 )
 [ "${1:-}" = --tests ] && packages+=("${test_packages[@]}")
 

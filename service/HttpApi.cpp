@@ -1,9 +1,11 @@
 #include "HttpApi.h"
 
+#include "BearerToken.h"
 #include "Codes.h"
 #include "CommandEngine.h"
 #include "Database.h"
 #include "Exception.h"
+#include "GuardedServer.h"
 #include "HistoryQuery.h"
 #include "HistoryRow.h"
 #include "HttpGuard.h"
@@ -16,71 +18,24 @@
 #include "StatusWords.h"
 #include "StoreRecords.h"
 #include "TimerMark.h"
+#include "TlsFiles.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlQuery>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
 #include <QUrlQuery>
-#include <sys/stat.h>
 
 namespace kavio::service {
 namespace {
 
 const QByteArray TextType = "text/plain; charset=utf-8";
 const QByteArray JsonType = "application/json";
-
-// A listening socket whose connections pass their guard (HttpGuard) before the HTTP server
-// sees them; with a TLS configuration each connection is a QSslSocket whose handshake starts at
-// once, and the server reads only what was decrypted.
-class GuardedServer : public QTcpServer {
-public:
-    GuardedServer(ConnectionPool& pool, QObject* parent)
-        : QTcpServer(parent)
-        , m_pool(pool) {}
-
-    void setTls(const QSslConfiguration& configuration) {
-        m_tls = configuration;
-        m_useTls = true;
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override {
-        QTcpSocket* socket = nullptr;
-        if (m_useTls) {
-            auto* secure = new QSslSocket(this);
-            secure->setSslConfiguration(m_tls);
-            socket = secure;
-        } else {
-            socket = new QTcpSocket(this);
-        }
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        if (!guardConnection(socket, m_pool))
-            return;
-        if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
-            QObject::connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->abort(); });
-            secure->startServerEncryption();
-        }
-        addPendingConnection(socket);
-    }
-
-private:
-    ConnectionPool& m_pool;
-    QSslConfiguration m_tls;
-    bool m_useTls = false;
-};
 
 const std::map<QString, quint8> CommandTasks = {
     {QStringLiteral("on"), TaskPowerOn},    {QStringLiteral("off"), TaskPowerOff},
@@ -327,74 +282,39 @@ HttpApi::HttpApi(KavioService& service, QObject* parent)
             &HttpApi::exchangeFinished);
 }
 
-HttpApi::~HttpApi() {
-    for (ConnectionGuard* guard : std::as_const(m_pool.open))
-        guard->forgetPool();
-}
+HttpApi::~HttpApi() = default;
 
 bool HttpApi::listen(const ServiceOptions& options, QString& problem) {
     if (!options.tokenFile.isEmpty()) {
-        struct stat info = {};
-        if (::stat(QFile::encodeName(options.tokenFile).constData(), &info) != 0) {
-            problem = QStringLiteral("the token file %1 cannot be read").arg(options.tokenFile);
+        if (!BearerToken::read(options.tokenFile, m_token, problem))
             return false;
-        }
-        if ((info.st_mode & 077) != 0) {
-            problem = QStringLiteral("the token file %1 can be read by others: make it mode 0600")
-                          .arg(options.tokenFile);
-            return false;
-        }
-        QFile file(options.tokenFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            problem = QStringLiteral("the token file %1 cannot be read: %2")
-                          .arg(options.tokenFile, file.errorString());
-            return false;
-        }
-        m_token = file.read(4096).trimmed();
-        if (m_token.isEmpty() || m_token.contains('\n')) {
-            problem = QStringLiteral("the token file %1 holds no token (one line)")
-                          .arg(options.tokenFile);
-            return false;
-        }
     } else if (!options.httpAddress.isLoopback()) {
         problem = QStringLiteral("HTTP on %1, which is not loopback, needs --http-token-file")
                       .arg(options.http);
         return false;
     }
 
+    auto* server = new GuardedServer(this);
     if (!options.tlsCert.isEmpty()) {
-        QFile certFile(options.tlsCert);
-        QFile keyFile(options.tlsKey);
-        if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
-            problem = QStringLiteral("the TLS certificate or key cannot be read");
+        QSslConfiguration configuration;
+        QStringList warnings;
+        if (!TlsFiles::load(options.tlsCert, options.tlsKey, configuration, problem, warnings)) {
+            delete server;
             return false;
         }
-        const QSslCertificate certificate(&certFile, QSsl::Pem);
-        QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem);
-        if (key.isNull()) {
-            keyFile.seek(0);
-            key = QSslKey(&keyFile, QSsl::Ec, QSsl::Pem);
-        }
-        if (certificate.isNull() || key.isNull()) {
-            problem = QStringLiteral("the TLS certificate or key is not PEM");
-            return false;
-        }
-        auto* server = new GuardedServer(m_pool, this);
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setLocalCertificate(certificate);
-        configuration.setPrivateKey(key);
-        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        for (const QString& warning : std::as_const(warnings))
+            logLine(warning);
         server->setTls(configuration);
-        m_server = server;
-    } else {
-        m_server = new GuardedServer(m_pool, this);
     }
-    m_server->setMaxPendingConnections(HttpLimits::MaxConnections);
-    if (!m_server->listen(options.httpAddress, options.httpPort)) {
-        problem = QStringLiteral("HTTP cannot listen on %1: %2")
-                      .arg(options.http, m_server->errorString());
+    if (!server->listen(options.httpAddress, options.httpPort)) {
+        problem =
+            QStringLiteral("HTTP cannot listen on %1: %2").arg(options.http, server->errorString());
+        delete server;
         return false;
     }
+    m_server = server;
+    m_origin = RequestOrigin(options.httpAddress, m_server->serverPort(),
+                             !options.tlsCert.isEmpty(), options.httpHosts);
     bind(m_server);
     logLine(QStringLiteral("HTTP%1 on %2:%3")
                 .arg(options.tlsCert.isEmpty() ? QString() : QStringLiteral("S"),
@@ -413,21 +333,35 @@ void HttpApi::close() {
 }
 
 bool HttpApi::authorized(const QHttpServerRequest& request) const {
-    if (m_token.isEmpty())
-        return true;
-    for (const auto& header : request.headers()) {
-        if (header.first.compare("authorization", Qt::CaseInsensitive) == 0)
-            return header.second.trimmed() == "Bearer " + m_token;
-    }
-    return false;
+    return m_token.isEmpty() || BearerToken::matches(request.value("Authorization"), m_token);
 }
 
 bool HttpApi::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    const QString peer = request.remoteAddress().toString();
+    const QByteArray host = request.value("Host");
+    const ConnectionGuard* guard = ConnectionGuard::of(socket);
+    // Every browser sends a Host; only a plain HTTP/1.0 client may leave it out.
+    if (!host.isEmpty() || !guard || !guard->current().http10) {
+        if (const QString why = m_origin.wrongHost(host); !why.isEmpty()) {
+            logLine(QStringLiteral("HTTP 421 to %1: %2").arg(peer, why));
+            writeResponse(socket, 421, TextType, "This service does not answer for that Host\n", {},
+                          true);
+            return true;
+        }
+    }
+    if (const QString why =
+            m_origin.otherSite(request.value("Sec-Fetch-Site"), request.value("Origin"), host);
+        !why.isEmpty()) {
+        logLine(QStringLiteral("HTTP 403 to %1: a request from another site (%2)").arg(peer, why));
+        writeResponse(socket, 403, TextType, "Requests from other sites are refused\n");
+        return true;
+    }
     if (!authorized(request)) {
-        logLine(QStringLiteral("HTTP 401 to %1: no valid token")
-                    .arg(request.remoteAddress().toString()));
+        logLine(QStringLiteral("HTTP 401 to %1: no valid token").arg(peer));
+        // The connection ends too: a client without the token holds no place a token holder
+        // could use.
         writeResponse(socket, 401, TextType, "Unauthorized\n",
-                      {{"WWW-Authenticate", "Bearer realm=\"kaviod\""}});
+                      {{"WWW-Authenticate", "Bearer realm=\"kaviod\""}}, true);
         return true;
     }
     try {
@@ -446,15 +380,20 @@ void HttpApi::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) {
 void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
     const QStringList path = segmentsOf(request.url());
     const auto method = request.method();
-    const bool get = method == QHttpServerRequest::Method::Get;
+    // HEAD is answered as GET is, without the body (the connection's guard leaves it out); not
+    // on PDUDaemon's path, where a GET switches a unit.
+    const bool get =
+        method == QHttpServerRequest::Method::Get || method == QHttpServerRequest::Method::Head;
     const bool post = method == QHttpServerRequest::Method::Post;
     const bool put = method == QHttpServerRequest::Method::Put;
-    auto wrongMethod = [socket] { writeResponse(socket, 405, TextType, "Method not allowed\n"); };
+    auto wrongMethod = [socket](const QByteArray& allowed = "GET, HEAD") {
+        writeResponse(socket, 405, TextType, "Method not allowed\n", {{"Allow", allowed}});
+    };
 
     if (path.size() == 3 && path[0] == QLatin1String("power") &&
         path[1] == QLatin1String("control")) {
-        if (!get)
-            return wrongMethod();
+        if (method != QHttpServerRequest::Method::Get)
+            return wrongMethod("GET");
         return powerControl(path[2], request, socket);
     }
     if (path == QStringList{QStringLiteral("metrics")})
@@ -474,12 +413,12 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
         return get ? units(request, socket, path.size() == 4 ? &path[3] : nullptr) : wrongMethod();
     if (kind == QLatin1String("units") && path.size() == 5 && path[4] == QLatin1String("value")) {
         if (!get && !put)
-            return wrongMethod();
+            return wrongMethod("GET, HEAD, PUT");
         return value(path[3], request, socket);
     }
     if ((kind == QLatin1String("units") || kind == QLatin1String("groups")) && path.size() == 5) {
         if (!post)
-            return wrongMethod();
+            return wrongMethod("POST");
         const bool group = kind == QLatin1String("groups");
         const auto task = CommandTasks.find(path[4]);
         if (task == CommandTasks.end()) {
@@ -815,7 +754,7 @@ void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcp
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());
         return;
     }
-    if (request.method() == QHttpServerRequest::Method::Get) {
+    if (request.method() != QHttpServerRequest::Method::Put) {
         writeResponse(socket, 200, TextType, record->status == StatusOn ? "1" : "0");
         return;
     }

@@ -4,6 +4,7 @@
 #include "HistoryRequest.h"
 #include "HttpGuard.h"
 #include "Metrics.h"
+#include "RequestOrigin.h"
 #include "StoreListing.h"
 #include "UnitTargets.h"
 
@@ -54,7 +55,8 @@ public:
     ~HttpApi() override;
 
     // Listens on the options' address and port (loopback unless a token file is given), with
-    // TLS when a certificate is given. False with the reason in `problem`.
+    // TLS when a certificate is given. False with the reason in `problem`; nothing is opened
+    // then.
     bool listen(const ServiceOptions& options, QString& problem);
     quint16 port() const;
     // Stops listening and answers no more requests.
@@ -114,7 +116,7 @@ private:
 
     KavioService& m_service;
     QTcpServer* m_server = nullptr;
-    ConnectionPool m_pool;
+    RequestOrigin m_origin;
     QByteArray m_token;
     Metrics m_metrics;
     HistoryReader* m_history;

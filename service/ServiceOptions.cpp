@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace kavio::service {
@@ -50,13 +51,18 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
         QStringLiteral("Every HTTP request needs 'Authorization: Bearer' with the token in FILE "
                        "(mode 0600); required for an address other than loopback."),
         QStringLiteral("FILE"));
+    const QCommandLineOption host(
+        QStringLiteral("http-host"),
+        QStringLiteral("Answers HTTP requests for NAME too (a request for any other Host gets "
+                       "421); repeatable (default: Http/Hosts of the settings file)."),
+        QStringLiteral("NAME"));
     const QCommandLineOption cert(QStringLiteral("tls-cert"),
                                   QStringLiteral("Serves HTTPS with this PEM certificate."),
                                   QStringLiteral("FILE"));
     const QCommandLineOption key(QStringLiteral("tls-key"),
                                  QStringLiteral("The PEM private key of --tls-cert."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({database, create, http, token, cert, key});
+    parser.addOptions({database, create, http, host, token, cert, key});
     if (!parser.parse(arguments)) {
         problem = parser.errorText();
         return ParseResult::Error;
@@ -80,12 +86,22 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
         problem = QStringLiteral("'--create' goes with '--database'");
         return ParseResult::Error;
     }
-    options.http = parser.isSet(http) ? parser.value(http)
-                                      : QSettings(QSettings::IniFormat, QSettings::UserScope,
-                                                  QStringLiteral("KavioCC"))
-                                            .value(QStringLiteral("Http/Listen"))
-                                            .toString()
-                                            .trimmed();
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    options.http = parser.isSet(http)
+                       ? parser.value(http)
+                       : settings.value(QStringLiteral("Http/Listen")).toString().trimmed();
+    options.httpHosts = parser.isSet(host)
+                            ? parser.values(host)
+                            : settings.value(QStringLiteral("Http/Hosts")).toStringList();
+    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9._-]{1,253}$"));
+    for (QString& name : options.httpHosts) {
+        name = name.trimmed();
+        if (!hostName.match(name).hasMatch()) {
+            problem = QStringLiteral("'--http-host' (or Http/Hosts) takes a host name, not '%1'")
+                          .arg(name);
+            return ParseResult::Error;
+        }
+    }
     options.tokenFile = parser.value(token);
     options.tlsCert = parser.value(cert);
     options.tlsKey = parser.value(key);

@@ -16,6 +16,9 @@ struct ServiceOptions {
     QString http;
     QHostAddress httpAddress;
     quint16 httpPort = 0;
+    // Host names the HTTP interface answers to beyond its address (and "localhost" on loopback):
+    // --http-host, repeatable, or "Http/Hosts" of the settings file.
+    QStringList httpHosts;
     QString tokenFile;
     QString tlsCert;
     QString tlsKey;

@@ -52,12 +52,25 @@ class LoopbackUnit:
             self.handle(connection)
 
 
+# The answer of a unit that switches as it is told: ON until an off, ON again after an on, and
+# its state to every other command.
+SWITCHES = "switches"
+
+
 class RecordingUnit(LoopbackUnit):
-    """Keeps every byte it receives and answers a word."""
+    """Keeps every byte it receives and answers a word (or its state, with SWITCHES)."""
 
     def __init__(self, address, answer=b"ON", delay=0.0):
-        self.answer, self.delay = answer, delay
+        self.answer, self.delay, self.state = answer, delay, b"ON"
         super().__init__(address)
+
+    def reply_to(self, frame):
+        if self.answer != SWITCHES:
+            return self.answer
+        letter = frame[-2:-1]
+        if letter in (b"f", b"n"):
+            self.state = b"OFF" if letter == b"f" else b"ON"
+        return self.state
 
     def handle(self, connection):
         with connection:
@@ -71,7 +84,7 @@ class RecordingUnit(LoopbackUnit):
                     frame += chunk
                 time.sleep(self.delay)
                 self.frames.append(frame)
-                connection.sendall(self.answer)
+                connection.sendall(self.reply_to(frame))
             except OSError:
                 self.frames.append(frame)
 
@@ -403,7 +416,7 @@ class KaviodTest(unittest.TestCase):
             (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" +
              b"x" * 1048576, b"HTTP/1.1 413 "),
             (b"POST /api/v1/units/pdu-a/on HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
-             b"100000\r\n" + b"x" * 1048576, b"HTTP/1.1 413 "),
+             b"100000\r\n" + b"x" * 1048576, b"HTTP/1.1 411 "),
         ]
         before = len(self.unit_a.frames)
         for data, status in cases:
