@@ -409,6 +409,17 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     const quint16 index = unit->index;
     const quint8 requested = task->second;
     const QString name = unit->name;
+    // A full queue refuses now what it would refuse at once; a delayed command is checked when
+    // its time comes.
+    if (delay == 0) {
+        if (const auto refusal = m_service.engine().wouldRefuse({TCommandEntry{index, requested}});
+            refusal != TCommandEngine::Refusal::None) {
+            const QString why = QStringLiteral("Not queued: %1")
+                                    .arg(TCommandEngine::refusalText(refusal, name));
+            logLine(QStringLiteral("HTTP: ") + why);
+            return refuse(why);
+        }
+    }
     auto queueIt = [this, index, requested, name] {
         std::optional<quint8> sent = std::make_optional(requested);
         if (requested == TaskReboot) {
@@ -421,7 +432,9 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
                         .arg(name));
             return;
         }
-        m_service.engine().AddToQueue(index, *sent, CommandSource::Http);
+        if (m_service.engine().AddToQueue(index, *sent, CommandSource::Http) == 0)
+            logLine(QStringLiteral("HTTP: the delayed command for %1 is not queued: %2")
+                        .arg(name, m_service.engine().refusalText()));
         m_service.engine().StartQueue();
     };
     if (delay == 0)
@@ -585,6 +598,22 @@ void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcp
 
 void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, bool value,
                       QTcpSocket* socket) {
+    // Either every command of the request is queued or none: a full queue refuses the request,
+    // 429 when units have too many commands waiting, 503 when the whole queue is full.
+    QList<TCommandEntry> wanted;
+    for (const ctl::UnitTarget& unit : targets) {
+        if (const std::optional<quint8> sent = taskToSend(task, unit.status))
+            wanted << TCommandEntry{unit.index, *sent};
+    }
+    TCommandEngine& engine = m_service.engine();
+    if (const TCommandEngine::Refusal refusal = engine.wouldRefuse(wanted);
+        refusal != TCommandEngine::Refusal::None) {
+        const QString why = TCommandEngine::refusalText(refusal, QString());
+        logLine(QStringLiteral("HTTP: refused: ") + why);
+        writeResponse(socket, refusal == TCommandEngine::Refusal::UnitFull ? 429 : 503, JsonType,
+                      errorBody(why), {{"Retry-After", "1"}});
+        return;
+    }
     const int id = m_nextWaiter++;
     Waiter& waiter = m_waiters[id];
     waiter.socket = socket;

@@ -17,12 +17,17 @@ struct HistoryRetention {
 
 // Deletes history beyond the retention, oldest first, a small batch at a time from its own timer,
 // so that neither the queue nor the window ever waits for more than one batch. A database locked
-// elsewhere is simply tried again at the next round.
+// elsewhere is simply tried again at the next round. Beyond KeepRows, each unit's newest
+// KeptPerUnit rows stay however many rows other units have.
 class HistoryPruner : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int BatchRows = 500;
+    static constexpr int KeptPerUnit = 100;
+    // Rows looked at for the row limit: a window at a time, a few windows per batch at most.
+    static constexpr int WindowRows = 2000;
+    static constexpr int WindowsPerBatch = 8;
     // Between batches while there is work, and between rounds when there is none.
     static constexpr int BatchIntervalMs = 50;
     static constexpr int RoundIntervalMs = 10 * 60 * 1000;
@@ -31,8 +36,10 @@ public:
 
     // Starts the rounds; the first one comes soon.
     void start();
-    // Deletes at most one batch; gives how many rows went, -1 when the database refused.
+    // Deletes at most one batch; gives how many rows went, -1 when the database refused. 0 with
+    // moreToScanLeft() when it only looked at rows that are all kept, and more follow.
     int pruneBatch();
+    bool moreToScanLeft() const { return moreToScan; }
 
 private:
     void tick();
@@ -41,6 +48,9 @@ private:
     QTimer* timer;
     // Rows beyond KeepRows still to delete in this round; -1 when not counted yet.
     qint64 excessRows = -1;
+    // The row limit's walk of this round: rows up to this key were looked at.
+    qint64 scannedUpTo = 0;
+    bool moreToScan = false;
 };
 
 } // namespace kavio

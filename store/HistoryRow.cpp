@@ -15,6 +15,7 @@ const QStringList& HistoryOutcomes() {
     static const QStringList all = {
         QStringLiteral("answered"),  QStringLiteral("unknown reply"), QStringLiteral("refused"),
         QStringLiteral("timed out"), QStringLiteral("write failed"),  QStringLiteral("not stored"),
+        QStringLiteral("still CYCLE"),
     };
     return all;
 }

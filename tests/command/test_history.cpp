@@ -160,6 +160,34 @@ private slots:
         QCOMPARE(LastAnswerText(down), QStringLiteral("last answer: none kept"));
     }
 
+    // An exchange's row is in the database as soon as its status is, written with it: nothing
+    // waits in the writer for a process that is killed to lose.
+    void rowGoesInWithItsStatus() {
+        SimulatedUnit unit(behaving(Behaviour::Switch));
+        QVERIFY(unit.listen());
+        const quint16 a =
+            TempDatabase::addUnit(QStringLiteral("a"), QStringLiteral("127.0.0.1"), unit.port());
+        QList<qint64> rowsAtResult, statusAtResult;
+        QList<bool> recorded;
+        connect(engine.get(), &TCommandEngine::exchangeFinished, this,
+                [&](const TCommandResult& result) {
+                    rowsAtResult << historyCount();
+                    statusAtResult << TempDatabase::status(a);
+                    recorded << result.Recorded;
+                });
+        engine->AddToQueue(a, TaskPowerOn);
+        engine->AddToQueue(a, TaskPowerOff);
+        runQueue();
+        QCOMPARE(rowsAtResult, (QList<qint64>{1, 2}));
+        QCOMPARE(statusAtResult, (QList<qint64>{StatusOn, StatusOff}));
+        QCOMPARE(recorded, (QList<bool>{true, true}));
+        QCOMPARE(writer->waiting(), 0);
+        const QList<HistoryRow> rows = ReadHistory({}, 0).Rows;
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].Status, quint8(StatusOff));
+        QCOMPARE(rows[0].Outcome, QStringLiteral("answered"));
+    }
+
     // A locked database keeps the rows waiting with the statuses; a full one loses the rows, once
     // told, while the statuses go in first and the queue goes on.
     void lockedThenFullDatabase() {
@@ -236,6 +264,53 @@ private slots:
         QCOMPARE(historyCount(), 250);
         QVERIFY(query.exec(QStringLiteral(R"(SELECT min("Time") FROM "History")")) && query.next());
         QCOMPARE(query.value(0).toLongLong(), now - 250 * day / 120);
+    }
+
+    // Beyond the rows kept, a unit that floods the history never pushes another unit's newest
+    // hundred rows out, however old they are; older rows of a quiet unit still go.
+    void pruningKeepsEachUnitsLastRows_data() {
+        QTest::addColumn<int>("quietRows");
+        QTest::addColumn<int>("quietKept");
+        QTest::newRow("fewer than kept") << 60 << 60;
+        QTest::newRow("more than kept") << 150 << 100;
+    }
+
+    void pruningKeepsEachUnitsLastRows() {
+        QFETCH(int, quietRows);
+        QFETCH(int, quietKept);
+        ManualClock clock(QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC));
+        const qint64 now = clock.time.toMSecsSinceEpoch();
+        // The quiet unit's rows are the oldest, then a unit that keeps answering floods; a
+        // second quiet unit's rows are spread among the flood's.
+        for (int i = 0; i < quietRows; ++i)
+            writer->add(row(now - 3600000 + i, 2, "quiet", "poll", "answered"));
+        for (int i = 0; i < 5000; ++i) {
+            writer->add(row(now - 1800000 + i, 1, "flood", "cycle follow-up", "answered"));
+            if (i % 100 == 0)
+                writer->add(row(now - 1800000 + i, 3, "sparse", "poll", "answered"));
+        }
+        QVERIFY(writer->flush());
+
+        HistoryPruner pruner({400, 250});
+        int batches = 0;
+        while (pruner.pruneBatch() > 0 || pruner.moreToScanLeft())
+            QVERIFY(++batches < 1000);
+        const auto rowsOf = [](int unit) {
+            QSqlQuery query(Database::connection());
+            return query.exec(QStringLiteral(R"(SELECT count(*) FROM "History" WHERE "Index" = %1)")
+                                  .arg(unit)) &&
+                           query.next()
+                       ? query.value(0).toInt()
+                       : -1;
+        };
+        QCOMPARE(rowsOf(2), quietKept);
+        QCOMPARE(rowsOf(3), 50);
+        // The flood keeps its newest rows down to the limit, never fewer than a hundred.
+        QCOMPARE(rowsOf(1), std::max(100, 250 - quietKept - 50));
+        QSqlQuery newest(Database::connection());
+        QVERIFY(newest.exec(QStringLiteral(R"(SELECT min("Time") FROM "History" WHERE "Index" = 1)")) &&
+                newest.next());
+        QCOMPARE(newest.value(0).toLongLong(), now - 1800000 + 5000 - rowsOf(1));
     }
 
     // A file made before the history existed: the writer adds the table; a reader leaves the
