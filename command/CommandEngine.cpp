@@ -493,9 +493,9 @@ void TCommandEngine::exchangeEnded(Lane& lane, UnitExchange::Ending ending) {
 void TCommandEngine::readingEnded(Lane& lane, bool failed) {
     const quint16 index = lane.entry.Index;
     const quint8 code = ParseStatus(reply);
-    TCommandResult result = resultOf(
-        lane, failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered, code,
-        true);
+    TCommandResult result =
+        resultOf(lane, failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered,
+                 code, true);
     // A unit that keeps answering "CYCLE" is asked again for a while from its first "CYCLE" (a
     // new cycle command starts the while again), then left so; a unit left so that still
     // answers "CYCLE" later is not asked again.
@@ -638,8 +638,10 @@ QString TCommandEngine::writeUnstoredStatuses(TCommandResult* result) {
     const bool withRow = result && rowWriter;
     bool rowRefused = false;
     QString error = writeStatuses(withRow ? result : nullptr, rowRefused);
-    if (rowRefused)
-        error = writeStatuses(nullptr, rowRefused);
+    if (rowRefused) {
+        bool again = false;
+        error = writeStatuses(nullptr, again);
+    }
     if (!error.isEmpty()) {
         MasterTable.close();
         StoreRetryTimer->start();
@@ -664,14 +666,15 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
         QSqlQuery begin(db);
         began = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
         if (!began)
-            throw Exception(QStringLiteral("The status cannot be written: %1")
-                                .arg(begin.lastError().text()));
+            throw Exception(
+                QStringLiteral("The status cannot be written: %1").arg(begin.lastError().text()));
         for (auto each = pendingStatus.constBegin(); each != pendingStatus.constEnd(); ++each)
             SetStatus(MasterTable, each.key(), each.value());
         if (result) {
             try {
                 rowWriter(*result);
             } catch (const Exception&) {
+                // (SQLite may have rolled the transaction back itself already.)
                 rowRefused = true;
                 QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
                 return {};
@@ -679,8 +682,8 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
         }
         QSqlQuery commit(db);
         if (!commit.exec(QStringLiteral("COMMIT")))
-            throw Exception(QStringLiteral("The status cannot be written: %1")
-                                .arg(commit.lastError().text()));
+            throw Exception(
+                QStringLiteral("The status cannot be written: %1").arg(commit.lastError().text()));
     } catch (const Exception& error) {
         if (began)
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));

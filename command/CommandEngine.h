@@ -6,13 +6,13 @@
 #include "UnitExchange.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QElapsedTimer>
-#include <QHash>
 #include <deque>
 #include <functional>
 #include <map>

@@ -30,10 +30,10 @@ QList<quint16> startUnits(QProcess& simulator, int count, const QString& logFile
     QFile::remove(logFile);
     simulator.setStandardOutputFile(logFile);
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    simulator.start(binary("kaviosim"),
-                    {QStringLiteral("--count"), QString::number(count), QStringLiteral("--base-port"),
-                     QStringLiteral("0"), QStringLiteral("--behaviour"), QStringLiteral("slow"),
-                     QStringLiteral("--delay"), QString::number(ReplyDelayMs)});
+    simulator.start(binary("kaviosim"), {QStringLiteral("--count"), QString::number(count),
+                                         QStringLiteral("--base-port"), QStringLiteral("0"),
+                                         QStringLiteral("--behaviour"), QStringLiteral("slow"),
+                                         QStringLiteral("--delay"), QString::number(ReplyDelayMs)});
     static const QRegularExpression listening(QStringLiteral(" listening on [0-9.]+:(\\d+)"));
     QElapsedTimer waited;
     waited.start();
@@ -75,9 +75,9 @@ double pollMs(const QString& database) {
     QProcess kavioctl;
     QElapsedTimer clock;
     clock.start();
-    kavioctl.start(binary("kavioctl"), {QStringLiteral("--database"), database,
-                                        QStringLiteral("poll"), QStringLiteral("--parallel"),
-                                        QStringLiteral("512")});
+    kavioctl.start(binary("kavioctl"),
+                   {QStringLiteral("--database"), database, QStringLiteral("poll"),
+                    QStringLiteral("--parallel"), QStringLiteral("512")});
     if (!kavioctl.waitForFinished(60000) || kavioctl.exitCode() != 0)
         qFatal("kavioctl poll failed: %s", kavioctl.readAllStandardError().constData());
     return millisecondsOf(clock);

@@ -87,11 +87,26 @@ private slots:
                 [this](const TCommandResult& result) { results << result; });
         connect(engine.get(), &TCommandEngine::logged, this,
                 [this](const QString& line) { log << line; });
-        // Every connect attempt has a socket of its own: the live ones bound those in flight.
+        // Every connect attempt has a socket of its own: those connecting or connected bound
+        // the connections in flight (a socket given up is closed at once, and deleted later).
         engine->setSocketFactory([this](QObject* parent) {
             auto* socket = new QTcpSocket(parent);
-            mostLiveSockets = std::max(mostLiveSockets, ++liveSockets);
-            connect(socket, &QObject::destroyed, this, [this] { --liveSockets; });
+            auto live = std::make_shared<bool>(false);
+            connect(socket, &QAbstractSocket::stateChanged, this,
+                    [this, live](QAbstractSocket::SocketState state) {
+                        const bool now = state != QAbstractSocket::UnconnectedState;
+                        if (now == *live)
+                            return;
+                        *live = now;
+                        if (now)
+                            mostLiveSockets = std::max(mostLiveSockets, ++liveSockets);
+                        else
+                            --liveSockets;
+                    });
+            connect(socket, &QObject::destroyed, this, [this, live] {
+                if (*live)
+                    --liveSockets;
+            });
             return socket;
         });
         clock.start();
@@ -242,7 +257,8 @@ private slots:
         QVERIFY2(shared.arrivals.size() <= Keys + 1,
                  qPrintable(QString::number(shared.arrivals.size())));
         if (lanes > 1)
-            QVERIFY2(shared.arrivals.size() <= 2, qPrintable(QString::number(shared.arrivals.size())));
+            QVERIFY2(shared.arrivals.size() <= 2,
+                     qPrintable(QString::number(shared.arrivals.size())));
     }
 
     // The queue is bounded: per unit, then in all. Beyond, AddToQueue gives no ticket, queues
@@ -262,7 +278,8 @@ private slots:
         // A request is taken whole or not at all.
         QCOMPARE(engine->wouldRefuse({{9, TaskQuery}, {9, TaskQuery}}),
                  TCommandEngine::Refusal::None);
-        QList<TCommandEntry> tooMany(TCommandEngine::MaxWaitingPerUnit, TCommandEntry{9, TaskQuery});
+        QList<TCommandEntry> tooMany(TCommandEngine::MaxWaitingPerUnit,
+                                     TCommandEntry{9, TaskQuery});
         QCOMPARE(engine->wouldRefuse(tooMany), TCommandEngine::Refusal::None);
         tooMany << TCommandEntry{9, TaskQuery};
         QCOMPARE(engine->wouldRefuse(tooMany), TCommandEngine::Refusal::UnitFull);

@@ -202,8 +202,7 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
 }
 
 bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
-                                           const ResultHandler& handler,
-                                           const QString& program) {
+                                           const ResultHandler& handler, const QString& program) {
     const InstanceNames names(Database::path());
     const QDeadlineTimer deadline(control::AnswerTimeoutMs);
     QLocalSocket socket;
@@ -259,8 +258,8 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         --missing;
     }
     if (missing > 0 && nextResult.hasExpired()) {
-        m_err << "kavioctl: " << program << " has not served " << missing
-              << " command(s) within " << resultWaitMs / 1000
+        m_err << "kavioctl: " << program << " has not served " << missing << " command(s) within "
+              << resultWaitMs / 1000
               << " s; they stay in its queue and are sent when their turn comes\n";
         return false;
     }
