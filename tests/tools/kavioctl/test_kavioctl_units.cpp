@@ -422,24 +422,24 @@ private slots:
     // Waiting behind a long queue of the control center costs kavioctl no processor time: it
     // sleeps until a result comes, instead of looking for one every millisecond.
     void waitingForTheControlCenterIsIdle() {
-        SimulatedUnit silent(behaving(Behaviour::Silent));
-        SimulatedUnit desk(behaving(Behaviour::On));
-        QVERIFY(silent.listen() && desk.listen());
-        const quint16 slow = unitFor(silent, QStringLiteral("slow"));
-        unitFor(desk, QStringLiteral("desk"));
+        sim::UnitConfig slowly = behaving(Behaviour::Slow);
+        slowly.delayMs = 400;
+        SimulatedUnit unit(slowly);
+        QVERIFY(unit.listen());
+        const quint16 desk = unitFor(unit, QStringLiteral("desk"));
         QLockFile lock(InstanceNames(db->path).lockPath());
         QVERIFY(lock.tryLock(0));
         TCmndProc processor;
         ControlServer control(db->path, processor.engine());
         QVERIFY(control.listen());
-        for (int i = 0; i < 4; ++i) // about two and a half seconds of work ahead
-            processor.engine().AddToQueue(slow, TaskQuery);
+        for (int i = 0; i < 5; ++i) // about two and a half seconds of the unit's own work ahead
+            processor.engine().AddToQueue(desk, TaskQuery);
 
         QProcess process;
         QSignalSpy finished(&process, &QProcess::finished);
-        process.start(QStringLiteral(KAVIOCTL_PATH),
-                      {QStringLiteral("--database"), db->path, QStringLiteral("query"),
-                       QStringLiteral("desk")});
+        process.start(
+            QStringLiteral(KAVIOCTL_PATH),
+            {QStringLiteral("--database"), db->path, QStringLiteral("on"), QStringLiteral("desk")});
         QVERIFY(process.waitForStarted());
         const QString status = QStringLiteral("/proc/%1/status").arg(process.processId());
         auto wakeUps = [&status] {
@@ -456,6 +456,7 @@ private slots:
         const qint64 before = wakeUps();
         QTest::qWait(1000);
         const qint64 after = wakeUps();
+        QCOMPARE(finished.count(), 0); // still waiting behind the queue
         QVERIFY(finished.wait(Patience));
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(before >= 0 && after >= before);
