@@ -658,6 +658,26 @@ class TokenAndShutdownTest(unittest.TestCase):
                 self.assertEqual(statuses, [status, 3, 3])
                 self.assertEqual(kept, [("slow0", outcome, status)])
 
+    def test_kill_loses_no_row_whose_status_is_in(self):
+        # Killed right after an exchange ends, kaviod has its history row in with its status.
+        for _ in range(3):
+            started = int(time.time() * 1000) - 1000
+            service = Service(self.home, self.database, env=self.env)
+            try:
+                self.assertTrue(service.wait_for("  SUCCESS"), service.log())
+                service.process.send_signal(signal.SIGKILL)
+                service.process.wait(10)
+            finally:
+                service.stop()
+            with sqlite3.connect(self.database) as db:
+                answered = [row[0] for row in db.execute(
+                    'SELECT "Index" FROM "Master" WHERE "Status" = 0 ORDER BY "Index"')]
+                kept = [row[0] for row in db.execute(
+                    'SELECT DISTINCT "Index" FROM "History" WHERE "Status" = 0 AND "Time" >= ? '
+                    'ORDER BY "Index"', (started,))]
+            self.assertTrue(answered, service.log())
+            self.assertEqual(kept, answered)
+
     def test_queue_lists_what_waits(self):
         slow = RecordingUnit("127.0.0.4", b"ON", delay=2.0)
         with sqlite3.connect(self.database) as db:
