@@ -4,8 +4,11 @@
 #include "Database.h"
 
 #include <QSettings>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
+#include <limits>
+#include <vector>
 
 namespace kavio {
 
@@ -71,65 +74,85 @@ int HistoryPruner::pruneBatch() {
     // a unit's newest KeptPerUnit rows, so that a unit that floods the history cannot push the
     // others' last exchanges out. The oldest rows are looked at a window at a time, from where
     // the last batch of the round stopped.
+    // The count is a batch of its own: it reads the whole table.
     if (excessRows < 0) {
         if (!query.exec(QStringLiteral(R"(SELECT count(*) FROM "History")")) || !query.next())
             return -1;
         excessRows = qMax<qint64>(0, query.value(0).toLongLong() - retention.KeepRows);
         scannedUpTo = 0;
+        keptFrom.clear();
+        moreToScan = excessRows > 0;
+        return 0;
     }
     moreToScan = false;
     if (excessRows == 0)
         return 0;
     const int wanted = int(qMin<qint64>(BatchRows, excessRows));
+    QSqlQuery newest(db);
+    newest.prepare(QStringLiteral(
+        R"(SELECT "Time" FROM "History" WHERE "Index" = ? ORDER BY "Time" DESC LIMIT 1 OFFSET ?)"));
+    int lookups = 0;
     for (int window = 0; window < WindowsPerBatch; ++window) {
-        // Of the window's rows, those older than their unit's KeptPerUnit-th newest.
-        query.prepare(QStringLiteral(R"(WITH "Window" AS
- (SELECT "Id", "Index", "Time" FROM "History" WHERE "Id" > ? ORDER BY "Id" LIMIT ?),
- "Kept" AS (SELECT "Unit"."Index" AS "Key",
-   (SELECT "Time" FROM "History" AS "Newer" WHERE "Newer"."Index" = "Unit"."Index"
-    ORDER BY "Time" DESC LIMIT 1 OFFSET ?) AS "From"
-   FROM (SELECT DISTINCT "Index" FROM "Window") AS "Unit")
- SELECT "Window"."Id", (SELECT max("Id") FROM "Window") FROM "Window"
- LEFT JOIN "Kept" ON "Kept"."Key" = "Window"."Index"
- WHERE "Window"."Time" < "Kept"."From"
- ORDER BY "Window"."Id")"));
+        query.prepare(QStringLiteral(
+            R"(SELECT "Id", "Index", "Time" FROM "History" WHERE "Id" > ? ORDER BY "Id" LIMIT ?)"));
         query.addBindValue(scannedUpTo);
         query.addBindValue(WindowRows);
-        query.addBindValue(KeptPerUnit - 1);
         if (!query.exec())
             return -1;
-        QStringList ids;
-        qint64 windowEnd = -1;
-        qint64 lastId = -1;
-        while (ids.size() < wanted && query.next()) {
-            // A unit with fewer rows than it keeps has no "From": all of its rows stay.
-            lastId = query.value(0).toLongLong();
-            windowEnd = query.value(1).toLongLong();
-            ids << QString::number(lastId);
-        }
+        struct Row {
+            qint64 id, unit, time;
+        };
+        std::vector<Row> rows;
+        rows.reserve(WindowRows);
+        while (query.next())
+            rows.push_back({query.value(0).toLongLong(), query.value(1).toLongLong(),
+                            query.value(2).toLongLong()});
         query.finish();
-        if (ids.isEmpty() && windowEnd < 0) {
-            // Nothing to delete in this window: go on after it, if there is anything after it.
-            if (!query.exec(QStringLiteral(R"(SELECT max("Id") FROM (SELECT "Id" FROM "History"
- WHERE "Id" > %1 ORDER BY "Id" LIMIT %2))")
-                                .arg(scannedUpTo)
-                                .arg(WindowRows)) ||
-                !query.next())
-                return -1;
-            if (query.value(0).isNull()) {
-                excessRows = 0; // every row left is one that is kept
-                return 0;
+        if (rows.empty()) {
+            excessRows = 0; // every row left is one that is kept
+            return 0;
+        }
+        // Each unit keeps its rows from its KeptPerUnit-th newest on; a unit with fewer keeps
+        // them all. Read once a round: newer rows since only move that time on, so the time
+        // read keeps a little more, never less.
+        QStringList ids;
+        qint64 examined = scannedUpTo;
+        bool outOfLookups = false;
+        for (const Row& row : rows) {
+            auto from = keptFrom.constFind(row.unit);
+            if (from == keptFrom.cend()) {
+                if (lookups == LookupsPerBatch) {
+                    outOfLookups = true;
+                    break;
+                }
+                ++lookups;
+                newest.addBindValue(row.unit);
+                newest.addBindValue(KeptPerUnit - 1);
+                if (!newest.exec())
+                    return -1;
+                from =
+                    keptFrom.insert(row.unit, newest.next() ? newest.value(0).toLongLong()
+                                                            : std::numeric_limits<qint64>::min());
+                newest.finish();
             }
-            scannedUpTo = query.value(0).toLongLong();
+            examined = row.id;
+            if (row.time < *from) {
+                ids << QString::number(row.id);
+                if (ids.size() == wanted)
+                    break;
+            }
+        }
+        scannedUpTo = examined;
+        if (ids.isEmpty()) {
             moreToScan = true;
+            if (outOfLookups)
+                return 0;
             continue;
         }
         if (!query.exec(QStringLiteral(R"(DELETE FROM "History" WHERE "Id" IN (%1))")
                             .arg(ids.join(QLatin1Char(',')))))
             return -1;
         deleted = query.numRowsAffected();
-        // A window taken whole is done; one cut short goes on after its last row deleted.
-        scannedUpTo = ids.size() < wanted ? windowEnd : lastId;
         excessRows -= deleted;
         moreToScan = excessRows > 0;
         return deleted;

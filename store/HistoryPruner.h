@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 
 class QTimer;
@@ -28,6 +29,8 @@ public:
     // Rows looked at for the row limit: a window at a time, a few windows per batch at most.
     static constexpr int WindowRows = 2000;
     static constexpr int WindowsPerBatch = 8;
+    // Units whose kept rows are looked up in one batch, at most.
+    static constexpr int LookupsPerBatch = 128;
     // Between batches while there is work, and between rounds when there is none.
     static constexpr int BatchIntervalMs = 50;
     static constexpr int RoundIntervalMs = 10 * 60 * 1000;
@@ -37,7 +40,8 @@ public:
     // Starts the rounds; the first one comes soon.
     void start();
     // Deletes at most one batch; gives how many rows went, -1 when the database refused. 0 with
-    // moreToScanLeft() when it only looked at rows that are all kept, and more follow.
+    // moreToScanLeft() when it only counted the rows, or looked at rows that are all kept, and
+    // more follows.
     int pruneBatch();
     bool moreToScanLeft() const { return moreToScan; }
 
@@ -50,6 +54,8 @@ private:
     qint64 excessRows = -1;
     // The row limit's walk of this round: rows up to this key were looked at.
     qint64 scannedUpTo = 0;
+    // Each unit's time from which its rows are kept, as read this round.
+    QHash<qint64, qint64> keptFrom;
     bool moreToScan = false;
 };
 

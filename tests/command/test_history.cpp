@@ -260,7 +260,7 @@ private slots:
 
         HistoryPruner pruner({5, 1000});
         int batches = 0;
-        while (pruner.pruneBatch() > 0)
+        while (pruner.pruneBatch() > 0 || pruner.moreToScanLeft())
             ++batches;
         // Five days hold 600 rows, fewer than 1000: the days rule, in batches.
         QCOMPARE(historyCount(), 600);
@@ -270,7 +270,7 @@ private slots:
         QVERIFY(query.value(0).toLongLong() >= now - 5 * day);
 
         HistoryPruner fewRows({400, 250});
-        while (fewRows.pruneBatch() > 0)
+        while (fewRows.pruneBatch() > 0 || fewRows.moreToScanLeft())
             ;
         QCOMPARE(historyCount(), 250);
         QVERIFY(query.exec(QStringLiteral(R"(SELECT min("Time") FROM "History")")) && query.next());
