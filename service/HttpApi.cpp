@@ -414,8 +414,8 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     if (delay == 0) {
         if (const auto refusal = m_service.engine().wouldRefuse({TCommandEntry{index, requested}});
             refusal != TCommandEngine::Refusal::None) {
-            const QString why = QStringLiteral("Not queued: %1")
-                                    .arg(TCommandEngine::refusalText(refusal, name));
+            const QString why =
+                QStringLiteral("Not queued: %1").arg(TCommandEngine::refusalText(refusal, name));
             logLine(QStringLiteral("HTTP: ") + why);
             return refuse(why);
         }
