@@ -275,6 +275,11 @@ private slots:
         QCOMPARE(historyCount(), 250);
         QVERIFY(query.exec(QStringLiteral(R"(SELECT min("Time") FROM "History")")) && query.next());
         QCOMPARE(query.value(0).toLongLong(), now - 250 * day / 120);
+
+        // On its own timer the pruner goes on from counting the rows to deleting them.
+        HistoryPruner onItsOwn({400, 200});
+        onItsOwn.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historyCount(), 200, Patience);
     }
 
     // Beyond the rows kept, a unit that floods the history never pushes another unit's newest
