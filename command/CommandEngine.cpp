@@ -659,6 +659,15 @@ QString TCommandEngine::writeUnstoredStatuses(TCommandResult* result) {
 // alone failed; nothing is written then).
 QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRefused) {
     rowRefused = false;
+    // One status alone is one statement: it needs no transaction around it.
+    if (!result && pendingStatus.size() == 1) {
+        try {
+            SetStatus(MasterTable, pendingStatus.firstKey(), pendingStatus.first());
+        } catch (const Exception& error) {
+            return error.message();
+        }
+        return {};
+    }
     QSqlDatabase db;
     bool began = false;
     try {
