@@ -6,10 +6,16 @@
 #include "UnitAddress.h"
 #include "UnitLookup.h"
 
+#include "Database.h"
+
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTimer>
 #include <algorithm>
+#include <sys/resource.h>
 #include <utility>
 
 namespace kavio {
@@ -31,8 +37,8 @@ quint64 endpointOf(const std::optional<QHostAddress>& address, quint16 port) {
 
 } // namespace
 
-// One exchange at a time with its pause after it: lane 0 is the engine's own, whose pause is
-// Timer1; more are made when more exchanges may run at once.
+// One exchange at a time: lane 0 is the engine's own, whose pause (one at a time) is Timer1; more
+// are made when more exchanges may run at once.
 struct TCommandEngine::Lane {
     enum class State { Idle, Exchanging, Pausing };
 
@@ -54,16 +60,35 @@ struct TCommandEngine::Lane {
     bool active() const { return state != State::Idle; }
 };
 
+// The entries waiting for one unit, and whether the unit is busy (under way or resting) or has
+// its turn coming (in the ready list, or waiting for its address and port).
+struct TCommandEngine::UnitLine {
+    std::deque<quint64> waiting;
+    bool inUse = false;
+    bool listed = false;
+};
+
+// A unit resting after its exchange, and the entry that is over with the rest.
+struct TCommandEngine::Rest {
+    QDeadlineTimer until;
+    quint16 key = 0;
+    quint64 endpoint = 0;
+    quint64 ticket = 0;
+};
+
 TCommandEngine::TCommandEngine(QObject* parent)
     : QObject(parent)
     , Timer1(makeTimer(this, PauseMs, true))
     , Timer2(makeTimer(this, WatchIntervalMs, false))
-    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false)) {
+    , StoreRetryTimer(makeTimer(this, StoreRetryMs, false))
+    , restTimer(makeTimer(this, PauseMs, true)) {
     qRegisterMetaType<TCommandResult>();
     qRegisterMetaType<TLogLine>();
+    monotonic.start();
     connect(Timer1, &QTimer::timeout, this, &TCommandEngine::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TCommandEngine::Timer2Timer);
     connect(StoreRetryTimer, &QTimer::timeout, this, &TCommandEngine::retryStore);
+    connect(restTimer, &QTimer::timeout, this, &TCommandEngine::endRests);
     lane(0);
     Timer2->start();
 }
@@ -80,15 +105,7 @@ TCommandEngine::Lane& TCommandEngine::lane(int number) {
                 [this, fresh](const QString& line) { log(*fresh, line); });
         connect(fresh->exchange, &UnitExchange::ended, this,
                 [this, fresh](UnitExchange::Ending ending) { exchangeEnded(*fresh, ending); });
-        if (lanes.empty()) {
-            fresh->pause = Timer1;
-        } else {
-            fresh->pause = makeTimer(this, PauseMs, true);
-            connect(fresh->pause, &QTimer::timeout, this, [this, fresh] {
-                if (fresh->state == Lane::State::Pausing)
-                    laneDone(*fresh);
-            });
-        }
+        fresh->pause = lanes.empty() ? Timer1 : nullptr;
         lanes.push_back(std::move(made));
     }
     return *lanes[size_t(number)];
@@ -100,19 +117,81 @@ void TCommandEngine::setSocketFactory(SocketFactory factory) {
         each->exchange->setSocketFactory(socketFactory);
 }
 
+int TCommandEngine::lanesAllowed() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return MaxParallel;
+    const qint64 room = qint64(files.rlim_cur) - FilesKeptFree;
+    return int(std::clamp<qint64>(room, MinParallel, MaxParallel));
+}
+
 void TCommandEngine::setParallel(int exchanges) {
-    Parallel = std::clamp(exchanges, MinParallel, MaxParallel);
+    Parallel = std::clamp(exchanges, MinParallel, lanesAllowed());
     if (Busy)
         StartSession();
 }
 
 quint64 TCommandEngine::AddToQueue(quint16 index, quint8 task, CommandSource source) {
-    const TCommandEntry entry{index, task, ++lastTicket, source};
-    if (forwardTo)
+    if (forwardTo) {
+        lastRefusal = Refusal::None;
+        const TCommandEntry entry{index, task, ++lastTicket, source};
         forwardTo(entry);
-    else
-        Queue.append(entry);
+        return lastTicket;
+    }
+    lastRefusal = wouldRefuse({TCommandEntry{index, task, 0, source}});
+    if (lastRefusal != Refusal::None)
+        return 0;
+    const TCommandEntry entry{index, task, ++lastTicket, source};
+    entries.emplace_hint(entries.end(), entry.Ticket, std::make_pair(entry, false));
+    UnitLine& unit = units[index];
+    unit.waiting.push_back(entry.Ticket);
+    ++waitingTotal;
+    if (!unit.inUse && !unit.listed)
+        makeReady(index, false);
     return lastTicket;
+}
+
+TCommandEngine::Refusal TCommandEngine::wouldRefuse(const QList<TCommandEntry>& wanted) const {
+    if (forwardTo)
+        return Refusal::None;
+    if (qsizetype(entries.size()) + wanted.size() > MaxQueued)
+        return Refusal::QueueFull;
+    QHash<quint16, int> more;
+    for (const TCommandEntry& entry : wanted) {
+        if (waitingFor(entry.Index) + ++more[entry.Index] > MaxWaitingPerUnit)
+            return Refusal::UnitFull;
+    }
+    return Refusal::None;
+}
+
+int TCommandEngine::waitingFor(quint16 index) const {
+    const auto found = units.find(index);
+    return found == units.end() ? 0 : int(found->second.waiting.size());
+}
+
+QString TCommandEngine::refusalText(Refusal why, const QString& unitName) {
+    switch (why) {
+    case Refusal::UnitFull:
+        return QStringLiteral("%1 commands wait for %2 already; try again later")
+            .arg(MaxWaitingPerUnit)
+            .arg(unitName.isEmpty() ? QStringLiteral("a unit") : unitName);
+    case Refusal::QueueFull:
+        return QStringLiteral("the queue holds %1 commands already; try again later")
+            .arg(MaxQueued);
+    case Refusal::None:
+        break;
+    }
+    return {};
+}
+
+// The unit's next entry may start: it takes its turn behind the units waiting already, or, when
+// it had its turn and could not use it (its address and port were in use), at the front.
+void TCommandEngine::makeReady(quint16 key, bool first) {
+    units[key].listed = true;
+    if (first)
+        ready.push_front(key);
+    else
+        ready.push_back(key);
 }
 
 void TCommandEngine::setForward(Forward forward) {
@@ -126,18 +205,26 @@ void TCommandEngine::setForwardedQueue(int length, CommandSource head) {
 }
 
 int TCommandEngine::queueLength() const {
-    return forwardTo ? forwardedLength : int(Queue.size());
+    return forwardTo ? forwardedLength : int(entries.size());
 }
 
 CommandSource TCommandEngine::queueHead() const {
     if (forwardTo)
         return forwardedHead;
-    return Queue.isEmpty() ? CommandSource::Button : Queue.first().Source;
+    return entries.empty() ? CommandSource::Button : entries.begin()->second.first.Source;
+}
+
+QList<TCommandEntry> TCommandEngine::queue() const {
+    QList<TCommandEntry> all;
+    all.reserve(qsizetype(entries.size()));
+    for (const auto& [ticket, entry] : entries)
+        all.append(entry.first);
+    return all;
 }
 
 // StartQueue itself does nothing while Busy is set.
 void TCommandEngine::Timer2Timer() {
-    if (!Queue.isEmpty())
+    if (!entries.empty())
         StartQueue();
 }
 
@@ -161,13 +248,13 @@ bool TCommandEngine::anyLaneActive() const {
     return std::any_of(lanes.begin(), lanes.end(), [](const auto& each) { return each->active(); });
 }
 
-// Gives each free lane the first entry that may start: walking the queue in order, an entry
-// waits while its key or its unit's address and port is in use by a lane, and every later entry
-// of that key waits behind it. An entry that cannot be served at all (its unit is gone, it names
-// a group, its task is unknown) is dropped without contacting anything. A long run of such
-// entries (a request naming thousands of keys) is dropped a slice at a time from the event loop,
-// so that the window and the other producers never wait for it; so is a burst of connections
-// when many lanes come free at once (the first poll with many lanes).
+// Gives each free lane the next unit in turn: its first waiting entry starts, unless another key
+// with the same address and port is in use (the unit then waits for that one). An entry that
+// cannot be served at all (its unit is gone, it names a group, its task is unknown) is dropped
+// without contacting anything. A long run of such entries (a request naming thousands of keys)
+// is dropped a slice at a time from the event loop, so that the window and the other producers
+// never wait for it; so is a burst of connections when many lanes come free at once (the first
+// poll with many lanes).
 void TCommandEngine::StartSession() {
     if (Held) {
         if (!anyLaneActive())
@@ -175,56 +262,68 @@ void TCommandEngine::StartSession() {
         return;
     }
     UnitLookup lookup;
-    QSet<quint16> waitingKeys;
-    for (const auto& each : lanes) {
-        if (each->active())
-            waitingKeys.insert(each->entry.Index);
-    }
     int dropped = 0;
     int started = 0;
-    int passed = 0;
-    for (int position = 0; position < Queue.size() && passed < ScanLimit;) {
+    while (!ready.empty()) {
         Lane* free = idleLane();
         if (!free)
             break;
-        if (waitingKeys.contains(Queue.at(position).Index)) {
-            ++position;
-            ++passed;
-            continue;
-        }
         if (dropped == DropsPerTurn || started == StartsPerTurn) {
-            QTimer::singleShot(0, this, &TCommandEngine::resumeSession);
+            scheduleSession();
             return;
         }
-        const quint16 key = Queue.at(position).Index;
-        switch (startEntry(position, *free, lookup)) {
+        const quint16 key = ready.front();
+        ready.pop_front();
+        UnitLine& unit = units[key];
+        unit.listed = false;
+        const quint64 ticket = unit.waiting.front();
+        quint64 endpoint = 0;
+        switch (startEntry(ticket, *free, lookup, endpoint)) {
         case Pick::Started:
-            waitingKeys.insert(key);
-            ++position;
+            unit.waiting.pop_front();
+            --waitingTotal;
+            unit.inUse = true;
             ++started;
             break;
         case Pick::Waits:
-            waitingKeys.insert(key);
-            ++position;
-            ++passed;
+            unit.listed = true;
+            endpointsInUse[endpoint].push_back(key);
             break;
         case Pick::Dropped:
-            dropAt(position);
+            unit.waiting.pop_front();
+            --waitingTotal;
+            if (!unit.waiting.empty())
+                makeReady(key, true);
+            else
+                units.erase(key);
+            drop(ticket);
             ++dropped;
             break;
         }
     }
-    if (Queue.isEmpty() && !anyLaneActive())
+    if (entries.empty() && !anyLaneActive())
         Busy = false;
 }
 
 void TCommandEngine::resumeSession() {
+    sessionScheduled = false;
     if (Busy)
         StartSession();
 }
 
-void TCommandEngine::dropAt(int position) {
-    const TCommandEntry entry = Queue.takeAt(position);
+void TCommandEngine::scheduleSession() {
+    if (sessionScheduled)
+        return;
+    sessionScheduled = true;
+    QTimer::singleShot(0, this, &TCommandEngine::resumeSession);
+}
+
+void TCommandEngine::drop(quint64 ticket) {
+    const auto found = entries.find(ticket);
+    if (found == entries.end())
+        return;
+    const TCommandEntry entry = found->second.first;
+    entries.erase(found);
     TCommandResult result;
     result.Ticket = entry.Ticket;
     result.Index = entry.Index;
@@ -236,8 +335,9 @@ void TCommandEngine::dropAt(int position) {
 
 // Reads the entry's unit and starts the exchange with it on the lane, unless the unit's address
 // and port are in use by another lane.
-TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLookup& lookup) {
-    const TCommandEntry entry = Queue.at(position);
+TCommandEngine::Pick TCommandEngine::startEntry(quint64 ticket, Lane& free, UnitLookup& lookup,
+                                                quint64& endpoint) {
+    const TCommandEntry entry = entries.at(ticket).first;
     if (CommandLetterOf(entry.Task) == 0) {
         log(QStringLiteral("Unknown task %1 for unit %2 dropped").arg(entry.Task).arg(entry.Index));
         return Pick::Dropped;
@@ -258,13 +358,11 @@ TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLo
     bool portOk = false;
     const qint64 portNumber = unit->port.toLongLong(&portOk);
     const quint16 port = portOk && portNumber >= 1 && portNumber <= 65535 ? quint16(portNumber) : 0;
-    const quint64 endpoint = endpointOf(address, port);
-    if (endpoint != 0) {
-        for (const auto& each : lanes) {
-            if (each->active() && each->endpoint == endpoint)
-                return Pick::Waits;
-        }
-    }
+    endpoint = endpointOf(address, port);
+    if (endpoint != 0 && endpointsInUse.count(endpoint) != 0)
+        return Pick::Waits;
+    if (endpoint != 0)
+        endpointsInUse.emplace(endpoint, std::deque<quint16>());
 
     free.entry = entry;
     free.name = unit->name;
@@ -292,7 +390,7 @@ TCommandEngine::Pick TCommandEngine::startEntry(int position, Lane& free, UnitLo
 }
 
 char TCommandEngine::CommandLetter() const {
-    return Queue.isEmpty() ? char(0) : CommandLetterOf(Queue.first().Task);
+    return entries.empty() ? char(0) : CommandLetterOf(entries.begin()->second.first.Task);
 }
 
 void TCommandEngine::setHeld(bool held) {
@@ -306,35 +404,36 @@ int TCommandEngine::exchangesUnderWay() const {
 }
 
 int TCommandEngine::unfinishedCount() const {
-    const auto pausing = std::count_if(lanes.begin(), lanes.end(), [](const auto& each) {
-        return each->state == Lane::State::Pausing;
-    });
-    return int(std::max<qsizetype>(0, Queue.size() - pausing));
+    return int(qsizetype(entries.size()) - pausedEntries);
 }
 
 QList<TCommandEntry> TCommandEngine::unfinished() const {
-    QSet<quint64> pausing;
-    for (const auto& each : lanes) {
-        if (each->state == Lane::State::Pausing)
-            pausing.insert(each->entry.Ticket);
+    QList<TCommandEntry> all;
+    all.reserve(unfinishedCount());
+    for (const auto& [ticket, entry] : entries) {
+        if (!entry.second)
+            all.append(entry.first);
     }
-    QList<TCommandEntry> entries;
-    for (const TCommandEntry& entry : Queue) {
-        if (!pausing.contains(entry.Ticket))
-            entries << entry;
-    }
-    return entries;
+    return all;
 }
 
 int TCommandEngine::entriesLeft() const {
-    const auto active =
-        std::count_if(lanes.begin(), lanes.end(), [](const auto& each) { return each->active(); });
-    return int(std::max<qsizetype>(0, Queue.size() - active));
+    return int(waitingTotal);
 }
 
+// Side by side, a lane goes on while its unit rests; one at a time, the pause is the lane's too.
+// A unit's own backlog takes its exchanges and pauses one after the other however many lanes
+// there are.
 qint64 TCommandEngine::estimatedMsLeft() const {
     const qint64 rounds = (entriesLeft() + Parallel - 1) / Parallel;
-    return rounds * qint64(PauseMs + averageExchangeMs + 0.5);
+    const double perRound = averageExchangeMs + (Parallel == 1 ? PauseMs : 0);
+    qsizetype longestLine = 0;
+    if (Parallel > 1) {
+        for (const auto& [key, unit] : units)
+            longestLine = std::max(longestLine, qsizetype(unit.waiting.size()));
+    }
+    return std::max(qint64(double(rounds) * perRound + 0.5),
+                    qint64(double(longestLine) * (averageExchangeMs + PauseMs) + 0.5));
 }
 
 void TCommandEngine::log(Lane& lane, const QString& text) {
@@ -373,7 +472,7 @@ void TCommandEngine::exchangeEnded(Lane& lane, UnitExchange::Ending ending) {
     switch (ending) {
     case UnitExchange::Ending::NotConnected:
         connectFailed(lane);
-        break;
+        return;
     case UnitExchange::Ending::WriteFailed:
         // Nothing was read, so the unit's status stays as it was.
         log(lane, QStringLiteral("  FAILED"));
@@ -385,25 +484,47 @@ void TCommandEngine::exchangeEnded(Lane& lane, UnitExchange::Ending ending) {
         readingEnded(lane, ending == UnitExchange::Ending::Broken);
         break;
     }
+    // Side by side, the lane is free while the unit rests.
+    if (!lane.active())
+        StartSession();
 }
 
 // The end of the reading, however it came: the unit closed, the reply limit ran out, or an error.
 void TCommandEngine::readingEnded(Lane& lane, bool failed) {
     const quint16 index = lane.entry.Index;
     const quint8 code = ParseStatus(reply);
-    const bool stored = storeStatus(index, code);
-    if (code == StatusCycle)
+    TCommandResult result =
+        resultOf(lane, failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered,
+                 code, true);
+    // A unit that keeps answering "CYCLE" is asked again for a while from its first "CYCLE" (a
+    // new cycle command starts the while again), then left so; a unit left so that still
+    // answers "CYCLE" later is not asked again.
+    bool askAgain = false;
+    if (code == StatusCycle) {
+        const qint64 now = monotonic.elapsed();
+        if (lane.entry.Task == TaskCycle || !cyclingSince.contains(index))
+            cyclingSince.insert(index, now);
+        askAgain = now - cyclingSince.value(index) < cycleLimitMs;
+        result.StillCycling = !askAgain;
+    } else {
+        cyclingSince.remove(index);
+    }
+    const bool stored = storeStatus(index, code, &result);
+    if (askAgain)
         AddToQueue(index, TaskQuery, CommandSource::CycleFollowUp);
-    // The log never reports success for a status that is not in the database yet.
+    // The log never reports success for a status that is not in the database yet, nor for a
+    // unit that said nothing.
     if (stored)
-        log(lane, QStringLiteral("  SUCCESS"));
+        log(lane, reply.isEmpty() ? QStringLiteral("  NO REPLY") : QStringLiteral("  SUCCESS"));
     if (failed || !stored)
         log(lane, QStringLiteral("  FAILED"));
+    if (result.StillCycling)
+        log(lane, QStringLiteral("  still CYCLE after %1 s of asking again: it is left so")
+                      .arg(cycleLimitMs / 1000));
     // The pause starts before anyone hears of the change, so that nothing a listener does can
     // keep the queue from going on.
     startPause(lane);
-    finish(lane, failed ? TCommandResult::Outcome::Broken : TCommandResult::Outcome::Answered, code,
-           stored);
+    announceResult(result);
     announceStatusChange();
 }
 
@@ -480,39 +601,103 @@ void TCommandEngine::connectFailed(Lane& lane) {
     flushLog(lane);
     // The exchange is over for anyone who asks from here on, though no pause follows.
     lane.state = Lane::State::Pausing;
+    markOver(lane.entry.Ticket);
     emit connectionFailed(lane.name);
-    const bool stored = storeStatus(lane.entry.Index, StatusError);
-    finish(lane, TCommandResult::Outcome::NotConnected, StatusError, stored);
+    TCommandResult result =
+        resultOf(lane, TCommandResult::Outcome::NotConnected, StatusError, true);
+    storeStatus(lane.entry.Index, StatusError, &result);
+    announceResult(result);
     announceStatusChange();
     laneDone(lane);
 }
 
 // Writes the unit's new status, after any that are still waiting (a newer status of the same
-// unit replaces its waiting one). False when it had to be kept for later.
-bool TCommandEngine::storeStatus(quint16 index, quint8 code) {
+// unit replaces its waiting one), and the exchange's history row with them. False when they had
+// to be kept for later.
+bool TCommandEngine::storeStatus(quint16 index, quint8 code, TCommandResult* result) {
     pendingStatus.insert(index, code);
-    const QString error = writeUnstoredStatuses();
+    const QString error = writeUnstoredStatuses(result);
     if (!error.isEmpty())
         reportStoreFailure(error);
+    if (result)
+        result->Stored = error.isEmpty();
     return error.isEmpty();
 }
 
-// Writes the waiting statuses one by one; at the first failure the rest wait too (each try may
-// wait for the lock a little), and the retry timer takes over. Gives the store's error, if any.
-QString TCommandEngine::writeUnstoredStatuses() {
-    while (!pendingStatus.isEmpty()) {
-        const auto first = pendingStatus.constBegin();
-        try {
-            SetStatus(MasterTable, first.key(), first.value());
-        } catch (const Exception& error) {
-            MasterTable.close();
-            StoreRetryTimer->start();
-            return error.message();
-        }
-        pendingStatus.erase(first);
+// Writes the waiting statuses, and the result's row, in one transaction: a row is never lost
+// while its status is in. A row the database refuses by itself (a full disk takes no new row,
+// though it takes a changed status) is left to the history's writer, and the statuses go in
+// without it. At a failure everything waits (each try may wait for the lock a little) and the
+// retry timer takes over. Gives the store's error, if any.
+QString TCommandEngine::writeUnstoredStatuses(TCommandResult* result) {
+    if (pendingStatus.isEmpty()) {
+        StoreRetryTimer->stop();
+        storeFailing = false;
+        return {};
     }
+    const bool withRow = result && rowWriter;
+    bool rowRefused = false;
+    QString error = writeStatuses(withRow ? result : nullptr, rowRefused);
+    if (rowRefused) {
+        bool again = false;
+        error = writeStatuses(nullptr, again);
+    }
+    if (!error.isEmpty()) {
+        MasterTable.close();
+        StoreRetryTimer->start();
+        return error;
+    }
+    pendingStatus.clear();
+    if (withRow && !rowRefused)
+        result->Recorded = true;
     StoreRetryTimer->stop();
     storeFailing = false;
+    return {};
+}
+
+// One transaction: the waiting statuses and, when given, the result's row (rowRefused when that
+// alone failed; nothing is written then).
+QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRefused) {
+    rowRefused = false;
+    // One status alone is one statement: it needs no transaction around it.
+    if (!result && pendingStatus.size() == 1) {
+        try {
+            SetStatus(MasterTable, pendingStatus.firstKey(), pendingStatus.first());
+        } catch (const Exception& error) {
+            return error.message();
+        }
+        return {};
+    }
+    QSqlDatabase db;
+    bool began = false;
+    try {
+        db = Database::connection();
+        QSqlQuery begin(db);
+        began = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!began)
+            throw Exception(
+                QStringLiteral("The status cannot be written: %1").arg(begin.lastError().text()));
+        for (auto each = pendingStatus.constBegin(); each != pendingStatus.constEnd(); ++each)
+            SetStatus(MasterTable, each.key(), each.value());
+        if (result) {
+            try {
+                rowWriter(*result);
+            } catch (const Exception&) {
+                // (SQLite may have rolled the transaction back itself already.)
+                rowRefused = true;
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                return {};
+            }
+        }
+        QSqlQuery commit(db);
+        if (!commit.exec(QStringLiteral("COMMIT")))
+            throw Exception(
+                QStringLiteral("The status cannot be written: %1").arg(commit.lastError().text()));
+    } catch (const Exception& error) {
+        if (began)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return error.message();
+    }
     return {};
 }
 
@@ -532,10 +717,51 @@ void TCommandEngine::reportStoreFailure(const QString& message) {
     QTimer::singleShot(0, this, [this, message] { emit storeFailed(message); });
 }
 
+void TCommandEngine::markOver(quint64 ticket) {
+    const auto found = entries.find(ticket);
+    if (found != entries.end() && !found->second.second) {
+        found->second.second = true;
+        ++pausedEntries;
+    }
+}
+
+// The exchange is over: the unit rests. One at a time the lane rests with it (Timer1), so that
+// the next unit waits too; side by side the lane is free at once.
 void TCommandEngine::startPause(Lane& lane) {
     flushLog(lane);
-    lane.state = Lane::State::Pausing;
-    lane.pause->start();
+    markOver(lane.entry.Ticket);
+    if (Parallel == 1 && lane.pause) {
+        lane.state = Lane::State::Pausing;
+        lane.pause->start();
+        return;
+    }
+    resting.push_back(Rest{QDeadlineTimer(PauseMs, Qt::PreciseTimer), lane.entry.Index,
+                           lane.endpoint, lane.entry.Ticket});
+    if (!restTimer->isActive())
+        armRestTimer();
+    lane.state = Lane::State::Idle;
+    lane.endpoint = 0;
+}
+
+void TCommandEngine::armRestTimer() {
+    if (resting.empty()) {
+        restTimer->stop();
+        return;
+    }
+    const qint64 ns = resting.front().until.remainingTimeNSecs();
+    restTimer->start(int(std::max<qint64>(0, (ns + 999999) / 1000000)));
+}
+
+// Every rest that is over ends, and the units go on.
+void TCommandEngine::endRests() {
+    while (!resting.empty() && resting.front().until.remainingTimeNSecs() <= 0) {
+        const Rest over = resting.front();
+        resting.pop_front();
+        release(over.key, over.endpoint, over.ticket);
+    }
+    armRestTimer();
+    if (Busy)
+        StartSession();
 }
 
 void TCommandEngine::Timer1Timer() {
@@ -546,18 +772,43 @@ void TCommandEngine::Timer1Timer() {
 
 // The lane's entry is over: it leaves the queue, and the free lane looks for the next.
 void TCommandEngine::laneDone(Lane& lane) {
-    const quint64 ticket = lane.entry.Ticket;
-    const auto found =
-        std::find_if(Queue.begin(), Queue.end(),
-                     [ticket](const TCommandEntry& each) { return each.Ticket == ticket; });
-    if (found != Queue.end())
-        Queue.erase(found);
     lane.state = Lane::State::Idle;
+    release(lane.entry.Index, lane.endpoint, lane.entry.Ticket);
     lane.endpoint = 0;
-    if (!Queue.isEmpty())
+    if (!entries.empty())
         StartSession();
     else if (!anyLaneActive())
         Busy = false;
+}
+
+// The entry leaves the queue; its unit, and the units waiting for its address and port, may go
+// on (those before any other unit: their turn came already).
+void TCommandEngine::release(quint16 key, quint64 endpoint, quint64 ticket) {
+    const auto found = entries.find(ticket);
+    if (found != entries.end()) {
+        if (found->second.second)
+            --pausedEntries;
+        entries.erase(found);
+    }
+    const auto unit = units.find(key);
+    if (unit != units.end()) {
+        unit->second.inUse = false;
+        if (!unit->second.listed) {
+            if (unit->second.waiting.empty())
+                units.erase(unit);
+            else
+                makeReady(key, false);
+        }
+    }
+    if (endpoint == 0)
+        return;
+    const auto used = endpointsInUse.find(endpoint);
+    if (used == endpointsInUse.end())
+        return;
+    const std::deque<quint16> waiters = std::move(used->second);
+    endpointsInUse.erase(used);
+    for (auto waiter = waiters.rbegin(); waiter != waiters.rend(); ++waiter)
+        ready.push_front(*waiter);
 }
 
 } // namespace kavio

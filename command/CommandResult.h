@@ -51,6 +51,11 @@ struct TCommandResult {
     bool TimedOut = false;
     // The whole command was written (false for a record refused and a failed write).
     bool Written = false;
+    // The unit answered "CYCLE" again after the engine had asked for as long as it asks: no
+    // more follow-up query is queued.
+    bool StillCycling = false;
+    // The exchange's history row went into the database with its status.
+    bool Recorded = false;
 
     // The reply is one of the status words a unit answers with.
     bool answeredWithStatusWord() const {

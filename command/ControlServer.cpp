@@ -104,6 +104,18 @@ void ControlServer::readRequest(QLocalSocket* caller) {
             emit settingsChanged();
         return;
     }
+    // The queue takes the whole request or none of it, counting what earlier requests still
+    // have to queue.
+    QList<TCommandEntry> wanted;
+    for (const Pending& earlier : std::as_const(m_pending))
+        wanted += earlier.entries.mid(earlier.next);
+    wanted += request->entries;
+    if (const TCommandEngine::Refusal refusal = m_engine.wouldRefuse(wanted);
+        refusal != TCommandEngine::Refusal::None) {
+        caller->write(control::encodeError(TCommandEngine::refusalText(refusal, QString())));
+        caller->disconnectFromServer();
+        return;
+    }
     caller->write(control::encodeAccepted(int(request->entries.size())));
     m_pending.append(Pending{caller, request->entries, 0});
     if (m_pending.size() == 1)
@@ -222,6 +234,17 @@ void ControlServer::queueSlice() {
     for (; request.next < end; ++request.next) {
         const TCommandEntry& wanted = request.entries.at(request.next);
         const quint64 ticket = m_engine.AddToQueue(wanted.Index, wanted.Task, wanted.Source);
+        if (ticket == 0) {
+            // Others filled the queue meanwhile: the entry ends at once, unserved.
+            if (request.answered && request.caller && request.caller->isOpen()) {
+                TCommandResult refused;
+                refused.Index = wanted.Index;
+                refused.Task = wanted.Task;
+                refused.Source = wanted.Source;
+                request.caller->write(control::encodeResult(request.next, refused));
+            }
+            continue;
+        }
         if (request.answered)
             m_waiting.insert(ticket, Waiting{request.caller, request.next});
     }

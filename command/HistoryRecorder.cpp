@@ -23,6 +23,8 @@ QString HistoryOutcomeOf(const TCommandResult& result) {
     }
     if (!result.Stored)
         return words[5];
+    if (result.StillCycling)
+        return words[6];
     if (result.Status != StatusUnknown)
         return words[0];
     return result.TimedOut ? words[3] : words[1];
@@ -48,10 +50,15 @@ std::optional<HistoryRow> HistoryRowOf(const TCommandResult& result) {
 }
 
 void RecordHistory(TCommandEngine& engine, HistoryWriter& writer) {
+    // The row of an exchange that wrote a status goes in with it; the others are gathered.
+    engine.setRowWriter([](const TCommandResult& result) {
+        if (const std::optional<HistoryRow> row = HistoryRowOf(result))
+            HistoryWriter::insertNow(*row);
+    });
     QObject::connect(&engine, &TCommandEngine::exchangeFinished, &writer,
                      [&engine, &writer](const TCommandResult& result) {
                          // The program that served the exchange keeps it.
-                         if (engine.forwarding())
+                         if (engine.forwarding() || result.Recorded)
                              return;
                          if (const std::optional<HistoryRow> row = HistoryRowOf(result))
                              writer.add(*row);

@@ -519,7 +519,13 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     if (task->second != TaskReboot)
         return command({target}, task->second, Reply::PduDaemon, socket);
 
-    // As PDUDaemon reboots, whatever the unit's last status: off, the delay, on.
+    // As PDUDaemon reboots, whatever the unit's last status: off, the delay, on. A full queue
+    // refuses the off now; the on is checked when its time comes.
+    if (const auto refusal =
+            m_service.engine().wouldRefuse({TCommandEntry{unit->index, TaskPowerOff}});
+        refusal != TCommandEngine::Refusal::None)
+        return refuse(503, QStringLiteral("Not queued: %1")
+                               .arg(TCommandEngine::refusalText(refusal, unit->name)));
     const int id = m_nextDelayed++;
     Delayed& delayed = m_delayed[id];
     delayed.index = unit->index;
@@ -548,7 +554,9 @@ void HttpApi::delayedOffEnded(int id) {
         found->second.timer->deleteLater();
         m_delayed.erase(found);
         try {
-            m_service.engine().AddToQueue(index, TaskPowerOn, CommandSource::Http);
+            if (m_service.engine().AddToQueue(index, TaskPowerOn, CommandSource::Http) == 0)
+                logLine(QStringLiteral("HTTP: the on of a reboot is not queued: %1")
+                            .arg(m_service.engine().refusalText()));
             m_service.engine().StartQueue();
         } catch (const std::exception& error) {
             logLine(QString::fromUtf8(error.what()));
@@ -769,6 +777,22 @@ void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcp
 
 void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
                       QTcpSocket* socket) {
+    // Either every command of the request is queued or none: a full queue refuses the request,
+    // 429 when units have too many commands waiting, 503 when the whole queue is full.
+    QList<TCommandEntry> wanted;
+    for (const ctl::UnitTarget& unit : targets) {
+        if (const std::optional<quint8> sent = taskToSend(task, unit.status))
+            wanted << TCommandEntry{unit.index, *sent};
+    }
+    TCommandEngine& engine = m_service.engine();
+    if (const TCommandEngine::Refusal refusal = engine.wouldRefuse(wanted);
+        refusal != TCommandEngine::Refusal::None) {
+        const QString why = TCommandEngine::refusalText(refusal, QString());
+        logLine(QStringLiteral("HTTP: refused: ") + why);
+        writeResponse(socket, refusal == TCommandEngine::Refusal::UnitFull ? 429 : 503, JsonType,
+                      errorBody(why), {{"Retry-After", "1"}});
+        return;
+    }
     const int id = m_nextWaiter++;
     Waiter& waiter = m_waiters[id];
     waiter.socket = socket;

@@ -13,8 +13,10 @@ void appendHex(QString& out, uint code) {
 
 const QStringList& HistoryOutcomes() {
     static const QStringList all = {
-        QStringLiteral("answered"),  QStringLiteral("unknown reply"), QStringLiteral("refused"),
-        QStringLiteral("timed out"), QStringLiteral("write failed"),  QStringLiteral("not stored"),
+        QStringLiteral("answered"),     QStringLiteral("unknown reply"),
+        QStringLiteral("refused"),      QStringLiteral("timed out"),
+        QStringLiteral("write failed"), QStringLiteral("not stored"),
+        QStringLiteral("still CYCLE"),
     };
     return all;
 }

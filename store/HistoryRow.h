@@ -24,7 +24,7 @@ struct HistoryRow {
 };
 
 // The outcomes a row can have: "answered", "unknown reply", "refused", "timed out",
-// "write failed", "not stored".
+// "write failed", "not stored", "still CYCLE".
 const QStringList& HistoryOutcomes();
 
 // A reply as plain text: printable ASCII stays, a backslash doubles, every other byte is written

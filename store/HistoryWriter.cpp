@@ -23,7 +23,46 @@ bool isLockError(const QSqlError& error) {
     return primary == 5 /* SQLITE_BUSY */ || primary == 6 /* SQLITE_LOCKED */;
 }
 
+const QString InsertRow = QStringLiteral(
+    R"(INSERT INTO "History" ("Time", "Index", "Name", "IPAddress", "Port", "Command",
+ "Task", "Source", "Reply", "Status", "Outcome", "Duration")
+ VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))");
+
+void bindRow(QSqlQuery& query, const HistoryRow& row) {
+    query.addBindValue(row.TimeMs);
+    query.addBindValue(int(row.Index));
+    query.addBindValue(text(row.Name));
+    query.addBindValue(text(row.Address));
+    query.addBindValue(int(row.Port));
+    query.addBindValue(text(row.Command));
+    query.addBindValue(int(row.Task));
+    query.addBindValue(text(row.Source));
+    query.addBindValue(text(row.Reply));
+    query.addBindValue(int(row.Status));
+    query.addBindValue(text(row.Outcome));
+    query.addBindValue(row.DurationMs);
+}
+
 } // namespace
+
+void HistoryWriter::insertNow(const HistoryRow& row) {
+    QSqlQuery query(Database::connection());
+    query.prepare(InsertRow);
+    bindRow(query, row);
+    if (query.exec())
+        return;
+    // A file opened only for reading may lack the table; whoever writes the first row adds it.
+    for (const QString& statement : schema::historyStatements()) {
+        if (!query.exec(statement))
+            throw Exception(QStringLiteral("History rows could not be written: %1")
+                                .arg(query.lastError().text()));
+    }
+    query.prepare(InsertRow);
+    bindRow(query, row);
+    if (!query.exec())
+        throw Exception(
+            QStringLiteral("History rows could not be written: %1").arg(query.lastError().text()));
+}
 
 HistoryWriter::HistoryWriter(QObject* parent)
     : QObject(parent)
@@ -73,23 +112,9 @@ bool HistoryWriter::flush() {
     if (!error.isValid() && !query.exec(QStringLiteral("BEGIN IMMEDIATE")))
         error = query.lastError();
     if (!error.isValid()) {
-        query.prepare(QStringLiteral(
-            R"(INSERT INTO "History" ("Time", "Index", "Name", "IPAddress", "Port", "Command",
- "Task", "Source", "Reply", "Status", "Outcome", "Duration")
- VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))"));
+        query.prepare(InsertRow);
         for (const HistoryRow& row : std::as_const(rows)) {
-            query.addBindValue(row.TimeMs);
-            query.addBindValue(int(row.Index));
-            query.addBindValue(text(row.Name));
-            query.addBindValue(text(row.Address));
-            query.addBindValue(int(row.Port));
-            query.addBindValue(text(row.Command));
-            query.addBindValue(int(row.Task));
-            query.addBindValue(text(row.Source));
-            query.addBindValue(text(row.Reply));
-            query.addBindValue(int(row.Status));
-            query.addBindValue(text(row.Outcome));
-            query.addBindValue(row.DurationMs);
+            bindRow(query, row);
             if (!query.exec()) {
                 error = query.lastError();
                 break;

@@ -11,7 +11,8 @@ namespace kavio {
 
 // Writes finished exchanges into the History table of the open database, gathered: a row waits
 // up to FlushDelayMs and then goes in with the others in one transaction, so that the queue never
-// waits for the disk.
+// waits for the disk. (The row of an exchange that wrote a status goes in with that status
+// instead, through insertNow.)
 //
 // A database locked by another program keeps the rows waiting (they are tried again every
 // RetryMs, as the statuses are), so nothing is lost. Any other refusal (a full disk, a damaged
@@ -31,6 +32,9 @@ public:
     ~HistoryWriter() override;
 
     void add(const HistoryRow& row);
+    // Inserts one row at once, inside whatever transaction the caller has begun (the one that
+    // writes the exchange's status); throws Exception when the database refuses it.
+    static void insertNow(const HistoryRow& row);
     // Writes the waiting rows now; true when none wait any more.
     bool flush();
 

@@ -2,6 +2,7 @@
 #include "CommandEngine.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
+#include "HistoryRecorder.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
 #include "SqliteTool.h"
@@ -257,7 +258,11 @@ private slots:
         processor->AddToQueue(index, TaskQuery);
         waitUntilIdle();
         QCOMPARE(TempDatabase::status(index), qint64(status));
-        QCOMPARE(log, NormalExchange('q'));
+        // A unit that closes without a word gave no reply, which is no success.
+        QStringList expected = NormalExchange('q');
+        if (reply.isEmpty() && preamble.isEmpty() && behaviour == int(Behaviour::CloseAtOnce))
+            expected.last() = QStringLiteral("  NO REPLY");
+        QCOMPARE(log, expected);
     }
 
     void silentUnitEndsAtTheReplyLimit() {
@@ -287,7 +292,10 @@ private slots:
                  qPrintable(QString::number(results[0].DurationMs)));
         QCOMPARE(TempDatabase::status(a), qint64(StatusUnknown));
         QCOMPARE(TempDatabase::status(b), qint64(StatusOn));
-        QCOMPARE(log, NormalExchange('q') + NormalExchange('q'));
+        // A unit that said nothing is no success.
+        QStringList silentLines = NormalExchange('q');
+        silentLines.last() = QStringLiteral("  NO REPLY");
+        QCOMPARE(log, silentLines + NormalExchange('q'));
         // The processor itself closed the connection once the limit ran out, then paused.
         QVERIFY2(closedAt - commandAt >= 450 && closedAt - commandAt < 3000,
                  qPrintable(QString::number(closedAt - commandAt)));
@@ -358,6 +366,52 @@ private slots:
                  QList<TCommandEntry>(
                      {{c, TaskCycle}, {o, TaskQuery}, {o, TaskPowerOff}, {c, TaskQuery}}));
         QCOMPARE(queueAtEachChange.size(), 6); // 4 exchanges with the cycler, 2 with the other
+    }
+
+    // A unit that keeps answering CYCLE is asked again only for the cycle limit from its first
+    // CYCLE: then its last result and the log say it is left so, and the queue empties. Asked
+    // later and still cycling, it is not asked again; a new cycle command starts over.
+    void unitStuckCyclingIsAskedForALimitedTime() {
+        UnitConfig endless = behaving(Behaviour::Cycle);
+        endless.cycles = 1'000'000;
+        SimulatedUnit stuck(endless);
+        QVERIFY(stuck.listen());
+        const quint16 index = addUnitFor(stuck, QStringLiteral("stuck"));
+        constexpr int Limit = 400;
+        processor->setCycleLimit(Limit);
+        QElapsedTimer clock;
+        clock.start();
+        processor->AddToQueue(index, TaskCycle);
+        waitUntilIdle();
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took >= Limit - 20 && took < Limit + 5000, qPrintable(QString::number(took)));
+        const int asked = stuck.connectionCount();
+        // The cycle command, then a query every pause or so while the limit lasts.
+        QVERIFY2(asked >= 3 && asked <= Limit / TCommandEngine::PauseMs + 2,
+                 qPrintable(QString::number(asked)));
+        QCOMPARE(results.size(), asked);
+        for (int i = 0; i + 1 < results.size(); ++i)
+            QVERIFY(!results[i].StillCycling);
+        QVERIFY(results.last().StillCycling);
+        QCOMPARE(results.last().Source, CommandSource::CycleFollowUp);
+        // The history keeps one row that says so.
+        QCOMPARE(HistoryOutcomeOf(results.last()), QStringLiteral("still CYCLE"));
+        QCOMPARE(HistoryOutcomeOf(results.first()), QStringLiteral("answered"));
+        QCOMPARE(log.filter(QStringLiteral("still CYCLE")).size(), 1);
+        QCOMPARE(TempDatabase::status(index), qint64(StatusCycle));
+
+        results.clear();
+        processor->AddToQueue(index, TaskQuery, CommandSource::Poll);
+        waitUntilIdle();
+        QCOMPARE(stuck.connectionCount(), asked + 1);
+        QCOMPARE(results.size(), 1);
+        QVERIFY(results.first().StillCycling);
+
+        results.clear();
+        processor->AddToQueue(index, TaskCycle);
+        waitUntilIdle();
+        QVERIFY(results.size() >= 3);
+        QVERIFY(!results.first().StillCycling && results.last().StillCycling);
     }
 
     void busyFromTheFirstEntryUntilTheQueueIsFoundEmpty() {

@@ -85,8 +85,12 @@ private slots:
         QVERIFY(on.listen() && off.listen());
         const quint16 a = TempDatabase::addUnit(QStringLiteral("a"), "127.0.0.1", on.port());
         const quint16 b = TempDatabase::addUnit(QStringLiteral("b"), "127.0.0.1", off.port());
+        // As kavioctl encodes its entries: they stay kavioctl's in the queue they join.
         const QList<QByteArray> answers =
-            exchange(control::encodeRequest({{{b, TaskQuery}, {a, TaskPowerOn}}, false}), 3);
+            exchange(control::encodeRequest({{{b, TaskQuery, 0, CommandSource::Kavioctl},
+                                              {a, TaskPowerOn, 0, CommandSource::Kavioctl}},
+                                             false}),
+                     3);
         QCOMPARE(answers.size(), 3);
         const auto accepted = control::decodeAnswer(answers[0]);
         QVERIFY(accepted && accepted->kind == control::Answer::Kind::Accepted);
@@ -99,6 +103,8 @@ private slots:
         QCOMPARE(first->result.Status, quint8(StatusOff));
         QCOMPARE(first->result.Reply, QByteArray("OFF"));
         QCOMPARE(first->result.Result, TCommandResult::Outcome::Answered);
+        QCOMPARE(first->result.Source, CommandSource::Kavioctl);
+        QCOMPARE(second->result.Source, CommandSource::Kavioctl);
         QCOMPARE(second->entry, 1);
         QCOMPARE(second->result.Index, a);
         QCOMPARE(second->result.Task, quint8(TaskPowerOn));

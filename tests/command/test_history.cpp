@@ -12,6 +12,7 @@
 #include "TempDatabase.h"
 #include "UnitSim.h"
 
+#include <QHash>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
@@ -126,11 +127,20 @@ private slots:
         const QList<HistoryRow> rows = ReadHistory({}, 0).Rows;
         QCOMPARE(writer->lost(), 0);
         QCOMPARE(rows.size(), 12);
-        // Newest first: the last exchange is the refused record.
+        // Newest first. Each unit's rows come in the order its commands were queued; the units
+        // take turns, so the other units' rows stand among the first unit's.
+        QList<HistoryRow> ofA;
+        QHash<QString, HistoryRow> byName;
+        for (auto each = rows.crbegin(); each != rows.crend(); ++each) {
+            if (each->Index == a)
+                ofA << *each;
+            else
+                byName.insert(each->Name, *each);
+        }
+        QCOMPARE(ofA.size(), 8);
         for (int i = 0; i < 8; ++i) {
-            const HistoryRow& r = rows[11 - i];
+            const HistoryRow& r = ofA[i];
             QCOMPARE(r.Source, sourceName(sources[i]));
-            QCOMPARE(r.Index, a);
             QCOMPARE(r.Name, QStringLiteral("Rack A"));
             QCOMPARE(r.Address, QStringLiteral("127.0.0.1"));
             QCOMPARE(r.Port, on.port());
@@ -142,22 +152,51 @@ private slots:
             QVERIFY(r.TimeMs >= before && r.TimeMs <= QDateTime::currentMSecsSinceEpoch());
             QVERIFY(r.DurationMs >= 0 && r.DurationMs < TCommandEngine::ReplyLimitMs);
         }
-        QCOMPARE(rows[3].Outcome, QStringLiteral("timed out"));
-        QCOMPARE(rows[3].Address, QStringLiteral("127.0.0.2"));
-        QVERIFY(rows[3].DurationMs >= TCommandEngine::ReplyLimitMs - 50);
-        QCOMPARE(rows[2].Outcome, QStringLiteral("unknown reply"));
-        QCOMPARE(rows[2].Reply, QStringLiteral("a,\"b\\\\\\x01"));
-        QCOMPARE(rows[1].Outcome, QStringLiteral("refused"));
-        QCOMPARE(rows[1].Status, quint8(StatusError));
-        QCOMPARE(rows[0].Outcome, QStringLiteral("refused"));
-        QCOMPARE(rows[0].Source, QStringLiteral("kavioctl"));
-        QCOMPARE(*LastAnswerMs(a), rows[4].TimeMs);
+        QCOMPARE(byName.size(), 4);
+        QCOMPARE(byName[QStringLiteral("quiet")].Outcome, QStringLiteral("timed out"));
+        QCOMPARE(byName[QStringLiteral("quiet")].Address, QStringLiteral("127.0.0.2"));
+        QVERIFY(byName[QStringLiteral("quiet")].DurationMs >= TCommandEngine::ReplyLimitMs - 50);
+        QCOMPARE(byName[QStringLiteral("mumbler")].Outcome, QStringLiteral("unknown reply"));
+        QCOMPARE(byName[QStringLiteral("mumbler")].Reply, QStringLiteral("a,\"b\\\\\\x01"));
+        QCOMPARE(byName[QStringLiteral("down")].Outcome, QStringLiteral("refused"));
+        QCOMPARE(byName[QStringLiteral("down")].Status, quint8(StatusError));
+        QCOMPARE(byName[QStringLiteral("bad")].Outcome, QStringLiteral("refused"));
+        QCOMPARE(byName[QStringLiteral("bad")].Source, QStringLiteral("kavioctl"));
+        QCOMPARE(*LastAnswerMs(a), ofA.last().TimeMs);
         QVERIFY(!LastAnswerMs(down));
         // The words of the unit's tooltip.
         QCOMPARE(LastAnswerText(a),
-                 QDateTime::fromMSecsSinceEpoch(rows[4].TimeMs)
+                 QDateTime::fromMSecsSinceEpoch(ofA.last().TimeMs)
                      .toString(QStringLiteral("'last answer: 'yyyy-MM-dd HH:mm:ss")));
         QCOMPARE(LastAnswerText(down), QStringLiteral("last answer: none kept"));
+    }
+
+    // An exchange's row is in the database as soon as its status is, written with it: nothing
+    // waits in the writer for a process that is killed to lose.
+    void rowGoesInWithItsStatus() {
+        SimulatedUnit unit(behaving(Behaviour::Switch));
+        QVERIFY(unit.listen());
+        const quint16 a =
+            TempDatabase::addUnit(QStringLiteral("a"), QStringLiteral("127.0.0.1"), unit.port());
+        QList<qint64> rowsAtResult, statusAtResult;
+        QList<bool> recorded;
+        connect(engine.get(), &TCommandEngine::exchangeFinished, this,
+                [&](const TCommandResult& result) {
+                    rowsAtResult << historyCount();
+                    statusAtResult << TempDatabase::status(a);
+                    recorded << result.Recorded;
+                });
+        engine->AddToQueue(a, TaskPowerOn);
+        engine->AddToQueue(a, TaskPowerOff);
+        runQueue();
+        QCOMPARE(rowsAtResult, (QList<qint64>{1, 2}));
+        QCOMPARE(statusAtResult, (QList<qint64>{StatusOn, StatusOff}));
+        QCOMPARE(recorded, (QList<bool>{true, true}));
+        QCOMPARE(writer->waiting(), 0);
+        const QList<HistoryRow> rows = ReadHistory({}, 0).Rows;
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].Status, quint8(StatusOff));
+        QCOMPARE(rows[0].Outcome, QStringLiteral("answered"));
     }
 
     // A locked database keeps the rows waiting with the statuses; a full one loses the rows, once
@@ -221,7 +260,7 @@ private slots:
 
         HistoryPruner pruner({5, 1000});
         int batches = 0;
-        while (pruner.pruneBatch() > 0)
+        while (pruner.pruneBatch() > 0 || pruner.moreToScanLeft())
             ++batches;
         // Five days hold 600 rows, fewer than 1000: the days rule, in batches.
         QCOMPARE(historyCount(), 600);
@@ -231,11 +270,64 @@ private slots:
         QVERIFY(query.value(0).toLongLong() >= now - 5 * day);
 
         HistoryPruner fewRows({400, 250});
-        while (fewRows.pruneBatch() > 0)
+        while (fewRows.pruneBatch() > 0 || fewRows.moreToScanLeft())
             ;
         QCOMPARE(historyCount(), 250);
         QVERIFY(query.exec(QStringLiteral(R"(SELECT min("Time") FROM "History")")) && query.next());
         QCOMPARE(query.value(0).toLongLong(), now - 250 * day / 120);
+
+        // On its own timer the pruner goes on from counting the rows to deleting them.
+        HistoryPruner onItsOwn({400, 200});
+        onItsOwn.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historyCount(), 200, Patience);
+    }
+
+    // Beyond the rows kept, a unit that floods the history never pushes another unit's newest
+    // hundred rows out, however old they are; older rows of a quiet unit still go.
+    void pruningKeepsEachUnitsLastRows_data() {
+        QTest::addColumn<int>("quietRows");
+        QTest::addColumn<int>("quietKept");
+        QTest::newRow("fewer than kept") << 60 << 60;
+        QTest::newRow("more than kept") << 150 << 100;
+    }
+
+    void pruningKeepsEachUnitsLastRows() {
+        QFETCH(int, quietRows);
+        QFETCH(int, quietKept);
+        ManualClock clock(QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC));
+        const qint64 now = clock.time.toMSecsSinceEpoch();
+        // The quiet unit's rows are the oldest, then a unit that keeps answering floods; a
+        // second quiet unit's rows are spread among the flood's.
+        for (int i = 0; i < quietRows; ++i)
+            writer->add(row(now - 3600000 + i, 2, "quiet", "poll", "answered"));
+        for (int i = 0; i < 5000; ++i) {
+            writer->add(row(now - 1800000 + i, 1, "flood", "cycle follow-up", "answered"));
+            if (i % 100 == 0)
+                writer->add(row(now - 1800000 + i, 3, "sparse", "poll", "answered"));
+        }
+        QVERIFY(writer->flush());
+
+        HistoryPruner pruner({400, 250});
+        int batches = 0;
+        while (pruner.pruneBatch() > 0 || pruner.moreToScanLeft())
+            QVERIFY(++batches < 1000);
+        const auto rowsOf = [](int unit) {
+            QSqlQuery query(Database::connection());
+            return query.exec(QStringLiteral(R"(SELECT count(*) FROM "History" WHERE "Index" = %1)")
+                                  .arg(unit)) &&
+                           query.next()
+                       ? query.value(0).toInt()
+                       : -1;
+        };
+        QCOMPARE(rowsOf(2), quietKept);
+        QCOMPARE(rowsOf(3), 50);
+        // The flood keeps its newest rows down to the limit, never fewer than a hundred.
+        QCOMPARE(rowsOf(1), std::max(100, 250 - quietKept - 50));
+        QSqlQuery newest(Database::connection());
+        QVERIFY(
+            newest.exec(QStringLiteral(R"(SELECT min("Time") FROM "History" WHERE "Index" = 1)")) &&
+            newest.next());
+        QCOMPARE(newest.value(0).toLongLong(), now - 1800000 + 5000 - rowsOf(1));
     }
 
     // A file made before the history existed: the writer adds the table; a reader leaves the

@@ -87,11 +87,26 @@ private slots:
                 [this](const TCommandResult& result) { results << result; });
         connect(engine.get(), &TCommandEngine::logged, this,
                 [this](const QString& line) { log << line; });
-        // Every connect attempt has a socket of its own: the live ones bound those in flight.
+        // Every connect attempt has a socket of its own: those connecting or connected bound
+        // the connections in flight (a socket given up is closed at once, and deleted later).
         engine->setSocketFactory([this](QObject* parent) {
             auto* socket = new QTcpSocket(parent);
-            mostLiveSockets = std::max(mostLiveSockets, ++liveSockets);
-            connect(socket, &QObject::destroyed, this, [this] { --liveSockets; });
+            auto live = std::make_shared<bool>(false);
+            connect(socket, &QAbstractSocket::stateChanged, this,
+                    [this, live](QAbstractSocket::SocketState state) {
+                        const bool now = state != QAbstractSocket::UnconnectedState;
+                        if (now == *live)
+                            return;
+                        *live = now;
+                        if (now)
+                            mostLiveSockets = std::max(mostLiveSockets, ++liveSockets);
+                        else
+                            --liveSockets;
+                    });
+            connect(socket, &QObject::destroyed, this, [this, live] {
+                if (*live)
+                    --liveSockets;
+            });
             return socket;
         });
         clock.start();
@@ -181,6 +196,106 @@ private slots:
         QVERIFY2(took < serial / 2, qPrintable(QString::number(took)));
         for (quint16 key : answering)
             QCOMPARE(TempDatabase::status(key), qint64(StatusOn));
+    }
+
+    // A unit's pause is its own: side by side, a lane takes another unit while the unit it
+    // served rests, so quick units queued later overtake the resting unit's next command.
+    void laneIsFreeWhileItsUnitRests() {
+        engine->setParallel(2);
+        WatchedUnit& resting = addUnit(Behaviour::On);
+        const quint16 first = recordFor(resting, QStringLiteral("rests"));
+        QList<quint16> others;
+        for (int number = 0; number < 3; ++number)
+            others << recordFor(addUnit(Behaviour::On), QStringLiteral("Other %1").arg(number));
+        engine->AddToQueue(first, TaskQuery);
+        engine->AddToQueue(first, TaskPowerOn);
+        for (const quint16 key : std::as_const(others))
+            engine->AddToQueue(key, TaskQuery);
+        runUntilIdle();
+        QList<quint16> order;
+        for (const TCommandResult& result : std::as_const(results))
+            order << result.Index;
+        // Held through the pause, the lanes would serve first and Other 0, then first again
+        // and Other 1, then Other 2 last.
+        QCOMPARE(order.size(), 5);
+        QCOMPARE(order.count(first), 2);
+        QVERIFY(order.indexOf(first) < 2);
+        QCOMPARE(order.last(), first);
+        QCOMPARE(resting.arrivals.size(), 2);
+        QVERIFY2(resting.arrivals[1] - resting.arrivals[0] >= TCommandEngine::PauseMs - 5,
+                 qPrintable(QString::number(resting.arrivals[1] - resting.arrivals[0])));
+    }
+
+    // However many commands wait for other units, a unit's first command waits for at most one
+    // exchange of each unit ahead of it: thousands of entries for keys that share one address
+    // and port, and a long line for one unit, hold back nobody else.
+    void backlogHoldsBackNoOtherUnit_data() {
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("one at a time") << 1;
+        QTest::newRow("four at once") << 4;
+    }
+
+    void backlogHoldsBackNoOtherUnit() {
+        QFETCH(int, lanes);
+        engine->setParallel(lanes);
+        WatchedUnit& shared = addUnit(Behaviour::On);
+        constexpr int Keys = 65; // more entries than one look along the queue used to pass
+        for (int key = 0; key < Keys; ++key) {
+            const quint16 index = recordFor(shared, QStringLiteral("Shared %1").arg(key));
+            for (int entry = 0; entry < TCommandEngine::MaxWaitingPerUnit; ++entry)
+                QVERIFY(engine->AddToQueue(index, TaskQuery) != 0);
+        }
+        QCOMPARE(engine->queue().size(), Keys * TCommandEngine::MaxWaitingPerUnit);
+        WatchedUnit& late = addUnit(Behaviour::On);
+        const quint16 lateKey = recordFor(late, QStringLiteral("late"));
+        engine->AddToQueue(lateKey, TaskQuery);
+        engine->StartQueue();
+        // The backlog takes minutes; the late unit's turn comes after one exchange per key
+        // ahead of it, one at a time (65 exchanges and pauses, about 7 s), or at once beside
+        // the shared unit's exchanges.
+        QTRY_VERIFY_WITH_TIMEOUT(late.arrivals.size() == 1, Patience);
+        QVERIFY2(shared.arrivals.size() <= Keys + 1,
+                 qPrintable(QString::number(shared.arrivals.size())));
+        if (lanes > 1)
+            QVERIFY2(shared.arrivals.size() <= 2,
+                     qPrintable(QString::number(shared.arrivals.size())));
+    }
+
+    // The queue is bounded: per unit, then in all. Beyond, AddToQueue gives no ticket, queues
+    // nothing and says why; other units are still taken.
+    void queueRefusesBeyondItsBounds() {
+        engine->setParallel(1);
+        for (int entry = 0; entry < TCommandEngine::MaxWaitingPerUnit; ++entry)
+            QVERIFY(engine->AddToQueue(7, TaskQuery) != 0);
+        QCOMPARE(engine->refusal(), TCommandEngine::Refusal::None);
+        QCOMPARE(engine->waitingFor(7), TCommandEngine::MaxWaitingPerUnit);
+        QCOMPARE(engine->AddToQueue(7, TaskPowerOn), quint64(0));
+        QCOMPARE(engine->refusal(), TCommandEngine::Refusal::UnitFull);
+        QVERIFY2(engine->refusalText().contains(QStringLiteral("64 commands wait")),
+                 qPrintable(engine->refusalText()));
+        QCOMPARE(engine->waitingFor(7), TCommandEngine::MaxWaitingPerUnit);
+        QVERIFY(engine->AddToQueue(8, TaskQuery) != 0);
+        // A request is taken whole or not at all.
+        QCOMPARE(engine->wouldRefuse({{9, TaskQuery}, {9, TaskQuery}}),
+                 TCommandEngine::Refusal::None);
+        QList<TCommandEntry> tooMany(TCommandEngine::MaxWaitingPerUnit,
+                                     TCommandEntry{9, TaskQuery});
+        QCOMPARE(engine->wouldRefuse(tooMany), TCommandEngine::Refusal::None);
+        tooMany << TCommandEntry{9, TaskQuery};
+        QCOMPARE(engine->wouldRefuse(tooMany), TCommandEngine::Refusal::UnitFull);
+
+        quint16 key = 9;
+        while (engine->queueLength() < TCommandEngine::MaxQueued) {
+            if (engine->waitingFor(key) == TCommandEngine::MaxWaitingPerUnit)
+                ++key;
+            QVERIFY(engine->AddToQueue(key, TaskQuery) != 0);
+        }
+        QCOMPARE(engine->AddToQueue(key + 1, TaskQuery), quint64(0));
+        QCOMPARE(engine->refusal(), TCommandEngine::Refusal::QueueFull);
+        QVERIFY2(engine->refusalText().contains(QStringLiteral("100000")),
+                 qPrintable(engine->refusalText()));
+        QCOMPARE(engine->queue().size(), TCommandEngine::MaxQueued);
+        QCOMPARE(engine->entriesLeft(), TCommandEngine::MaxQueued);
     }
 };
 

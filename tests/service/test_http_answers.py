@@ -302,7 +302,9 @@ class QueueWaitTest(unittest.TestCase):
             path = os.path.join(self.home, name.lower())
             os.makedirs(path, mode=0o700)
             self.env[name] = path
-        self.hole = BlackHole("127.0.0.10")
+        # Units take turns: a command waits behind one exchange of each unit ahead of it, so
+        # every slow exchange ahead is another unit's.
+        self.holes = [BlackHole("127.0.0.%d" % (10 + n)) for n in range(4)]
         self.unit = RecordingUnit("127.0.0.2", b"ON")
         self.database = os.path.join(self.home, "units.db")
         with sqlite3.connect(self.database) as db:
@@ -311,7 +313,8 @@ class QueueWaitTest(unittest.TestCase):
 
     def tearDown(self):
         self.service.stop()
-        self.hole.close()
+        for hole in self.holes:
+            hole.close()
         for client in self.clients:
             client.join(30)
         shutil.rmtree(self.home, ignore_errors=True)
@@ -323,15 +326,17 @@ class QueueWaitTest(unittest.TestCase):
         self.service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
         self.base = "http://127.0.0.1:%d" % self.service.http_port()
 
-    def add_hole(self):
+    def add_holes(self, count):
         with sqlite3.connect(self.database) as db:
-            db.execute('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
-                       "VALUES ('hole', '127.0.0.10', ?, 'pw')", (self.hole.port,))
+            for n in range(count):
+                db.execute('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
+                           "VALUES (?, ?, ?, 'pw')",
+                           ("hole%d" % n, "127.0.0.%d" % (10 + n), self.holes[n].port))
 
-    def ask_hole(self, count):
-        for _ in range(count):
+    def ask_holes(self, count):
+        for n in range(count):
             client = threading.Thread(target=request, args=(self.base, "POST",
-                                                            "/api/v1/units/hole/query"))
+                                                            "/api/v1/units/hole%d/query" % n))
             client.start()
             self.clients.append(client)
         deadline = time.monotonic() + 10
@@ -341,11 +346,11 @@ class QueueWaitTest(unittest.TestCase):
 
     def test_an_answer_waits_past_the_idle_limit(self):
         # The first poll meets the hole first: the queue expects slow exchanges.
-        self.add_hole()
+        self.add_holes(2)
         self.start()
         self.assertEqual(self.unit.wait_frames(1, 20), [b"\x1bpw\x1bq\r"])
         HttpAnswersTest.wait_quiet(self.base, 30)
-        self.ask_hole(2)
+        self.ask_holes(2)
         status, body, _, took = request(self.base, "PUT", "/api/v1/units/pdu-a/value", b"1")
         self.assertEqual((status, body), (200, b""))
         self.assertGreater(took, 10.0)
@@ -356,8 +361,8 @@ class QueueWaitTest(unittest.TestCase):
         self.start()
         self.assertEqual(self.unit.wait_frames(1), [b"\x1bpw\x1bq\r"])
         HttpAnswersTest.wait_quiet(self.base)
-        self.add_hole()
-        self.ask_hole(4)
+        self.add_holes(4)
+        self.ask_holes(4)
         before = len(self.unit.frames)
         status, body, headers, took = request(self.base, "PUT", "/api/v1/units/pdu-a/value",
                                               b"1")

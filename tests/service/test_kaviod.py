@@ -708,6 +708,26 @@ class TokenAndShutdownTest(unittest.TestCase):
                 self.assertEqual(statuses, [status, 3, 3])
                 self.assertEqual(kept, [("slow0", outcome, status)])
 
+    def test_kill_loses_no_row_whose_status_is_in(self):
+        # Killed right after an exchange ends, kaviod has its history row in with its status.
+        for _ in range(3):
+            started = int(time.time() * 1000) - 1000
+            service = Service(self.home, self.database, env=self.env)
+            try:
+                self.assertTrue(service.wait_for("  SUCCESS"), service.log())
+                service.process.send_signal(signal.SIGKILL)
+                service.process.wait(10)
+            finally:
+                service.stop()
+            with sqlite3.connect(self.database) as db:
+                answered = [row[0] for row in db.execute(
+                    'SELECT "Index" FROM "Master" WHERE "Status" = 0 ORDER BY "Index"')]
+                kept = [row[0] for row in db.execute(
+                    'SELECT DISTINCT "Index" FROM "History" WHERE "Status" = 0 AND "Time" >= ? '
+                    'ORDER BY "Index"', (started,))]
+            self.assertTrue(answered, service.log())
+            self.assertEqual(kept, answered)
+
     def test_queue_lists_what_waits(self):
         slow = RecordingUnit("127.0.0.4", b"ON", delay=2.0)
         with sqlite3.connect(self.database) as db:
@@ -769,6 +789,102 @@ class TokenAndShutdownTest(unittest.TestCase):
         finally:
             service.stop()
 
+
+class QueueBoundsTest(unittest.TestCase):
+    """A unit with a long line of commands: the queue's bounds, and who waits for whom."""
+
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="kaviod-queue-")
+        self.env = dict(os.environ)
+        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+            path = os.path.join(self.home, name.lower())
+            os.makedirs(path, mode=0o700)
+            self.env[name] = path
+        self.database = os.path.join(self.home, "units.db")
+        self.slow = RecordingUnit("127.0.0.6", b"ON", delay=0.3)
+        self.quick = RecordingUnit("127.0.0.8", b"ON")
+        self.busy = RecordingUnit("127.0.0.9", b"BUSY")
+        with sqlite3.connect(self.database) as db:
+            db.executescript(SCHEMA)
+            db.executemany('INSERT INTO "Master" ("Name", "IPAddress", "Port", "Password") '
+                           "VALUES (?, ?, ?, 'pw')",
+                           [("slow", "127.0.0.6", self.slow.port),
+                            ("quick", "127.0.0.8", self.quick.port),
+                            ("busy", "127.0.0.9", self.busy.port)])
+        self.service = Service(self.home, self.database, "--http", "127.0.0.1:0", env=self.env)
+        self.base = "http://127.0.0.1:%d" % self.service.http_port()
+        self.quick.wait_frames(1)
+        self.slow.wait_frames(1)
+        time.sleep(0.3)
+
+    def tearDown(self):
+        self.service.stop()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def call(self, method, path):
+        request = urllib.request.Request(self.base + path, method=method)
+        try:
+            with urllib.request.urlopen(request, timeout=20) as answer:
+                return answer.status, answer.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.read()
+
+    def kavioctl(self, *arguments):
+        started = time.monotonic()
+        result = subprocess.run([KAVIOCTL, "--database", self.database, *arguments],
+                                capture_output=True, env=self.env, timeout=60)
+        return result, time.monotonic() - started
+
+    def test_a_long_line_is_bounded_and_holds_back_no_other_unit(self):
+        # 70 PDUDaemon reboots for one unit, each answered once its off is queued: one under
+        # way, 64 waiting, the rest refused.
+        answers = [self.call("GET", "/power/control/reboot?hostname=slow&port=1&delay=0")
+                   for _ in range(70)]
+        accepted = sum(1 for code, _ in answers if code == 200)
+        refused = [body for code, body in answers if code == 503]
+        self.assertIn(accepted, (64, 65, 66), answers)
+        self.assertEqual(accepted + len(refused), 70)
+        self.assertIn(b"64 commands wait for slow already", refused[0])
+        self.assertIn("Not queued: 64 commands wait for slow", self.service.log())
+        # The JSON API says 429 for a unit's full line, and queues nothing.
+        code, body = self.call("POST", "/api/v1/units/slow/off")
+        self.assertEqual(code, 429, body)
+        self.assertIn(b"64 commands wait", body)
+        # kavioctl is refused too, by name of the program that refused.
+        result, _ = self.kavioctl("off", "slow")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"kaviod refused the commands: 64 commands wait", result.stderr)
+        self.assertNotIn(b"Kavio Control Center", result.stderr)
+
+        # Another unit's command is served at once, not after the 20 s line; kavioctl's is
+        # kept as kavioctl's.
+        started = time.monotonic()
+        code, body = self.call("POST", "/api/v1/units/quick/on")
+        self.assertEqual(code, 200, body)
+        self.assertLess(time.monotonic() - started, 5)
+        result, took = self.kavioctl("on", "quick")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertLess(took, 10)
+        with sqlite3.connect(self.database) as db:
+            sources = db.execute('SELECT "Source" FROM "History" WHERE "Name" = \'quick\' '
+                                 'ORDER BY "Id" DESC LIMIT 2').fetchall()
+        self.assertEqual(sources, [("kavioctl",), ("http",)])
+
+        # Behind the line, kavioctl waits --wait (and one exchange's time), not the line.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            result, took = self.kavioctl("query", "slow", "--wait", "1")
+            if b"refused" not in result.stderr:
+                break
+            time.sleep(0.5)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"kaviod has not served 1 command(s) within 6 s", result.stderr)
+        self.assertLess(took, 15)
+
+        # on of a unit that answers BUSY switched nothing: exit 1.
+        result, _ = self.kavioctl("on", "busy")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stdout, b"busy\ton\tBUSY\n")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

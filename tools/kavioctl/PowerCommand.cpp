@@ -49,7 +49,17 @@ struct Line {
             return QStringLiteral("FAILED");
         return statusWord(result->Status);
     }
-    bool failed() const { return !result || !result->answeredWithStatusWord(); }
+    // On and off succeed only when the unit answers the state asked for: a unit that answers
+    // BUSY (or OFF to an on) did not switch, whatever it said.
+    bool failed() const {
+        if (!result || !result->answeredWithStatusWord())
+            return true;
+        if (requested == TaskPowerOn)
+            return result->Status != StatusOn;
+        if (requested == TaskPowerOff)
+            return result->Status != StatusOff;
+        return false;
+    }
 };
 
 void printLine(const Line& line, QTextStream& out) {
@@ -80,7 +90,10 @@ int serve(QList<Line>& lines, bool json, bool isQuery, int waitMs, QTextStream& 
     QList<int> lineOf;
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].sent) {
-            commands << TCommandEntry{lines[i].unit.index, *lines[i].sent};
+            // Whoever serves them (kavioctl itself, or the program it hands them to) records
+            // them as kavioctl's.
+            commands << TCommandEntry{lines[i].unit.index, *lines[i].sent, 0,
+                                      CommandSource::Kavioctl};
             lineOf << i;
         } else {
             err << "kavioctl: " << oneLine(lines[i].unit.name) << ": nothing sent, "

@@ -25,6 +25,8 @@ namespace {
 // to a control center that is still starting is tried again.
 constexpr int LockPollMs = 200;
 constexpr int ConnectRetryMs = 50;
+// The longest one exchange may take once it has started: the connect limit and the reply limit.
+constexpr int ExchangeAllowanceMs = TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs;
 
 QString databaseName() {
     return oneLine(QDir::toNativeSeparators(Database::path()));
@@ -76,7 +78,10 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
         if (!InstanceNames::heldByKavioctl(*lock)) {
             if (lock->tryLock(0)) // the holder ended just now
                 return runOwnEngine(commands, handler);
-            return runInControlCenter(commands, handler);
+            return runInControlCenter(commands, handler,
+                                      InstanceNames::heldByService(*lock)
+                                          ? InstanceNames::ServiceProgram
+                                          : QStringLiteral("the Kavio Control Center"));
         }
         if (deadline.hasExpired()) {
             m_err << "kavioctl: the other kavioctl still serves the units of " << databaseName()
@@ -100,6 +105,8 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                                      const ResultHandler& handler) {
     TCommandEngine engine;
     engine.setParallel(exchangesAtOnce);
+    // A unit that keeps cycling is asked again for --wait, as the follow-ups are waited for.
+    engine.setCycleLimit(m_waitMs);
     // Every exchange goes into the history too; what still waits is written when the run ends.
     HistoryWriter history;
     RecordHistory(engine, history);
@@ -115,6 +122,8 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     cycleWait.setSingleShot(true);
     cycleWait.setInterval(m_waitMs);
     QHash<quint16, QString> names;
+    // Units the engine stopped asking, still cycling.
+    QList<quint16> leftCycling;
 
     // Done when every command has its result, the queue holds nothing more than the entry just
     // finished (a "CYCLE" reply queues a query that is still served), and every status is in.
@@ -136,6 +145,8 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     QObject::connect(&engine, &TCommandEngine::exchangeFinished, &loop,
                      [&](const TCommandResult& result) {
                          names.insert(result.Index, result.Name);
+                         if (result.StillCycling && !leftCycling.contains(result.Index))
+                             leftCycling << result.Index;
                          const auto entry = entryOf.constFind(result.Ticket);
                          if (entry != entryOf.cend()) {
                              handler(entry.value(), result);
@@ -171,9 +182,9 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
     if (!done)
         loop.exec();
 
-    if (cyclingGaveUp) {
-        // The units with a follow-up query still waiting or under way.
-        QList<quint16> cycling;
+    if (cyclingGaveUp || !leftCycling.isEmpty()) {
+        // The units with a follow-up query still waiting or under way, or left cycling.
+        QList<quint16> cycling = leftCycling;
         for (const TCommandEntry& entry : engine.unfinished()) {
             if (!cycling.contains(entry.Index))
                 cycling << entry.Index;
@@ -187,11 +198,11 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
               << " unit(s) could not be written to " << databaseName() << '\n';
         return false;
     }
-    return !cyclingGaveUp;
+    return !cyclingGaveUp && leftCycling.isEmpty();
 }
 
 bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
-                                           const ResultHandler& handler) {
+                                           const ResultHandler& handler, const QString& program) {
     const InstanceNames names(Database::path());
     const QDeadlineTimer deadline(control::AnswerTimeoutMs);
     QLocalSocket socket;
@@ -201,7 +212,7 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
             break;
         if (deadline.hasExpired()) {
-            m_err << "kavioctl: the Kavio Control Center running on " << databaseName()
+            m_err << "kavioctl: " << program << " running on " << databaseName()
                   << " does not answer; nothing was sent\n";
             return false;
         }
@@ -220,20 +231,25 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
     if (!accepted || accepted->kind != control::Answer::Kind::Accepted ||
         accepted->count != commands.size()) {
         if (accepted && accepted->kind == control::Answer::Kind::Error)
-            m_err << "kavioctl: the Kavio Control Center refused the commands: "
-                  << oneLine(accepted->message) << '\n';
+            m_err << "kavioctl: " << program
+                  << " refused the commands: " << oneLine(accepted->message) << '\n';
         else
-            m_err << "kavioctl: the Kavio Control Center running on " << databaseName()
+            m_err << "kavioctl: " << program << " running on " << databaseName()
                   << " does not answer; nothing was sent\n";
         return false;
     }
 
-    // The commands are in its queue now and are served however long the queue is.
+    // The commands are in its queue now. Each result is waited for at most --wait, plus the time
+    // one exchange may take: a long queue ahead of them is reported instead of waited out, and
+    // the commands stay queued there.
+    const int resultWaitMs = m_waitMs + ExchangeAllowanceMs;
     qsizetype missing = commands.size();
+    QDeadlineTimer nextResult(resultWaitMs);
     while (missing > 0) {
-        const QByteArray line = readLine(socket, QDeadlineTimer(QDeadlineTimer::Forever));
+        const QByteArray line = readLine(socket, nextResult);
         if (line.isEmpty())
             break;
+        nextResult.setRemainingTime(resultWaitMs);
         const std::optional<control::Answer> answer = control::decodeAnswer(line);
         if (!answer || answer->kind != control::Answer::Kind::Result ||
             answer->entry >= commands.size())
@@ -241,8 +257,14 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         handler(answer->entry, answer->result);
         --missing;
     }
+    if (missing > 0 && nextResult.hasExpired()) {
+        m_err << "kavioctl: " << program << " has not served " << missing << " command(s) within "
+              << resultWaitMs / 1000
+              << " s; they stay in its queue and are sent when their turn comes\n";
+        return false;
+    }
     if (missing > 0) {
-        m_err << "kavioctl: the Kavio Control Center ended before " << missing
+        m_err << "kavioctl: " << program << " ended before " << missing
               << " command(s) were served\n";
         return false;
     }

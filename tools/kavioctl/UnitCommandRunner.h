@@ -43,7 +43,9 @@ public:
 
 private:
     bool runOwnEngine(const QList<TCommandEntry>& commands, const ResultHandler& handler);
-    bool runInControlCenter(const QList<TCommandEntry>& commands, const ResultHandler& handler);
+    // `program` names who holds the lock and serves the units, for the messages.
+    bool runInControlCenter(const QList<TCommandEntry>& commands, const ResultHandler& handler,
+                            const QString& program);
 
     QTextStream& m_err;
     int m_waitMs;

@@ -93,7 +93,7 @@ struct Options {
         QStringLiteral("SECONDS"), QString::number(DefaultWaitSeconds)};
     QCommandLineOption parallel{
         QStringLiteral("parallel"),
-        QStringLiteral("Runs up to N exchanges at once, never two with one unit (1 to 256; "
+        QStringLiteral("Runs up to N exchanges at once, never two with one unit (1 to 512; "
                        "default: Queue/Parallel of the settings file, else 1). A running control "
                        "center serves with its own setting."),
         QStringLiteral("N")};

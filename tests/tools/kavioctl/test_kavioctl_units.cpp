@@ -1,6 +1,7 @@
 // kavioctl's unit commands, run as the real program against simulated units on loopback: on its
 // own exchange, handed over to a running control center, and with the lock held by others.
 #include "Codes.h"
+#include "CommandEngine.h"
 #include "CommandProcessor.h"
 #include "ControlProtocol.h"
 #include "ControlServer.h"
@@ -181,6 +182,21 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.out, QStringList({"mumbler\ton\tUNKNOWN"}));
 
+        // On and off succeed only when the unit answers the state asked for.
+        SimulatedUnit busy(behaving(Behaviour::Busy));
+        SimulatedUnit stuckOn(behaving(Behaviour::On));
+        QVERIFY(busy.listen() && stuckOn.listen());
+        unitFor(busy, QStringLiteral("busy"));
+        unitFor(stuckOn, QStringLiteral("stuck"));
+        run = kavioctl({QStringLiteral("on"), QStringLiteral("busy")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"busy\ton\tBUSY"}));
+        run = kavioctl({QStringLiteral("off"), QStringLiteral("stuck")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"stuck\toff\tON"}));
+        run = kavioctl({QStringLiteral("on"), QStringLiteral("stuck")});
+        QCOMPARE(run.exitCode, 0);
+
         // "gone" is UNREACHABLE now: a reboot sends nothing to it and says why.
         const int connections = good.connectionCount();
         run = kavioctl({QStringLiteral("reboot"), QStringLiteral("gone")});
@@ -346,7 +362,7 @@ private slots:
         QTest::newRow("negative wait") << QStringList{"on", "x", "--wait", "-1"};
         QTest::newRow("wait in words") << QStringList{"on", "x", "--wait", "long"};
         QTest::newRow("parallel of none") << QStringList{"poll", "--parallel", "0"};
-        QTest::newRow("parallel beyond") << QStringList{"on", "x", "--parallel", "257"};
+        QTest::newRow("parallel beyond") << QStringList{"on", "x", "--parallel", "513"};
         QTest::newRow("parallel of list") << QStringList{"list", "--parallel", "4"};
     }
 
@@ -372,10 +388,15 @@ private slots:
         QVERIFY(control.listen());
         QSignalSpy changed(&control, &ControlServer::storeChanged);
 
+        QList<CommandSource> sources;
+        connect(&processor.engine(), &TCommandEngine::exchangeFinished, this,
+                [&](const TCommandResult& result) { sources << result.Source; });
         // The control center's own queue is busy with an entry of its own first.
         processor.engine().AddToQueue(index, TaskQuery);
         const Run run = kavioctl({QStringLiteral("on"), QStringLiteral("desk")});
         QCOMPARE(run.exitCode, 0);
+        // Its command is kavioctl's in the control center, as kavioctl's encoder sent it.
+        QCOMPARE(sources, (QList<CommandSource>{CommandSource::Button, CommandSource::Kavioctl}));
         QCOMPARE(run.out, QStringList({"desk\ton\tON"}));
         QCOMPARE(unit.commandLetters(), QList<QByteArray>({"q", "n"}));
         const QStringList log = processor.logLines();
@@ -401,24 +422,24 @@ private slots:
     // Waiting behind a long queue of the control center costs kavioctl no processor time: it
     // sleeps until a result comes, instead of looking for one every millisecond.
     void waitingForTheControlCenterIsIdle() {
-        SimulatedUnit silent(behaving(Behaviour::Silent));
-        SimulatedUnit desk(behaving(Behaviour::On));
-        QVERIFY(silent.listen() && desk.listen());
-        const quint16 slow = unitFor(silent, QStringLiteral("slow"));
-        unitFor(desk, QStringLiteral("desk"));
+        sim::UnitConfig slowly = behaving(Behaviour::Slow);
+        slowly.delayMs = 400;
+        SimulatedUnit unit(slowly);
+        QVERIFY(unit.listen());
+        const quint16 desk = unitFor(unit, QStringLiteral("desk"));
         QLockFile lock(InstanceNames(db->path).lockPath());
         QVERIFY(lock.tryLock(0));
         TCmndProc processor;
         ControlServer control(db->path, processor.engine());
         QVERIFY(control.listen());
-        for (int i = 0; i < 4; ++i) // about two and a half seconds of work ahead
-            processor.engine().AddToQueue(slow, TaskQuery);
+        for (int i = 0; i < 5; ++i) // about two and a half seconds of the unit's own work ahead
+            processor.engine().AddToQueue(desk, TaskQuery);
 
         QProcess process;
         QSignalSpy finished(&process, &QProcess::finished);
-        process.start(QStringLiteral(KAVIOCTL_PATH),
-                      {QStringLiteral("--database"), db->path, QStringLiteral("query"),
-                       QStringLiteral("desk")});
+        process.start(
+            QStringLiteral(KAVIOCTL_PATH),
+            {QStringLiteral("--database"), db->path, QStringLiteral("on"), QStringLiteral("desk")});
         QVERIFY(process.waitForStarted());
         const QString status = QStringLiteral("/proc/%1/status").arg(process.processId());
         auto wakeUps = [&status] {
@@ -435,10 +456,52 @@ private slots:
         const qint64 before = wakeUps();
         QTest::qWait(1000);
         const qint64 after = wakeUps();
+        QCOMPARE(finished.count(), 0); // still waiting behind the queue
         QVERIFY(finished.wait(Patience));
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(before >= 0 && after >= before);
         QVERIFY2(after - before < 100, qPrintable(QString::number(after - before)));
+    }
+
+    // The control center's queue is bounded: a unit with a full line of waiting commands
+    // refuses kavioctl's, which fails at once and names who refused. Taken but stuck behind a
+    // long line, kavioctl waits for its result no longer than --wait (and the time one
+    // exchange may take), then fails and says its command is still queued.
+    void fullOrLongQueueOfTheControlCenter() {
+        SimulatedUnit silent(behaving(Behaviour::Silent));
+        QVERIFY(silent.listen());
+        const quint16 slow = unitFor(silent, QStringLiteral("slow"));
+        QLockFile lock(InstanceNames(db->path).lockPath());
+        QVERIFY(lock.tryLock(0));
+        TCmndProc processor;
+        ControlServer control(db->path, processor.engine());
+        QVERIFY(control.listen());
+        processor.engine().AddToQueue(slow, TaskQuery);
+        processor.engine().StartQueue();
+        for (int i = 0; i < TCommandEngine::MaxWaitingPerUnit; ++i)
+            QVERIFY(processor.engine().AddToQueue(slow, TaskQuery) != 0);
+
+        Run run = kavioctl({QStringLiteral("query"), QStringLiteral("slow")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList({"slow\tquery\tFAILED"}));
+        QVERIFY2(run.err.contains(QStringLiteral("the Kavio Control Center refused the commands: "
+                                                 "64 commands wait")),
+                 qPrintable(run.err));
+
+        // Room for one more once an exchange is over; about 40 s of work ahead of it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            processor.engine().waitingFor(slow) < TCommandEngine::MaxWaitingPerUnit, Patience);
+        run = kavioctl({QStringLiteral("query"), QStringLiteral("slow"), QStringLiteral("--wait"),
+                        QStringLiteral("1")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("the Kavio Control Center has not served 1 "
+                                                 "command(s) within 6 s; they stay in its queue")),
+                 qPrintable(run.err));
+        QVERIFY2(run.ms >= 5000 && run.ms < 20000, qPrintable(QString::number(run.ms)));
+        int stillQueued = 0;
+        for (const TCommandEntry& entry : processor.engine().unfinished())
+            stillQueued += entry.Source == CommandSource::Kavioctl;
+        QCOMPARE(stillQueued, 1);
     }
 
     // A control center that holds the lock but does not answer is reported within a few
