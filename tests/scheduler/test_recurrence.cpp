@@ -280,6 +280,25 @@ private slots:
         QCOMPARE(record.date, QDate(2026, 12, 15));
     }
 
+    // The forms a hand-edited table may hold: short times, padded numbers, whole reals. Bytes
+    // are no number, even when they spell one.
+    void storedForms() {
+        const QString who = QStringLiteral("Timer 3");
+        QCOMPARE(TimerTime(QStringLiteral("09:30"), who), QTime(9, 30));
+        QCOMPARE(TimerTime(QStringLiteral("23:59:58"), who), QTime(23, 59, 58));
+        QCOMPARE(TimerDate(QStringLiteral("2027-02-28"), who), QDate(2027, 2, 28));
+        QCOMPARE(TimerInteger(QStringLiteral(" 42 "), who, "Count", 0, 99), qint64(42));
+        QCOMPARE(TimerInteger(3.0, who, "Count", 0, 99), qint64(3));
+        QString message;
+        try {
+            TimerInteger(QVariant(QByteArray("12")), who, "Count", 0, 99);
+        } catch (const TimerRecordError& error) {
+            message = error.message();
+        }
+        QCOMPARE(message, QStringLiteral("Timer 3: field \"Count\" holds \"12\", which is not a "
+                                         "whole number"));
+    }
+
     void texts() {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(ClockText(QTime(15, 5, 9)), QStringLiteral("3:05:09 pm"));

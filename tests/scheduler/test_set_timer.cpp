@@ -421,8 +421,8 @@ private slots:
         TSetTimerFRM editor;
         editor.PrepareNewTimer();
         editor.DaySpin->findChild<QLineEdit*>()->clear();
-        QTest::keyClicks(editor.DaySpin, QStringLiteral("4x0-0"));
-        QCOMPARE(editor.DaySpin->text(), QStringLiteral("400"));
+        QTest::keyClicks(editor.DaySpin, QStringLiteral("4x0-9"));
+        QCOMPARE(editor.DaySpin->text(), QStringLiteral("409"));
         editor.MonthSpin->findChild<QLineEdit*>()->clear();
         QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(editor.MonthSpin, &focusOut);
@@ -433,6 +433,10 @@ private slots:
         editor.WeekSpin->findChild<QLineEdit*>()->setText(QStringLiteral("00000000000053"));
         QApplication::sendEvent(editor.WeekSpin, &focusOut);
         QCOMPARE(editor.WeekSpin->value(), 52);
+        // Leading zeros do not count as digits that could only mean a number past the bound.
+        editor.WeekSpin->findChild<QLineEdit*>()->setText(QStringLiteral("0000000007"));
+        QApplication::sendEvent(editor.WeekSpin, &focusOut);
+        QCOMPARE(editor.WeekSpin->value(), 7);
 
         editor.DayTime->setTime(QTime(7, 15, 42));
         QTest::keyClick(editor.DayTime, Qt::Key_Up); // the hour section
