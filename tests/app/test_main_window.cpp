@@ -274,7 +274,8 @@ private slots:
         const quint16 beta = TempDatabase::addGroup(QStringLiteral("Beta"));
         const quint16 alpha = TempDatabase::addGroup(QStringLiteral("alpha"));
         const quint16 zeta = TempDatabase::addUnit(QStringLiteral("Zeta"));
-        const quint16 upper = TempDatabase::addUnit(QStringLiteral("rack"));
+        const quint16 upper =
+            TempDatabase::addUnit(QStringLiteral("rack"), QStringLiteral("127.0.0.7"), 4007);
         TempDatabase::addUnit(QStringLiteral("delta"));
         const quint16 lower = TempDatabase::addUnit(QStringLiteral("Rack"));
         TempDatabase::addGroup(QStringLiteral("R&D"));
@@ -298,6 +299,9 @@ private slots:
 
         w.KavioTabs->setCurrentIndex(1);
         QCOMPARE(names(w), QStringList({"rack", "Rack", "Zeta"}));
+        // The first row is another record now: its address is read afresh, not taken for known.
+        QCOMPARE(w.line(0).IPAddress, QStringLiteral("127.0.0.7"));
+        QCOMPARE(w.line(0).Port, 4007);
         w.RebuildList();
         QCOMPARE(w.KavioTabs->currentIndex(), 1);
         QCOMPARE(names(w), QStringList({"rack", "Rack", "Zeta"}));
