@@ -413,6 +413,10 @@ private slots:
             refused = error.message().contains(QStringLiteral("field \"Every\" holds \"weekly\""));
         }
         QVERIFY(refused);
+        const quint16 yearly = addTimer(3, 0, 3, 0, "21:45:30", QDate(2027, 3, 14));
+        editor.LoadTimer(yearly);
+        QCOMPARE(editor.YearDate->date(), QDate(2027, 3, 14));
+        QCOMPARE(editor.YearTime->time(), QTime(21, 45, 30));
     }
 
     void numberFieldsAndTimePickers() {
