@@ -191,6 +191,12 @@ private slots:
         next.show();
         QVERIFY(QTest::qWaitForWindowExposed(&next));
         QCOMPARE(next.pos(), place);
+        // Only the first showing takes the stored place; later ones keep where it was put.
+        next.hide();
+        next.move(place + QPoint(30, 20));
+        next.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&next));
+        QCOMPARE(next.pos(), place + QPoint(30, 20));
     }
 
     // The clock is centred on the display, with the largest digits that fit it, whether its
