@@ -184,11 +184,15 @@ private slots:
         QCOMPARE(processor->Memo1->width(), 600 - 87);
         processor->hide();
         QVERIFY(processor->history().flush());
+        // An exchange whose row still waits to be written is kept when the window goes.
+        processor->engine().AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        processor.reset();
         TCmndProc again;
         QCOMPARE(again.size(), QSize(600, 400));
         // The exchanges of before the start show in the new window's log.
         const QStringList earlier = again.logLines();
-        QCOMPARE(earlier.size(), 2);
+        QCOMPARE(earlier.size(), 3);
         const QRegularExpression line(
             QStringLiteral(
                 "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d u 127.0.0.1:%1 q \\(button\\) "
