@@ -2,6 +2,7 @@
 #include "CommandProcessor.h"
 #include "ConnectFailed.h"
 #include "HistoryWriter.h"
+#include "LogFormat.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
 #include "SqliteTool.h"
@@ -72,6 +73,34 @@ class TestCommandWindow : public QObject {
     }
 
 private slots:
+    // A log line names its unit by name and address; the port only when one is known.
+    void logLineNamesItsUnit_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("all") << "Rack A"
+                             << "127.0.0.5" << 5001 << " Rack A 127.0.0.5:5001 ";
+        QTest::newRow("port 1") << "r"
+                                << "127.0.0.5" << 1 << " r 127.0.0.5:1 ";
+        QTest::newRow("no port") << "r"
+                                 << "127.0.0.5" << 0 << " r 127.0.0.5 ";
+        QTest::newRow("no name") << ""
+                                 << "127.0.0.5" << 7 << " 127.0.0.5:7 ";
+        QTest::newRow("no unit") << ""
+                                 << "" << 7 << " ";
+    }
+    void logLineNamesItsUnit() {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(int, port);
+        QFETCH(QString, unit);
+        const qint64 time = QDateTime(QDate(2026, 12, 7), QTime(12, 3, 7)).toMSecsSinceEpoch();
+        const QString line =
+            FormatLogLine(TLogLine{time, name, address, quint16(port), QStringLiteral("SUCCESS")});
+        QCOMPARE(line, QStringLiteral("12:03:07") + unit + QStringLiteral("SUCCESS"));
+    }
+
     void initTestCase() {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     }
@@ -155,11 +184,15 @@ private slots:
         QCOMPARE(processor->Memo1->width(), 600 - 87);
         processor->hide();
         QVERIFY(processor->history().flush());
+        // An exchange whose row still waits to be written is kept when the window goes.
+        processor->engine().AddToQueue(index, TaskQuery);
+        waitUntilIdle();
+        processor.reset();
         TCmndProc again;
         QCOMPARE(again.size(), QSize(600, 400));
         // The exchanges of before the start show in the new window's log.
         const QStringList earlier = again.logLines();
-        QCOMPARE(earlier.size(), 2);
+        QCOMPARE(earlier.size(), 3);
         const QRegularExpression line(
             QStringLiteral(
                 "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d u 127.0.0.1:%1 q \\(button\\) "

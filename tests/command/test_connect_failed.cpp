@@ -46,6 +46,9 @@ private slots:
         QCOMPARE(notice.Label1->pos(), QPoint(52, 26));
         QCOMPARE(notice.Button1->size(), QSize(75, 25));
         QCOMPARE(notice.lines(), QStringList({"10:00:01  Rack 7"}));
+        // The list is drawn again after each refill, and a long line ends in an ellipsis.
+        QVERIFY(notice.UnitList->updatesEnabled());
+        QCOMPARE(notice.UnitList->textElideMode(), Qt::ElideRight);
 
         // More failures join the same window; a unit failing again moves to the top, once.
         notice.AddUnit(8, QStringLiteral("Rack 8"), at(10, 0, 2));

@@ -106,6 +106,13 @@ private slots:
         QFile copy(scratch.filePath(QStringLiteral("copy.db")));
         QVERIFY(file.copy(copy.fileName()));
         QVERIFY(InstanceNames(copy.fileName()).lockPath() != names.lockPath());
+        // Files not made yet, in a folder not made yet: each its own name, and the same name
+        // however the path is spelt.
+        const QString later = scratch.filePath(QStringLiteral("later/a.db"));
+        QVERIFY(InstanceNames::keyFor(later) !=
+                InstanceNames::keyFor(scratch.filePath(QStringLiteral("later/b.db"))));
+        QCOMPARE(InstanceNames::keyFor(scratch.filePath(QStringLiteral("later/../later/./a.db"))),
+                 InstanceNames::keyFor(later));
         qunsetenv("XDG_CACHE_HOME");
         qunsetenv("XDG_RUNTIME_DIR");
     }

@@ -5,6 +5,7 @@
 #include "RequestOrigin.h"
 
 #include <QtTest>
+#include <sys/stat.h>
 
 using kavio::service::BearerToken;
 using kavio::service::ConnectionGuard;
@@ -23,6 +24,8 @@ private slots:
     void otherSite();
     void bearer_data();
     void bearer();
+    void tokenFile_data();
+    void tokenFile();
     void splitHost_data();
     void splitHost();
 };
@@ -271,6 +274,56 @@ void TestHttpHead::bearer() {
     QFETCH(bool, matches);
     QCOMPARE(BearerToken::matches(authorization, "t0ken-value"), matches);
     QVERIFY(!BearerToken::matches(authorization, QByteArray()));
+}
+
+void TestHttpHead::tokenFile_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("token"); // empty: refused
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("one line") << QByteArray("t0ken-value\n") << 0600 << QByteArray("t0ken-value")
+                              << QString();
+    QTest::newRow("owner only, read-only")
+        << QByteArray(" abc ") << 0400 << QByteArray("abc") << QString();
+    QTest::newRow("group can read")
+        << QByteArray("abc\n") << 0640 << QByteArray() << QStringLiteral("can be read by others");
+    QTest::newRow("others can write")
+        << QByteArray("abc\n") << 0602 << QByteArray() << QStringLiteral("can be read by others");
+    QTest::newRow("two lines") << QByteArray("abc\ndef\n") << 0600 << QByteArray()
+                               << QStringLiteral("holds no token");
+    QTest::newRow("empty") << QByteArray("\n") << 0600 << QByteArray()
+                           << QStringLiteral("holds no token");
+    QTest::newRow("too long") << QByteArray(5000, 'x') << 0600 << QByteArray()
+                              << QStringLiteral("longer than 4096 bytes");
+}
+
+void TestHttpHead::tokenFile() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, token);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("token"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+
+    QByteArray read;
+    QString said;
+    QCOMPARE(BearerToken::read(path, read, said), !token.isEmpty());
+    if (token.isEmpty()) {
+        QVERIFY2(said.contains(problem), qPrintable(said));
+    } else {
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+        QCOMPARE(read, token);
+    }
+    // A folder is no token file.
+    QVERIFY(!BearerToken::read(dir.path(), read, said));
+    QVERIFY2(said.contains(QStringLiteral("not a regular file")), qPrintable(said));
 }
 
 void TestHttpHead::splitHost_data() {
