@@ -19,7 +19,7 @@ import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_kaviod import SCHEMA, RecordingUnit, SilentUnit, Service  # noqa: E402
+from test_kaviod import SCHEMA, private_environment, RecordingUnit, SilentUnit, Service  # noqa: E402
 
 
 class BlackHole:
@@ -59,11 +59,7 @@ class HttpAnswersTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="kaviod-answers-")
-        cls.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(cls.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            cls.env[name] = path
+        cls.env = private_environment(cls.home)
         cls.on = RecordingUnit("127.0.0.2", b"ON")
         cls.off = RecordingUnit("127.0.0.3", b"OFF")
         cls.what = RecordingUnit("127.0.0.5", b"WHAT?")
@@ -297,11 +293,7 @@ class QueueWaitTest(unittest.TestCase):
 
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="kaviod-wait-")
-        self.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(self.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            self.env[name] = path
+        self.env = private_environment(self.home)
         # Units take turns: a command waits behind one exchange of each unit ahead of it, so
         # every slow exchange ahead is another unit's.
         self.holes = [BlackHole("127.0.0.%d" % (10 + n)) for n in range(4)]

@@ -17,7 +17,7 @@ import unittest
 import urllib.error
 import urllib.request
 
-from test_kaviod import KAVIOD, SCHEMA, RecordingUnit, SWITCHES, Service, SilentUnit
+from test_kaviod import KAVIOD, SCHEMA, private_environment, RecordingUnit, SWITCHES, Service, SilentUnit
 
 
 def head_and_body(answer):
@@ -49,11 +49,7 @@ class HttpConnectionTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="kaviod-conn-")
-        cls.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(cls.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            cls.env[name] = path
+        cls.env = private_environment(cls.home)
         cls.unit = RecordingUnit("127.0.0.2", SWITCHES)
         cls.slow = RecordingUnit("127.0.0.3", b"OFF", delay=0.3)
         cls.database = os.path.join(cls.home, "units.db")
@@ -292,11 +288,7 @@ class HttpConnectionTest(unittest.TestCase):
 class CrowdAndStartTest(unittest.TestCase):
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="kaviod-crowd-")
-        self.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(self.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            self.env[name] = path
+        self.env = private_environment(self.home)
         self.database = os.path.join(self.home, "units.db")
         with sqlite3.connect(self.database) as db:
             db.executescript(SCHEMA)

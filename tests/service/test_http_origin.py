@@ -15,7 +15,7 @@ import time
 import unittest
 import urllib.request
 
-from test_kaviod import SCHEMA, RecordingUnit, SWITCHES, Service
+from test_kaviod import SCHEMA, private_environment, RecordingUnit, SWITCHES, Service
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -55,11 +55,7 @@ class BrowserOriginTest(unittest.TestCase):
         except ImportError:
             self.fail("python3-selenium is missing: run scripts/install-deps.sh")
         self.home = tempfile.mkdtemp(prefix="kaviod-origin-")
-        self.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(self.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            self.env[name] = path
+        self.env = private_environment(self.home)
         self.units = [RecordingUnit("127.0.0.%d" % (3 + n), SWITCHES) for n in range(4)]
         self.database = os.path.join(self.home, "units.db")
         with sqlite3.connect(self.database) as db:

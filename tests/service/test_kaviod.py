@@ -34,6 +34,16 @@ CREATE TABLE "Group" ("GroupIndex" INTEGER NOT NULL, "Index" INTEGER NOT NULL);
 """
 
 
+def private_environment(home):
+    """The environment with the settings, data and runtime folders of its own under home."""
+    env = dict(os.environ)
+    for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+        path = os.path.join(home, name.lower())
+        os.makedirs(path, mode=0o700)
+        env[name] = path
+    return env
+
+
 class LoopbackUnit:
     """A unit on a loopback address; each connection is handed to handle() in turn."""
 
@@ -151,11 +161,7 @@ class KaviodTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="kaviod-test-")
-        cls.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(cls.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            cls.env[name] = path
+        cls.env = private_environment(cls.home)
         os.environ.update({k: cls.env[k] for k in ("XDG_CONFIG_HOME", "XDG_DATA_HOME",
                                                    "XDG_RUNTIME_DIR")})
         cls.unit_a = RecordingUnit("127.0.0.2", b"ON")
@@ -502,11 +508,7 @@ class KaviodTest(unittest.TestCase):
 class TokenAndShutdownTest(unittest.TestCase):
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="kaviod-token-")
-        self.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(self.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            self.env[name] = path
+        self.env = private_environment(self.home)
         self.database = os.path.join(self.home, "units.db")
         self.unit = RecordingUnit("127.0.0.4", b"ON", delay=0.4)
         with sqlite3.connect(self.database) as db:
@@ -795,11 +797,7 @@ class QueueBoundsTest(unittest.TestCase):
 
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="kaviod-queue-")
-        self.env = dict(os.environ)
-        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            path = os.path.join(self.home, name.lower())
-            os.makedirs(path, mode=0o700)
-            self.env[name] = path
+        self.env = private_environment(self.home)
         self.database = os.path.join(self.home, "units.db")
         self.slow = RecordingUnit("127.0.0.6", b"ON", delay=0.3)
         self.quick = RecordingUnit("127.0.0.8", b"ON")
