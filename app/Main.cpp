@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Codes.h"
 #include "CommandProcessor.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
@@ -131,7 +132,7 @@ void storeChecked(const std::vector<quint16>& indexes, bool checked) {
 // A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
 // name longer than a group name may be (a hand-edited record) is cut short.
 QString tabCaption(const QString& name) {
-    QString caption = oneLine(name);
+    QString caption = blankControlCharacters(name);
     if (caption.size() > TabCaptionLength)
         caption = caption.left(TabCaptionLength - 1) + QChar(0x2026);
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));

@@ -3,6 +3,7 @@
 #include "BearerToken.h"
 #include "Codes.h"
 #include "CommandEngine.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "GuardedServer.h"
@@ -15,10 +16,11 @@
 #include "Schema.h"
 #include "ServiceLog.h"
 #include "ServiceOptions.h"
+#include "SqlRunner.h"
 #include "StatusWords.h"
-#include "StoreRecords.h"
 #include "TimerMark.h"
 #include "TlsFiles.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,7 +28,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTimer>
 #include <QUrlQuery>
@@ -43,7 +44,7 @@ const std::map<QString, quint8> CommandTasks = {
     {QStringLiteral("cycle"), TaskCycle},   {QStringLiteral("query"), TaskQuery},
 };
 
-QJsonObject recordJson(const ctl::StoredRecord& record) {
+QJsonObject recordJson(const StoredRecord& record) {
     bool number = false;
     const int port = record.port.toInt(&number);
     return QJsonObject{
@@ -77,123 +78,6 @@ QStringList segmentsOf(const QUrl& url) {
             segments << QString::fromUtf8(QByteArray::fromPercentEncoding(part));
     }
     return segments;
-}
-
-// One unit as a command needs it. Read with one statement on its own, so that a request that
-// switches a unit costs the same with a thousand units as with one.
-struct UnitBrief {
-    quint16 index = 0;
-    QString name;
-    qint64 status = StatusUnknown;
-};
-
-// The units of that exact name (the first by key when several share it, as the list orders equal
-// names), or every unit at that address in list order.
-std::vector<UnitBrief> findUnits(const QString& wanted, bool byAddress) {
-    QSqlQuery query = ctl::runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND
- %1 = ? AND %2 ORDER BY "Index" LIMIT %3)")
-            .arg(byAddress ? QStringLiteral(R"("IPAddress")") : QStringLiteral(R"("Name")"),
-                 schema::validKeyCondition(QStringLiteral("Index")))
-            .arg(byAddress ? -1 : 1),
-        {wanted});
-    std::vector<UnitBrief> units;
-    while (query.next())
-        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
-                         query.value(2).toLongLong()});
-    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
-    return units;
-}
-
-std::optional<UnitBrief> findGroup(const QString& name) {
-    QSqlQuery query = ctl::runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral(R"(SELECT "Index" FROM "Master" WHERE "Group" = 1 AND "Name" = ? AND %1
- ORDER BY "Index" LIMIT 1)")
-            .arg(schema::validKeyCondition(QStringLiteral("Index"))),
-        {name});
-    if (!query.next())
-        return std::nullopt;
-    return UnitBrief{quint16(query.value(0).toUInt()), name, StatusUnknown};
-}
-
-// The members of the groups of that name, in list order; read with one statement rather than
-// from the whole store.
-QList<ctl::UnitTarget> groupMembers(const QString& name) {
-    const QString validKey = schema::validKeyCondition(QStringLiteral("Index"));
-    QSqlQuery query = ctl::runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master" WHERE "Group" = 0 AND %1
- AND "Index" IN (SELECT "Index" FROM "Group" WHERE "GroupIndex" IN
- (SELECT "Index" FROM "Master" WHERE "Group" = 1 AND "Name" = ? AND %1)) ORDER BY "Index")")
-            .arg(validKey),
-        {name});
-    std::vector<UnitBrief> units;
-    while (query.next())
-        units.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),
-                         query.value(2).toLongLong()});
-    sortByName(units, [](const UnitBrief& unit) { return unit.name; });
-    QList<ctl::UnitTarget> targets;
-    for (const UnitBrief& unit : units)
-        targets << ctl::UnitTarget{unit.index, unit.name, unit.status};
-    return targets;
-}
-
-std::optional<UnitBrief> findUnit(const QString& name) {
-    std::vector<UnitBrief> units = findUnits(name, false);
-    if (units.empty())
-        return std::nullopt;
-    return units.front();
-}
-
-// One unit as the listing shows it, read by itself: its row and its groups' names, in list
-// order.
-std::optional<ctl::StoredRecord> readUnit(const QString& name) {
-    QSqlQuery query = ctl::runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral(R"(SELECT "Index", "IPAddress", "Port", "Status", %1 FROM "Master"
- WHERE "Group" = 0 AND "Name" = ? AND %2 ORDER BY "Index" LIMIT 1)")
-            .arg(timerMarkColumn(), schema::validKeyCondition(QStringLiteral("Index"))),
-        {name});
-    if (!query.next())
-        return std::nullopt;
-    ctl::StoredRecord record;
-    record.index = quint16(query.value(0).toUInt());
-    record.name = name;
-    record.address = query.value(1).toString();
-    record.port = query.value(2).toString();
-    record.status = query.value(3).toLongLong();
-    record.timer = query.value(4).toLongLong() != 0;
-    QSqlQuery groups =
-        ctl::runQuery(QStringLiteral("Group.DB"),
-                      QStringLiteral(R"(SELECT DISTINCT "Master"."Name" FROM "Group" JOIN "Master"
- ON "Master"."Index" = "Group"."GroupIndex" WHERE "Group"."Index" = ? AND "Master"."Group" = 1)"),
-                      {record.index});
-    std::vector<QString> names;
-    while (groups.next())
-        names.push_back(groups.value(0).toString());
-    sortByName(names, [](const QString& each) { return each; });
-    for (const QString& each : names)
-        record.groups << each;
-    return record;
-}
-
-// The names of these keys, read with one statement.
-QHash<quint16, QString> namesOf(const QSet<quint16>& keys) {
-    QHash<quint16, QString> names;
-    if (keys.isEmpty())
-        return names;
-    QStringList list;
-    for (const quint16 key : keys)
-        list << QString::number(key);
-    QSqlQuery query = ctl::runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral(R"(SELECT "Index", "Name" FROM "Master" WHERE "Index" IN (%1))")
-            .arg(list.join(QLatin1Char(','))));
-    while (query.next())
-        names.insert(quint16(query.value(0).toUInt()), query.value(1).toString());
-    return names;
 }
 
 // A time as the history writes its times: UTC, to the millisecond, ending in Z.
@@ -272,12 +156,8 @@ HttpApi::HttpApi(KavioService& service, QObject* parent)
     , m_history(new HistoryReader(Database::path(), this))
     , m_listing(new StoreListing(Database::path(), this)) {
     // Requests name units by name or address; with tens of thousands of units a walk through
-    // Master for each would hold the exchanges up. The indexes change no column and other
-    // programs ignore them; without them (the file locked now) the look-ups still work.
-    QSqlQuery index(Database::connection());
-    index.exec(QStringLiteral(R"(CREATE INDEX IF NOT EXISTS "MasterByName" ON "Master" ("Name"))"));
-    index.exec(QStringLiteral(
-        R"(CREATE INDEX IF NOT EXISTS "MasterByAddress" ON "Master" ("IPAddress"))"));
+    // Master for each would hold the exchanges up.
+    directory::addLookupIndexes();
     connect(&m_service.engine(), &TCommandEngine::exchangeFinished, this,
             &HttpApi::exchangeFinished);
 }
@@ -427,11 +307,11 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
             return;
         }
         // A unit, or a group and its members, read by themselves.
-        std::optional<UnitBrief> record;
+        std::optional<UnitTarget> record;
         if (!group)
-            record = findUnit(path[3]);
+            record = directory::findUnit(path[3]);
         else
-            record = findGroup(path[3]);
+            record = directory::findGroup(path[3]);
         if (!record) {
             writeResponse(
                 socket, 404, JsonType,
@@ -440,17 +320,17 @@ void HttpApi::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                         .arg(group ? QStringLiteral("group") : QStringLiteral("unit"), path[3])));
             return;
         }
-        QList<ctl::UnitTarget> targets;
+        QList<UnitTarget> targets;
         if (group) {
-            targets = groupMembers(path[3]);
+            targets = directory::groupMembers(path[3]);
             if (targets.isEmpty()) {
                 writeResponse(socket, 404, JsonType,
                               errorBody(QStringLiteral("the group \"%1\" has no units")
-                                            .arg(ctl::oneLine(path[3]))));
+                                            .arg(escapeControlCharacters(path[3]))));
                 return;
             }
         } else {
-            targets << ctl::UnitTarget{record->index, record->name, record->status};
+            targets << UnitTarget{record->index, record->name, record->status};
         }
         return command(targets, task->second, Reply::Json, socket);
     }
@@ -500,12 +380,12 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
                 QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1").arg(port));
     }
     // A name wins over an address; an address that several units share names none of them.
-    std::optional<UnitBrief> unit = findUnit(wanted);
+    std::optional<UnitTarget> unit = directory::findUnit(wanted);
     if (!unit && !alias) {
-        const std::vector<UnitBrief> atAddress = findUnits(wanted, true);
+        const std::vector<UnitTarget> atAddress = directory::unitsAtAddress(wanted);
         if (atAddress.size() > 1) {
             QStringList names;
-            for (const UnitBrief& each : atAddress)
+            for (const UnitTarget& each : atAddress)
                 names << PlainText(each.name);
             return refuse(503, QStringLiteral("Address %1 is shared by the units %2: name one")
                                    .arg(PlainText(wanted), names.join(QStringLiteral(", "))));
@@ -515,7 +395,7 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     }
     if (!unit)
         return refuse(503, QStringLiteral("Unknown unit '%1'").arg(PlainText(wanted)));
-    const ctl::UnitTarget target{unit->index, unit->name, unit->status};
+    const UnitTarget target{unit->index, unit->name, unit->status};
     if (task->second != TaskReboot)
         return command({target}, task->second, Reply::PduDaemon, socket);
 
@@ -524,8 +404,9 @@ void HttpApi::powerControl(const QString& action, const QHttpServerRequest& requ
     if (const auto refusal =
             m_service.engine().wouldRefuse({TCommandEntry{unit->index, TaskPowerOff}});
         refusal != TCommandEngine::Refusal::None)
-        return refuse(503, QStringLiteral("Not queued: %1")
-                               .arg(TCommandEngine::refusalText(refusal, unit->name)));
+        return refuse(
+            503,
+            QStringLiteral("Not queued: %1").arg(TCommandEngine::refusalText(refusal, unit->name)));
     const int id = m_nextDelayed++;
     Delayed& delayed = m_delayed[id];
     delayed.index = unit->index;
@@ -567,7 +448,7 @@ void HttpApi::delayedOffEnded(int id) {
 
 void HttpApi::units(const QHttpServerRequest& request, QTcpSocket* socket, const QString* name) {
     if (name) {
-        const std::optional<ctl::StoredRecord> record = readUnit(*name);
+        const std::optional<StoredRecord> record = directory::readUnit(*name);
         if (!record) {
             writeResponse(socket, 404, JsonType,
                           errorBody(QStringLiteral("no unit named '%1'").arg(*name)));
@@ -666,7 +547,7 @@ void HttpApi::queueListing(const QHttpServerRequest& request, QTcpSocket* socket
     for (auto each = m_delayed.cbegin(); each != m_delayed.cend() && shown < page.limit;
          ++each, ++shown)
         keys.insert(each->second.index);
-    const QHash<quint16, QString> names = namesOf(keys);
+    const QHash<quint16, QString> names = directory::namesOf(keys);
     QJsonArray entries;
     for (int position = page.offset; position < end; ++position) {
         const TCommandEntry& entry = waiting[position];
@@ -756,7 +637,7 @@ void HttpApi::metrics(QTcpSocket* socket) {
 // labgrid's "rest" power model: GET answers 1 (on) or 0; PUT 1 or 0 switches and answers once
 // the exchange is done.
 void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket) {
-    const std::optional<UnitBrief> record = findUnit(name);
+    const std::optional<UnitTarget> record = directory::findUnit(name);
     if (!record) {
         writeResponse(socket, 404, TextType,
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());
@@ -771,16 +652,16 @@ void HttpApi::value(const QString& name, const QHttpServerRequest& request, QTcp
         writeResponse(socket, 400, TextType, "The value is 1 (on) or 0 (off)\n");
         return;
     }
-    command({ctl::UnitTarget{record->index, record->name, record->status}},
+    command({UnitTarget{record->index, record->name, record->status}},
             body == "1" ? TaskPowerOn : TaskPowerOff, Reply::Value, socket);
 }
 
-void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
+void HttpApi::command(const QList<UnitTarget>& targets, quint8 task, Reply reply,
                       QTcpSocket* socket) {
     // Either every command of the request is queued or none: a full queue refuses the request,
     // 429 when units have too many commands waiting, 503 when the whole queue is full.
     QList<TCommandEntry> wanted;
-    for (const ctl::UnitTarget& unit : targets) {
+    for (const UnitTarget& unit : targets) {
         if (const std::optional<quint8> sent = taskToSend(task, unit.status))
             wanted << TCommandEntry{unit.index, *sent};
     }
@@ -797,7 +678,7 @@ void HttpApi::command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply 
     Waiter& waiter = m_waiters[id];
     waiter.socket = socket;
     waiter.reply = reply;
-    for (const ctl::UnitTarget& unit : targets) {
+    for (const UnitTarget& unit : targets) {
         Line line{unit, task, taskToSend(task, unit.status), std::nullopt};
         waiter.lines << line;
         if (!line.sent)

@@ -6,7 +6,7 @@
 #include "Metrics.h"
 #include "RequestOrigin.h"
 #include "StoreListing.h"
-#include "UnitTargets.h"
+#include "UnitDirectory.h"
 
 #include <QAbstractHttpServer>
 #include <QPointer>
@@ -69,7 +69,7 @@ protected:
 private:
     // One unit of a command request, as kavioctl --json reports it.
     struct Line {
-        ctl::UnitTarget unit;
+        UnitTarget unit;
         quint8 requested = 0;
         std::optional<quint8> sent;
         std::optional<TCommandResult> result;
@@ -104,8 +104,7 @@ private:
     void list(QTcpSocket* socket, StoreListing::Work work, const QString& cacheKey,
               const QByteArray& contentType = "application/json");
     void value(const QString& name, const QHttpServerRequest& request, QTcpSocket* socket);
-    void command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
-                 QTcpSocket* socket);
+    void command(const QList<UnitTarget>& targets, quint8 task, Reply reply, QTcpSocket* socket);
     void startDeadline(int id);
     void answerLate(int id);
     void exchangeFinished(const TCommandResult& result);

@@ -13,7 +13,7 @@
 #include "ServiceLog.h"
 #include "Table.h"
 #include "TimerFiring.h"
-#include "UnitTargets.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -112,7 +112,7 @@ void KavioService::reload() {
 }
 
 void KavioService::pollAll(CommandSource source) {
-    for (const ctl::UnitTarget& unit : ctl::unitsByKey())
+    for (const UnitTarget& unit : directory::unitsByKey())
         m_engine.AddToQueue(unit.index, TaskQuery, source);
 }
 
