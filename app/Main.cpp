@@ -13,6 +13,7 @@
 #include "NameOrder.h"
 #include "ParallelChoice.h"
 #include "PollRule.h"
+#include "SettingsFile.h"
 #include "TextFit.h"
 #include "TickGuard.h"
 #include "WindowPlacement.h"
@@ -27,7 +28,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTabBar>
@@ -136,10 +136,6 @@ QString tabCaption(const QString& name) {
     if (caption.size() > TabCaptionLength)
         caption = caption.left(TabCaptionLength - 1) + QChar(0x2026);
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-QSettings pollSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
 }
 
 } // namespace
@@ -535,7 +531,7 @@ void TKavioCCMain::selNoneClick() {
 // ---- Poll setting and polling -------------------------------------------------------------------
 
 void TKavioCCMain::LoadPollSetting() {
-    const QSettings settings = pollSettings();
+    const QSettings settings = settingsFile();
     const int mode = poll::readMode(settings);
     // A value that is not a mode polls never, and the operator hears why.
     const QString key = QStringLiteral("Poll/Mode");
@@ -563,7 +559,7 @@ void TKavioCCMain::PollClick(QAction* sender) {
         return;
     ClearPollChecks();
     sender->setChecked(true);
-    QSettings settings = pollSettings();
+    QSettings settings = settingsFile();
     settings.setValue(QStringLiteral("Poll/Mode"), position);
     settings.sync();
     if (settings.status() != QSettings::NoError)

@@ -6,6 +6,7 @@
 #include "Database.h"
 #include "Exception.h"
 #include "QueueSettings.h"
+#include "SettingsFile.h"
 #include "UnitCommandRunner.h"
 #include "UnitDirectory.h"
 #include "WriteAccess.h"
@@ -192,8 +193,7 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
                                        .arg(TCommandEngine::MinParallel)
                                        .arg(TCommandEngine::MaxParallel));
     } else if (PowerTasks.count(command) || command == QLatin1String("poll")) {
-        const ParallelSetting setting = readParallelSetting(
-            QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC")));
+        const ParallelSetting setting = readParallelSetting(settingsFile());
         if (!setting.problem.isEmpty())
             err << "kavioctl: " << escapeControlCharacters(setting.problem) << '\n';
         exchanges = setting.exchanges;
