@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "ListKeys.h"
+#include "ListLines.h"
 #include "ListPanel.h"
 #include "Messages.h"
 #include "NameOrder.h"
@@ -16,6 +17,7 @@
 #include "SettingsFile.h"
 #include "TextFit.h"
 #include "TickGuard.h"
+#include "UnitDirectory.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -51,57 +53,24 @@ constexpr int TabCaptionLength = 32;
             .arg(table, QDir::toNativeSeparators(Database::path()), what, error.text()));
 }
 
-QSqlQuery run(const QString& table, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
-    return query;
-}
-
-// Units and groups whose keys lie outside 1..65535 never reach the list.
-const QString LineColumns = QStringLiteral("m.\"Index\", m.\"Name\", m.\"Group\", m.\"Checked\"");
-const QString KeyInRange = QStringLiteral("m.\"Index\" BETWEEN 1 AND 65535");
-
-std::vector<TKavio> readLines(QSqlQuery& query) {
-    std::vector<TKavio> lines;
-    std::vector<char> seen(size_t(MaxUnitIndex) + 1, 0);
-    while (query.next()) {
+// The list's lines of these records, in the order read.
+std::vector<TKavio> linesOf(std::vector<lines::ListedRecord> records) {
+    std::vector<TKavio> made;
+    made.reserve(records.size());
+    for (lines::ListedRecord& record : records) {
         TKavio line;
-        line.Index = quint16(query.value(0).toUInt());
-        if (seen[line.Index])
-            continue; // a membership row repeated: one line per record
-        seen[line.Index] = 1;
-        line.Name = query.value(1).toString();
-        line.Group = query.value(2).toLongLong() != 0;
-        line.Checked = query.value(3).toLongLong() != 0;
-        lines.push_back(std::move(line));
+        line.Index = record.index;
+        line.Name = std::move(record.name);
+        line.Group = record.group;
+        line.Checked = record.checked;
+        made.push_back(std::move(line));
     }
-    return lines;
+    return made;
 }
 
 // Orders the lines as the list shows them (equal names by ascending key, as read).
 void sortByName(std::vector<TKavio>& lines) {
     kavio::sortByName(lines, [](const TKavio& line) { return line.Name; });
-}
-
-struct StoredUnit {
-    bool group;
-    quint8 status;
-};
-
-std::optional<StoredUnit> readRecord(quint16 index) {
-    QSqlQuery query = run(QStringLiteral("Master.DB"),
-                          QStringLiteral("SELECT \"Group\", \"Status\" FROM \"Master\" "
-                                         "WHERE \"Index\" = ?"),
-                          {index});
-    if (!query.next())
-        return std::nullopt;
-    return StoredUnit{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt())};
 }
 
 // Writes Checked of the given records in one transaction: all or none.
@@ -313,12 +282,7 @@ void TKavioCCMain::showTab(int tab) {
 
 void TKavioCCMain::MakeList() {
     const int remembered = KavioTabs->currentIndex();
-    QSqlQuery groupQuery =
-        run(QStringLiteral("Master.DB"),
-            QStringLiteral("SELECT ") + LineColumns +
-                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 1 AND ") + KeyInRange +
-                QStringLiteral(" ORDER BY m.\"Index\""));
-    std::vector<TKavio> groups = readLines(groupQuery);
+    std::vector<TKavio> groups = linesOf(lines::groupsByKey());
 
     {
         const QSignalBlocker quiet(KavioTabs);
@@ -340,25 +304,13 @@ void TKavioCCMain::MakeList() {
     sortByName(groups);
     KavioList->lines()->append(std::move(groups));
 
-    QSqlQuery unitQuery =
-        run(QStringLiteral("Master.DB"),
-            QStringLiteral("SELECT ") + LineColumns +
-                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 0 AND ") + KeyInRange +
-                QStringLiteral(" ORDER BY m.\"Index\""));
-    std::vector<TKavio> units = readLines(unitQuery);
+    std::vector<TKavio> units = linesOf(lines::unitsByKey());
     sortByName(units);
     KavioList->lines()->append(std::move(units));
 }
 
 void TKavioCCMain::MakeGroupList(quint16 groupIndex) {
-    QSqlQuery query = run(
-        QStringLiteral("Group.DB"),
-        QStringLiteral("SELECT ") + LineColumns +
-            QStringLiteral(" FROM \"Group\" AS g JOIN \"Master\" AS m ON m.\"Index\" = g.\"Index\" "
-                           "WHERE g.\"GroupIndex\" = ? AND ") +
-            KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""),
-        {groupIndex});
-    std::vector<TKavio> members = readLines(query);
+    std::vector<TKavio> members = linesOf(lines::membersByKey(groupIndex));
     sortByName(members);
     KavioList->lines()->append(std::move(members));
 }
@@ -422,18 +374,9 @@ void TKavioCCMain::KavioListClickCheck(int row) {
     const quint16 index = lines->entry(row).Index;
     std::vector<quint16> members;
     try {
-        const std::optional<StoredUnit> record = readRecord(index);
-        if (record && record->group) {
-            QSqlQuery rows = run(QStringLiteral("Group.DB"),
-                                 QStringLiteral("SELECT \"Index\" FROM \"Group\" "
-                                                "WHERE \"GroupIndex\" = ? ORDER BY rowid"),
-                                 {index});
-            while (rows.next()) {
-                const qint64 member = rows.value(0).toLongLong();
-                if (member >= 1 && member <= MaxUnitIndex)
-                    members.push_back(quint16(member));
-            }
-        }
+        const std::optional<directory::RecordKind> record = directory::kindOf(index);
+        if (record && record->group)
+            members = directory::memberKeysInRowOrder(index);
         std::vector<quint16> written{index};
         written.insert(written.end(), members.begin(), members.end());
         storeChecked(written, checked);
@@ -477,7 +420,7 @@ void TKavioCCMain::popupCommand(quint8 task) {
 }
 
 void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
-    const std::optional<StoredUnit> record = readRecord(CurrentIndex);
+    const std::optional<directory::RecordKind> record = directory::kindOf(CurrentIndex);
     if (!record || record->group)
         return;
     QueueTask(task, source);
@@ -488,7 +431,7 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     if (row < 0)
         return;
     TKavio& entry = KavioList->lines()->record(row);
-    const std::optional<StoredUnit> record = readRecord(entry.Index);
+    const std::optional<directory::RecordKind> record = directory::kindOf(entry.Index);
     if (!record)
         return;
     entry.Status = record->status;
@@ -582,12 +525,8 @@ void TKavioCCMain::Now1Click() {
 }
 
 void TKavioCCMain::PollAll(CommandSource source) {
-    QSqlQuery query =
-        run(QStringLiteral("Master.DB"), QStringLiteral("SELECT m.\"Index\" FROM \"Master\" AS m "
-                                                        "WHERE m.\"Group\" = 0 AND ") +
-                                             KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""));
-    while (query.next())
-        queue(quint16(query.value(0).toUInt()), TaskQuery, source);
+    for (const quint16 unit : directory::unitKeys())
+        queue(unit, TaskQuery, source);
 }
 
 bool TKavioCCMain::timedPollDue(const QDateTime& now) const {

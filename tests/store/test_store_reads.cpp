@@ -1,0 +1,126 @@
+#include "Exception.h"
+#include "ListLines.h"
+#include "Schema.h"
+#include "SqlRunner.h"
+#include "StatusCounts.h"
+#include "TempDatabase.h"
+#include "UnitDirectory.h"
+#include "WriteTransaction.h"
+
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace kavio;
+using test::TempDatabase;
+
+namespace {
+
+void exec(const QString& sql) {
+    QSqlQuery query(Database::connection());
+    QVERIFY2(query.exec(sql), qPrintable(sql));
+}
+
+QList<quint16> keysOf(const std::vector<lines::ListedRecord>& records) {
+    QList<quint16> keys;
+    for (const lines::ListedRecord& record : records)
+        keys << record.index;
+    return keys;
+}
+
+} // namespace
+
+class TestStoreReads : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Records whose key is no whole number in 1..65535 are seen by none of the reads; a group's
+    // membership rows repeated or pointing at groups give each record once, in key order.
+    void readsSkipBadKeysAndRepeatedRows() {
+        TempDatabase db;
+        const quint16 group = TempDatabase::addGroup(QStringLiteral("g"));
+        const quint16 other = TempDatabase::addGroup(QStringLiteral("other"));
+        const quint16 b = TempDatabase::addUnit(QStringLiteral("b"));
+        const quint16 a = TempDatabase::addUnit(QStringLiteral("a"));
+        exec(QStringLiteral(R"(INSERT INTO "Master" ("Index", "Name", "Group", "Status")
+ VALUES (70000, 'far', 0, 0))"));
+        for (const quint16 member : {b, a, b, other})
+            exec(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex", "Index") VALUES (%1, %2))")
+                     .arg(group)
+                     .arg(member));
+        exec(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex", "Index") VALUES (%1, 70000))")
+                 .arg(group));
+        exec(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex", "Index") VALUES (%1, '2.5'))")
+                 .arg(group));
+
+        QCOMPARE(keysOf(lines::unitsByKey()), (QList<quint16>{b, a}));
+        QCOMPARE(keysOf(lines::groupsByKey()), (QList<quint16>{group, other}));
+        QCOMPARE(keysOf(lines::membersByKey(group)), (QList<quint16>{other, b, a}));
+        QCOMPARE(directory::unitKeys(), (std::vector<quint16>{b, a}));
+        QCOMPARE(directory::memberKeysInRowOrder(group), (std::vector<quint16>{b, a, b, other}));
+        QCOMPARE(directory::memberKeys(group), (QSet<quint16>{a, b, other}));
+        const std::vector<UnitTarget> units = directory::unitMembersByKey(group);
+        QCOMPARE(units.size(), size_t(2));
+        QCOMPARE(units[0].index, b);
+        QCOMPARE(units[1].name, QStringLiteral("a"));
+
+        const std::vector<StoredRecord> records = directory::recordsByKey();
+        QCOMPARE(records.size(), size_t(4));
+        QVERIFY(records[0].group && records[1].group && !records[2].group);
+        QCOMPARE(records[3].name, QStringLiteral("a"));
+
+        QVERIFY(directory::kindOf(group)->group);
+        QVERIFY(!directory::kindOf(a)->group);
+        QVERIFY(!directory::kindOf(999));
+    }
+
+    // Units by status: an unknown code counts as unknown; groups and far keys count nothing.
+    void unitsByStatusCountsKnownCodes() {
+        TempDatabase db;
+        TempDatabase::addGroup(QStringLiteral("g"));
+        for (int status : {0, 0, 1, 4, 9, -1})
+            exec(QStringLiteral(R"(UPDATE "Master" SET "Status" = %1 WHERE "Index" = %2)")
+                     .arg(status)
+                     .arg(TempDatabase::addUnit(QStringLiteral("u"))));
+        exec(QStringLiteral(R"(INSERT INTO "Master" ("Index", "Name", "Group", "Status")
+ VALUES (70000, 'far', 0, 0))"));
+        QCOMPARE(unitsByStatus(), (std::array<int, 6>{2, 1, 0, 2, 1, 0}));
+    }
+
+    // A failed read names the table and the file of the connection it ran on.
+    void failedReadNamesTableAndFile() {
+        TempDatabase db;
+        try {
+            runQuery(Database::connection(), QStringLiteral("Nowhere.DB"),
+                     QStringLiteral("SELECT 1 FROM \"Nowhere\""));
+            QFAIL("no error");
+        } catch (const DatabaseError& error) {
+            QVERIFY2(error.message().startsWith(QStringLiteral("Table Nowhere.DB of ")),
+                     qPrintable(error.message()));
+            QVERIFY2(error.message().contains(QStringLiteral("KavioCC.db cannot be read: ")),
+                     qPrintable(error.message()));
+        }
+        QCOMPARE(
+            schema::validKeyCondition(QStringLiteral("Index"), QStringLiteral("m")),
+            QStringLiteral(R"((typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535))"));
+    }
+
+    // What a rolled-back transaction wrote is gone; a committed one stays; a second begin is
+    // refused with SQLite's reason.
+    void transactionsCommitOrRollBack() {
+        TempDatabase db;
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("u"));
+        QCOMPARE(transaction::beginImmediate(), QString());
+        QVERIFY(!transaction::beginImmediate().isEmpty());
+        exec(QStringLiteral(R"(UPDATE "Master" SET "Status" = 1 WHERE "Index" = %1)").arg(unit));
+        transaction::rollback();
+        QCOMPARE(TempDatabase::status(unit), 3);
+        QCOMPARE(transaction::beginImmediate(), QString());
+        exec(QStringLiteral(R"(UPDATE "Master" SET "Status" = 0 WHERE "Index" = %1)").arg(unit));
+        QCOMPARE(transaction::commit(), QString());
+        QCOMPARE(TempDatabase::status(unit), 0);
+        QVERIFY(!transaction::commit().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreReads)
+#include "test_store_reads.moc"
