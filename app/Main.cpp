@@ -53,18 +53,17 @@ constexpr int TabCaptionLength = 32;
             .arg(table, QDir::toNativeSeparators(Database::path()), what, error.text()));
 }
 
-// The list's lines of these records, in the order read.
-std::vector<TKavio> linesOf(std::vector<lines::ListedRecord> records) {
+// The list's lines of the records a read of the list hands over, in the order read.
+template <typename Read, typename... Args> std::vector<TKavio> linesFrom(Read read, Args... args) {
     std::vector<TKavio> made;
-    made.reserve(records.size());
-    for (lines::ListedRecord& record : records) {
+    read(args..., [&made](lines::ListedRecord&& record) {
         TKavio line;
         line.Index = record.index;
         line.Name = std::move(record.name);
         line.Group = record.group;
         line.Checked = record.checked;
         made.push_back(std::move(line));
-    }
+    });
     return made;
 }
 
@@ -282,7 +281,7 @@ void TKavioCCMain::showTab(int tab) {
 
 void TKavioCCMain::MakeList() {
     const int remembered = KavioTabs->currentIndex();
-    std::vector<TKavio> groups = linesOf(lines::groupsByKey());
+    std::vector<TKavio> groups = linesFrom(lines::groupsByKey);
 
     {
         const QSignalBlocker quiet(KavioTabs);
@@ -304,13 +303,13 @@ void TKavioCCMain::MakeList() {
     sortByName(groups);
     KavioList->lines()->append(std::move(groups));
 
-    std::vector<TKavio> units = linesOf(lines::unitsByKey());
+    std::vector<TKavio> units = linesFrom(lines::unitsByKey);
     sortByName(units);
     KavioList->lines()->append(std::move(units));
 }
 
 void TKavioCCMain::MakeGroupList(quint16 groupIndex) {
-    std::vector<TKavio> members = linesOf(lines::membersByKey(groupIndex));
+    std::vector<TKavio> members = linesFrom(lines::membersByKey, groupIndex);
     sortByName(members);
     KavioList->lines()->append(std::move(members));
 }

@@ -19,8 +19,7 @@ QString columnsAndKeys(const QString& from, const QString& where) {
         .arg(from, where, schema::validKeyCondition(QStringLiteral("Index"), QStringLiteral("m")));
 }
 
-std::vector<ListedRecord> readListed(QSqlQuery& query) {
-    std::vector<ListedRecord> records;
+void readListed(QSqlQuery& query, const ListedSink& take) {
     std::vector<char> seen(size_t(MaxUnitIndex) + 1, 0);
     while (query.next()) {
         ListedRecord record;
@@ -31,35 +30,34 @@ std::vector<ListedRecord> readListed(QSqlQuery& query) {
         record.name = query.value(1).toString();
         record.group = query.value(2).toLongLong() != 0;
         record.checked = query.value(3).toLongLong() != 0;
-        records.push_back(std::move(record));
+        take(std::move(record));
     }
-    return records;
 }
 
-std::vector<ListedRecord> readMaster(const QString& where) {
+void readMaster(const QString& where, const ListedSink& take) {
     QSqlQuery query =
         runQuery(MasterTable, columnsAndKeys(QStringLiteral("\"Master\" AS m"), where));
-    return readListed(query);
+    readListed(query, take);
 }
 
 } // namespace
 
-std::vector<ListedRecord> groupsByKey() {
-    return readMaster(QStringLiteral("m.\"Group\" = 1"));
+void groupsByKey(const ListedSink& take) {
+    readMaster(QStringLiteral("m.\"Group\" = 1"), take);
 }
 
-std::vector<ListedRecord> unitsByKey() {
-    return readMaster(QStringLiteral("m.\"Group\" = 0"));
+void unitsByKey(const ListedSink& take) {
+    readMaster(QStringLiteral("m.\"Group\" = 0"), take);
 }
 
-std::vector<ListedRecord> membersByKey(quint16 group) {
+void membersByKey(quint16 group, const ListedSink& take) {
     QSqlQuery query = runQuery(
         QStringLiteral("Group.DB"),
         columnsAndKeys(
             QStringLiteral("\"Group\" AS g JOIN \"Master\" AS m ON m.\"Index\" = g.\"Index\""),
             QStringLiteral("g.\"GroupIndex\" = ?")),
         {group});
-    return readListed(query);
+    readListed(query, take);
 }
 
 std::optional<LineRecord> readLineRecord(quint16 index) {

@@ -2,6 +2,7 @@
 
 #include <QSqlQuery>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -16,12 +17,15 @@ struct ListedRecord {
     bool checked = false;
 };
 
-// The groups, by key: the tabs, and the head of the "All" tab.
-std::vector<ListedRecord> groupsByKey();
-// The units, by key: the rest of the "All" tab.
-std::vector<ListedRecord> unitsByKey();
-// The records a group's rows name, by key, each once: the lines of its tab.
-std::vector<ListedRecord> membersByKey(quint16 group);
+// Each read hands its records to `take` one by one, in key order, so that the list makes its
+// lines straight from them. Each throws DatabaseError when its table cannot be read.
+using ListedSink = std::function<void(ListedRecord&& record)>;
+// The groups: the tabs, and the head of the "All" tab.
+void groupsByKey(const ListedSink& take);
+// The units: the rest of the "All" tab.
+void unitsByKey(const ListedSink& take);
+// The records a group's rows name, each once: the lines of its tab.
+void membersByKey(quint16 group, const ListedSink& take);
 
 // The rest of a line's record, read the first time it is asked for.
 struct LineRecord {

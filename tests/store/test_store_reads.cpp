@@ -20,10 +20,9 @@ void exec(const QString& sql) {
     QVERIFY2(query.exec(sql), qPrintable(sql));
 }
 
-QList<quint16> keysOf(const std::vector<lines::ListedRecord>& records) {
+template <typename Read, typename... Args> QList<quint16> keysOf(Read read, Args... args) {
     QList<quint16> keys;
-    for (const lines::ListedRecord& record : records)
-        keys << record.index;
+    read(args..., [&keys](lines::ListedRecord&& record) { keys << record.index; });
     return keys;
 }
 
@@ -52,9 +51,9 @@ private slots:
         exec(QStringLiteral(R"(INSERT INTO "Group" ("GroupIndex", "Index") VALUES (%1, '2.5'))")
                  .arg(group));
 
-        QCOMPARE(keysOf(lines::unitsByKey()), (QList<quint16>{b, a}));
-        QCOMPARE(keysOf(lines::groupsByKey()), (QList<quint16>{group, other}));
-        QCOMPARE(keysOf(lines::membersByKey(group)), (QList<quint16>{other, b, a}));
+        QCOMPARE(keysOf(lines::unitsByKey), (QList<quint16>{b, a}));
+        QCOMPARE(keysOf(lines::groupsByKey), (QList<quint16>{group, other}));
+        QCOMPARE(keysOf(lines::membersByKey, group), (QList<quint16>{other, b, a}));
         QCOMPARE(directory::unitKeys(), (std::vector<quint16>{b, a}));
         QCOMPARE(directory::memberKeysInRowOrder(group), (std::vector<quint16>{b, a, b, other}));
         QCOMPARE(directory::memberKeys(group), (QSet<quint16>{a, b, other}));
