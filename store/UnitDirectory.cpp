@@ -151,6 +151,17 @@ QList<UnitTarget> unitsByKey() {
     return units;
 }
 
+QList<quint16> unitKeys() {
+    QSqlQuery query = runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index" FROM "Master" WHERE "Group" = 0 AND %1 ORDER BY "Index")")
+            .arg(validKey()));
+    QList<quint16> keys;
+    while (query.next())
+        keys << quint16(query.value(0).toUInt());
+    return keys;
+}
+
 std::optional<UnitTarget> findUnit(const QString& name) {
     QSqlQuery query = runQuery(QStringLiteral("Master.DB"),
                                QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master"
@@ -251,18 +262,6 @@ QSet<quint16> memberKeys(quint16 group) {
     QSet<quint16> keys;
     while (rows.next())
         keys.insert(quint16(rows.value(0).toUInt()));
-    return keys;
-}
-
-std::vector<quint16> unitKeys() {
-    QSqlQuery query =
-        runQuery(QStringLiteral("Master.DB"),
-                 QStringLiteral("SELECT \"Index\" FROM \"Master\" WHERE \"Group\" = 0 "
-                                "AND %1 ORDER BY \"Index\"")
-                     .arg(validKey()));
-    std::vector<quint16> keys;
-    while (query.next())
-        keys.push_back(quint16(query.value(0).toUInt()));
     return keys;
 }
 

@@ -56,6 +56,9 @@ QList<UnitTarget> resolveTargets(const QStringList& names, bool all, QStringList
 // Every unit, by key: the order in which "Poll Now" queries them.
 QList<UnitTarget> unitsByKey();
 
+// The keys of every unit, ascending, read with one light statement: what a poll queries.
+QList<quint16> unitKeys();
+
 // The unit of that exact name: the first by key when several share it.
 std::optional<UnitTarget> findUnit(const QString& name);
 // Every unit at that address, in list order.
@@ -68,9 +71,6 @@ QList<UnitTarget> groupMembers(const QString& name);
 std::optional<StoredRecord> readUnit(const QString& name);
 // The names of these keys.
 QHash<quint16, QString> namesOf(const QSet<quint16>& keys);
-
-// Every unit's key, ascending: the order in which a poll of all units queues them.
-std::vector<quint16> unitKeys();
 
 // Whether a record is a group, and its status.
 struct RecordKind {

@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(keysOf(lines::unitsByKey), (QList<quint16>{b, a}));
         QCOMPARE(keysOf(lines::groupsByKey), (QList<quint16>{group, other}));
         QCOMPARE(keysOf(lines::membersByKey, group), (QList<quint16>{other, b, a}));
-        QCOMPARE(directory::unitKeys(), (std::vector<quint16>{b, a}));
+        QCOMPARE(directory::unitKeys(), (QList<quint16>{b, a}));
         QCOMPARE(directory::memberKeysInRowOrder(group), (std::vector<quint16>{b, a, b, other}));
         QCOMPARE(directory::memberKeys(group), (QSet<quint16>{a, b, other}));
         const std::vector<UnitTarget> units = directory::unitMembersByKey(group);
