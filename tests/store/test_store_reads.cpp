@@ -4,6 +4,7 @@
 #include "SqlRunner.h"
 #include "StatusCounts.h"
 #include "TempDatabase.h"
+#include "TimerStore.h"
 #include "UnitDirectory.h"
 #include "WriteTransaction.h"
 
@@ -83,6 +84,49 @@ private slots:
         exec(QStringLiteral(R"(INSERT INTO "Master" ("Index", "Name", "Group", "Status")
  VALUES (70000, 'far', 0, 0))"));
         QCOMPARE(unitsByStatus(), (std::array<int, 6>{2, 1, 0, 2, 1, 0}));
+    }
+
+    // Only the dates that change are written (the stored one is compared, not another field);
+    // with a day given, only the passed timers that repeat are walked; the walk's index exists.
+    void rewriteDatesWritesOnlyChanges() {
+        TempDatabase db;
+        const quint16 unit = TempDatabase::addUnit(QStringLiteral("u"));
+        for (const auto& [every, date] :
+             {std::pair{0, "2026-01-01"}, std::pair{4, "2026-01-01"}, std::pair{1, "2026-06-01"}})
+            exec(QStringLiteral(R"(INSERT INTO "Timer" ("Index", "Task", "Every", "TimeOfDay",
+ "Date") VALUES (%1, 0, %2, '08:00', '%3'))")
+                     .arg(unit)
+                     .arg(every)
+                     .arg(QLatin1String(date)));
+        auto changes = [] {
+            QSqlQuery query(Database::connection());
+            query.exec(QStringLiteral("SELECT total_changes()"));
+            return query.next() ? query.value(0).toLongLong() : -1;
+        };
+        QStringList walked;
+        const qint64 before = changes();
+        timers::rewriteDates(std::nullopt, [&](const timers::TimerField& field) {
+            walked << field("Every").toString();
+            return std::optional<QString>(field("Date").toString());
+        });
+        QCOMPARE(walked, (QStringList{"0", "4", "1"}));
+        QCOMPARE(changes(), before);
+
+        walked.clear();
+        timers::rewriteDates(QStringLiteral("2026-03-01"), [&](const timers::TimerField& field) {
+            walked << field("Every").toString();
+            return std::optional<QString>(QStringLiteral("2026-03-02"));
+        });
+        QCOMPARE(walked, QStringList{"0"});
+        QCOMPARE(changes(), before + 1);
+        QCOMPARE(timers::eventsOn(QStringLiteral("2026-03-02")).size(), size_t(1));
+
+        timers::addDateIndex();
+        QSqlQuery index(Database::connection());
+        QVERIFY(index.exec(
+            QStringLiteral(R"(SELECT count(*) FROM sqlite_master WHERE name = 'TimerByDate')")));
+        QVERIFY(index.next());
+        QCOMPARE(index.value(0).toInt(), 1);
     }
 
     // A failed read names the table and the file of the connection it ran on.
