@@ -62,11 +62,10 @@ void writeMembers(quint16 group, const QList<quint16>& members) {
 }
 
 qint64 count(const char* table, const QString& where) {
-    QSqlQuery query =
-        run(QLatin1String(table) + QStringLiteral(".DB"),
-            QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2 %3")
-                .arg(QLatin1String(table), validKeys(table), where),
-            {}, "cannot be read");
+    QSqlQuery query = run(QLatin1String(table) + QStringLiteral(".DB"),
+                          QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2 %3")
+                              .arg(QLatin1String(table), validKeys(table), where),
+                          {}, "cannot be read");
     return query.next() ? query.value(0).toLongLong() : 0;
 }
 
@@ -155,7 +154,8 @@ bool remove(quint16 index) {
     record.finish();
     run(Group,
         QStringLiteral("DELETE FROM \"Group\" WHERE \"%1\" = ? AND %2")
-            .arg(group ? QStringLiteral("GroupIndex") : QStringLiteral("Index"), validKeys("Group")),
+            .arg(group ? QStringLiteral("GroupIndex") : QStringLiteral("Index"),
+                 validKeys("Group")),
         {index});
     run(Master, QStringLiteral("DELETE FROM \"Master\" WHERE \"Index\" = ?"), {index});
     transaction.commit();
@@ -166,7 +166,8 @@ void removeAll() {
     WriteTransaction transaction(Master);
     for (const char* table : {"Master", "Group", "Timer"})
         run(QLatin1String(table) + QStringLiteral(".DB"),
-            QStringLiteral("DELETE FROM \"%1\" WHERE %2").arg(QLatin1String(table), validKeys(table)),
+            QStringLiteral("DELETE FROM \"%1\" WHERE %2")
+                .arg(QLatin1String(table), validKeys(table)),
             {});
     transaction.commit();
 }
@@ -182,9 +183,9 @@ void setTicks(const std::vector<quint16>& indexes, bool checked) {
         written = query.exec();
     }
     if (!written)
-        throw DatabaseError(QStringLiteral("Table %1 of %2 cannot be written: %3")
-                                .arg(Master, QDir::toNativeSeparators(Database::path()),
-                                     query.lastError().text()));
+        throw DatabaseError(
+            QStringLiteral("Table %1 of %2 cannot be written: %3")
+                .arg(Master, QDir::toNativeSeparators(Database::path()), query.lastError().text()));
     transaction.commit();
 }
 
@@ -202,11 +203,12 @@ StoreCounts counts() {
 }
 
 std::vector<NamedRecord> namedRecords() {
-    QSqlQuery query = run(Master,
-                          QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1 FROM \"Master\" "
-                                         "WHERE %1 ORDER BY \"Index\"")
-                              .arg(validKeys("Master")),
-                          {}, "cannot be read");
+    QSqlQuery query =
+        run(Master,
+            QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1 FROM \"Master\" "
+                           "WHERE %1 ORDER BY \"Index\"")
+                .arg(validKeys("Master")),
+            {}, "cannot be read");
     std::vector<NamedRecord> records;
     while (query.next())
         records.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(),

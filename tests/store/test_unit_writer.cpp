@@ -62,9 +62,9 @@ private slots:
         QVERIFY(exec(QStringLiteral("INSERT INTO \"Group\" VALUES (2, 1), (2, 7)")));
         QCOMPARE(writer::makeGroup(QStringLiteral("G"), {1}), quint16(2));
         QCOMPARE(writer::makeGroup(QStringLiteral("Empty")), quint16(3));
-        QCOMPARE(master(), (QStringList{"1|" + name + "|10.0.0.1|4001|pw|0|0|3|0",
-                                        "2|G|null|null|null|1|0|3|0",
-                                        "3|Empty|null|null|null|1|0|3|0"}));
+        QCOMPARE(master(),
+                 (QStringList{"1|" + name + "|10.0.0.1|4001|pw|0|0|3|0",
+                              "2|G|null|null|null|1|0|3|0", "3|Empty|null|null|null|1|0|3|0"}));
         QCOMPARE(memberships(), QStringList{"2|1"});
         QCOMPARE(NewRecord::Port, 80);
     }
@@ -73,7 +73,8 @@ private slots:
     void fullStoreTakesNothing() {
         TempDatabase db;
         writer::makeUnit(unit(QStringLiteral("a")));
-        QVERIFY(exec(QStringLiteral("UPDATE sqlite_sequence SET seq = 65535 WHERE name = 'Master'")));
+        QVERIFY(
+            exec(QStringLiteral("UPDATE sqlite_sequence SET seq = 65535 WHERE name = 'Master'")));
         try {
             writer::makeGroup(QStringLiteral("g"), {1});
             QFAIL("a key above 65535 was handed out");
@@ -94,12 +95,13 @@ private slots:
         const quint16 b = writer::makeUnit(unit(QStringLiteral("b")));
         const quint16 g = writer::makeGroup(QStringLiteral("g"), {a});
         QVERIFY(exec(QStringLiteral("UPDATE \"Master\" SET \"Status\" = 0, \"Checked\" = 1")));
-        QVERIFY(writer::changeUnit(a, {QStringLiteral("A"), QStringLiteral("10.1.1.1"), 81,
-                                       QStringLiteral("new")}));
+        QVERIFY(writer::changeUnit(
+            a, {QStringLiteral("A"), QStringLiteral("10.1.1.1"), 81, QStringLiteral("new")}));
         QVERIFY(writer::changeGroup(g, QStringLiteral("G"), {b, a}));
         QVERIFY(writer::markTimer(b));
-        QCOMPARE(master(), (QStringList{"1|A|10.1.1.1|81|new|0|0|0|1", "2|b|127.0.0.1|4001|pw|0|1|0|1",
-                                        "3|G|null|null|null|1|0|0|1"}));
+        QCOMPARE(master(),
+                 (QStringList{"1|A|10.1.1.1|81|new|0|0|0|1", "2|b|127.0.0.1|4001|pw|0|1|0|1",
+                              "3|G|null|null|null|1|0|0|1"}));
         QCOMPARE(memberships(), (QStringList{"3|2", "3|1"}));
 
         const QStringList before = master();
@@ -134,7 +136,8 @@ private slots:
         QVERIFY(!writer::remove(a));
         QVERIFY(writer::remove(g));
         QCOMPARE(memberships(), QStringList{"70000|1"});
-        QCOMPARE(master(), (QStringList{"2|b|127.0.0.1|4001|pw|0|0|3|0", "4|h|null|null|null|1|0|3|0"}));
+        QCOMPARE(master(),
+                 (QStringList{"2|b|127.0.0.1|4001|pw|0|0|3|0", "4|h|null|null|null|1|0|3|0"}));
         QCOMPARE(rows(QStringLiteral("SELECT \"Index\" FROM \"Timer\"")), QStringList{"1"});
         Q_UNUSED(h);
 

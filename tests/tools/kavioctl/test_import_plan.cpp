@@ -20,7 +20,8 @@ const QByteArray Header = "name,address,port,password,groups\r\n";
 // The store every plan is checked against: the unit "plain" (1), the group "kitchen" (2) and two
 // records named "twin" (3, 4).
 void seedStore() {
-    writer::makeUnit({QStringLiteral("plain"), QStringLiteral("127.0.0.1"), 80, QStringLiteral("pw")});
+    writer::makeUnit(
+        {QStringLiteral("plain"), QStringLiteral("127.0.0.1"), 80, QStringLiteral("pw")});
     writer::makeGroup(QStringLiteral("kitchen"), {1});
     writer::makeGroup(QStringLiteral("twin"));
     writer::makeGroup(QStringLiteral("twin"));
@@ -56,7 +57,8 @@ QStringList faults(const ImportPlan& plan) {
     for (const ImportPlan::Fault& fault : plan.faults())
         result << QStringLiteral("%1:%2: %3")
                       .arg(fault.line)
-                      .arg(fault.column >= 0 ? ImportPlan::Header[fault.column] : QStringLiteral("-"),
+                      .arg(fault.column >= 0 ? ImportPlan::Header[fault.column]
+                                             : QStringLiteral("-"),
                            fault.message);
     return result;
 }
@@ -88,8 +90,7 @@ private slots:
                               << QStringList{"new|10.0.0.9|8080|pw|s2,m1",
                                              "second|10.0.0.10|1|pw|m0,m1"}
                               << QStringList{};
-        QTest::newRow("nothing") << QByteArray() << QStringList{} << QStringList{}
-                                 << QStringList{};
+        QTest::newRow("nothing") << QByteArray() << QStringList{} << QStringList{} << QStringList{};
         QTest::newRow("taken")
             << QByteArray("plain,10.0.0.2,80,pw,\r\nok,10.0.0.1,80,pw,\r\nok,10.0.0.2,80,pw,\r\n")
             << QStringList{} << QStringList{}
@@ -154,10 +155,12 @@ private slots:
         TempDatabase db;
         seedStore();
         ImportPlan made;
-        QVERIFY(plan(made, "new,10.0.0.9,8080,pw,kitchen;fresh\r\nsecond,10.0.0.10,81,pw,fresh\r\n"));
+        QVERIFY(
+            plan(made, "new,10.0.0.9,8080,pw,kitchen;fresh\r\nsecond,10.0.0.10,81,pw,fresh\r\n"));
         ctl::applyImport(made);
-        QCOMPARE(rows(QStringLiteral("SELECT \"Index\", \"Name\" FROM \"Master\" WHERE \"Index\" > 4")),
-                 (QStringList{"5|fresh", "6|new", "7|second"}));
+        QCOMPARE(
+            rows(QStringLiteral("SELECT \"Index\", \"Name\" FROM \"Master\" WHERE \"Index\" > 4")),
+            (QStringList{"5|fresh", "6|new", "7|second"}));
         QCOMPARE(rows(QStringLiteral("SELECT * FROM \"Group\" WHERE \"GroupIndex\" <> 3")),
                  (QStringList{"2|1", "2|6", "5|6", "5|7"}));
 
