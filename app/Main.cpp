@@ -16,6 +16,7 @@
 #include "SettingsFile.h"
 #include "TextFit.h"
 #include "TickGuard.h"
+#include "UnitDirectory.h"
 #include "UnitWriter.h"
 #include "WindowPlacement.h"
 
@@ -245,14 +246,13 @@ void TKavioCCMain::FormCreate() {
     if (Serving)
         ResetAllStatuses(MasterTable);
     MakeList();
-    FirstPoll = Serving;
+    if (Serving)
+        Polls.arm();
 }
 
 void TKavioCCMain::setServing(bool serving) {
-    if (serving && !Serving) {
-        FirstPoll = false;
-        lastCheckedMinute = poll::minuteOf(Clock::now());
-    }
+    if (serving && !Serving)
+        Polls.skipFirstPoll(Clock::now());
     Serving = serving;
 }
 
@@ -558,36 +558,16 @@ void TKavioCCMain::Now1Click() {
 }
 
 void TKavioCCMain::PollAll(CommandSource source) {
-    QSqlQuery query =
-        run(QStringLiteral("Master.DB"), QStringLiteral("SELECT m.\"Index\" FROM \"Master\" AS m "
-                                                        "WHERE m.\"Group\" = 0 AND ") +
-                                             KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""));
-    while (query.next())
-        queue(quint16(query.value(0).toUInt()), TaskQuery, source);
+    for (const quint16 index : directory::unitKeys())
+        queue(index, TaskQuery, source);
 }
 
-bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
-    return poll::timedPollDue(pollMode(), now);
-}
-
-// The first tick polls once. After that each minute is checked once, on its first tick, even
-// when that tick comes a little after second 0; the minute of the first poll needs no second one.
+// The first tick polls once; after that each minute is checked once against the Poll menu.
 void TKavioCCMain::PollTilerTimer() {
     if (!Serving)
         return;
-    const QDateTime now = Clock::now();
-    const QDateTime minute = poll::minuteOf(now);
-    if (FirstPoll) {
-        FirstPoll = false;
-        lastCheckedMinute = minute;
-        PollAll();
-        return;
-    }
-    if (minute == lastCheckedMinute)
-        return;
-    lastCheckedMinute = minute;
-    if (timedPollDue(now))
-        PollAll(CommandSource::TimedPoll);
+    if (const std::optional<CommandSource> source = Polls.tick(Clock::now(), pollMode()))
+        PollAll(*source);
 }
 
 // ---- Window -------------------------------------------------------------------------------------

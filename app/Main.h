@@ -3,6 +3,7 @@
 #include "CommandSource.h"
 #include "Kavio.h"
 #include "KavioList.h"
+#include "PollRule.h"
 #include "Table.h"
 
 #include <QDateTime>
@@ -142,7 +143,8 @@ public:
     QTimer* PollTiler;
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 CurrentIndex = 0;
-    bool FirstPoll = false;
+    // FirstPoll and the minute last checked for a timed poll.
+    poll::Schedule Polls;
     bool Serving = true;
 
 signals:
@@ -168,14 +170,12 @@ private:
     void popupCommand(quint8 task);
     void setAllChecks(bool on);
     void queue(quint16 index, quint8 task, CommandSource source);
-    bool timedPollDue(const QDateTime& now) const;
     void showTab(int tab);
 
     TCmndProc* CmndProc = nullptr;
     QHash<int, std::function<void()>> ctrlKeys;
     // Reboot and Pulse entries left out for want of a known status, in the current dispatch.
     int skippedUnknown = 0;
-    QDateTime lastCheckedMinute;
     bool centred = false;
 };
 

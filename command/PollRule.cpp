@@ -39,4 +39,24 @@ QDateTime minuteOf(const QDateTime& time) {
     return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()), time.timeSpec());
 }
 
+void Schedule::skipFirstPoll(const QDateTime& now) {
+    FirstPoll = false;
+    lastCheckedMinute = minuteOf(now);
+}
+
+std::optional<CommandSource> Schedule::tick(const QDateTime& now, int mode) {
+    const QDateTime minute = minuteOf(now);
+    if (FirstPoll) {
+        FirstPoll = false;
+        lastCheckedMinute = minute;
+        return CommandSource::Poll;
+    }
+    if (minute == lastCheckedMinute)
+        return std::nullopt;
+    lastCheckedMinute = minute;
+    if (timedPollDue(mode, now))
+        return CommandSource::TimedPoll;
+    return std::nullopt;
+}
+
 } // namespace kavio::poll
