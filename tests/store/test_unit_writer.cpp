@@ -3,7 +3,9 @@
 #include "SqliteTool.h"
 #include "TempDatabase.h"
 #include "UnitWriter.h"
+#include "WriteTransaction.h"
 
+#include <QProcess>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTest>
@@ -69,12 +71,13 @@ private slots:
         QCOMPARE(NewRecord::Port, 80);
     }
 
-    // No key above 65535 is handed out: nothing is written.
+    // Keys up to 65535 are handed out, none above: nothing of such a record is written.
     void fullStoreTakesNothing() {
         TempDatabase db;
         writer::makeUnit(unit(QStringLiteral("a")));
         QVERIFY(
-            exec(QStringLiteral("UPDATE sqlite_sequence SET seq = 65535 WHERE name = 'Master'")));
+            exec(QStringLiteral("UPDATE sqlite_sequence SET seq = 65534 WHERE name = 'Master'")));
+        QCOMPARE(writer::makeUnit(unit(QStringLiteral("last"))), quint16(65535));
         try {
             writer::makeGroup(QStringLiteral("g"), {1});
             QFAIL("a key above 65535 was handed out");
@@ -83,8 +86,35 @@ private slots:
             QVERIFY(full.message().contains(QStringLiteral("above the largest key 65535")));
         }
         QVERIFY_THROWS_EXCEPTION(StoreFull, writer::makeUnit(unit(QStringLiteral("b"))));
-        QCOMPARE(master().size(), 1);
+        QCOMPARE(master().size(), 2);
         QVERIFY(memberships().isEmpty());
+    }
+
+    // The lock of a long change: refused at once while another program writes, taken once it
+    // has finished within the wait, and what is written under it lands with its commit.
+    void writeLockWaitsItsTime() {
+        TempDatabase db;
+        QProcess other;
+        other.start(QStringLiteral("sqlite3"), {db.path});
+        QVERIFY(other.waitForStarted());
+        other.write("BEGIN IMMEDIATE;\nSELECT 'locked';\n.shell sleep 0.6\nROLLBACK;\n");
+        other.closeWriteChannel();
+        QByteArray said;
+        while (!said.contains("locked") && other.waitForReadyRead(10000))
+            said += other.readAllStandardOutput();
+        QString problem;
+        QCOMPARE(writeLock::take(0, problem), writeLock::Outcome::Busy);
+        QVERIFY(!problem.isEmpty());
+        QCOMPARE(writeLock::take(20000, problem), writeLock::Outcome::Taken);
+        QVERIFY(other.waitForFinished(10000));
+        writer::makeUnit(unit(QStringLiteral("a")));
+        QVERIFY(writeLock::commit(problem));
+        writeLock::abandon();
+        QCOMPARE(master().size(), 1);
+        QCOMPARE(writeLock::take(0, problem), writeLock::Outcome::Taken);
+        writer::makeUnit(unit(QStringLiteral("b")));
+        writeLock::abandon();
+        QCOMPARE(master().size(), 1);
     }
 
     // Changes find their record by key and touch only its own fields; a record that is gone is
