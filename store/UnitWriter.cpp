@@ -45,14 +45,6 @@ qint64 flag(bool on) {
     return on ? 1 : 0;
 }
 
-// Inserts a Master record inside the caller's transaction; its key.
-quint16 insertRecord(const QString& sql, const QVariantList& values) {
-    const qint64 key = run(Master, sql, values).lastInsertId().toLongLong();
-    if (key > MaxUnitIndex)
-        throw StoreFull(key);
-    return quint16(key);
-}
-
 void writeMembers(quint16 group, const QList<quint16>& members) {
     run(Group,
         QStringLiteral("DELETE FROM \"Group\" WHERE \"GroupIndex\" = ? AND ") + validKeys("Group"),
@@ -79,29 +71,90 @@ StoreFull::StoreFull(qint64 key)
                         .arg(MaxUnitIndex))
     , m_key(key) {}
 
+struct RecordBatch::Statements {
+    WriteTransaction transaction{Master};
+    QSqlQuery unit{Database::connection()};
+    QSqlQuery group{Database::connection()};
+    QSqlQuery member{Database::connection()};
+
+    // Runs one of the prepared statements with these values.
+    static QSqlQuery& run(QSqlQuery& query, const QString& table, const QVariantList& values) {
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values[i]);
+        if (!query.exec())
+            throw DatabaseError(QStringLiteral("Table %1 of %2 cannot be written: %3")
+                                    .arg(table, QDir::toNativeSeparators(Database::path()),
+                                         query.lastError().text()));
+        return query;
+    }
+
+    // The key of the record just inserted.
+    static quint16 key(const QSqlQuery& query) {
+        const qint64 key = query.lastInsertId().toLongLong();
+        if (key > MaxUnitIndex)
+            throw StoreFull(key);
+        return quint16(key);
+    }
+};
+
+RecordBatch::RecordBatch()
+    : m_statements(std::make_unique<Statements>()) {
+    const auto prepare = [](QSqlQuery& query, const QString& table, const QString& sql) {
+        if (!query.prepare(sql))
+            throw DatabaseError(QStringLiteral("Table %1 of %2 cannot be written: %3")
+                                    .arg(table, QDir::toNativeSeparators(Database::path()),
+                                         query.lastError().text()));
+    };
+    // Every column named: a group has no address, port or password; the last three take the
+    // defaults of a new record.
+    const QString insert = QStringLiteral(
+        "INSERT INTO \"Master\" (\"Name\", \"IPAddress\", \"Port\", \"Password\", "
+        "\"Group\", \"Timer\", \"Status\", \"Checked\") VALUES (CAST(? AS TEXT), %1, "
+        "?, ?, ?)");
+    prepare(m_statements->unit, Master,
+            insert.arg(QStringLiteral("CAST(? AS TEXT), ?, CAST(? AS TEXT), 0")));
+    prepare(m_statements->group, Master, insert.arg(QStringLiteral("NULL, NULL, NULL, 1")));
+    prepare(m_statements->member, Group,
+            QStringLiteral("INSERT INTO \"Group\" (\"GroupIndex\", \"Index\") VALUES (?, ?)"));
+}
+
+RecordBatch::~RecordBatch() = default;
+
+quint16 RecordBatch::makeUnit(const UnitFields& unit) {
+    return Statements::key(
+        Statements::run(m_statements->unit, Master,
+                        {text(unit.name), text(unit.address), unit.port, text(unit.password),
+                         flag(NewRecord::Timer), NewRecord::Status, flag(NewRecord::Checked)}));
+}
+
+quint16 RecordBatch::makeGroup(const QString& name) {
+    return Statements::key(Statements::run(
+        m_statements->group, Master,
+        {text(name), flag(NewRecord::Timer), NewRecord::Status, flag(NewRecord::Checked)}));
+}
+
+void RecordBatch::addMember(quint16 group, quint16 unit) {
+    Statements::run(m_statements->member, Group, {group, unit});
+}
+
+void RecordBatch::commit() {
+    m_statements->transaction.commit();
+}
+
 namespace writer {
 
 quint16 makeUnit(const UnitFields& unit) {
-    WriteTransaction transaction(Master);
-    const quint16 key = insertRecord(
-        QStringLiteral("INSERT INTO \"Master\" (\"Name\", \"IPAddress\", \"Port\", \"Password\", "
-                       "\"Group\", \"Timer\", \"Status\", \"Checked\") VALUES (CAST(? AS TEXT), "
-                       "CAST(? AS TEXT), ?, CAST(? AS TEXT), 0, ?, ?, ?)"),
-        {text(unit.name), text(unit.address), unit.port, text(unit.password),
-         flag(NewRecord::Timer), NewRecord::Status, flag(NewRecord::Checked)});
-    transaction.commit();
+    RecordBatch batch;
+    const quint16 key = batch.makeUnit(unit);
+    batch.commit();
     return key;
 }
 
 quint16 makeGroup(const QString& name, const QList<quint16>& members) {
-    WriteTransaction transaction(Master);
-    const quint16 key = insertRecord(
-        QStringLiteral("INSERT INTO \"Master\" (\"Name\", \"IPAddress\", \"Port\", \"Password\", "
-                       "\"Group\", \"Timer\", \"Status\", \"Checked\") VALUES (CAST(? AS TEXT), "
-                       "NULL, NULL, NULL, 1, ?, ?, ?)"),
-        {text(name), flag(NewRecord::Timer), NewRecord::Status, flag(NewRecord::Checked)});
+    RecordBatch batch;
+    const quint16 key = batch.makeGroup(name);
     writeMembers(key, members);
-    transaction.commit();
+    batch.commit();
     return key;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <memory>
 #include <vector>
 
 namespace kavio {
@@ -44,6 +45,27 @@ struct StoreCounts {
     qint64 units = 0;
     qint64 groups = 0;
     qint64 timers = 0;
+};
+
+// Many new records in one transaction, its statements prepared once: for a maker of thousands
+// (the import). Records get the defaults of NewRecord, as from the functions below. What the batch
+// made lands only with commit(); a batch dropped without it, or one that threw, takes back
+// everything it made.
+class RecordBatch {
+public:
+    RecordBatch();
+    ~RecordBatch();
+    RecordBatch(const RecordBatch&) = delete;
+    RecordBatch& operator=(const RecordBatch&) = delete;
+
+    quint16 makeUnit(const UnitFields& unit);
+    quint16 makeGroup(const QString& name);
+    void addMember(quint16 group, quint16 unit);
+    void commit();
+
+private:
+    struct Statements;
+    std::unique_ptr<Statements> m_statements;
 };
 
 // The one writer of units, groups and their memberships. Each function lands whole or not at all
