@@ -58,7 +58,8 @@ qint64 count(const char* table, const QString& where) {
                           QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2 %3")
                               .arg(QLatin1String(table), validKeys(table), where),
                           {}, "cannot be read");
-    return query.next() ? query.value(0).toLongLong() : 0;
+    query.next(); // count(*) always gives one row
+    return query.value(0).toLongLong();
 }
 
 } // namespace

@@ -117,6 +117,35 @@ private slots:
         QCOMPARE(master().size(), 1);
     }
 
+    // A write whose commit the file refuses (here a deferred foreign key) is taken back whole
+    // and leaves no transaction open, whether it is the writer's own or a long one under the
+    // lock.
+    void failedCommitTakesAllBack() {
+        TempDatabase db;
+        QVERIFY(exec(QStringLiteral("PRAGMA foreign_keys = ON")));
+        QVERIFY(exec(QStringLiteral("CREATE TEMP TABLE parent (id INTEGER PRIMARY KEY)")));
+        QVERIFY(exec(QStringLiteral("CREATE TEMP TABLE child (id INTEGER REFERENCES parent(id) "
+                                    "DEFERRABLE INITIALLY DEFERRED)")));
+        const QString orphan = QStringLiteral("INSERT INTO child VALUES (7)");
+        {
+            WriteTransaction transaction(QStringLiteral("Master.DB"));
+            writer::makeUnit(unit(QStringLiteral("a")));
+            QVERIFY(exec(orphan));
+            QVERIFY_THROWS_EXCEPTION(DatabaseError, transaction.commit());
+        }
+        QString problem;
+        QCOMPARE(writeLock::take(0, problem), writeLock::Outcome::Taken);
+        writer::makeUnit(unit(QStringLiteral("b")));
+        QVERIFY(exec(orphan));
+        QVERIFY(!writeLock::commit(problem));
+        QVERIFY(problem.contains(QStringLiteral("FOREIGN KEY")));
+        writeLock::abandon();
+        QVERIFY(master().isEmpty());
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM child")), QStringList{"0"});
+        writer::makeUnit(unit(QStringLiteral("c")));
+        QCOMPARE(master().size(), 1);
+    }
+
     // Changes find their record by key and touch only its own fields; a record that is gone is
     // not made anew.
     void changesKeepTheRest() {
