@@ -46,13 +46,13 @@ public:
     // polls. Taking over from that program neither resets the statuses nor polls at once: the
     // timed polls go on from the next minute.
     void setServing(bool serving);
-    bool serving() const { return Serving; }
+    bool serving() const { return m_serving; }
     ~TKavioCCMain() override;
 
     // The command processor that receives every queued command; the list repaints on each of its
     // status-changed notifications. Until it is set nothing can be queued.
     void setCommandProcessor(TCmndProc* processor);
-    TCmndProc* commandProcessor() const { return CmndProc; }
+    TCmndProc* commandProcessor() const { return m_commandProcessor; }
 
     // ---- Device list
     void MakeList();
@@ -143,9 +143,6 @@ public:
     QTimer* PollTiler;
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 CurrentIndex = 0;
-    // FirstPoll and the minute last checked for a timed poll.
-    poll::Schedule Polls;
-    bool Serving = true;
 
 signals:
     // The window was closed: the program ends.
@@ -172,11 +169,14 @@ private:
     void queue(quint16 index, quint8 task, CommandSource source);
     void showTab(int tab);
 
-    TCmndProc* CmndProc = nullptr;
-    QHash<int, std::function<void()>> ctrlKeys;
+    // FirstPoll and the minute last checked for a timed poll.
+    poll::Schedule m_polls;
+    bool m_serving = true;
+    TCmndProc* m_commandProcessor = nullptr;
+    QHash<int, std::function<void()>> m_ctrlKeys;
     // Reboot and Pulse entries left out for want of a known status, in the current dispatch.
-    int skippedUnknown = 0;
-    bool centred = false;
+    int m_skippedUnknown = 0;
+    bool m_centred = false;
 };
 
 } // namespace kavio

@@ -1,5 +1,6 @@
 #include "PollRule.h"
 
+#include <QDir>
 #include <QSettings>
 
 namespace kavio::poll {
@@ -8,6 +9,15 @@ int readMode(const QSettings& settings) {
     bool ok = false;
     const int mode = settings.value(QStringLiteral("Poll/Mode"), NeverMode).toInt(&ok);
     return ok && mode >= NeverMode && mode <= LastMode ? mode : NeverMode;
+}
+
+QString writeMode(QSettings& settings, int mode) {
+    settings.setValue(QStringLiteral("Poll/Mode"), mode);
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return {};
+    return QStringLiteral("The poll setting could not be saved in %1")
+        .arg(QDir::toNativeSeparators(settings.fileName()));
 }
 
 bool timedPollDue(int mode, const QDateTime& now) {

@@ -18,6 +18,8 @@ inline constexpr int LastMode = 10;
 
 // The stored mode; a missing key or a value outside 2..10 gives "Never".
 int readMode(const QSettings& settings);
+// Stores the mode; the reason, naming the file, when it could not be saved.
+QString writeMode(QSettings& settings, int mode);
 // Whether a timed poll starts in the minute of `now` under `mode`. Items of two hours and more
 // poll once, at minute 0 of a matching hour.
 bool timedPollDue(int mode, const QDateTime& now);
