@@ -18,6 +18,7 @@
 #include "TextFit.h"
 #include "TickGuard.h"
 #include "UnitDirectory.h"
+#include "UnitWriter.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -30,8 +31,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -46,12 +45,6 @@ constexpr int ButtonHeight = 31;
 constexpr int NeverPosition = 2;
 constexpr int LastPollPosition = 10;
 constexpr int TabCaptionLength = 32;
-
-[[noreturn]] void storeFailure(const QString& table, const QString& what, const QSqlError& error) {
-    throw DatabaseError(
-        QStringLiteral("Table %1 of %2: %3: %4")
-            .arg(table, QDir::toNativeSeparators(Database::path()), what, error.text()));
-}
 
 // The list's lines of the records a read of the list hands over, in the order read.
 template <typename Read, typename... Args> std::vector<TKavio> linesFrom(Read read, Args... args) {
@@ -70,31 +63,6 @@ template <typename Read, typename... Args> std::vector<TKavio> linesFrom(Read re
 // Orders the lines as the list shows them (equal names by ascending key, as read).
 void sortByName(std::vector<TKavio>& lines) {
     kavio::sortByName(lines, [](const TKavio& line) { return line.Name; });
-}
-
-// Writes Checked of the given records in one transaction: all or none.
-void storeChecked(const std::vector<quint16>& indexes, bool checked) {
-    QSqlDatabase db = Database::connection();
-    const QString table = QStringLiteral("Master.DB");
-    if (!db.transaction())
-        storeFailure(table, QStringLiteral("cannot be written"), db.lastError());
-    QSqlQuery query(db);
-    bool written =
-        query.prepare(QStringLiteral("UPDATE \"Master\" SET \"Checked\" = ? WHERE \"Index\" = ?"));
-    for (auto index = indexes.begin(); written && index != indexes.end(); ++index) {
-        query.bindValue(0, checked ? 1 : 0);
-        query.bindValue(1, *index);
-        written = query.exec();
-    }
-    QSqlError error = query.lastError();
-    if (written && !db.commit()) {
-        written = false;
-        error = db.lastError();
-    }
-    if (!written) {
-        db.rollback();
-        storeFailure(table, QStringLiteral("cannot be written"), error);
-    }
 }
 
 // A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
@@ -377,7 +345,7 @@ void TKavioCCMain::KavioListClickCheck(int row) {
             members = directory::memberKeysInRowOrder(index);
         std::vector<quint16> written{index};
         written.insert(written.end(), members.begin(), members.end());
-        storeChecked(written, checked);
+        writer::setTicks(written, checked);
     } catch (const Exception&) {
         lines->setBox(row, !checked); // nothing was stored: the box shows what the store holds
         throw;
@@ -452,7 +420,7 @@ void TKavioCCMain::setAllChecks(bool on) {
     indexes.reserve(size_t(shown->rowCount()));
     for (int row = 0; row < shown->rowCount(); ++row)
         indexes.push_back(lines->entry(shown->lineOf(row)).Index);
-    storeChecked(indexes, on);
+    writer::setTicks(indexes, on);
     if (shown->rowCount() == lines->count()) {
         lines->setAllBoxes(on);
         return;

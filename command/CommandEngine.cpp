@@ -1,6 +1,7 @@
 #include "CommandEngine.h"
 
 #include "Codes.h"
+#include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "UnitAddress.h"
@@ -667,8 +668,8 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
     }
     bool began = false;
     try {
-        const QString refused = transaction::beginImmediate();
-        began = refused.isEmpty();
+        QString refused;
+        began = writeLock::take(Database::BusyTimeoutMs, refused) == writeLock::Outcome::Taken;
         if (!began)
             throw Exception(QStringLiteral("The status cannot be written: %1").arg(refused));
         for (auto each = pendingStatus.constBegin(); each != pendingStatus.constEnd(); ++each)
@@ -679,16 +680,16 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
             } catch (const Exception&) {
                 // (SQLite may have rolled the transaction back itself already.)
                 rowRefused = true;
-                transaction::rollback();
+                writeLock::abandon();
                 return {};
             }
         }
-        const QString failed = transaction::commit();
-        if (!failed.isEmpty())
+        QString failed;
+        if (!writeLock::commit(failed))
             throw Exception(QStringLiteral("The status cannot be written: %1").arg(failed));
     } catch (const Exception& error) {
         if (began)
-            transaction::rollback();
+            writeLock::abandon();
         return error.message();
     }
     return {};

@@ -6,7 +6,6 @@
 #include "TempDatabase.h"
 #include "TimerStore.h"
 #include "UnitDirectory.h"
-#include "WriteTransaction.h"
 
 #include <QSqlQuery>
 #include <QTest>
@@ -145,23 +144,6 @@ private slots:
         QCOMPARE(
             schema::validKeyCondition(QStringLiteral("Index"), QStringLiteral("m")),
             QStringLiteral(R"((typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535))"));
-    }
-
-    // What a rolled-back transaction wrote is gone; a committed one stays; a second begin is
-    // refused with SQLite's reason.
-    void transactionsCommitOrRollBack() {
-        TempDatabase db;
-        const quint16 unit = TempDatabase::addUnit(QStringLiteral("u"));
-        QCOMPARE(transaction::beginImmediate(), QString());
-        QVERIFY(!transaction::beginImmediate().isEmpty());
-        exec(QStringLiteral(R"(UPDATE "Master" SET "Status" = 1 WHERE "Index" = %1)").arg(unit));
-        transaction::rollback();
-        QCOMPARE(TempDatabase::status(unit), 3);
-        QCOMPARE(transaction::beginImmediate(), QString());
-        exec(QStringLiteral(R"(UPDATE "Master" SET "Status" = 0 WHERE "Index" = %1)").arg(unit));
-        QCOMPARE(transaction::commit(), QString());
-        QCOMPARE(TempDatabase::status(unit), 0);
-        QVERIFY(!transaction::commit().isEmpty());
     }
 };
 
