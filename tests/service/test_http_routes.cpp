@@ -3,6 +3,7 @@
 // of request that needs no unit to answer, with and without a token.
 #include "CommandEngine.h"
 #include "HttpApi.h"
+#include "HttpEndpoint.h"
 #include "HttpRoutes.h"
 #include "ServiceOptions.h"
 #include "TempDatabase.h"
@@ -82,6 +83,8 @@ private slots:
     void pathSegments();
     void answers_data();
     void answers();
+    void listenRefusals_data();
+    void listenRefusals();
 
 private:
     std::unique_ptr<test::TempDatabase> m_database;
@@ -417,6 +420,13 @@ void TestHttpRoutes::answers_data() {
         "does not answer for that Host");
     row("other site", open, "GET /api/v1/units\r\nOrigin: http://evil.example", 403, text,
         "Requests from other sites are refused");
+    // Only a plain HTTP/1.0 client may leave the Host out.
+    row("HTTP/1.0 without Host", open, "GET /api/v1/units/near HTTP/1.0\r\nHost:", 200, json,
+        R"("name": "near")");
+    row("HTTP/1.0, other Host", open, "GET /metrics HTTP/1.0\r\nHost: evil.example", 421, text,
+        "does not answer for that Host");
+    row("HTTP/1.1 without Host", open, "GET /api/v1/units/near\r\nHost:", 421, text,
+        "does not answer for that Host");
     row("no token", guarded, "GET /api/v1/units", 401, text, "Unauthorized");
     row("no token, no such path", guarded, "GET /nothing/here", 401, text, "Unauthorized");
     row("no token, wrong method", guarded, "POST /metrics", 401, text, "Unauthorized");
@@ -440,7 +450,8 @@ void TestHttpRoutes::answers() {
     QFETCH(QByteArray, body);
     const quint16 port = guarded ? m_guarded->port() : m_open->port();
     QByteArray head = request;
-    head.insert(head.contains("\r\n") ? head.indexOf("\r\n") : head.size(), " HTTP/1.1");
+    if (!head.left(head.indexOf("\r\n")).endsWith("HTTP/1.0"))
+        head.insert(head.contains("\r\n") ? head.indexOf("\r\n") : head.size(), " HTTP/1.1");
     if (!head.contains("\r\nHost:"))
         head += "\r\nHost: 127.0.0.1:" + QByteArray::number(port);
     if (!content.isEmpty())
@@ -456,6 +467,50 @@ void TestHttpRoutes::answers() {
     else
         QVERIFY2(answer.body.contains(body), answer.body.constData());
     QCOMPARE(answer.headers.contains("www-authenticate"), status == 401);
+}
+
+void TestHttpRoutes::listenRefusals_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("portTaken");
+    QTest::addColumn<QString>("tokenFile");
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("off loopback without a token")
+        << "192.0.2.7" << false << QString() << QString() << "needs --http-token-file";
+    QTest::newRow("port taken") << "127.0.0.1" << true << QString() << QString()
+                                << "HTTP cannot listen on 127.0.0.1:";
+    QTest::newRow("no token file")
+        << "127.0.0.1" << false << "missing-token" << QString() << "cannot be read";
+    QTest::newRow("no certificate") << "127.0.0.1" << false << QString() << "missing-cert.pem"
+                                    << "the TLS certificate or key cannot be read";
+}
+
+// A start the endpoint refuses opens nothing and says why.
+void TestHttpRoutes::listenRefusals() {
+    QFETCH(QString, address);
+    QFETCH(bool, portTaken);
+    QFETCH(QString, tokenFile);
+    QFETCH(QString, certificate);
+    QFETCH(QString, problem);
+    ServiceOptions options;
+    options.httpAddress = QHostAddress(address);
+    options.httpPort = portTaken ? m_open->port() : 0;
+    options.http = address + QLatin1Char(':') + QString::number(options.httpPort);
+    if (!tokenFile.isEmpty())
+        options.tokenFile = m_database->dir.filePath(tokenFile);
+    if (!certificate.isEmpty()) {
+        options.tlsCert = m_database->dir.filePath(certificate);
+        options.tlsKey = m_database->dir.filePath(QStringLiteral("missing-key.pem"));
+    }
+    QObject owner;
+    HttpEndpoint endpoint;
+    QString said;
+    QVERIFY(!endpoint.listen(options, &owner, said));
+    QVERIFY2(said.contains(problem), qPrintable(said));
+    QCOMPARE(endpoint.server(), nullptr);
+    QCOMPARE(endpoint.port(), quint16(0));
+    QVERIFY(owner.children().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestHttpRoutes)
