@@ -1,6 +1,7 @@
 #include "KavioList.h"
 
 #include "Codes.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "Icons.h"
@@ -14,15 +15,6 @@
 #include <algorithm>
 
 namespace kavio {
-
-QString oneLine(QString text) {
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            c = QLatin1Char(' ');
-    }
-    return text;
-}
 
 // ---- KavioListModel -----------------------------------------------------------------------------
 
@@ -236,8 +228,8 @@ void KavioListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
     const QRect textRect(rect.left() + 20, rect.top() + 2,
                          std::max(0, textRight - 2 - (rect.left() + 20)), rect.height() - 2);
-    const QString text = option.fontMetrics.elidedText(oneLine(model->entry(row).Name),
-                                                       Qt::ElideRight, textRect.width());
+    const QString text = option.fontMetrics.elidedText(
+        blankControlCharacters(model->entry(row).Name), Qt::ElideRight, textRect.width());
     painter->setFont(option.font);
     painter->setPen(selected ? option.palette.color(QPalette::HighlightedText)
                              : option.palette.color(QPalette::Text));

@@ -138,7 +138,4 @@ private:
     int m_paints = 0;
 };
 
-// A name as one line of plain text: line breaks and other control characters become blanks.
-QString oneLine(QString text);
-
 } // namespace kavio

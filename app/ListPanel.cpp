@@ -1,6 +1,7 @@
 #include "ListPanel.h"
 
 #include "KavioList.h"
+#include "SettingsFile.h"
 #include "ShownLines.h"
 
 #include <QAction>
@@ -8,15 +9,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSettings>
 #include <QVBoxLayout>
 
 namespace kavio {
 namespace {
-
-QSettings viewSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
 
 const QString DetailsKey = QStringLiteral("View/Details");
 
@@ -122,9 +118,9 @@ KavioListPanel::KavioListPanel(KavioListView* list, QWidget* parent)
     Details1->setCheckable(true);
     connect(Details1, &QAction::triggered, this, [this](bool on) {
         setDetails(on);
-        viewSettings().setValue(DetailsKey, on);
+        settingsFile().setValue(DetailsKey, on);
     });
-    setDetails(viewSettings().value(DetailsKey, false).toBool());
+    setDetails(settingsFile().value(DetailsKey, false).toBool());
 }
 
 void KavioListPanel::fillViewMenu(QMenu* menu) {

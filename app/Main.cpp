@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Codes.h"
 #include "CommandProcessor.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
@@ -12,6 +13,7 @@
 #include "NameOrder.h"
 #include "ParallelChoice.h"
 #include "PollRule.h"
+#include "SettingsFile.h"
 #include "TextFit.h"
 #include "TickGuard.h"
 #include "WindowPlacement.h"
@@ -26,7 +28,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTabBar>
@@ -131,14 +132,10 @@ void storeChecked(const std::vector<quint16>& indexes, bool checked) {
 // A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
 // name longer than a group name may be (a hand-edited record) is cut short.
 QString tabCaption(const QString& name) {
-    QString caption = oneLine(name);
+    QString caption = blankControlCharacters(name);
     if (caption.size() > TabCaptionLength)
         caption = caption.left(TabCaptionLength - 1) + QChar(0x2026);
     return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-QSettings pollSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
 }
 
 } // namespace
@@ -534,7 +531,7 @@ void TKavioCCMain::selNoneClick() {
 // ---- Poll setting and polling -------------------------------------------------------------------
 
 void TKavioCCMain::LoadPollSetting() {
-    const QSettings settings = pollSettings();
+    const QSettings settings = settingsFile();
     const int mode = poll::readMode(settings);
     // A value that is not a mode polls never, and the operator hears why.
     const QString key = QStringLiteral("Poll/Mode");
@@ -562,7 +559,7 @@ void TKavioCCMain::PollClick(QAction* sender) {
         return;
     ClearPollChecks();
     sender->setChecked(true);
-    QSettings settings = pollSettings();
+    QSettings settings = settingsFile();
     settings.setValue(QStringLiteral("Poll/Mode"), position);
     settings.sync();
     if (settings.status() != QSettings::NoError)

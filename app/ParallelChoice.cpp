@@ -3,20 +3,14 @@
 #include "CommandEngine.h"
 #include "Messages.h"
 #include "QueueSettings.h"
+#include "SettingsFile.h"
 
 #include <QAction>
 #include <QInputDialog>
 #include <QMenu>
-#include <QSettings>
 
 namespace kavio {
-namespace {
-
-QSettings settingsFile() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
-
-} // namespace
+namespace {} // namespace
 
 ParallelChoice::ParallelChoice(QMenu* pollMenu, QWidget* window)
     : QObject(window)

@@ -1,6 +1,7 @@
 #include "ShownLines.h"
 
 #include "Codes.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "HistoryQuery.h"
@@ -122,7 +123,7 @@ QVariant ShownLines::lineData(int line, int column, int role) const {
     if (column == NameColumn) {
         switch (role) {
         case Qt::DisplayRole:
-            return oneLine(entry.Name);
+            return blankControlCharacters(entry.Name);
         case Qt::CheckStateRole:
             return m_lines->box(line) ? Qt::Checked : Qt::Unchecked;
         case Qt::DecorationRole: {
@@ -286,7 +287,7 @@ void ShownLines::readKeys(qint64 from, qint64 to) {
         QString& names = m_columns[size_t(line)].groups;
         if (!names.isEmpty())
             names += QStringLiteral(", ");
-        names += oneLine(groups.value(2).toString());
+        names += blankControlCharacters(groups.value(2).toString());
         lastLine = line;
         lastGroup = group;
     }
@@ -350,7 +351,7 @@ const ShownLines::Columns& ShownLines::lineColumns(int line) const {
         while (groups.next()) {
             if (!columns.groups.isEmpty())
                 columns.groups += QStringLiteral(", ");
-            columns.groups += oneLine(groups.value(1).toString());
+            columns.groups += blankControlCharacters(groups.value(1).toString());
         }
     }
     QSqlQuery timers(Database::connection());
@@ -382,7 +383,8 @@ void ShownLines::orderLines() {
             for (int line = 0; line < count; ++line) {
                 if (!m_lines->entry(line).Group) {
                     const quint8 status = m_columns[size_t(line)].status;
-                    keys[size_t(line)] = rank[status <= StatusBusy ? status : quint8(StatusUnknown)];
+                    keys[size_t(line)] =
+                        rank[status <= StatusBusy ? status : quint8(StatusUnknown)];
                 }
             }
         } else if (m_sortColumn == GroupsColumn) {

@@ -1,6 +1,7 @@
 #include "UnitActions.h"
 
 #include "AboutBox.h"
+#include "ControlCharacters.h"
 #include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
@@ -274,13 +275,14 @@ void TUnitActions::Undo1Click() {
 
 void TUnitActions::updateUndo() {
     Undo1->setEnabled(Undo->canUndo());
-    Undo1->setText(Undo->canUndo()
-                       ? QStringLiteral("&Undo Delete %1").arg(oneLine(Undo->nextDescription()))
-                       : QStringLiteral("&Undo"));
+    Undo1->setText(
+        Undo->canUndo()
+            ? QStringLiteral("&Undo Delete %1").arg(blankControlCharacters(Undo->nextDescription()))
+            : QStringLiteral("&Undo"));
 }
 
 void TUnitActions::tell(const QString& outcome) {
-    Main.statusBar()->showMessage(oneLine(outcome));
+    Main.statusBar()->showMessage(blankControlCharacters(outcome));
 }
 
 void TUnitActions::MinimizeToTray1Click() {

@@ -9,6 +9,7 @@
 #include "HistoryRecorder.h"
 #include "HistoryWriter.h"
 #include "LogFormat.h"
+#include "SettingsFile.h"
 #include "TextFit.h"
 #include "WindowPlacement.h"
 
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 
@@ -32,10 +32,6 @@ constexpr int ButtonHeight = 25;
 // of the window.
 constexpr int ButtonColumnMargin = 12;
 const QString GeometryKey = QStringLiteral("CommandLog/Geometry");
-
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
 
 } // namespace
 
@@ -60,7 +56,7 @@ TCmndProc::TCmndProc(QWidget* parent)
                    8 * button.height() + button.height() / 2);
     // The first-start size, wider by as much as larger captions made the buttons.
     resize(272 + button.width() - ButtonWidth, std::max(304, minimumHeight()));
-    restoreGeometry(settings().value(GeometryKey).toByteArray());
+    restoreGeometry(settingsFile().value(GeometryKey).toByteArray());
     WindowPlacement::keepOnScreen(this);
 
     connect(CopyButton, &QPushButton::clicked, this, &TCmndProc::CopyClick);
@@ -198,7 +194,7 @@ void TCmndProc::hideEvent(QHideEvent* event) {
 }
 
 void TCmndProc::rememberGeometry() {
-    settings().setValue(GeometryKey, saveGeometry());
+    settingsFile().setValue(GeometryKey, saveGeometry());
 }
 
 void TCmndProc::Button1Click() {

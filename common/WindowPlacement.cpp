@@ -1,19 +1,15 @@
 #include "WindowPlacement.h"
+#include "SettingsFile.h"
 
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 
 namespace kavio::WindowPlacement {
 namespace {
-
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
 
 QString keyOf(const QString& window) {
     return QStringLiteral("Geometry/") + window;
@@ -87,7 +83,7 @@ void fitToScreen(QWidget* window) {
 }
 
 void restore(QWidget* window, const QString& key, bool withSize) {
-    const QRect stored = settings().value(keyOf(key)).toRect();
+    const QRect stored = settingsFile().value(keyOf(key)).toRect();
     if (stored.isValid()) {
         if (withSize)
             window->resize(stored.size().expandedTo(window->minimumSize()));
@@ -101,7 +97,7 @@ void restore(QWidget* window, const QString& key, bool withSize) {
 }
 
 void save(const QWidget* window, const QString& key) {
-    QSettings stored = settings();
+    QSettings stored = settingsFile();
     stored.setValue(keyOf(key), QRect(window->pos(), window->size()));
 }
 

@@ -8,6 +8,7 @@
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "Recurrence.h"
+#include "SettingsFile.h"
 #include "TimerRecord.h"
 
 #include <QSettings>
@@ -136,7 +137,7 @@ QString TimerFiring::whoOf(const EventRow& row) {
 }
 
 int TimerFiring::missedAfterMinutes() {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    const QSettings settings = settingsFile();
     bool ok = false;
     const int minutes =
         settings.value(QLatin1String(MissedAfterKey)).toString().trimmed().toInt(&ok);

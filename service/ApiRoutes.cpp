@@ -2,6 +2,7 @@
 
 #include "CommandEngine.h"
 #include "CommandWaiters.h"
+#include "ControlCharacters.h"
 #include "DelayedReboots.h"
 #include "HistoryRequest.h"
 #include "HttpGuard.h"
@@ -10,7 +11,7 @@
 #include "QueryItems.h"
 #include "StatusWords.h"
 #include "StoreListing.h"
-#include "UnitLookups.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -22,7 +23,7 @@
 namespace kavio::service {
 namespace {
 
-QJsonObject recordJson(const ctl::StoredRecord& record) {
+QJsonObject recordJson(const StoredRecord& record) {
     bool number = false;
     const int port = record.port.toInt(&number);
     return QJsonObject{
@@ -101,7 +102,7 @@ void ApiRoutes::addTo(RouteTable& table) {
 
 void ApiRoutes::unit(const RouteCall& call) {
     const QString name = call.part(QStringLiteral("name"));
-    const std::optional<ctl::StoredRecord> record = readUnit(name);
+    const std::optional<StoredRecord> record = directory::readUnit(name);
     if (!record)
         return writeJsonError(call.socket, 404, QStringLiteral("no unit named '%1'").arg(name));
     writeResponse(call.socket, 200, JsonType, jsonBody(recordJson(*record)));
@@ -168,7 +169,7 @@ void ApiRoutes::queue(const RouteCall& call) {
         keys.insert(waiting[position].Index);
     for (const DelayedReboots::Waiting& each : reboots)
         keys.insert(each.index);
-    const QHash<quint16, QString> names = namesOf(keys);
+    const QHash<quint16, QString> names = directory::namesOf(keys);
     QJsonArray entries;
     for (int position = page.offset; position < end; ++position) {
         const TCommandEntry& entry = waiting[position];
@@ -245,21 +246,22 @@ void ApiRoutes::command(const RouteCall& call, bool group) {
     const std::optional<quint8> task = commandTask(word);
     if (!task)
         return writeJsonError(call.socket, 400, QStringLiteral("unknown command '%1'").arg(word));
-    const std::optional<UnitBrief> record = group ? findGroup(name) : findUnit(name);
+    const std::optional<UnitTarget> record =
+        group ? directory::findGroup(name) : directory::findUnit(name);
     if (!record)
         return writeJsonError(
             call.socket, 404,
             QStringLiteral("no %1 named '%2'")
                 .arg(group ? QStringLiteral("group") : QStringLiteral("unit"), name));
-    QList<ctl::UnitTarget> targets;
+    QList<UnitTarget> targets;
     if (group) {
-        targets = groupMembers(name);
+        targets = directory::groupMembers(name);
         if (targets.isEmpty())
             return writeJsonError(
                 call.socket, 404,
-                QStringLiteral("the group \"%1\" has no units").arg(ctl::oneLine(name)));
+                QStringLiteral("the group \"%1\" has no units").arg(escapeControlCharacters(name)));
     } else {
-        targets << ctl::UnitTarget{record->index, record->name, record->status};
+        targets << *record;
     }
     m_waiters.command(targets, *task, Reply::Json, call.socket);
 }

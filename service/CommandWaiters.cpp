@@ -74,10 +74,10 @@ CommandWaiters::CommandWaiters(TCommandEngine& engine, QObject* parent)
 
 CommandWaiters::~CommandWaiters() = default;
 
-void CommandWaiters::command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
+void CommandWaiters::command(const QList<UnitTarget>& targets, quint8 task, Reply reply,
                              QTcpSocket* socket) {
     QList<TCommandEntry> wanted;
-    for (const ctl::UnitTarget& unit : targets) {
+    for (const UnitTarget& unit : targets) {
         if (const std::optional<quint8> sent = taskToSend(task, unit.status))
             wanted << TCommandEntry{unit.index, *sent};
     }
@@ -93,7 +93,7 @@ void CommandWaiters::command(const QList<ctl::UnitTarget>& targets, quint8 task,
     Waiter& waiter = m_waiters[id];
     waiter.socket = socket;
     waiter.reply = reply;
-    for (const ctl::UnitTarget& unit : targets) {
+    for (const UnitTarget& unit : targets) {
         Line line{unit, task, taskToSend(task, unit.status), std::nullopt};
         waiter.lines << line;
         if (!line.sent)

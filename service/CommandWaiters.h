@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
-#include "UnitTargets.h"
+#include "UnitDirectory.h"
 
 #include <QList>
 #include <QObject>
@@ -43,13 +43,12 @@ public:
     // socket when they are done. Either every command of the request is queued or none: a full
     // queue refuses the request, 429 when units have too many commands waiting, 503 when the
     // whole queue is full.
-    void command(const QList<ctl::UnitTarget>& targets, quint8 task, Reply reply,
-                 QTcpSocket* socket);
+    void command(const QList<UnitTarget>& targets, quint8 task, Reply reply, QTcpSocket* socket);
 
 private:
     // One unit of a command request, as kavioctl --json reports it.
     struct Line {
-        ctl::UnitTarget unit;
+        UnitTarget unit;
         quint8 requested = 0;
         std::optional<quint8> sent;
         std::optional<TCommandResult> result;

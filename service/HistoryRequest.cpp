@@ -95,9 +95,9 @@ bool parseHistoryAsk(const QByteArray& encodedQuery, const QDateTime& now, Histo
     }
     ask.Unit = given.value(QStringLiteral("unit"));
     ask.Group = given.value(QStringLiteral("group"));
-    if (!ctl::readHistoryFilterWords(
-            given.value(QStringLiteral("since")), given.value(QStringLiteral("until")),
-            given.value(QStringLiteral("source")), now, ask.Filter, problem))
+    if (!readHistoryFilterWords(given.value(QStringLiteral("since")),
+                                given.value(QStringLiteral("until")),
+                                given.value(QStringLiteral("source")), now, ask.Filter, problem))
         return false;
     if (given.contains(QStringLiteral("limit"))) {
         bool ok = false;

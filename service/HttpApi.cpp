@@ -10,7 +10,7 @@
 #include "MetricsRoutes.h"
 #include "ServiceLog.h"
 #include "StoreListing.h"
-#include "UnitLookups.h"
+#include "UnitDirectory.h"
 
 #include <QHttpServerRequest>
 #include <QTcpServer>
@@ -30,7 +30,7 @@ HttpApi::HttpApi(TCommandEngine& engine, QObject* parent)
     , m_pduDaemon(engine, *m_waiters, *m_reboots)
     , m_labgrid(*m_waiters)
     , m_api(engine, *m_waiters, *m_reboots, *m_listing, *m_history) {
-    createLookupIndexes();
+    directory::addLookupIndexes();
     m_pduDaemon.addTo(m_routes);
     m_metrics->addTo(m_routes);
     // The value before the unit's commands, whose pattern it also fits.

@@ -11,23 +11,17 @@
 #include "PollRule.h"
 #include "QueueSettings.h"
 #include "ServiceLog.h"
+#include "SettingsFile.h"
 #include "Table.h"
 #include "TimerFiring.h"
-#include "UnitTargets.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QSettings>
 #include <QTimer>
 
 namespace kavio::service {
-namespace {
-
-QSettings settingsFile() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
-}
-
-} // namespace
+namespace {} // namespace
 
 KavioService::KavioService(const QString& databasePath, QObject* parent)
     : QObject(parent)
@@ -112,7 +106,7 @@ void KavioService::reload() {
 }
 
 void KavioService::pollAll(CommandSource source) {
-    for (const ctl::UnitTarget& unit : ctl::unitsByKey())
+    for (const UnitTarget& unit : directory::unitsByKey())
         m_engine.AddToQueue(unit.index, TaskQuery, source);
 }
 

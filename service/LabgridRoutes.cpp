@@ -4,15 +4,15 @@
 #include "CommandWaiters.h"
 #include "HttpGuard.h"
 #include "HttpReplies.h"
-#include "UnitLookups.h"
+#include "UnitDirectory.h"
 
 namespace kavio::service {
 namespace {
 
 // The unit the path names; answered 404 when there is none.
-std::optional<UnitBrief> namedUnit(const RouteCall& call) {
+std::optional<UnitTarget> namedUnit(const RouteCall& call) {
     const QString name = call.part(QStringLiteral("name"));
-    std::optional<UnitBrief> unit = findUnit(name);
+    std::optional<UnitTarget> unit = directory::findUnit(name);
     if (!unit)
         writeResponse(call.socket, 404, TextType,
                       QStringLiteral("no unit named '%1'\n").arg(name).toUtf8());
@@ -33,12 +33,12 @@ void LabgridRoutes::addTo(RouteTable& table) {
 }
 
 void LabgridRoutes::read(const RouteCall& call) {
-    if (const std::optional<UnitBrief> unit = namedUnit(call))
+    if (const std::optional<UnitTarget> unit = namedUnit(call))
         writeResponse(call.socket, 200, TextType, unit->status == StatusOn ? "1" : "0");
 }
 
 void LabgridRoutes::write(const RouteCall& call) {
-    const std::optional<UnitBrief> unit = namedUnit(call);
+    const std::optional<UnitTarget> unit = namedUnit(call);
     if (!unit)
         return;
     const QByteArray body = call.request.body().trimmed();
@@ -46,8 +46,7 @@ void LabgridRoutes::write(const RouteCall& call) {
         writeResponse(call.socket, 400, TextType, "The value is 1 (on) or 0 (off)\n");
         return;
     }
-    m_waiters.command({ctl::UnitTarget{unit->index, unit->name, unit->status}},
-                      body == "1" ? TaskPowerOn : TaskPowerOff, Reply::Value, call.socket);
+    m_waiters.command({*unit}, body == "1" ? TaskPowerOn : TaskPowerOff, Reply::Value, call.socket);
 }
 
 } // namespace kavio::service

@@ -68,8 +68,7 @@ Metrics::Snapshot Metrics::snapshot(int queueLength) const {
     return copy;
 }
 
-QByteArray exposition(const Metrics::Snapshot& counts,
-                      const std::vector<ctl::StoredRecord>& units) {
+QByteArray exposition(const Metrics::Snapshot& counts, const std::vector<StoredRecord>& units) {
     QByteArray status = "# HELP kavio_unit_status The status code a unit last answered with "
                         "(0 on, 1 off, 2 cycling, 3 unknown, 4 unreachable, 5 busy).\n"
                         "# TYPE kavio_unit_status gauge\n";
@@ -86,7 +85,7 @@ QByteArray exposition(const Metrics::Snapshot& counts,
     QList<QByteArray> stateWords;
     for (const int code : StateCodes)
         stateWords.append(statusWord(code).toLower().toLatin1());
-    for (const ctl::StoredRecord& record : units) {
+    for (const StoredRecord& record : units) {
         if (record.group)
             continue;
         const QByteArray labels = "name=\"" + labelValue(record.name) + "\",address=\"" +

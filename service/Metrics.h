@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -48,7 +48,7 @@ private:
 };
 
 // The whole exposition of `counts` and `units` (units only; groups are skipped).
-QByteArray exposition(const Metrics::Snapshot& counts, const std::vector<ctl::StoredRecord>& units);
+QByteArray exposition(const Metrics::Snapshot& counts, const std::vector<StoredRecord>& units);
 
 // "on", "off", ... of a task code; how an exchange ended as the metrics label it: the history's
 // outcome words ("answered", "unknown reply", "timed out", ...), "dropped" for an entry that

@@ -9,7 +9,7 @@
 #include "HttpReplies.h"
 #include "QueryItems.h"
 #include "ServiceLog.h"
-#include "UnitLookups.h"
+#include "UnitDirectory.h"
 
 namespace kavio::service {
 
@@ -65,12 +65,12 @@ void PduDaemonRoutes::powerControl(const RouteCall& call) {
                 QStringLiteral("Bad port '%1': a Kavio unit has one outlet, port 1").arg(port));
     }
     // A name wins over an address; an address that several units share names none of them.
-    std::optional<UnitBrief> unit = findUnit(wanted);
+    std::optional<UnitTarget> unit = directory::findUnit(wanted);
     if (!unit && !alias) {
-        const std::vector<UnitBrief> atAddress = findUnits(wanted, true);
+        const std::vector<UnitTarget> atAddress = directory::unitsAtAddress(wanted);
         if (atAddress.size() > 1) {
             QStringList names;
-            for (const UnitBrief& each : atAddress)
+            for (const UnitTarget& each : atAddress)
                 names << PlainText(each.name);
             return refuse(503, QStringLiteral("Address %1 is shared by the units %2: name one")
                                    .arg(PlainText(wanted), names.join(QStringLiteral(", "))));
@@ -81,8 +81,7 @@ void PduDaemonRoutes::powerControl(const RouteCall& call) {
     if (!unit)
         return refuse(503, QStringLiteral("Unknown unit '%1'").arg(PlainText(wanted)));
     if (*task != TaskReboot)
-        return m_waiters.command({ctl::UnitTarget{unit->index, unit->name, unit->status}}, *task,
-                                 Reply::PduDaemon, socket);
+        return m_waiters.command({*unit}, *task, Reply::PduDaemon, socket);
 
     // As PDUDaemon reboots, whatever the unit's last status: off, the delay, on. A full queue
     // refuses the off now; the on is checked when its time comes.

@@ -1,6 +1,7 @@
 #include "ServiceLog.h"
 
-#include "StoreRecords.h"
+#include "ControlCharacters.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <cstdio>
@@ -9,7 +10,7 @@ namespace kavio::service {
 
 void logLine(const QString& line) {
     const QByteArray text = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) +
-                             QLatin1Char(' ') + ctl::oneLine(line) + QLatin1Char('\n'))
+                             QLatin1Char(' ') + escapeControlCharacters(line) + QLatin1Char('\n'))
                                 .toUtf8();
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     std::fflush(stderr);

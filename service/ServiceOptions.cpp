@@ -1,6 +1,7 @@
 #include "ServiceOptions.h"
 
 #include "Database.h"
+#include "SettingsFile.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -86,7 +87,7 @@ ParseResult parseServiceOptions(const QStringList& arguments, ServiceOptions& op
         problem = QStringLiteral("'--create' goes with '--database'");
         return ParseResult::Error;
     }
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    const QSettings settings = settingsFile();
     options.http = parser.isSet(http)
                        ? parser.value(http)
                        : settings.value(QStringLiteral("Http/Listen")).toString().trimmed();

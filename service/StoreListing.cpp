@@ -91,7 +91,7 @@ RawStore readRaw(const QSqlDatabase& db) {
                            "AND %2 ORDER BY \"Index\"")
                 .arg(timerMarkColumn(), schema::validKeyCondition(QStringLiteral("Index"))));
     while (master.next()) {
-        ctl::StoredRecord record;
+        StoredRecord record;
         record.index = quint16(master.value(0).toUInt());
         record.name = master.value(1).toString();
         record.group = master.value(2).toLongLong() != 0;
@@ -114,8 +114,8 @@ StoreSnapshot arrange(RawStore raw) {
     StoreSnapshot snapshot;
     snapshot.units = std::move(raw.units);
     snapshot.groups = std::move(raw.groups);
-    ctl::sortByName(snapshot.groups);
-    ctl::sortByName(snapshot.units);
+    directory::sortByName(snapshot.groups);
+    directory::sortByName(snapshot.units);
 
     QHash<quint16, int> groupAt;
     for (int at = 0; at < int(snapshot.groups.size()); ++at)

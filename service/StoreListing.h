@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,8 +17,8 @@ namespace kavio::service {
 // Master and Group as the listings show them: units and groups in list order, each unit with
 // the names of its groups, each group with its members' names in list order.
 struct StoreSnapshot {
-    std::vector<ctl::StoredRecord> units;
-    std::vector<ctl::StoredRecord> groups;
+    std::vector<StoredRecord> units;
+    std::vector<StoredRecord> groups;
     std::vector<QStringList> members; // of groups[i]
 };
 
@@ -67,8 +67,8 @@ void yieldToExchanges();
 
 // Master's units and groups and Group's rows as read, in key order.
 struct RawStore {
-    std::vector<ctl::StoredRecord> units;
-    std::vector<ctl::StoredRecord> groups;
+    std::vector<StoredRecord> units;
+    std::vector<StoredRecord> groups;
     std::vector<std::pair<quint16, quint16>> memberships; // (group key, unit key)
 };
 // Reads them with the given open connection; throws DatabaseError.

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Database.h"
+#include "SettingsFile.h"
 
 #include <QSettings>
 #include <QSqlDatabase>
@@ -13,7 +14,7 @@
 namespace kavio {
 
 HistoryRetention HistoryRetention::fromSettings() {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC"));
+    const QSettings settings = settingsFile();
     HistoryRetention retention;
     bool ok = false;
     const int days = settings.value(QStringLiteral("History/KeepDays")).toInt(&ok);

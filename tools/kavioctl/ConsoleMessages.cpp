@@ -1,6 +1,7 @@
 #include "ConsoleMessages.h"
 
-#include "StoreRecords.h"
+#include "ControlCharacters.h"
+#include "UnitDirectory.h"
 
 #include <QCoreApplication>
 
@@ -23,7 +24,7 @@ void ConsoleMessageSink::notify(QObject*, const Notice& message) {
     if (message.caption != QCoreApplication::applicationName())
         m_err << message.caption << ": ";
     // Names and file names in the text show their control characters escaped.
-    m_err << oneLine(text.simplified()) << '\n';
+    m_err << escapeControlCharacters(text.simplified()) << '\n';
     m_err.flush();
 }
 

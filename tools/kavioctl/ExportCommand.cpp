@@ -1,7 +1,8 @@
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Exception.h"
-#include "StoreRecords.h"
 #include "UnitCsv.h"
+#include "UnitDirectory.h"
 
 #include <QSaveFile>
 #include <QSet>
@@ -15,13 +16,13 @@ const QStringList Header = {QStringLiteral("name"), QStringLiteral("address"),
                             QStringLiteral("groups")};
 
 QString quoted(const QString& name) {
-    return QLatin1Char('"') + oneLine(name) + QLatin1Char('"');
+    return QLatin1Char('"') + escapeControlCharacters(name) + QLatin1Char('"');
 }
 
 // The whole file, or an empty text (with the reason on `err`) when the store cannot be written
 // as CSV that reads back the same.
 bool buildCsv(bool withPasswords, QString& text, QTextStream& err) {
-    const std::vector<StoredRecord> records = readStore(withPasswords);
+    const std::vector<StoredRecord> records = directory::readStore(withPasswords);
     // A group's name goes into its members' groups column, where ';' separates the names.
     bool refused = false;
     for (const StoredRecord& record : records) {
@@ -70,7 +71,7 @@ int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, Q
         if (!buildCsv(withPasswords, text, err))
             return ExitFailed;
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
     if (outputFile.isEmpty()) {
@@ -90,8 +91,8 @@ int runExport(const QString& outputFile, bool withPasswords, QTextStream& out, Q
         written = file.write(bytes) == bytes.size();
     }
     if (!written || !file.commit()) {
-        err << "kavioctl: " << oneLine(outputFile) << ": cannot be written: " << file.errorString()
-            << '\n';
+        err << "kavioctl: " << escapeControlCharacters(outputFile)
+            << ": cannot be written: " << file.errorString() << '\n';
         return ExitFailed;
     }
     return ExitOk;

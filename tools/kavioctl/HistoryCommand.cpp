@@ -1,8 +1,9 @@
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Exception.h"
 #include "HistoryFilterWords.h"
 #include "HistoryQuery.h"
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -12,7 +13,7 @@ namespace kavio::ctl {
 namespace {
 
 int badFilter(QTextStream& err, const QString& problem) {
-    err << "kavioctl: " << oneLine(problem) << '\n';
+    err << "kavioctl: " << escapeControlCharacters(problem) << '\n';
     return ExitFailed;
 }
 
@@ -65,7 +66,7 @@ int runHistory(const HistoryOptions& options, QTextStream& out, QTextStream& err
             }
         }
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
     return ExitOk;

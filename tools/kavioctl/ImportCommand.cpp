@@ -1,10 +1,12 @@
 #include "Codes.h"
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Database.h"
 #include "Exception.h"
 #include "Schema.h"
-#include "StoreRecords.h"
+#include "SqlRunner.h"
 #include "UnitCsv.h"
+#include "UnitDirectory.h"
 #include "UnitRules.h"
 #include "WriteAccess.h"
 
@@ -48,7 +50,8 @@ Column columnOf(UnitRules::Field field) {
 }
 
 QString quoted(const QString& name) {
-    return QLatin1Char('"') + oneLine(UnitRules::shortened(name)) + QLatin1Char('"');
+    return QLatin1Char('"') + escapeControlCharacters(UnitRules::shortened(name)) +
+           QLatin1Char('"');
 }
 
 // A record of the store, as far as names go.
@@ -123,7 +126,7 @@ private:
     void keep(int line, const QString& text) {
         ++m_faultCount;
         if (m_keptInPass++ < ShownFaults)
-            m_faults.push_back({line, oneLine(text)});
+            m_faults.push_back({line, escapeControlCharacters(text)});
     }
 
     QStringView field(const Row& row, int column) const {
@@ -161,7 +164,7 @@ void Import::report() {
     for (qsizetype i = 0; i < shown; ++i)
         m_err << m_faults[size_t(i)].second << '\n';
     if (m_faultCount > shown)
-        m_err << "kavioctl: " << oneLine(m_file) << ": " << m_faultCount - shown
+        m_err << "kavioctl: " << escapeControlCharacters(m_file) << ": " << m_faultCount - shown
               << " more faults are not shown\n";
     m_faults.clear();
     m_faultCount = 0;
@@ -514,7 +517,7 @@ int runImport(const QString& file, bool dryRun, int waitMs, QTextStream& out, QT
     // Written, and read for the checks, under one lock: nobody adds a name in between.
     if (!beginWriting(waitMs, err)) {
         import.report();
-        err << "kavioctl: " << oneLine(file) << ": nothing was imported\n";
+        err << "kavioctl: " << escapeControlCharacters(file) << ": nothing was imported\n";
         return ExitFailed;
     }
     try {
@@ -523,19 +526,22 @@ int runImport(const QString& file, bool dryRun, int waitMs, QTextStream& out, QT
         if (!good || dryRun) {
             abandonWriting();
             if (!good) {
-                err << "kavioctl: " << oneLine(file) << ": nothing was imported\n";
+                err << "kavioctl: " << escapeControlCharacters(file) << ": nothing was imported\n";
                 return ExitFailed;
             }
         } else if (!execute(QStringLiteral("COMMIT"), &problem)) {
             abandonWriting();
-            err << "kavioctl: the database " << oneLine(QDir::toNativeSeparators(Database::path()))
-                << " cannot be written: " << oneLine(problem) << "; nothing was imported\n";
+            err << "kavioctl: the database "
+                << escapeControlCharacters(QDir::toNativeSeparators(Database::path()))
+                << " cannot be written: " << escapeControlCharacters(problem)
+                << "; nothing was imported\n";
             return ExitFailed;
         }
     } catch (const Exception& error) {
         abandonWriting();
         import.report();
-        err << "kavioctl: " << oneLine(error.message()) << "; nothing was imported\n";
+        err << "kavioctl: " << escapeControlCharacters(error.message())
+            << "; nothing was imported\n";
         return ExitFailed;
     }
     out << (dryRun ? "Would import " : "Imported ") << plural(import.units(), "unit", "units")

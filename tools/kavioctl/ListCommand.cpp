@@ -1,8 +1,10 @@
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Exception.h"
 #include "Schema.h"
+#include "SqlRunner.h"
 #include "StatusWords.h"
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QSet>
 #include <QSqlQuery>
@@ -18,18 +20,18 @@ const QString None = QStringLiteral("-");
 // a line at blanks: KIND INDEX STATUS TIMER ADDRESS PORT NAME GROUPS.
 QStringList textColumns(const StoredRecord& record) {
     const auto orNone = [](const QString& text) { return text.isEmpty() ? None : text; };
-    QString name = oneLine(record.name);
+    QString name = escapeControlCharacters(record.name);
     if (name.isEmpty())
         name = QStringLiteral("\"\"");
     QStringList groups;
     for (const QString& group : record.groups)
-        groups << oneLine(group);
+        groups << escapeControlCharacters(group);
     return {record.group ? QStringLiteral("group") : QStringLiteral("unit"),
             QString::number(record.index),
             record.group ? None : statusWord(record.status),
             record.timer ? QStringLiteral("yes") : QStringLiteral("no"),
-            orNone(oneLine(record.address)),
-            orNone(oneLine(record.port)),
+            orNone(escapeControlCharacters(record.address)),
+            orNone(escapeControlCharacters(record.port)),
             name,
             groups.isEmpty() ? None : groups.join(QLatin1Char(';'))};
 }
@@ -129,7 +131,7 @@ bool membersOf(const QString& group, std::vector<StoredRecord>& records, QTextSt
         else
             unit = true;
     }
-    const QString quoted = QLatin1Char('"') + oneLine(group) + QLatin1Char('"');
+    const QString quoted = QLatin1Char('"') + escapeControlCharacters(group) + QLatin1Char('"');
     if (keys.isEmpty()) {
         err << "kavioctl: " << quoted
             << (unit ? " is a unit, not a group\n" : " is the name of no group\n");
@@ -155,7 +157,7 @@ bool membersOf(const QString& group, std::vector<StoredRecord>& records, QTextSt
     // Like the group's tab: members in name order, equal names by key.
     std::sort(listed.begin(), listed.end(),
               [](const StoredRecord& a, const StoredRecord& b) { return a.index < b.index; });
-    sortByName(listed);
+    directory::sortByName(listed);
     records = std::move(listed);
     if (records.empty())
         err << "kavioctl: the group " << quoted << " has no members\n";
@@ -166,7 +168,7 @@ bool membersOf(const QString& group, std::vector<StoredRecord>& records, QTextSt
 
 int runList(const QString& group, bool json, QTextStream& out, QTextStream& err) {
     try {
-        std::vector<StoredRecord> records = readStore(false);
+        std::vector<StoredRecord> records = directory::readStore(false);
         if (!group.isEmpty() && !membersOf(group, records, err))
             return ExitFailed;
         if (json)
@@ -174,7 +176,7 @@ int runList(const QString& group, bool json, QTextStream& out, QTextStream& err)
         else
             printText(records, out);
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
     return ExitOk;

@@ -1,10 +1,10 @@
 #include "Codes.h"
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Exception.h"
 #include "StatusWords.h"
-#include "StoreRecords.h"
 #include "UnitCommandRunner.h"
-#include "UnitTargets.h"
+#include "UnitDirectory.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -66,7 +66,8 @@ void printLine(const Line& line, QTextStream& out) {
     QString command = commandWord(line.requested);
     if (line.sent && *line.sent != line.requested)
         command += QStringLiteral(" (") + commandWord(*line.sent) + QLatin1Char(')');
-    out << oneLine(line.unit.name) << '\t' << command << '\t' << line.status() << '\n';
+    out << escapeControlCharacters(line.unit.name) << '\t' << command << '\t' << line.status()
+        << '\n';
     out.flush();
 }
 
@@ -96,7 +97,7 @@ int serve(QList<Line>& lines, bool json, bool isQuery, int waitMs, QTextStream& 
                                       CommandSource::Kavioctl};
             lineOf << i;
         } else {
-            err << "kavioctl: " << oneLine(lines[i].unit.name) << ": nothing sent, "
+            err << "kavioctl: " << escapeControlCharacters(lines[i].unit.name) << ": nothing sent, "
                 << commandWord(lines[i].requested) << " needs the last status ON or OFF, not "
                 << statusWord(lines[i].unit.status) << " (query the unit first)\n";
             if (!json)
@@ -137,7 +138,7 @@ int runPower(quint8 task, const QStringList& targets, bool all, bool json, int w
              QTextStream& out, QTextStream& err) {
     try {
         QStringList problems;
-        const QList<UnitTarget> units = resolveTargets(targets, all, problems);
+        const QList<UnitTarget> units = directory::resolveTargets(targets, all, problems);
         if (!problems.isEmpty()) {
             for (const QString& problem : std::as_const(problems))
                 err << "kavioctl: " << problem << '\n';
@@ -153,7 +154,7 @@ int runPower(quint8 task, const QStringList& targets, bool all, bool json, int w
             lines << Line{unit, task, taskToSend(task, unit.status), std::nullopt};
         return serve(lines, json, task == TaskQuery, waitMs, out, err);
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
 }
@@ -161,11 +162,11 @@ int runPower(quint8 task, const QStringList& targets, bool all, bool json, int w
 int runPoll(bool json, int waitMs, QTextStream& out, QTextStream& err) {
     try {
         QList<Line> lines;
-        for (const UnitTarget& unit : unitsByKey())
+        for (const UnitTarget& unit : directory::unitsByKey())
             lines << Line{unit, TaskQuery, TaskQuery, std::nullopt};
         return serve(lines, json, false, waitMs, out, err);
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
 }

@@ -1,13 +1,14 @@
 #include "UnitCommandRunner.h"
 
 #include "CommandEngine.h"
+#include "ControlCharacters.h"
 #include "ControlProtocol.h"
 #include "Database.h"
 #include "HistoryRecorder.h"
 #include "HistoryWriter.h"
 #include "InstanceNames.h"
 #include "LocalListener.h"
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -29,7 +30,7 @@ constexpr int ConnectRetryMs = 50;
 constexpr int ExchangeAllowanceMs = TCommandEngine::ConnectTimeoutMs + TCommandEngine::ReplyLimitMs;
 
 QString databaseName() {
-    return oneLine(QDir::toNativeSeparators(Database::path()));
+    return escapeControlCharacters(QDir::toNativeSeparators(Database::path()));
 }
 
 // Reads one line, waiting until `deadline` (which may be forever); empty when none came in time,
@@ -66,7 +67,7 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
         return true;
     const InstanceNames names(Database::path());
     if (!names.error().isEmpty()) {
-        m_err << "kavioctl: " << oneLine(names.error()) << "; nothing was sent\n";
+        m_err << "kavioctl: " << escapeControlCharacters(names.error()) << "; nothing was sent\n";
         return false;
     }
     const std::unique_ptr<QLockFile> lock = names.makeLock();
@@ -156,12 +157,12 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                      });
     QObject::connect(&engine, &TCommandEngine::statusChanged, &loop, checkDone);
     QObject::connect(&engine, &TCommandEngine::storeFailed, &loop, [this](const QString& message) {
-        m_err << "kavioctl: " << oneLine(message) << '\n';
+        m_err << "kavioctl: " << escapeControlCharacters(message) << '\n';
         m_err.flush();
     });
     QObject::connect(&engine, &TCommandEngine::recordRefused, &loop,
                      [this](const QString& message) {
-                         m_err << "kavioctl: " << oneLine(message) << '\n';
+                         m_err << "kavioctl: " << escapeControlCharacters(message) << '\n';
                          m_err.flush();
                      });
     QObject::connect(&storeWait, &QTimer::timeout, &loop, [&] {
@@ -190,8 +191,9 @@ bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                 cycling << entry.Index;
         }
         for (const quint16 index : std::as_const(cycling))
-            m_err << "kavioctl: " << oneLine(names.value(index)) << ": still CYCLE after "
-                  << m_waitMs / 1000 << " s of asking again; it is left so\n";
+            m_err << "kavioctl: " << escapeControlCharacters(names.value(index))
+                  << ": still CYCLE after " << m_waitMs / 1000
+                  << " s of asking again; it is left so\n";
     }
     if (!engine.unstoredStatuses().isEmpty() || storeGaveUp) {
         m_err << "kavioctl: the statuses of " << engine.unstoredStatuses().size()
@@ -221,7 +223,7 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
     // Only a control center of this user is told anything or believed.
     if (!peerIsThisUser(socket)) {
         m_err << "kavioctl: the program answering on "
-              << oneLine(QDir::toNativeSeparators(names.controlServerName()))
+              << escapeControlCharacters(QDir::toNativeSeparators(names.controlServerName()))
               << " runs as another user; nothing was sent\n";
         return false;
     }
@@ -232,7 +234,8 @@ bool UnitCommandRunner::runInControlCenter(const QList<TCommandEntry>& commands,
         accepted->count != commands.size()) {
         if (accepted && accepted->kind == control::Answer::Kind::Error)
             m_err << "kavioctl: " << program
-                  << " refused the commands: " << oneLine(accepted->message) << '\n';
+                  << " refused the commands: " << escapeControlCharacters(accepted->message)
+                  << '\n';
         else
             m_err << "kavioctl: " << program << " running on " << databaseName()
                   << " does not answer; nothing was sent\n";

@@ -1,7 +1,8 @@
 #include "WriteAccess.h"
 
+#include "ControlCharacters.h"
 #include "Database.h"
-#include "StoreRecords.h"
+#include "UnitDirectory.h"
 
 #include <QDir>
 #include <QSqlError>
@@ -22,7 +23,7 @@ void setBusyTimeout(QSqlDatabase& db, qint64 ms) {
 
 bool beginWriting(int waitMs, QTextStream& err) {
     QSqlDatabase db = Database::connection();
-    const QString name = oneLine(QDir::toNativeSeparators(Database::path()));
+    const QString name = escapeControlCharacters(QDir::toNativeSeparators(Database::path()));
     QSqlQuery begin(db);
     setBusyTimeout(db, 0);
     bool began = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
@@ -36,7 +37,8 @@ bool beginWriting(int waitMs, QTextStream& err) {
     setBusyTimeout(db, Database::BusyTimeoutMs);
     if (!began)
         err << "kavioctl: the database " << name
-            << " cannot be written now: " << oneLine(begin.lastError().text()) << '\n';
+            << " cannot be written now: " << escapeControlCharacters(begin.lastError().text())
+            << '\n';
     return began;
 }
 

@@ -1,12 +1,14 @@
 #include "Codes.h"
 #include "CommandEngine.h"
 #include "ConsoleMessages.h"
+#include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Database.h"
 #include "Exception.h"
 #include "QueueSettings.h"
-#include "StoreRecords.h"
+#include "SettingsFile.h"
 #include "UnitCommandRunner.h"
+#include "UnitDirectory.h"
 #include "WriteAccess.h"
 
 #include <QCommandLineParser>
@@ -191,10 +193,9 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
                                        .arg(TCommandEngine::MinParallel)
                                        .arg(TCommandEngine::MaxParallel));
     } else if (PowerTasks.count(command) || command == QLatin1String("poll")) {
-        const ParallelSetting setting = readParallelSetting(
-            QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KavioCC")));
+        const ParallelSetting setting = readParallelSetting(settingsFile());
         if (!setting.problem.isEmpty())
-            err << "kavioctl: " << oneLine(setting.problem) << '\n';
+            err << "kavioctl: " << escapeControlCharacters(setting.problem) << '\n';
         exchanges = setting.exchanges;
     }
     UnitCommandRunner::setExchangesAtOnce(exchanges);
@@ -204,7 +205,7 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
     const bool given = parser.isSet(options.database);
     const QString path = given ? parser.value(options.database) : Database::defaultPath();
     if (given && !parser.isSet(options.create) && !QFileInfo::exists(path)) {
-        err << "kavioctl: the database " << oneLine(QDir::toNativeSeparators(path))
+        err << "kavioctl: the database " << escapeControlCharacters(QDir::toNativeSeparators(path))
             << (QFileInfo(path).absoluteDir().exists() ? " does not exist"
                                                        : " does not exist, nor does its folder")
             << " (--create makes a new one)\n";
@@ -214,7 +215,7 @@ int run(const QCommandLineParser& parser, const Options& options, QTextStream& o
         // Writers wait for their turn to write themselves, up to --wait.
         Database::open(path, Database::Access::Read);
     } catch (const Exception& error) {
-        err << "kavioctl: " << oneLine(error.message()) << '\n';
+        err << "kavioctl: " << escapeControlCharacters(error.message()) << '\n';
         return ExitFailed;
     }
 

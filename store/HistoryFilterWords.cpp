@@ -2,7 +2,7 @@
 
 #include "CommandSource.h"
 
-namespace kavio::ctl {
+namespace kavio {
 
 bool readHistoryFilterWords(const QString& since, const QString& until, const QString& source,
                             const QDateTime& now, HistoryFilter& filter, QString& problem) {
@@ -43,4 +43,4 @@ bool readHistoryFilterWords(const QString& since, const QString& until, const QS
     return true;
 }
 
-} // namespace kavio::ctl
+} // namespace kavio

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
-namespace kavio::ctl {
+namespace kavio {
 
 // The time range and source of a history filter, as `kavioctl history` and the service's
 // GET /api/v1/history both take them: `since` and `until` as ParseHistoryTime reads them,
@@ -14,4 +14,4 @@ namespace kavio::ctl {
 bool readHistoryFilterWords(const QString& since, const QString& until, const QString& source,
                             const QDateTime& now, HistoryFilter& filter, QString& problem);
 
-} // namespace kavio::ctl
+} // namespace kavio
