@@ -1,13 +1,19 @@
 // kaviod's route table and the answers of its dispatcher, in-process: which row a method and
 // path come to, with what access; and over loopback, the status, Allow and body of every kind
 // of request that needs no unit to answer, with and without a token.
+#include "Codes.h"
 #include "CommandEngine.h"
+#include "Database.h"
+#include "DelayedReboots.h"
 #include "HttpApi.h"
 #include "HttpEndpoint.h"
 #include "HttpRoutes.h"
 #include "ServiceOptions.h"
 #include "TempDatabase.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 #include <memory>
@@ -85,6 +91,8 @@ private slots:
     void answers();
     void listenRefusals_data();
     void listenRefusals();
+    void reboots();
+    void storeFault();
 
 private:
     std::unique_ptr<test::TempDatabase> m_database;
@@ -375,6 +383,8 @@ void TestHttpRoutes::answers_data() {
     row("queue", open, "GET /api/v1/queue", 200, json, R"("count": 0)");
     row("queue's limit", open, "GET /api/v1/queue?limit=1001", 400, json, "from 1 to 1000,");
     row("history", open, "GET /api/v1/history", 200, json, "[");
+    // A unit of the store with no rows kept yet: an empty history, not an unknown name.
+    row("history of a unit", open, "GET /api/v1/history?unit=near", 200, json, "[\n]");
     row("history, no group", open, "GET /api/v1/history?group=nobody", 404, json,
         "no group is named 'nobody'");
     row("history, no source", open, "GET /api/v1/history?source=cron", 400, json,
@@ -511,6 +521,72 @@ void TestHttpRoutes::listenRefusals() {
     QCOMPARE(endpoint.server(), nullptr);
     QCOMPARE(endpoint.port(), quint16(0));
     QVERIFY(owner.children().isEmpty());
+}
+
+// A reboot's off is queued at once, its on only once the off has ended and the delay has passed;
+// nothing of it stays behind.
+void TestHttpRoutes::reboots() {
+    quint16 port = 0;
+    {
+        QTcpServer probe; // a loopback port where nothing listens: each exchange ends at once
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    const quint16 unit =
+        test::TempDatabase::addUnit(QStringLiteral("gone"), QStringLiteral("127.0.0.1"), port);
+    constexpr int DelayMs = 2000;
+    DelayedReboots reboots(*m_engine);
+    QList<quint8> tasks;
+    QList<qint64> endedMs;
+    QElapsedTimer clock;
+    clock.start();
+    QObject context;
+    connect(m_engine.get(), &TCommandEngine::exchangeFinished, &context,
+            [&](const TCommandResult& result) {
+                if (result.Index == unit) {
+                    tasks << result.Task;
+                    endedMs << clock.elapsed();
+                }
+            });
+    reboots.start(unit, DelayMs);
+    QCOMPARE(reboots.count(), 1);
+    QCOMPARE(reboots.first(0).size(), 0);
+    QCOMPARE(reboots.first(5).size(), 1);
+    QCOMPARE(reboots.first(5)[0].index, unit);
+    QCOMPARE(reboots.first(5)[0].dueMs, qint64(0)); // the off is not done yet
+
+    QVERIFY(QTest::qWaitFor([&] { return !tasks.isEmpty(); }, 20000));
+    const qint64 offEnded = QDateTime::currentMSecsSinceEpoch();
+    QCOMPARE(tasks, QList<quint8>{TaskPowerOff});
+    QCOMPARE(reboots.count(), 1);
+    const qint64 due = reboots.first(1).value(0).dueMs;
+    QVERIFY2(due > offEnded + DelayMs / 2 && due <= offEnded + DelayMs,
+             qPrintable(QString::number(due - offEnded)));
+
+    QVERIFY(QTest::qWaitFor([&] { return tasks.size() == 2; }, 20000));
+    QCOMPARE(tasks, (QList<quint8>{TaskPowerOff, TaskPowerOn}));
+    QVERIFY2(endedMs[1] - endedMs[0] >= DelayMs - 50,
+             qPrintable(QString::number(endedMs[1] - endedMs[0])));
+    QCOMPARE(reboots.count(), 0);
+    QTRY_VERIFY(reboots.findChildren<QTimer*>().isEmpty());
+}
+
+// A store that cannot be read is answered 500 with the reason, and the next request is served
+// once it can be read again.
+void TestHttpRoutes::storeFault() {
+    QSqlQuery sql(Database::connection());
+    QVERIFY2(sql.exec(QStringLiteral(R"(ALTER TABLE "Master" RENAME TO "Hidden")")),
+             qPrintable(sql.lastError().text()));
+    const QByteArray request =
+        "GET /api/v1/units/near HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_open->port()) +
+        "\r\nConnection: close\r\n\r\n";
+    const Answer broken = exchange(m_open->port(), request);
+    QVERIFY(sql.exec(QStringLiteral(R"(ALTER TABLE "Hidden" RENAME TO "Master")")));
+    QCOMPARE(broken.status, 500);
+    QCOMPARE(broken.headers.value("content-type"), QByteArray("application/json"));
+    QVERIFY2(broken.body.contains(R"("error")") && broken.body.contains("Master"),
+             broken.body.constData());
+    QCOMPARE(exchange(m_open->port(), request).status, 200);
 }
 
 QTEST_GUILESS_MAIN(TestHttpRoutes)
