@@ -16,6 +16,7 @@
 #include "SettingsFile.h"
 #include "TextFit.h"
 #include "TickGuard.h"
+#include "UnitDirectory.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -145,7 +146,7 @@ TKavioCCMain::TKavioCCMain(QWidget* parent)
 
 TKavioCCMain::TKavioCCMain(Start start, QWidget* parent)
     : QMainWindow(parent)
-    , Serving(start == Start::Serving) {
+    , m_serving(start == Start::Serving) {
     setWindowTitle(QStringLiteral("Kavio Control Center"));
     buildMenus();
     buildControls();
@@ -157,9 +158,9 @@ TKavioCCMain::TKavioCCMain(Start start, QWidget* parent)
     PollTiler->start();
 
     setCtrlKey(Qt::Key_1, [this] {
-        if (CmndProc) {
-            CmndProc->show();
-            CmndProc->raise();
+        if (m_commandProcessor) {
+            m_commandProcessor->show();
+            m_commandProcessor->raise();
         }
     });
     qApp->installEventFilter(this);
@@ -266,27 +267,26 @@ void TKavioCCMain::buildControls() {
 void TKavioCCMain::FormCreate() {
     LoadPollSetting();
     // The program that serves the units reset them when it started.
-    if (Serving)
+    if (m_serving)
         ResetAllStatuses(MasterTable);
     MakeList();
-    FirstPoll = Serving;
+    if (m_serving)
+        m_polls.arm();
 }
 
 void TKavioCCMain::setServing(bool serving) {
-    if (serving && !Serving) {
-        FirstPoll = false;
-        lastCheckedMinute = poll::minuteOf(Clock::now());
-    }
-    Serving = serving;
+    if (serving && !m_serving)
+        m_polls.skipFirstPoll(Clock::now());
+    m_serving = serving;
 }
 
 void TKavioCCMain::setCommandProcessor(TCmndProc* processor) {
-    if (CmndProc)
-        disconnect(&CmndProc->engine(), nullptr, this, nullptr);
-    CmndProc = processor;
-    Parallel->setEngine(CmndProc ? &CmndProc->engine() : nullptr);
-    if (CmndProc)
-        connect(&CmndProc->engine(), &TCommandEngine::statusChanged, this,
+    if (m_commandProcessor)
+        disconnect(&m_commandProcessor->engine(), nullptr, this, nullptr);
+    m_commandProcessor = processor;
+    Parallel->setEngine(m_commandProcessor ? &m_commandProcessor->engine() : nullptr);
+    if (m_commandProcessor)
+        connect(&m_commandProcessor->engine(), &TCommandEngine::statusChanged, this,
                 [this] { KavioList->refreshLines(); });
 }
 
@@ -448,14 +448,14 @@ void TKavioCCMain::KavioListClickCheck(int row) {
 // ---- Command dispatch ---------------------------------------------------------------------------
 
 void TKavioCCMain::queue(quint16 index, quint8 task, CommandSource source) {
-    if (CmndProc)
-        CmndProc->engine().AddToQueue(index, task, source);
+    if (m_commandProcessor)
+        m_commandProcessor->engine().AddToQueue(index, task, source);
 }
 
 void TKavioCCMain::CommandChecked(quint8 task) {
     if (!ConfirmTickedCommand(*this, task))
         return;
-    skippedUnknown = 0;
+    m_skippedUnknown = 0;
     KavioListModel* lines = KavioList->lines();
     for (int row = 0; row < lines->count(); ++row) {
         if (!lines->box(row))
@@ -463,7 +463,7 @@ void TKavioCCMain::CommandChecked(quint8 task) {
         CurrentIndex = lines->entry(row).Index;
         CommandItem(task, CommandSource::Button);
     }
-    ReportSkipped(*this, task, skippedUnknown);
+    ReportSkipped(*this, task, m_skippedUnknown);
 }
 
 void TKavioCCMain::popupCommand(quint8 task) {
@@ -471,9 +471,9 @@ void TKavioCCMain::popupCommand(quint8 task) {
     if (!entry)
         return;
     CurrentIndex = entry->Index;
-    skippedUnknown = 0;
+    m_skippedUnknown = 0;
     CommandItem(task, CommandSource::Popup);
-    ReportSkipped(*this, task, skippedUnknown);
+    ReportSkipped(*this, task, m_skippedUnknown);
 }
 
 void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
@@ -498,7 +498,7 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     if (const std::optional<quint8> sent = taskToSend(task, entry.Status))
         queue(entry.Index, *sent, source);
     else
-        ++skippedUnknown;
+        ++m_skippedUnknown;
 }
 
 // Acts on the lines shown: with find text, only on the lines it leaves in view.
@@ -560,11 +560,8 @@ void TKavioCCMain::PollClick(QAction* sender) {
     ClearPollChecks();
     sender->setChecked(true);
     QSettings settings = settingsFile();
-    settings.setValue(QStringLiteral("Poll/Mode"), position);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw Exception(QStringLiteral("The poll setting could not be saved in %1")
-                            .arg(QDir::toNativeSeparators(settings.fileName())));
+    if (const QString problem = poll::writeMode(settings, position); !problem.isEmpty())
+        throw Exception(problem);
     emit settingsEdited();
 }
 
@@ -582,49 +579,29 @@ void TKavioCCMain::Now1Click() {
 }
 
 void TKavioCCMain::PollAll(CommandSource source) {
-    QSqlQuery query =
-        run(QStringLiteral("Master.DB"), QStringLiteral("SELECT m.\"Index\" FROM \"Master\" AS m "
-                                                        "WHERE m.\"Group\" = 0 AND ") +
-                                             KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""));
-    while (query.next())
-        queue(quint16(query.value(0).toUInt()), TaskQuery, source);
+    for (const quint16 index : directory::unitKeys())
+        queue(index, TaskQuery, source);
 }
 
-bool TKavioCCMain::timedPollDue(const QDateTime& now) const {
-    return poll::timedPollDue(pollMode(), now);
-}
-
-// The first tick polls once. After that each minute is checked once, on its first tick, even
-// when that tick comes a little after second 0; the minute of the first poll needs no second one.
+// The first tick polls once; after that each minute is checked once against the Poll menu.
 void TKavioCCMain::PollTilerTimer() {
-    if (!Serving)
+    if (!m_serving)
         return;
-    const QDateTime now = Clock::now();
-    const QDateTime minute = poll::minuteOf(now);
-    if (FirstPoll) {
-        FirstPoll = false;
-        lastCheckedMinute = minute;
-        PollAll();
-        return;
-    }
-    if (minute == lastCheckedMinute)
-        return;
-    lastCheckedMinute = minute;
-    if (timedPollDue(now))
-        PollAll(CommandSource::TimedPoll);
+    if (const std::optional<CommandSource> source = m_polls.tick(Clock::now(), pollMode()))
+        PollAll(*source);
 }
 
 // ---- Window -------------------------------------------------------------------------------------
 
 void TKavioCCMain::setCtrlKey(int key, std::function<void()> action) {
-    ctrlKeys.insert(key, std::move(action));
+    m_ctrlKeys.insert(key, std::move(action));
 }
 
 bool TKavioCCMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (!(modifiers & Qt::ControlModifier))
         return false;
-    const auto action = ctrlKeys.constFind(key);
-    if (action == ctrlKeys.constEnd())
+    const auto action = m_ctrlKeys.constFind(key);
+    if (action == m_ctrlKeys.constEnd())
         return false;
     (*action)();
     return true;
@@ -644,9 +621,9 @@ bool TKavioCCMain::eventFilter(QObject* watched, QEvent* event) {
 // size; either way inside the screen's available area.
 void TKavioCCMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (centred)
+    if (m_centred)
         return;
-    centred = true;
+    m_centred = true;
     WindowPlacement::restore(this, QStringLiteral("Main"), true);
 }
 

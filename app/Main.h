@@ -3,6 +3,7 @@
 #include "CommandSource.h"
 #include "Kavio.h"
 #include "KavioList.h"
+#include "PollRule.h"
 #include "Table.h"
 
 #include <QDateTime>
@@ -45,13 +46,13 @@ public:
     // polls. Taking over from that program neither resets the statuses nor polls at once: the
     // timed polls go on from the next minute.
     void setServing(bool serving);
-    bool serving() const { return Serving; }
+    bool serving() const { return m_serving; }
     ~TKavioCCMain() override;
 
     // The command processor that receives every queued command; the list repaints on each of its
     // status-changed notifications. Until it is set nothing can be queued.
     void setCommandProcessor(TCmndProc* processor);
-    TCmndProc* commandProcessor() const { return CmndProc; }
+    TCmndProc* commandProcessor() const { return m_commandProcessor; }
 
     // ---- Device list
     void MakeList();
@@ -142,8 +143,6 @@ public:
     QTimer* PollTiler;
     TTable MasterTable{QStringLiteral("Master.DB")};
     quint16 CurrentIndex = 0;
-    bool FirstPoll = false;
-    bool Serving = true;
 
 signals:
     // The window was closed: the program ends.
@@ -168,15 +167,16 @@ private:
     void popupCommand(quint8 task);
     void setAllChecks(bool on);
     void queue(quint16 index, quint8 task, CommandSource source);
-    bool timedPollDue(const QDateTime& now) const;
     void showTab(int tab);
 
-    TCmndProc* CmndProc = nullptr;
-    QHash<int, std::function<void()>> ctrlKeys;
+    // FirstPoll and the minute last checked for a timed poll.
+    poll::Schedule m_polls;
+    bool m_serving = true;
+    TCmndProc* m_commandProcessor = nullptr;
+    QHash<int, std::function<void()>> m_ctrlKeys;
     // Reboot and Pulse entries left out for want of a known status, in the current dispatch.
-    int skippedUnknown = 0;
-    QDateTime lastCheckedMinute;
-    bool centred = false;
+    int m_skippedUnknown = 0;
+    bool m_centred = false;
 };
 
 } // namespace kavio

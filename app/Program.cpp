@@ -7,6 +7,7 @@
 #include "ItemProperties.h"
 #include "KavioList.h"
 #include "Main.h"
+#include "ServingCore.h"
 #include "SetTimer.h"
 #include "StatusLine.h"
 #include "Timer.h"
@@ -19,7 +20,7 @@
 
 namespace kavio {
 
-TKavioProgram::TKavioProgram(bool following) {
+TKavioProgram::TKavioProgram(ServingCore& core, bool following) {
     KavioCCMain = std::make_unique<TKavioCCMain>(following ? TKavioCCMain::Start::Following
                                                            : TKavioCCMain::Start::Serving);
     TKavioCCMain* main = KavioCCMain.get();
@@ -27,7 +28,7 @@ TKavioProgram::TKavioProgram(bool following) {
     GroupPropFRM = std::make_unique<TGroupPropFRM>(main);
     SetTimerFRM = std::make_unique<TSetTimerFRM>(main);
     ViewTimerFrm = std::make_unique<TViewTimerFrm>(*SetTimerFRM, main);
-    CmndProc = std::make_unique<TCmndProc>();
+    CmndProc = std::make_unique<TCmndProc>(core.engine(), core.history());
     KavioCCMain->setCommandProcessor(CmndProc.get());
     // The processor makes a new connection-failure notice for every failure: none is made here.
     // Creating the runner recomputes every timer's next event date.

@@ -4,6 +4,7 @@
 
 namespace kavio {
 
+class ServingCore;
 class TAboutBox;
 class TCmndProc;
 class TGroupPropFRM;
@@ -23,9 +24,10 @@ class TViewTimerFrm;
 class TKavioProgram {
 public:
     // Creates every window (the main window's start-up work runs first, before any other window
-    // exists). Throws DatabaseError when the store fails during start-up. A program that starts
-    // following the service neither resets the statuses nor fires timers: the service does.
-    explicit TKavioProgram(bool following = false);
+    // exists); they show the queue of `core`, which outlives them. Throws DatabaseError when the
+    // store fails during start-up. A program that starts following the service neither resets
+    // the statuses nor fires timers: the service does.
+    explicit TKavioProgram(ServingCore& core, bool following = false);
     ~TKavioProgram();
     TKavioProgram(const TKavioProgram&) = delete;
     TKavioProgram& operator=(const TKavioProgram&) = delete;

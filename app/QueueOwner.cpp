@@ -11,6 +11,7 @@
 #include "ParallelChoice.h"
 #include "Program.h"
 #include "ServiceClient.h"
+#include "ServingCore.h"
 #include "SingleInstance.h"
 #include "Timer.h"
 
@@ -33,54 +34,67 @@ template <typename Action> void guarded(Action action) {
 
 } // namespace
 
-QueueOwner::QueueOwner(const QString& databasePath, SingleInstance& instance,
-                       TKavioProgram& program, QObject* parent)
+QueueOwner::QueueOwner(const QString& databasePath, SingleInstance& instance, QObject* parent)
     : QObject(parent)
     , m_path(databasePath)
     , m_instance(instance)
-    , m_program(program) {}
+    , m_core(new ServingCore(this)) {
+    m_core->startPruning();
+}
 
+// The client and the core's control socket go before the windows they refer to.
 QueueOwner::~QueueOwner() {
     delete m_client;
-    delete m_control;
+    delete m_core;
+}
+
+void QueueOwner::attach(TKavioProgram& program) {
+    m_program = &program;
+    TKavioCCMain* main = program.KavioCCMain.get();
+    TTimerFrm* runner = program.TimerFrm.get();
+    // kavioctl (an import) or a window that follows this one changed the units, groups or
+    // timers.
+    connect(m_core, &ServingCore::storeChanged, main, [main, runner] {
+        guarded([main] { main->reloadList(); });
+        runner->RefreshTimers();
+    });
+    connect(m_core, &ServingCore::settingsChanged, this, &QueueOwner::readSettings);
+}
+
+ControlServer* QueueOwner::control() const {
+    return m_serving ? m_core->control() : nullptr;
 }
 
 bool QueueOwner::serve() {
-    TKavioCCMain* main = m_program.KavioCCMain.get();
-    TTimerFrm* runner = m_program.TimerFrm.get();
-    TCommandEngine& engine = m_program.CmndProc->engine();
+    TKavioCCMain* main = m_program->KavioCCMain.get();
+    TTimerFrm* runner = m_program->TimerFrm.get();
     delete m_client;
     m_client = nullptr;
+    m_serving = true;
     main->setServing(true);
     runner->fireHere();
     main->setWindowTitle(QStringLiteral("Kavio Control Center"));
 
-    m_control = new ControlServer(m_path, engine, this);
-    m_control->setServedToday([runner] { return runner->servedToday().values(); });
-    // kavioctl (an import) or a window that follows this one changed the units, groups or
-    // timers.
-    connect(m_control, &ControlServer::storeChanged, main, [main, runner] {
-        guarded([main] { main->reloadList(); });
-        runner->RefreshTimers();
-    });
-    connect(m_control, &ControlServer::settingsChanged, this, &QueueOwner::readSettings);
-    connect(main, &TKavioCCMain::recordsChanged, m_control, &ControlServer::notifyChanged);
-    connect(main, &TKavioCCMain::settingsEdited, m_control, &ControlServer::notifySettings);
-    connect(runner, &TTimerFrm::fired, m_control, &ControlServer::notifyFired);
-    connect(runner, &TTimerFrm::dayBegan, m_control, &ControlServer::notifyDayBegan);
-    connect(runner, &TTimerFrm::timersComputed, m_control, &ControlServer::notifyTimers);
+    const bool listening = m_core->serveControl(
+        m_path, QStringLiteral("kaviocc"), [runner] { return runner->servedToday().values(); });
+    ControlServer* control = m_core->control();
+    connect(main, &TKavioCCMain::recordsChanged, control, &ControlServer::notifyChanged);
+    connect(main, &TKavioCCMain::settingsEdited, control, &ControlServer::notifySettings);
+    connect(runner, &TTimerFrm::fired, control, &ControlServer::notifyFired);
+    connect(runner, &TTimerFrm::dayBegan, control, &ControlServer::notifyDayBegan);
+    connect(runner, &TTimerFrm::timersComputed, control, &ControlServer::notifyTimers);
     emit servingNow();
-    if (m_control->listen())
+    if (listening)
         return true;
     std::fprintf(stderr, "kaviocc: kavioctl cannot reach this program: %s\n",
-                 qPrintable(QDir::toNativeSeparators(m_control->serverName())));
+                 qPrintable(QDir::toNativeSeparators(control->serverName())));
     return false;
 }
 
 void QueueOwner::follow() {
-    TKavioCCMain* main = m_program.KavioCCMain.get();
-    TTimerFrm* runner = m_program.TimerFrm.get();
-    TCommandEngine& engine = m_program.CmndProc->engine();
+    TKavioCCMain* main = m_program->KavioCCMain.get();
+    TTimerFrm* runner = m_program->TimerFrm.get();
+    TCommandEngine& engine = m_core->engine();
     main->setServing(false);
     delete m_client;
     m_client = new ServiceClient(engine, this);
@@ -89,7 +103,7 @@ void QueueOwner::follow() {
     connect(client, &ServiceClient::followed, this,
             [this, client, runner](const QString& program, qint64 pid) {
                 runner->fireElsewhere(client->servedToday());
-                m_program.KavioCCMain->setWindowTitle(
+                m_program->KavioCCMain->setWindowTitle(
                     QStringLiteral("Kavio Control Center — served by %1 (pid %2)")
                         .arg(program)
                         .arg(pid));
@@ -122,7 +136,7 @@ void QueueOwner::follow() {
 // Never waits: a kavioctl that holds the file for a while, or a service that is starting again,
 // is looked at again RetryMs later.
 void QueueOwner::takeOver() {
-    if (m_control)
+    if (m_serving)
         return;
     const SingleInstance::Claim claim = m_instance.claimFile(0);
     if (!m_announcedEnd) {
@@ -152,12 +166,12 @@ void QueueOwner::takeOver() {
                          QStringLiteral("%1.\nThis window serves the units now: the queue, the "
                                         "polling and the timers.")
                              .arg(m_endedText),
-                         m_program.KavioCCMain.get());
+                         m_program->KavioCCMain.get());
         return;
     case SingleInstance::Claim::HeldByService:
     case SingleInstance::Claim::HeldByControlCenter:
         QTimer::singleShot(RetryMs, this, [this] {
-            if (!m_control)
+            if (!m_serving)
                 follow();
         });
         return;
@@ -170,14 +184,14 @@ void QueueOwner::takeOver() {
 
 // Another program changed the settings file: the Poll menu and the exchanges at once follow it.
 void QueueOwner::readSettings() {
-    TKavioCCMain* main = m_program.KavioCCMain.get();
+    TKavioCCMain* main = m_program->KavioCCMain.get();
     guarded([main] { main->LoadPollSetting(); });
-    main->Parallel->setEngine(&m_program.CmndProc->engine());
+    main->Parallel->setEngine(&m_core->engine());
 }
 
 // In the command log, with the time. (The status bar's fields leave no room for a message.)
 void QueueOwner::say(const QString& text) {
-    emit m_program.CmndProc->engine().loggedLine(
+    emit m_core->engine().loggedLine(
         TLogLine{QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, text});
 }
 

@@ -7,6 +7,7 @@ namespace kavio {
 
 class ControlServer;
 class ServiceClient;
+class ServingCore;
 class SingleInstance;
 class TKavioProgram;
 
@@ -26,17 +27,21 @@ public:
     // How long after a failed attempt the next one to serve or follow is made.
     static constexpr int RetryMs = 1000;
 
-    QueueOwner(const QString& databasePath, SingleInstance& instance, TKavioProgram& program,
-               QObject* parent = nullptr);
+    // Makes the serving core, whose engine the windows show; the history is pruned from now on.
+    QueueOwner(const QString& databasePath, SingleInstance& instance, QObject* parent = nullptr);
     ~QueueOwner() override;
+
+    ServingCore& core() { return *m_core; }
+    // The windows that show the core; before serve() or follow().
+    void attach(TKavioProgram& program);
 
     // This program holds the file: it serves the units. False when kavioctl cannot reach it.
     bool serve();
     // A service holds the file: the window follows it.
     void follow();
 
-    bool serving() const { return m_control != nullptr; }
-    ControlServer* control() const { return m_control; }
+    bool serving() const { return m_serving; }
+    ControlServer* control() const;
     ServiceClient* client() const { return m_client; }
 
 signals:
@@ -51,8 +56,9 @@ private:
 
     QString m_path;
     SingleInstance& m_instance;
-    TKavioProgram& m_program;
-    ControlServer* m_control = nullptr;
+    ServingCore* m_core;
+    TKavioProgram* m_program = nullptr;
+    bool m_serving = false;
     ServiceClient* m_client = nullptr;
     bool m_announcedEnd = false;
     QString m_endedText;

@@ -115,23 +115,24 @@ int main(int argc, char** argv) {
 
     // While the service kaviod serves the units, the window follows it.
     const bool following = claim == SingleInstance::Claim::HeldByService;
+    auto owner = std::make_unique<QueueOwner>(path, instance);
     std::unique_ptr<TKavioProgram> program;
     try {
-        program = std::make_unique<TKavioProgram>(following);
+        program = std::make_unique<TKavioProgram>(owner->core(), following);
     } catch (const Exception& error) {
         reportException(error);
         return 1;
     }
     QObject::connect(&instance, &SingleInstance::raiseRequested, [&program] { program->raise(); });
-    auto owner = std::make_unique<QueueOwner>(path, instance, *program);
+    owner->attach(*program);
     if (following)
         owner->follow();
     else
         owner->serve();
     program->start();
     const int result = app.exec();
-    owner.reset();
     program.reset();
+    owner.reset();
     Database::close();
     return result;
 }

@@ -4,9 +4,7 @@
 #include "Database.h"
 #include "Exception.h"
 #include "FileDialogs.h"
-#include "HistoryPruner.h"
 #include "HistoryQuery.h"
-#include "HistoryRecorder.h"
 #include "HistoryWriter.h"
 #include "LogFormat.h"
 #include "SettingsFile.h"
@@ -35,17 +33,16 @@ const QString GeometryKey = QStringLiteral("CommandLog/Geometry");
 
 } // namespace
 
-TCmndProc::TCmndProc(QWidget* parent)
+TCmndProc::TCmndProc(TCommandEngine& engine, HistoryWriter& history, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , Memo1(new QPlainTextEdit(this))
     , CopyButton(new QPushButton(tr("Copy"), this))
     , SaveButton(new QPushButton(tr("Save..."), this))
     , Button1(new QPushButton(tr("Clear"), this))
     , Button2(new QPushButton(tr("Close"), this))
-    , Engine(new TCommandEngine(this))
-    , Writer(new HistoryWriter(this))
-    , Pruner(new HistoryPruner(HistoryRetention::fromSettings(), this))
-    , logFlushTimer(new QTimer(this)) {
+    , m_engine(&engine)
+    , m_history(&history)
+    , m_logFlushTimer(new QTimer(this)) {
     setWindowTitle(QStringLiteral("CmndProc"));
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -63,36 +60,27 @@ TCmndProc::TCmndProc(QWidget* parent)
     connect(SaveButton, &QPushButton::clicked, this, &TCmndProc::SaveClick);
     connect(Button1, &QPushButton::clicked, this, &TCmndProc::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TCmndProc::Button2Click);
-    logFlushTimer->setInterval(LogFlushDelayMs);
-    connect(logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
+    m_logFlushTimer->setInterval(LogFlushDelayMs);
+    connect(m_logFlushTimer, &QTimer::timeout, this, &TCmndProc::flushLog);
 
-    connect(Engine, &TCommandEngine::loggedLine, this, &TCmndProc::log);
-    connect(Engine, &TCommandEngine::exchangeFinished, this,
+    connect(m_engine, &TCommandEngine::loggedLine, this, &TCmndProc::log);
+    connect(m_engine, &TCommandEngine::exchangeFinished, this,
             [](const TCommandResult& result) { ShowConnectFailed(result); });
-    connect(Engine, &TCommandEngine::storeFailed, this,
+    connect(m_engine, &TCommandEngine::storeFailed, this,
             [](const QString& message) { reportException(DatabaseError(message)); });
-    connect(Engine, &TCommandEngine::recordRefused, this,
+    connect(m_engine, &TCommandEngine::recordRefused, this,
             [](const QString& message) { reportException(Exception(message)); });
 
     showEarlierExchanges();
-    RecordHistory(*Engine, *Writer);
     // Rows that cannot be written are counted; the operator hears of it once per failing spell,
     // from the event loop, and the queue goes on.
-    connect(Writer, &HistoryWriter::rowsLost, this, [this](const QString& message) {
+    connect(m_history, &HistoryWriter::rowsLost, this, [this](const QString& message) {
         log({QDateTime::currentMSecsSinceEpoch(), {}, {}, 0, message});
         QTimer::singleShot(0, this, [message] { reportException(DatabaseError(message)); });
     });
-    Pruner->start();
 }
 
-// The rows that still wait are written while the window can still hear how that went.
-TCmndProc::~TCmndProc() {
-    Writer->disconnect(this);
-    try {
-        Writer->flush();
-    } catch (const std::exception&) {
-    }
-}
+TCmndProc::~TCmndProc() = default;
 
 // The history kept before this start, oldest first; a file without it shows nothing.
 void TCmndProc::showEarlierExchanges() {
@@ -124,17 +112,17 @@ void TCmndProc::resizeEvent(QResizeEvent*) {
 // Log lines are gathered and handed to the memo together shortly after: laying out text is the
 // costliest step of an exchange, and this keeps it out of the exchange's own path.
 void TCmndProc::log(const TLogLine& line) {
-    pendingLog << FormatLogLine(line);
-    if (!logFlushTimer->isActive())
-        logFlushTimer->start();
+    m_pendingLog << FormatLogLine(line);
+    if (!m_logFlushTimer->isActive())
+        m_logFlushTimer->start();
 }
 
 void TCmndProc::flushLog() {
-    logFlushTimer->stop();
-    if (pendingLog.isEmpty())
+    m_logFlushTimer->stop();
+    if (m_pendingLog.isEmpty())
         return;
-    Memo1->appendPlainText(pendingLog.join(QLatin1Char('\n')));
-    pendingLog.clear();
+    Memo1->appendPlainText(m_pendingLog.join(QLatin1Char('\n')));
+    m_pendingLog.clear();
 }
 
 QStringList TCmndProc::logLines() {
@@ -198,7 +186,7 @@ void TCmndProc::rememberGeometry() {
 }
 
 void TCmndProc::Button1Click() {
-    pendingLog.clear();
+    m_pendingLog.clear();
     Memo1->clear();
 }
 

@@ -11,13 +11,13 @@ class QTimer;
 
 namespace kavio {
 
-class HistoryPruner;
 class HistoryWriter;
 
 // The command processor window: the log of the exchange with the units, with "Copy", "Save",
-// "Clear" and "Close". The exchange itself is its engine's; the window shows the engine's log
-// (each line with its time and unit), keeps every finished exchange in the database's history,
-// opens a notice for every unit it cannot reach, and tells the operator of a failing store.
+// "Clear" and "Close". The exchange itself is the engine's that it is given, with the history
+// that keeps every finished exchange; the window shows the engine's log (each line with its time
+// and unit), opens a notice for every unit it cannot reach, and tells the operator of a failing
+// store or of history rows that could not be written.
 //
 // At start the log shows the last exchanges kept in the history, so that it survives a restart.
 // The window can be resized; its size and place are remembered in the settings file.
@@ -30,11 +30,11 @@ public:
     // Exchanges from the history shown at start.
     static constexpr int HistoryLines = 500;
 
-    explicit TCmndProc(QWidget* parent = nullptr);
+    TCmndProc(TCommandEngine& engine, HistoryWriter& history, QWidget* parent = nullptr);
     ~TCmndProc() override;
 
-    TCommandEngine& engine() { return *Engine; }
-    HistoryWriter& history() { return *Writer; }
+    TCommandEngine& engine() { return *m_engine; }
+    HistoryWriter& history() { return *m_history; }
 
     // Every line logged so far, in order, as shown.
     QStringList logLines();
@@ -66,11 +66,10 @@ private:
     void showEarlierExchanges();
     void rememberGeometry();
 
-    TCommandEngine* Engine;
-    HistoryWriter* Writer;
-    HistoryPruner* Pruner;
-    QTimer* logFlushTimer;
-    QStringList pendingLog;
+    TCommandEngine* m_engine;
+    HistoryWriter* m_history;
+    QTimer* m_logFlushTimer;
+    QStringList m_pendingLog;
 };
 
 } // namespace kavio

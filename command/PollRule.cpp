@@ -1,5 +1,6 @@
 #include "PollRule.h"
 
+#include <QDir>
 #include <QSettings>
 
 namespace kavio::poll {
@@ -8,6 +9,15 @@ int readMode(const QSettings& settings) {
     bool ok = false;
     const int mode = settings.value(QStringLiteral("Poll/Mode"), NeverMode).toInt(&ok);
     return ok && mode >= NeverMode && mode <= LastMode ? mode : NeverMode;
+}
+
+QString writeMode(QSettings& settings, int mode) {
+    settings.setValue(QStringLiteral("Poll/Mode"), mode);
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return {};
+    return QStringLiteral("The poll setting could not be saved in %1")
+        .arg(QDir::toNativeSeparators(settings.fileName()));
 }
 
 bool timedPollDue(int mode, const QDateTime& now) {
@@ -37,6 +47,26 @@ bool timedPollDue(int mode, const QDateTime& now) {
 
 QDateTime minuteOf(const QDateTime& time) {
     return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()), time.timeSpec());
+}
+
+void Schedule::skipFirstPoll(const QDateTime& now) {
+    FirstPoll = false;
+    lastCheckedMinute = minuteOf(now);
+}
+
+std::optional<CommandSource> Schedule::tick(const QDateTime& now, int mode) {
+    const QDateTime minute = minuteOf(now);
+    if (FirstPoll) {
+        FirstPoll = false;
+        lastCheckedMinute = minute;
+        return CommandSource::Poll;
+    }
+    if (minute == lastCheckedMinute)
+        return std::nullopt;
+    lastCheckedMinute = minute;
+    if (timedPollDue(mode, now))
+        return CommandSource::TimedPoll;
+    return std::nullopt;
 }
 
 } // namespace kavio::poll

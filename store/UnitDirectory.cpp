@@ -164,6 +164,17 @@ QList<UnitTarget> unitsByKey() {
     return units;
 }
 
+QList<quint16> unitKeys() {
+    QSqlQuery query = runQuery(
+        QStringLiteral("Master.DB"),
+        QStringLiteral(R"(SELECT "Index" FROM "Master" WHERE "Group" = 0 AND %1 ORDER BY "Index")")
+            .arg(validKey()));
+    QList<quint16> keys;
+    while (query.next())
+        keys << quint16(query.value(0).toUInt());
+    return keys;
+}
+
 std::optional<UnitTarget> findUnit(const QString& name) {
     QSqlQuery query = runQuery(QStringLiteral("Master.DB"),
                                QStringLiteral(R"(SELECT "Index", "Name", "Status" FROM "Master"

@@ -54,6 +54,9 @@ QList<UnitTarget> resolveTargets(const QStringList& names, bool all, QStringList
 // Every unit, by key: the order in which "Poll Now" queries them.
 QList<UnitTarget> unitsByKey();
 
+// The keys of every unit, ascending, read with one light statement: what a poll queries.
+QList<quint16> unitKeys();
+
 // The unit of that exact name: the first by key when several share it.
 std::optional<UnitTarget> findUnit(const QString& name);
 // Every unit at that address, in list order.

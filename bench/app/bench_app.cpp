@@ -8,6 +8,7 @@
 #include "ListPanel.h"
 #include "Main.h"
 #include "Program.h"
+#include "ServingCore.h"
 #include "ShownLines.h"
 
 #include <QFile>
@@ -126,7 +127,8 @@ int main(int argc, char** argv) {
     timer.start();
     double cpu = cpuMs();
     Database::open(path);
-    TKavioProgram program;
+    ServingCore core;
+    TKavioProgram program(core);
     program.start();
     TKavioCCMain& window = *program.KavioCCMain;
     if (details) {
@@ -201,7 +203,8 @@ int main(int argc, char** argv) {
 
     std::vector<double> polls;
     for (int run = 0; run < 3; ++run) {
-        auto processor = std::make_unique<TCmndProc>();
+        auto core = std::make_unique<ServingCore>();
+        auto processor = std::make_unique<TCmndProc>(core->engine(), core->history());
         processor->engine().Timer2->stop();
         window.setCommandProcessor(processor.get());
         timer.start();

@@ -11,6 +11,7 @@
 #include "Main.h"
 #include "Messages.h"
 #include "Program.h"
+#include "ServingCore.h"
 #include "SetTimer.h"
 #include "StatusLine.h"
 #include "TempDatabase.h"
@@ -85,10 +86,12 @@ class TestActions : public QObject {
 
     QTemporaryDir settingsDir;
     std::unique_ptr<TempDatabase> db;
+    std::unique_ptr<ServingCore> core;
     std::unique_ptr<TKavioProgram> program;
 
     TKavioCCMain& start() {
-        program = std::make_unique<TKavioProgram>();
+        core = std::make_unique<ServingCore>();
+        program = std::make_unique<TKavioProgram>(*core);
         TKavioCCMain& main = *program->KavioCCMain;
         main.PollTiler->stop();
         program->CmndProc->engine().Timer2->stop();
@@ -128,6 +131,7 @@ private slots:
 
     void cleanup() {
         program.reset();
+        core.reset();
         db.reset();
     }
 

@@ -1,6 +1,7 @@
 #include "CommandProcessor.h"
 #include "FileDialogs.h"
 #include "HistoryWindow.h"
+#include "LogWithCore.h"
 #include "Messages.h"
 #include "SqliteTool.h"
 #include "TempDatabase.h"
@@ -72,7 +73,7 @@ private slots:
         QVERIFY2(locks > 0, "SQLite holds no lock to lose: the check would prove nothing");
 
         THistoryFrm history;
-        TCmndProc log;
+        LogWithCore log;
         const QList<std::function<QWidget*()>> openers = {
             [&] {
                 history.ExportButton->click();

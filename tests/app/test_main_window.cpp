@@ -6,11 +6,13 @@
 #include "Icons.h"
 #include "KavioApplication.h"
 #include "ListPanel.h"
+#include "LogWithCore.h"
 #include "LoopbackUnits.h"
 #include "Main.h"
 #include "Messages.h"
 #include "ParallelChoice.h"
 #include "Program.h"
+#include "ServingCore.h"
 #include "TempDatabase.h"
 #include "UnitSim.h"
 #include "WindowPlacement.h"
@@ -139,7 +141,7 @@ class TestMainWindow : public QObject {
 
     QTemporaryDir settingsDir;
     std::unique_ptr<TempDatabase> db;
-    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<LogWithCore> processor;
     std::unique_ptr<TKavioCCMain> window;
 
     // A window over the current store, its processor held still so that the queue can be read.
@@ -155,7 +157,7 @@ class TestMainWindow : public QObject {
 
     // A fresh, empty queue for the next command.
     void emptyQueue() {
-        auto fresh = std::make_unique<TCmndProc>();
+        auto fresh = std::make_unique<LogWithCore>();
         fresh->engine().Timer2->stop();
         window->setCommandProcessor(fresh.get());
         processor = std::move(fresh);
@@ -174,7 +176,7 @@ private slots:
     void init() {
         QFile::remove(settingsDir.filePath(QStringLiteral("KavioCC.ini")));
         db = std::make_unique<TempDatabase>();
-        processor = std::make_unique<TCmndProc>();
+        processor = std::make_unique<LogWithCore>();
         processor->engine().Timer2->stop();
     }
 
@@ -674,7 +676,8 @@ private slots:
         const quint16 unit = TempDatabase::addUnit(QStringLiteral("unit"),
                                                    QStringLiteral("127.0.0.1"), simulated.port());
         setField(unit, "Status", StatusOn);
-        TKavioProgram program;
+        ServingCore core;
+        TKavioProgram program(core);
         QCOMPARE(TempDatabase::status(unit), qint64(StatusUnknown));
         program.start();
         QVERIFY(program.KavioCCMain->isVisible() && !program.CmndProc->isVisible());

@@ -10,6 +10,7 @@
 #include "Main.h"
 #include "Messages.h"
 #include "Program.h"
+#include "ServingCore.h"
 #include "SetTimer.h"
 #include "TempDatabase.h"
 #include "Timer.h"
@@ -122,7 +123,8 @@ private slots:
             QVERIFY(writer.flush());
         }
 
-        TKavioProgram program;
+        ServingCore core;
+        TKavioProgram program(core);
         TKavioCCMain& main = *program.KavioCCMain;
         main.PollTiler->stop();
         program.CmndProc->engine().Timer2->stop();

@@ -81,8 +81,8 @@ private:
     std::unique_ptr<TempDatabase> db;
     std::unique_ptr<QProcess> service;
     std::unique_ptr<SingleInstance> instance;
-    std::unique_ptr<TKavioProgram> program;
     std::unique_ptr<QueueOwner> owner;
+    std::unique_ptr<TKavioProgram> program;
     std::vector<std::unique_ptr<RecordingUnit>> units;
     QStringList names;
     QByteArray serviceOutput;
@@ -112,8 +112,9 @@ private:
             QTRY_COMPARE_WITH_TIMEOUT(unit->letters, QByteArray("q"), 10000);
         instance = std::make_unique<SingleInstance>(db->path);
         QCOMPARE(instance->claimFile(0), SingleInstance::Claim::HeldByService);
-        program = std::make_unique<TKavioProgram>(true);
-        owner = std::make_unique<QueueOwner>(db->path, *instance, *program);
+        owner = std::make_unique<QueueOwner>(db->path, *instance);
+        program = std::make_unique<TKavioProgram>(owner->core(), true);
+        owner->attach(*program);
         owner->follow();
         program->start();
         QTRY_VERIFY_WITH_TIMEOUT(owner->client() && owner->client()->following(), 5000);
@@ -133,8 +134,8 @@ private:
 
 private slots:
     void cleanup() {
-        owner.reset();
         program.reset();
+        owner.reset();
         instance.reset();
         if (service && service->state() != QProcess::NotRunning) {
             service->terminate();

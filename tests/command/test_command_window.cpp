@@ -3,6 +3,7 @@
 #include "ConnectFailed.h"
 #include "HistoryWriter.h"
 #include "LogFormat.h"
+#include "LogWithCore.h"
 #include "LoopbackUnits.h"
 #include "Messages.h"
 #include "SqliteTool.h"
@@ -52,7 +53,7 @@ class TestCommandWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempDatabase> db;
-    std::unique_ptr<TCmndProc> processor;
+    std::unique_ptr<LogWithCore> processor;
     QTemporaryDir settingsDir;
 
     // The log's lines without their time, which the test cannot know.
@@ -107,7 +108,7 @@ private slots:
 
     void init() {
         db = std::make_unique<TempDatabase>();
-        processor = std::make_unique<TCmndProc>();
+        processor = std::make_unique<LogWithCore>();
     }
 
     void cleanup() {
@@ -188,7 +189,7 @@ private slots:
         processor->engine().AddToQueue(index, TaskQuery);
         waitUntilIdle();
         processor.reset();
-        TCmndProc again;
+        LogWithCore again;
         QCOMPARE(again.size(), QSize(600, 400));
         // The exchanges of before the start show in the new window's log.
         const QStringList earlier = again.logLines();

@@ -4,10 +4,9 @@
 #include "ControlCharacters.h"
 #include "ControlProtocol.h"
 #include "Database.h"
-#include "HistoryRecorder.h"
-#include "HistoryWriter.h"
 #include "InstanceNames.h"
 #include "LocalListener.h"
+#include "ServingCore.h"
 #include "UnitDirectory.h"
 
 #include <QDeadlineTimer>
@@ -104,13 +103,13 @@ bool UnitCommandRunner::run(const QList<TCommandEntry>& commands, const ResultHa
 
 bool UnitCommandRunner::runOwnEngine(const QList<TCommandEntry>& commands,
                                      const ResultHandler& handler) {
-    TCommandEngine engine;
+    // The engine and the history of the serving core: every exchange goes into the history too,
+    // and what still waits is written when the run ends.
+    ServingCore core;
+    TCommandEngine& engine = core.engine();
     engine.setParallel(exchangesAtOnce);
     // A unit that keeps cycling is asked again for --wait, as the follow-ups are waited for.
     engine.setCycleLimit(m_waitMs);
-    // Every exchange goes into the history too; what still waits is written when the run ends.
-    HistoryWriter history;
-    RecordHistory(engine, history);
     QEventLoop loop;
     QHash<quint64, int> entryOf;
     bool storeGaveUp = false;

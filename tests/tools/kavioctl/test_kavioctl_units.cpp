@@ -7,6 +7,7 @@
 #include "ControlServer.h"
 #include "Database.h"
 #include "InstanceNames.h"
+#include "LogWithCore.h"
 #include "LoopbackUnits.h"
 #include "SqliteTool.h"
 #include "TempDatabase.h"
@@ -383,7 +384,7 @@ private slots:
         const quint16 index = unitFor(unit, QStringLiteral("desk"));
         QLockFile lock(InstanceNames(db->path).lockPath());
         QVERIFY(lock.tryLock(0));
-        TCmndProc processor;
+        LogWithCore processor;
         ControlServer control(db->path, processor.engine());
         QVERIFY(control.listen());
         QSignalSpy changed(&control, &ControlServer::storeChanged);
@@ -429,7 +430,7 @@ private slots:
         const quint16 desk = unitFor(unit, QStringLiteral("desk"));
         QLockFile lock(InstanceNames(db->path).lockPath());
         QVERIFY(lock.tryLock(0));
-        TCmndProc processor;
+        LogWithCore processor;
         ControlServer control(db->path, processor.engine());
         QVERIFY(control.listen());
         for (int i = 0; i < 5; ++i) // about two and a half seconds of the unit's own work ahead
@@ -473,7 +474,7 @@ private slots:
         const quint16 slow = unitFor(silent, QStringLiteral("slow"));
         QLockFile lock(InstanceNames(db->path).lockPath());
         QVERIFY(lock.tryLock(0));
-        TCmndProc processor;
+        LogWithCore processor;
         ControlServer control(db->path, processor.engine());
         QVERIFY(control.listen());
         processor.engine().AddToQueue(slow, TaskQuery);
