@@ -99,11 +99,20 @@ private:
     std::unique_ptr<TCommandEngine> m_engine;
     std::unique_ptr<HttpApi> m_open;
     std::unique_ptr<HttpApi> m_guarded;
+    quint16 m_gone = 0;
 };
 
 void TestHttpRoutes::initTestCase() {
     m_database = std::make_unique<test::TempDatabase>();
     test::TempDatabase::addUnit(QStringLiteral("near"));
+    // A unit at a loopback port where nothing listens: each exchange with it fails at once.
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    m_gone = test::TempDatabase::addUnit(QStringLiteral("gone"), QStringLiteral("127.0.0.1"), port);
     test::TempDatabase::addGroup(QStringLiteral("empty"));
     m_engine = std::make_unique<TCommandEngine>();
 
@@ -419,6 +428,15 @@ void TestHttpRoutes::answers_data() {
         "Missing hostname and port, or alias");
     row("PDUDaemon, twice", open, "GET /power/control/on?alias=a&alias=b", 400, text,
         "'alias' is given twice");
+    // Commands that reach the queue, for a unit that cannot be reached.
+    row("value, switched", open, "PUT /api/v1/units/gone/value\n\n1", 502, text, "FAILED: gone");
+    row("command", open, "POST /api/v1/units/gone/query", 502, json, R"("status": "FAILED")");
+    row("PDUDaemon, port with a zero", open, "GET /power/control/off?hostname=gone&port=01", 502,
+        text, "FAILED: gone");
+    row("PDUDaemon, shared address", open, "GET /power/control/on?hostname=127.0.0.1&port=1", 503,
+        text, "Address 127.0.0.1 is shared by the units gone, near: name one");
+    row("PDUDaemon, an alias is a name", open, "GET /power/control/on?alias=127.0.0.1", 503, text,
+        "Unknown unit '127.0.0.1'");
     row("PDUDaemon, HEAD", open, "HEAD /power/control/on?hostname=near&port=1", 405, text, "",
         "GET");
     row("no such path", open, "GET /nothing/here", 404, json, R"("error": "no such resource")");
@@ -526,14 +544,7 @@ void TestHttpRoutes::listenRefusals() {
 // A reboot's off is queued at once, its on only once the off has ended and the delay has passed;
 // nothing of it stays behind.
 void TestHttpRoutes::reboots() {
-    quint16 port = 0;
-    {
-        QTcpServer probe; // a loopback port where nothing listens: each exchange ends at once
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    const quint16 unit =
-        test::TempDatabase::addUnit(QStringLiteral("gone"), QStringLiteral("127.0.0.1"), port);
+    const quint16 unit = m_gone;
     constexpr int DelayMs = 2000;
     DelayedReboots reboots(*m_engine);
     QList<quint8> tasks;
