@@ -17,6 +17,7 @@
 #include "TextFit.h"
 #include "TickGuard.h"
 #include "UnitDirectory.h"
+#include "UnitWriter.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -103,31 +104,6 @@ std::optional<StoredUnit> readRecord(quint16 index) {
     if (!query.next())
         return std::nullopt;
     return StoredUnit{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt())};
-}
-
-// Writes Checked of the given records in one transaction: all or none.
-void storeChecked(const std::vector<quint16>& indexes, bool checked) {
-    QSqlDatabase db = Database::connection();
-    const QString table = QStringLiteral("Master.DB");
-    if (!db.transaction())
-        storeFailure(table, QStringLiteral("cannot be written"), db.lastError());
-    QSqlQuery query(db);
-    bool written =
-        query.prepare(QStringLiteral("UPDATE \"Master\" SET \"Checked\" = ? WHERE \"Index\" = ?"));
-    for (auto index = indexes.begin(); written && index != indexes.end(); ++index) {
-        query.bindValue(0, checked ? 1 : 0);
-        query.bindValue(1, *index);
-        written = query.exec();
-    }
-    QSqlError error = query.lastError();
-    if (written && !db.commit()) {
-        written = false;
-        error = db.lastError();
-    }
-    if (!written) {
-        db.rollback();
-        storeFailure(table, QStringLiteral("cannot be written"), error);
-    }
 }
 
 // A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
@@ -436,7 +412,7 @@ void TKavioCCMain::KavioListClickCheck(int row) {
         }
         std::vector<quint16> written{index};
         written.insert(written.end(), members.begin(), members.end());
-        storeChecked(written, checked);
+        writer::setTicks(written, checked);
     } catch (const Exception&) {
         lines->setBox(row, !checked); // nothing was stored: the box shows what the store holds
         throw;
@@ -511,7 +487,7 @@ void TKavioCCMain::setAllChecks(bool on) {
     indexes.reserve(size_t(shown->rowCount()));
     for (int row = 0; row < shown->rowCount(); ++row)
         indexes.push_back(lines->entry(shown->lineOf(row)).Index);
-    storeChecked(indexes, on);
+    writer::setTicks(indexes, on);
     if (shown->rowCount() == lines->count()) {
         lines->setAllBoxes(on);
         return;

@@ -1,9 +1,9 @@
 #include "TimerActions.h"
 
-#include "GlobalFunctions.h"
 #include "Main.h"
 #include "SetTimer.h"
 #include "Timer.h"
+#include "UnitWriter.h"
 #include "viewtimer.h"
 
 #include <QAction>
@@ -41,13 +41,7 @@ void TTimerActions::AddTimer1Click() {
     SetTimerFRM.PrepareNewTimer();
     if (SetTimerFRM.ShowModalFor(index) != TSetTimerFRM::mrOk)
         return;
-    OpenByIndex(MasterTable, index);
-    if (!MasterTable.eof()) {
-        MasterTable.edit();
-        MasterTable.fieldByName(QStringLiteral("Timer")).setBoolean(true);
-        MasterTable.post();
-    }
-    CloseFiltered(MasterTable);
+    writer::markTimer(index);
     Main.RebuildList();
     TimerFrm.RefreshTimers();
 }

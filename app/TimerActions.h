@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Table.h"
-
 #include <QObject>
 
 class QAction;
@@ -35,7 +33,6 @@ private:
     TSetTimerFRM& SetTimerFRM;
     TViewTimerFrm& ViewTimerFrm;
     TTimerFrm& TimerFrm;
-    TTable MasterTable{QStringLiteral("Master.DB")};
 };
 
 } // namespace kavio

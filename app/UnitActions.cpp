@@ -2,9 +2,7 @@
 
 #include "AboutBox.h"
 #include "ControlCharacters.h"
-#include "Database.h"
 #include "Exception.h"
-#include "GlobalFunctions.h"
 #include "GroupProperties.h"
 #include "Icons.h"
 #include "ItemProperties.h"
@@ -14,15 +12,14 @@
 #include "ListPanel.h"
 #include "Main.h"
 #include "Messages.h"
-#include "Schema.h"
 #include "UIPAddrUtils.h"
 #include "UndoStore.h"
+#include "UnitWriter.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -191,22 +188,10 @@ void TUnitActions::Delete1Click() {
         return;
     // Polls, timers and kavioctl went on while the question was open: keep what is there now.
     removed = UndoStore::recordRows(index);
-    OpenByIndex(MasterTable, index);
-    if (removed.master.isEmpty() || MasterTable.eof()) {
-        CloseFiltered(MasterTable);
+    if (removed.master.isEmpty() || !writer::remove(index)) {
         Main.RebuildList();
         return;
     }
-    const bool group = MasterTable.fieldByName(QStringLiteral("Group")).asBoolean();
-    if (group)
-        OpenByGroupIndex(GroupTable, index);
-    else
-        OpenByIndex(GroupTable, index);
-    while (!GroupTable.eof())
-        GroupTable.deleteRecord();
-    CloseFiltered(GroupTable);
-    MasterTable.deleteRecord();
-    CloseFiltered(MasterTable);
     Undo->push(std::move(removed));
     Main.RebuildList();
     tell(QStringLiteral("Deleted %1: Ctrl+Z brings it back").arg(Undo->nextDescription()));
@@ -219,20 +204,6 @@ void TUnitActions::ResetUtility1Click() {
 
 namespace {
 
-// Counts the rows of a table that emptying it removes (those the program sees) and that meet
-// `where`.
-qint64 countOf(const char* table, const QString& where = QString()) {
-    QString condition = schema::validKeysCondition(*schema::find(QLatin1String(table)));
-    if (!where.isEmpty())
-        condition += QStringLiteral(" AND ") + where;
-    QSqlQuery query(Database::connection());
-    return query.exec(QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2")
-                          .arg(QLatin1String(table), condition)) &&
-                   query.next()
-               ? query.value(0).toLongLong()
-               : 0;
-}
-
 QString counted(qint64 count, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
@@ -240,24 +211,21 @@ QString counted(qint64 count, const char* one, const char* many) {
 } // namespace
 
 void TUnitActions::EmptyDatabase() {
-    const qint64 units = countOf("Master", QStringLiteral("\"Group\" = 0"));
-    const qint64 groups = countOf("Master", QStringLiteral("\"Group\" <> 0"));
-    const qint64 timers = countOf("Timer");
+    const StoreCounts stored = writer::counts();
     // Enter answers No: emptying takes one deliberate click.
     const auto answer = Messages::show(
         MessageKind::Confirmation, QCoreApplication::applicationName(),
         QStringLiteral(
             "All items in the Database will be Deleted\nAre you sure you want to do this?") +
             QStringLiteral("\n\n%1, %2 and %3 will go.")
-                .arg(counted(units, "unit", "units"), counted(groups, "group", "groups"),
-                     counted(timers, "timer", "timers")),
+                .arg(counted(stored.units, "unit", "units"),
+                     counted(stored.groups, "group", "groups"),
+                     counted(stored.timers, "timer", "timers")),
         QMessageBox::Yes | QMessageBox::No, &Main, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     RemovedRows removed = UndoStore::allRows();
-    MasterTable.emptyTable();
-    GroupTable.emptyTable();
-    TimerTable.emptyTable();
+    writer::removeAll();
     Main.KavioTabs->setCurrentIndex(0);
     Undo->push(std::move(removed));
     Main.RebuildList();

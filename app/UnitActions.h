@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Table.h"
-
 #include <QObject>
 
 class QAction;
@@ -74,9 +72,6 @@ private:
     TItemPropFRM& ItemPropFRM;
     TGroupPropFRM& GroupPropFRM;
     TAboutBox& AboutBox;
-    TTable MasterTable{QStringLiteral("Master.DB")};
-    TTable GroupTable{QStringLiteral("Group.DB")};
-    TTable TimerTable{QStringLiteral("Timer.DB")};
     QSystemTrayIcon* tray = nullptr;
     UndoStore* Undo;
 };

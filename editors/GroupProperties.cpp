@@ -4,6 +4,7 @@
 #include "GlobalFunctions.h"
 #include "NameOrder.h"
 #include "UnitRules.h"
+#include "UnitWriter.h"
 #include "WindowPlacement.h"
 
 #include <QBoxLayout>
@@ -234,37 +235,21 @@ bool TGroupPropFRM::checkInput() {
     return true;
 }
 
-// The group's record first, then all of its membership rows afresh, one per member in name
-// order. Rows already carrying a new group's key (left by a hand edit) are cleared as for an
+// The group's record and all of its membership rows afresh, one per member in name order, in
+// one step. Rows already carrying a new group's key (left by a hand edit) are cleared as for an
 // edited group, so that they never show up as members.
 void TGroupPropFRM::save() {
-    const TableScope master(MasterTable);
-    MasterTable.open();
+    QList<quint16> members;
+    for (int row = 0; row < GroupList->count(); ++row)
+        members << entryIndex(GroupList, row);
     if (IsNew) {
-        MasterTable.append();
-    } else if (MasterTable.findKey(groupIndex)) {
-        MasterTable.edit();
-    } else {
+        writer::makeGroup(GroupName->text(), members);
+    } else if (!writer::changeGroup(groupIndex, GroupName->text(), members)) {
         showInputFault(this, QStringLiteral("Could Not Locate the Group in the Database"));
         return;
     }
-    MasterTable.fieldByName(QStringLiteral("Name")).setString(GroupName->text());
-    MasterTable.fieldByName(QStringLiteral("Group")).setBoolean(true);
-    MasterTable.post();
+    // Written through to the database file itself before the dialog closes.
     MasterTable.flushBuffers();
-    const auto group = quint16(MasterTable.fieldByName(QStringLiteral("Index")).asInteger());
-
-    const TableScope groups(GroupTable);
-    OpenByGroupIndex(GroupTable, group);
-    while (!GroupTable.eof())
-        GroupTable.deleteRecord();
-    for (int row = 0; row < GroupList->count(); ++row) {
-        GroupTable.append();
-        GroupTable.fieldByName(QStringLiteral("GroupIndex")).setInteger(group);
-        GroupTable.fieldByName(QStringLiteral("Index")).setInteger(entryIndex(GroupList, row));
-        GroupTable.post();
-    }
-    GroupTable.flushBuffers();
     accept();
 }
 

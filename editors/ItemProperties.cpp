@@ -7,6 +7,7 @@
 #include "UEditIPAddr.h"
 #include "UIPAddrUtils.h"
 #include "UnitRules.h"
+#include "UnitWriter.h"
 #include "WindowPlacement.h"
 
 #include <QKeyEvent>
@@ -37,7 +38,6 @@ constexpr int ButtonWidth = 65;
 constexpr int ButtonHeight = 23;
 constexpr int OkLeft = 32;
 constexpr int CancelLeft = 104;
-constexpr int DefaultPort = 80;
 
 static_assert(TItemPropFRM::NameLimit == UnitRules::NameLimit &&
               TItemPropFRM::PortLimit == UnitRules::PortLimit &&
@@ -102,7 +102,7 @@ void TItemPropFRM::ClearFields() {
     setStoredText(KavioName, QString(), NameLimit);
     IPAddress->setText(QString());
     setStoredText(PasswordEdit, QString(), PasswordLimit);
-    setStoredText(Port, QString::number(DefaultPort), PortLimit);
+    setStoredText(Port, QString::number(NewRecord::Port), PortLimit);
     IsNew = true;
 }
 
@@ -153,21 +153,15 @@ bool TItemPropFRM::checkInput() {
 }
 
 void TItemPropFRM::save() {
-    const TableScope scope(MasterTable);
-    MasterTable.open();
+    const UnitFields unit{KavioName->text(), IPAddress->Text(), Port->text().toInt(),
+                          PasswordEdit->text()};
     if (IsNew) {
-        MasterTable.append();
-    } else if (MasterTable.findKey(loadedIndex)) {
-        MasterTable.edit();
-    } else {
+        writer::makeUnit(unit);
+    } else if (!writer::changeUnit(loadedIndex, unit)) {
         showInputFault(this, QStringLiteral("Could not locate the Kavio"));
         return;
     }
-    MasterTable.fieldByName(QStringLiteral("Name")).setString(KavioName->text());
-    MasterTable.fieldByName(QStringLiteral("IPAddress")).setString(IPAddress->Text());
-    MasterTable.fieldByName(QStringLiteral("Port")).setInteger(Port->text().toInt());
-    MasterTable.fieldByName(QStringLiteral("Password")).setString(PasswordEdit->text());
-    MasterTable.post();
+    // Written through to the database file itself before the dialog closes.
     MasterTable.flushBuffers();
     accept();
 }

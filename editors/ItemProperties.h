@@ -12,7 +12,8 @@ namespace kavio {
 
 class CEditIPAddr;
 
-// The unit properties dialog: the one place where a unit's record is created or changed.
+// The unit properties dialog, where the operator creates or changes a unit's record (written
+// through the store's one writer of units and groups, UnitWriter.h).
 //
 // The caller prepares it before each display: ClearFields and IsNew = true for a new unit, or
 // LoadItem (which sets IsNew to false) for an existing one; then exec(). exec() returns Accepted

@@ -504,13 +504,17 @@ private slots:
         QVERIFY(list.out.contains("Ölpumpe"));
         QCOMPARE(kavioctl({"export"}, db).code, 0);
         QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
-        const QString file = writeFile(Header + "new,10.0.0.9,80,pw,\r\n");
+        // The faults of the rows read before the wait are told all the same.
+        const QString file = writeFile(Header + "new,10.0.0.9,80,pw,\r\nshort,1.1.1.1\r\n");
         clock.restart();
         const Run import = kavioctl({"import", file, "--wait", "1"}, db);
         const qint64 waited = clock.elapsed();
         QCOMPARE(import.code, 1);
         QCOMPARE(import.err.count("waiting up to 1 s for another program to finish writing"), 1);
         QVERIFY2(import.err.contains("cannot be written now"), qPrintable(import.err));
+        QVERIFY2(import.err.contains(":3: the row has 2 fields") &&
+                     import.err.endsWith(": nothing was imported\n"),
+                 qPrintable(import.err));
         QVERIFY2(waited >= 900 && waited < 10000, qPrintable(QString::number(waited)));
         lock.release();
         QCOMPARE(dump(db), before);
