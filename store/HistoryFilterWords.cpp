@@ -21,10 +21,18 @@ bool readHistoryFilterWords(const QString& since, const QString& until, const QS
         *target = *when;
     }
     if (!source.isNull()) {
-        QString word = source;
-        word.replace(QLatin1Char('-'), QLatin1Char(' '));
-        CommandSource named;
-        if (!sourceFromName(word, named)) {
+        // A blank may be written as '-' ("timed-poll"), so a name's own '-' ("cycle follow-up")
+        // is compared as a blank too.
+        auto blanked = [](QString word) {
+            return word.replace(QLatin1Char('-'), QLatin1Char(' '));
+        };
+        CommandSource named{};
+        bool found = false;
+        for (int each = 0; !found && !sourceName(CommandSource(each)).isEmpty(); ++each) {
+            named = CommandSource(each);
+            found = blanked(source) == blanked(sourceName(named));
+        }
+        if (!found) {
             problem = QStringLiteral("'%1' is no source: give button, popup, poll, timed-poll, "
                                      "timer, cycle-follow-up, kavioctl or http")
                           .arg(source);

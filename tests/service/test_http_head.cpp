@@ -101,6 +101,42 @@ void TestHttpHead::malformation_data() {
     QTest::newRow("no empty line")
         << QByteArray("GET / HTTP/1.1\r\n") << QStringLiteral("a head without its empty line")
         << qint64(0) << QString();
+    QTest::newRow("16-letter method")
+        << QByteArray("ABCDEFGHIJKLMNOP / HTTP/1.1\r\n\r\n") << QString() << qint64(0) << QString();
+    QTest::newRow("17-letter method")
+        << QByteArray("ABCDEFGHIJKLMNOPQ / HTTP/1.1\r\n\r\n")
+        << QStringLiteral("not a request line") << qint64(0) << QString();
+    QTest::newRow("HEADER is no HEAD")
+        << QByteArray("HEADER / HTTP/1.1\r\n\r\n") << QString() << qint64(0) << QString();
+    QTest::newRow("query") << QByteArray("GET /a?b=c&d=%20~ HTTP/1.1\r\n\r\n") << QString()
+                           << qint64(0) << QString();
+    QTest::newRow("DEL in path") << QByteArray("GET /a\x7f HTTP/1.1\r\n\r\n")
+                                 << QStringLiteral("not a request line") << qint64(0) << QString();
+    QTest::newRow("byte above ASCII in path")
+        << QByteArray("GET /\xc3\xbc HTTP/1.1\r\n\r\n") << QStringLiteral("not a request line")
+        << qint64(0) << QString();
+    QTest::newRow("tab and bytes above ASCII in a value")
+        << QByteArray("GET / HTTP/1.1\r\nX-Name:\tr\xc3\xbc"
+                      "ck\r\n\r\n")
+        << QString() << qint64(0) << QString();
+    QTest::newRow("a name of other characters")
+        << QByteArray("GET / HTTP/1.1\r\nX(y): 1\r\n\r\n") << QStringLiteral("not a header line")
+        << qint64(0) << QString();
+    QTest::newRow("18 digits of length")
+        << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 000000000000000012\r\n\r\n") << QString()
+        << qint64(12) << QString();
+    QTest::newRow("blank inside the length")
+        << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 1 2\r\n\r\n")
+        << QStringLiteral("a Content-Length that is no number") << qint64(0) << QString();
+    QTest::newRow("any Transfer-Encoding")
+        << QByteArray("POST / HTTP/1.1\r\ntransfer-encoding: identity\r\n\r\n") << QString()
+        << qint64(0) << QStringLiteral("t");
+    QTest::newRow("HTTP/1.0, close over keep-alive")
+        << QByteArray("GET / HTTP/1.0\r\nConnection: keep-alive\r\nConnection: close\r\n\r\n")
+        << QString() << qint64(0) << QStringLiteral("c0");
+    QTest::newRow("keep-alive on HTTP/1.1 after close")
+        << QByteArray("GET / HTTP/1.1\r\nConnection: close\r\nConnection: keep-alive\r\n\r\n")
+        << QString() << qint64(0) << QStringLiteral("c");
     QByteArray many = "GET / HTTP/1.1\r\n";
     for (int header = 0; header < 64; ++header)
         many += "X-" + QByteArray::number(header) + ": 1\r\n";
@@ -115,9 +151,10 @@ void TestHttpHead::malformation() {
     QFETCH(QString, problem);
     QFETCH(qint64, length);
     QFETCH(QString, flags);
+    // Whatever the framing held before, it is the request's own after.
     RequestFraming framing;
     framing.contentLength = 77;
-    framing.close = true;
+    framing.head = framing.close = framing.http10 = framing.chunked = true;
     const QString why = ConnectionGuard::malformation(head, framing);
     if (problem.isEmpty())
         QCOMPARE(why, QString());
@@ -294,6 +331,12 @@ void TestHttpHead::tokenFile_data() {
                                << QStringLiteral("holds no token");
     QTest::newRow("empty") << QByteArray("\n") << 0600 << QByteArray()
                            << QStringLiteral("holds no token");
+    QTest::newRow("a blank inside")
+        << QByteArray("ab cd\n") << 0600 << QByteArray() << QStringLiteral("holds no token");
+    QTest::newRow("4096 bytes") << QByteArray(4096, 'x') << 0600 << QByteArray(4096, 'x')
+                                << QString();
+    QTest::newRow("4097 bytes") << QByteArray(4097, 'x') << 0600 << QByteArray()
+                                << QStringLiteral("longer than 4096 bytes");
     QTest::newRow("too long") << QByteArray(5000, 'x') << 0600 << QByteArray()
                               << QStringLiteral("longer than 4096 bytes");
 }
@@ -321,9 +364,18 @@ void TestHttpHead::tokenFile() {
         QVERIFY2(said.isEmpty(), qPrintable(said));
         QCOMPARE(read, token);
     }
-    // A folder is no token file.
+    // A folder is no token file, nor is a FIFO, which is refused at once rather than waited on.
     QVERIFY(!BearerToken::read(dir.path(), read, said));
     QVERIFY2(said.contains(QStringLiteral("not a regular file")), qPrintable(said));
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!BearerToken::read(fifo, read, said));
+    QVERIFY2(said.contains(QStringLiteral("not a regular file")), qPrintable(said));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!BearerToken::read(dir.filePath(QStringLiteral("missing")), read, said));
+    QVERIFY2(said.contains(QStringLiteral("cannot be read")), qPrintable(said));
 }
 
 void TestHttpHead::splitHost_data() {

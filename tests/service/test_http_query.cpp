@@ -66,6 +66,54 @@ void TestHttpQuery::historyAsk_data() {
     QTest::newRow("relative since, zoned until")
         << QByteArray("since=90s&until=2026-03-14T15:00:00Z") << QString() << QString()
         << QStringList() << nowMs - 90000 << ms("2026-03-14T15:00:00Z") << HistoryAsk::DefaultLimit;
+    // Every source by the word the history keeps it under, blanks written as '-' or '+'.
+    const QList<std::pair<const char*, const char*>> sources = {
+        {"button", "button"},
+        {"popup", "popup"},
+        {"poll", "poll"},
+        {"timed+poll", "timed poll"},
+        {"timer", "timer"},
+        {"cycle-follow-up", "cycle follow-up"},
+        {"cycle+follow-up", "cycle follow-up"},
+        {"kavioctl", "kavioctl"},
+        {"http", "http"},
+    };
+    for (const auto& [word, kept] : sources)
+        QTest::addRow("source %s", word) << QByteArray("source=") + word << QString() << QString()
+                                         << QStringList{QString::fromLatin1(kept)} << NoSince
+                                         << NoUntil << HistoryAsk::DefaultLimit;
+    // Times back from now in each unit, and the forms of an absolute time.
+    const QList<std::pair<const char*, qint64>> back = {
+        {"15s", 15000},         {"15m", 900000},        {"2h", 7200000},
+        {"3d", 3 * 86400000LL}, {"1w", 7 * 86400000LL}, {"0s", 0}};
+    for (const auto& [word, ago] : back)
+        QTest::addRow("since %s", word)
+            << QByteArray("since=") + word << QString() << QString() << QStringList() << nowMs - ago
+            << NoUntil << HistoryAsk::DefaultLimit;
+    QTest::newRow("until alone") << QByteArray("until=1h") << QString() << QString()
+                                 << QStringList() << NoSince << nowMs - 3600000
+                                 << HistoryAsk::DefaultLimit;
+    QTest::newRow("blanks around a time")
+        << QByteArray("since=+%2090s+") << QString() << QString() << QStringList() << nowMs - 90000
+        << NoUntil << HistoryAsk::DefaultLimit;
+    QTest::newRow("a date is its local midnight")
+        << QByteArray("since=2026-03-01") << QString() << QString() << QStringList()
+        << QDateTime(QDate(2026, 3, 1), QTime(0, 0)).toMSecsSinceEpoch() << NoUntil
+        << HistoryAsk::DefaultLimit;
+    QTest::newRow("a time is today's")
+        << QByteArray("until=12:30") << QString() << QString() << QStringList() << NoSince
+        << QDateTime(now().date(), QTime(12, 30)).toMSecsSinceEpoch() << HistoryAsk::DefaultLimit;
+    QTest::newRow("a zone, its plus encoded")
+        << QByteArray("since=2026-03-14T15:00:00%2B01:00") << QString() << QString()
+        << QStringList() << ms("2026-03-14T14:00:00Z") << NoUntil << HistoryAsk::DefaultLimit;
+    QTest::newRow("date and time with a blank")
+        << QByteArray("until=2026-03-14+08:15") << QString() << QString() << QStringList()
+        << NoSince << QDateTime(QDate(2026, 3, 14), QTime(8, 15)).toMSecsSinceEpoch()
+        << HistoryAsk::DefaultLimit;
+    QTest::newRow("everything but a group")
+        << QByteArray("limit=25&source=http&until=1m&since=1h&unit=rack") << QStringLiteral("rack")
+        << QString() << QStringList{QStringLiteral("http")} << nowMs - 3600000 << nowMs - 60000
+        << 25;
     QTest::newRow("largest limit") << QByteArray("limit=10000") << QString() << QString()
                                    << QStringList() << NoSince << NoUntil << HistoryAsk::MaxLimit;
     QTest::newRow("smallest limit") << QByteArray("limit=1") << QString() << QString()
@@ -109,6 +157,19 @@ void TestHttpQuery::historyAskRefusals_data() {
                              << QStringLiteral("'yesterday' is no time");
     QTest::newRow("no source") << QByteArray("source=cron")
                                << QStringLiteral("'cron' is no source");
+    QTest::newRow("no time, until") << QByteArray("since=1h&until=2026-13-01")
+                                    << QStringLiteral("'2026-13-01' is no time: give an ISO date");
+    QTest::newRow("unit of time unknown")
+        << QByteArray("since=90y") << QStringLiteral("'90y' is no time");
+    QTest::newRow("a sign is no time")
+        << QByteArray("since=-5m") << QStringLiteral("'-5m' is no time");
+    QTest::newRow("source in capitals")
+        << QByteArray("source=Poll") << QStringLiteral("'Poll' is no source: give button, popup");
+    QTest::newRow("empty source") << QByteArray("source=")
+                                  << QStringLiteral("'source' needs a value");
+    QTest::newRow("empty limit") << QByteArray("limit=") << QStringLiteral("'limit' needs a value");
+    QTest::newRow("both, in the other order")
+        << QByteArray("group=b&unit=a") << QStringLiteral("either unit or group");
     QTest::newRow("limit 0") << QByteArray("limit=0") << QStringLiteral("from 1 to 10000, not '0'");
     QTest::newRow("limit too large")
         << QByteArray("limit=10001") << QStringLiteral("from 1 to 10000, not '10001'");
