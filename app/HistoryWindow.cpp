@@ -7,6 +7,7 @@
 #include "HistoryModel.h"
 #include "Main.h"
 #include "NameOrder.h"
+#include "UnitDirectory.h"
 #include "WindowPlacement.h"
 
 #include <QCheckBox>
@@ -19,7 +20,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShortcut>
-#include <QSqlQuery>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -147,15 +147,13 @@ void THistoryFrm::fillUnits() {
         };
         std::vector<Entry> units;
         std::vector<Entry> groups;
-        QSqlQuery query(Database::connection());
-        query.setForwardOnly(true);
-        if (query.exec(QStringLiteral(
-                R"(SELECT "Index", "Name", "Group" FROM "Master" WHERE "Index" BETWEEN 1 AND 65535
- ORDER BY "Index")"))) {
-            while (query.next()) {
-                Entry entry{query.value(0).toInt(), PlainText(query.value(1).toString())};
-                (query.value(2).toBool() ? groups : units).push_back(std::move(entry));
+        try {
+            for (const StoredRecord& record : directory::recordsByKey()) {
+                Entry entry{record.index, PlainText(record.name)};
+                (record.group ? groups : units).push_back(std::move(entry));
             }
+        } catch (const Exception&) {
+            // A table that cannot be read now offers only "All units".
         }
         const auto nameOf = [](const Entry& entry) { return entry.name; };
         sortByName(units, nameOf);

@@ -2,16 +2,11 @@
 
 #include "Codes.h"
 #include "ControlCharacters.h"
-#include "Database.h"
-#include "Exception.h"
 #include "Icons.h"
-#include "TimerMark.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSqlError>
 #include <algorithm>
 
 namespace kavio {
@@ -108,71 +103,41 @@ TKavio& KavioListModel::record(int row) {
     TKavio& line = m_lines[size_t(row)];
     if (m_complete[size_t(row)])
         return line;
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT \"IPAddress\", \"Port\", %1, \"Status\" "
-                                 "FROM \"Master\" WHERE \"Index\" = ?")
-                      .arg(timerMarkColumn()));
-    query.addBindValue(line.Index);
-    if (!query.exec())
-        throw DatabaseError(
-            QStringLiteral("Table Master.DB of %1: cannot be read: %2")
-                .arg(QDir::toNativeSeparators(Database::path()), query.lastError().text()));
-    if (query.next()) {
+    if (const std::optional<lines::LineRecord> stored = lines::readLineRecord(line.Index)) {
         if (!line.Group) {
-            line.IPAddress = query.value(0).toString();
-            line.Port = query.value(1).toInt();
-            line.Status = quint8(query.value(3).toUInt());
+            line.IPAddress = stored->address;
+            line.Port = stored->port;
+            line.Status = stored->status;
         }
-        line.Timer = query.value(2).toLongLong() != 0;
+        line.Timer = stored->timer;
     }
     m_complete[size_t(row)] = 1;
     return line;
 }
 
-LiveFields KavioListModel::read(QSqlQuery& query, int row) const {
+LiveFields KavioListModel::read(lines::LineStateReader& reader, int row) const {
     const TKavio& line = entry(row);
-    query.bindValue(0, line.Index);
-    if (!query.exec() || !query.next())
+    const std::optional<lines::LineState> state = reader.read(line.Index);
+    if (!state)
         return {line.Group, line.Status, line.Timer};
-    LiveFields fields{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt()),
-                      query.value(2).toLongLong() != 0};
-    return fields;
+    return {state->group, state->status, state->timer};
 }
-
-namespace {
-
-std::unique_ptr<QSqlQuery> prepareLiveRead() {
-    try {
-        auto query = std::make_unique<QSqlQuery>(Database::connection());
-        query->setForwardOnly(true);
-        if (query->prepare(QStringLiteral("SELECT \"Group\", \"Status\", %1 FROM \"Master\" "
-                                          "WHERE \"Index\" = ?")
-                               .arg(timerMarkColumn())))
-            return query;
-    } catch (const Exception&) {
-        // No database open: the lines show their snapshots.
-    }
-    return nullptr;
-}
-
-} // namespace
 
 LiveFields KavioListModel::live(int row) const {
-    if (m_paintQuery)
-        return read(*m_paintQuery, row);
-    if (auto query = prepareLiveRead())
-        return read(*query, row);
+    if (m_paintReader)
+        return read(*m_paintReader, row);
+    if (auto reader = lines::LineStateReader::open())
+        return read(*reader, row);
     const TKavio& line = entry(row);
     return {line.Group, line.Status, line.Timer};
 }
 
 void KavioListModel::beginPaint() {
-    m_paintQuery = prepareLiveRead();
+    m_paintReader = lines::LineStateReader::open();
 }
 
 void KavioListModel::endPaint() {
-    m_paintQuery.reset();
+    m_paintReader.reset();
 }
 
 // ---- KavioListDelegate --------------------------------------------------------------------------

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Kavio.h"
+#include "ListLines.h"
 #include "ShownLines.h"
 
 #include <QAbstractListModel>
 #include <QListView>
-#include <QSqlQuery>
 #include <QStyledItemDelegate>
 #include <memory>
 #include <vector>
@@ -65,13 +65,13 @@ signals:
     void boxToggled(int row);
 
 private:
-    LiveFields read(QSqlQuery& query, int row) const;
+    LiveFields read(lines::LineStateReader& reader, int row) const;
 
     std::vector<TKavio> m_lines;
     std::vector<char> m_boxes;
     std::vector<char> m_complete;  // the record's remaining fields have been read
     std::vector<int> m_rowOfIndex; // by key: the line, or -1
-    std::unique_ptr<QSqlQuery> m_paintQuery;
+    std::unique_ptr<lines::LineStateReader> m_paintReader;
 };
 
 // Draws one line of the compact list: the check box at the left, then on the line's fill the

@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "ListKeys.h"
+#include "ListLines.h"
 #include "ListPanel.h"
 #include "Messages.h"
 #include "NameOrder.h"
@@ -30,8 +31,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -47,63 +46,23 @@ constexpr int NeverPosition = 2;
 constexpr int LastPollPosition = 10;
 constexpr int TabCaptionLength = 32;
 
-[[noreturn]] void storeFailure(const QString& table, const QString& what, const QSqlError& error) {
-    throw DatabaseError(
-        QStringLiteral("Table %1 of %2: %3: %4")
-            .arg(table, QDir::toNativeSeparators(Database::path()), what, error.text()));
-}
-
-QSqlQuery run(const QString& table, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        storeFailure(table, QStringLiteral("cannot be read"), query.lastError());
-    return query;
-}
-
-// Units and groups whose keys lie outside 1..65535 never reach the list.
-const QString LineColumns = QStringLiteral("m.\"Index\", m.\"Name\", m.\"Group\", m.\"Checked\"");
-const QString KeyInRange = QStringLiteral("m.\"Index\" BETWEEN 1 AND 65535");
-
-std::vector<TKavio> readLines(QSqlQuery& query) {
-    std::vector<TKavio> lines;
-    std::vector<char> seen(size_t(MaxUnitIndex) + 1, 0);
-    while (query.next()) {
+// The list's lines of the records a read of the list hands over, in the order read.
+template <typename Read, typename... Args> std::vector<TKavio> linesFrom(Read read, Args... args) {
+    std::vector<TKavio> made;
+    read(args..., [&made](lines::ListedRecord&& record) {
         TKavio line;
-        line.Index = quint16(query.value(0).toUInt());
-        if (seen[line.Index])
-            continue; // a membership row repeated: one line per record
-        seen[line.Index] = 1;
-        line.Name = query.value(1).toString();
-        line.Group = query.value(2).toLongLong() != 0;
-        line.Checked = query.value(3).toLongLong() != 0;
-        lines.push_back(std::move(line));
-    }
-    return lines;
+        line.Index = record.index;
+        line.Name = std::move(record.name);
+        line.Group = record.group;
+        line.Checked = record.checked;
+        made.push_back(std::move(line));
+    });
+    return made;
 }
 
 // Orders the lines as the list shows them (equal names by ascending key, as read).
 void sortByName(std::vector<TKavio>& lines) {
     kavio::sortByName(lines, [](const TKavio& line) { return line.Name; });
-}
-
-struct StoredUnit {
-    bool group;
-    quint8 status;
-};
-
-std::optional<StoredUnit> readRecord(quint16 index) {
-    QSqlQuery query = run(QStringLiteral("Master.DB"),
-                          QStringLiteral("SELECT \"Group\", \"Status\" FROM \"Master\" "
-                                         "WHERE \"Index\" = ?"),
-                          {index});
-    if (!query.next())
-        return std::nullopt;
-    return StoredUnit{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt())};
 }
 
 // A tab shows a group's name in full as plain text: an ampersand is no access key, and only a
@@ -289,12 +248,7 @@ void TKavioCCMain::showTab(int tab) {
 
 void TKavioCCMain::MakeList() {
     const int remembered = KavioTabs->currentIndex();
-    QSqlQuery groupQuery =
-        run(QStringLiteral("Master.DB"),
-            QStringLiteral("SELECT ") + LineColumns +
-                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 1 AND ") + KeyInRange +
-                QStringLiteral(" ORDER BY m.\"Index\""));
-    std::vector<TKavio> groups = readLines(groupQuery);
+    std::vector<TKavio> groups = linesFrom(lines::groupsByKey);
 
     {
         const QSignalBlocker quiet(KavioTabs);
@@ -316,25 +270,13 @@ void TKavioCCMain::MakeList() {
     sortByName(groups);
     KavioList->lines()->append(std::move(groups));
 
-    QSqlQuery unitQuery =
-        run(QStringLiteral("Master.DB"),
-            QStringLiteral("SELECT ") + LineColumns +
-                QStringLiteral(" FROM \"Master\" AS m WHERE m.\"Group\" = 0 AND ") + KeyInRange +
-                QStringLiteral(" ORDER BY m.\"Index\""));
-    std::vector<TKavio> units = readLines(unitQuery);
+    std::vector<TKavio> units = linesFrom(lines::unitsByKey);
     sortByName(units);
     KavioList->lines()->append(std::move(units));
 }
 
 void TKavioCCMain::MakeGroupList(quint16 groupIndex) {
-    QSqlQuery query = run(
-        QStringLiteral("Group.DB"),
-        QStringLiteral("SELECT ") + LineColumns +
-            QStringLiteral(" FROM \"Group\" AS g JOIN \"Master\" AS m ON m.\"Index\" = g.\"Index\" "
-                           "WHERE g.\"GroupIndex\" = ? AND ") +
-            KeyInRange + QStringLiteral(" ORDER BY m.\"Index\""),
-        {groupIndex});
-    std::vector<TKavio> members = readLines(query);
+    std::vector<TKavio> members = linesFrom(lines::membersByKey, groupIndex);
     sortByName(members);
     KavioList->lines()->append(std::move(members));
 }
@@ -398,18 +340,9 @@ void TKavioCCMain::KavioListClickCheck(int row) {
     const quint16 index = lines->entry(row).Index;
     std::vector<quint16> members;
     try {
-        const std::optional<StoredUnit> record = readRecord(index);
-        if (record && record->group) {
-            QSqlQuery rows = run(QStringLiteral("Group.DB"),
-                                 QStringLiteral("SELECT \"Index\" FROM \"Group\" "
-                                                "WHERE \"GroupIndex\" = ? ORDER BY rowid"),
-                                 {index});
-            while (rows.next()) {
-                const qint64 member = rows.value(0).toLongLong();
-                if (member >= 1 && member <= MaxUnitIndex)
-                    members.push_back(quint16(member));
-            }
-        }
+        const std::optional<directory::RecordKind> record = directory::kindOf(index);
+        if (record && record->group)
+            members = directory::memberKeysInRowOrder(index);
         std::vector<quint16> written{index};
         written.insert(written.end(), members.begin(), members.end());
         writer::setTicks(written, checked);
@@ -453,7 +386,7 @@ void TKavioCCMain::popupCommand(quint8 task) {
 }
 
 void TKavioCCMain::CommandItem(quint8 task, CommandSource source) {
-    const std::optional<StoredUnit> record = readRecord(CurrentIndex);
+    const std::optional<directory::RecordKind> record = directory::kindOf(CurrentIndex);
     if (!record || record->group)
         return;
     QueueTask(task, source);
@@ -464,7 +397,7 @@ void TKavioCCMain::QueueTask(quint8 task, CommandSource source) {
     if (row < 0)
         return;
     TKavio& entry = KavioList->lines()->record(row);
-    const std::optional<StoredUnit> record = readRecord(entry.Index);
+    const std::optional<directory::RecordKind> record = directory::kindOf(entry.Index);
     if (!record)
         return;
     entry.Status = record->status;

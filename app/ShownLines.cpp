@@ -2,18 +2,15 @@
 
 #include "Codes.h"
 #include "ControlCharacters.h"
-#include "Database.h"
 #include "Exception.h"
 #include "HistoryQuery.h"
 #include "Icons.h"
 #include "KavioList.h"
+#include "LineDetails.h"
 #include "NameOrder.h"
 #include "StatusWords.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -29,18 +26,6 @@ QString lineToolTip(bool group, int status, const QString& address) {
 }
 
 namespace {
-
-QSqlQuery read(const QString& sql) {
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw DatabaseError(
-            QStringLiteral("Table %1 of %2: cannot be read: %3")
-                .arg(sql.contains(QLatin1String("\"Timer\"")) ? QStringLiteral("Timer.DB")
-                                                              : QStringLiteral("Master.DB"),
-                     QDir::toNativeSeparators(Database::path()), query.lastError().text()));
-    return query;
-}
 
 // An IPv4 address as one number, so that 10.0.0.9 sorts before 10.0.0.10; anything else after
 // every address.
@@ -254,51 +239,39 @@ void ShownLines::startColumns() {
 void ShownLines::readKeys(qint64 from, qint64 to) {
     if (m_lines->count() == 0)
         return;
-    const QString range = QStringLiteral(" BETWEEN %1 AND %2").arg(from).arg(to);
     std::vector<int> touched;
-    QSqlQuery units =
-        read(QStringLiteral("SELECT \"Index\", \"IPAddress\", \"Port\", \"Status\" FROM "
-                            "\"Master\" WHERE \"Group\" = 0 AND \"Index\"") +
-             range);
-    while (units.next()) {
-        const int line = m_lines->rowOf(quint16(units.value(0).toUInt()));
-        if (line < 0)
-            continue;
-        // Afresh, also when a paint has read the line on its own meanwhile.
-        Columns& columns = m_columns[size_t(line)];
-        columns = Columns{};
-        columns.address = units.value(1).toString();
-        columns.port = units.value(2).toInt();
-        columns.status = quint8(units.value(3).toUInt());
-        m_lineRead[size_t(line)] = 1;
-        touched.push_back(line);
-    }
-    QSqlQuery groups = read(
-        QStringLiteral("SELECT g.\"Index\", g.\"GroupIndex\", m.\"Name\" FROM \"Group\" AS g "
-                       "JOIN \"Master\" AS m ON m.\"Index\" = g.\"GroupIndex\" WHERE g.\"Index\"") +
-        range + QStringLiteral(" ORDER BY g.\"Index\", g.\"GroupIndex\""));
+    details::forEachUnit(from, to,
+                         [&](quint16 unit, const QString& address, int port, quint8 status) {
+                             const int line = m_lines->rowOf(unit);
+                             if (line < 0)
+                                 return;
+                             // Afresh, also when a paint has read the line on its own meanwhile.
+                             Columns& columns = m_columns[size_t(line)];
+                             columns = Columns{};
+                             columns.address = address;
+                             columns.port = port;
+                             columns.status = status;
+                             m_lineRead[size_t(line)] = 1;
+                             touched.push_back(line);
+                         });
     int lastLine = -1;
     qint64 lastGroup = -1;
-    while (groups.next()) {
-        const int line = m_lines->rowOf(quint16(groups.value(0).toUInt()));
-        const qint64 group = groups.value(1).toLongLong();
+    details::forEachMembership(from, to, [&](quint16 unit, qint64 group, const QString& groupName) {
+        const int line = m_lines->rowOf(unit);
         if (line < 0 || (line == lastLine && group == lastGroup))
-            continue; // a repeated membership row names its group once
+            return; // a repeated membership row names its group once
         QString& names = m_columns[size_t(line)].groups;
         if (!names.isEmpty())
             names += QStringLiteral(", ");
-        names += blankControlCharacters(groups.value(2).toString());
+        names += blankControlCharacters(groupName);
         lastLine = line;
         lastGroup = group;
-    }
-    QSqlQuery timers =
-        read(QStringLiteral("SELECT \"Index\", COUNT(*) FROM \"Timer\" WHERE \"Index\"") + range +
-             QStringLiteral(" GROUP BY \"Index\""));
-    while (timers.next()) {
-        const int line = m_lines->rowOf(quint16(timers.value(0).toUInt()));
+    });
+    details::forEachTimerCount(from, to, [&](quint16 unit, int timers) {
+        const int line = m_lines->rowOf(unit);
         if (line >= 0)
-            m_columns[size_t(line)].timers = timers.value(1).toInt();
-    }
+            m_columns[size_t(line)].timers = timers;
+    });
     for (int line : touched)
         m_haystack[size_t(line)] = haystackOf(line);
 }
@@ -340,26 +313,20 @@ const ShownLines::Columns& ShownLines::lineColumns(int line) const {
     columns.address = record.IPAddress;
     columns.port = record.Port;
     columns.status = record.Status;
-    QSqlQuery groups(Database::connection());
-    groups.setForwardOnly(true);
-    groups.prepare(QStringLiteral(
-        "SELECT DISTINCT m.\"Index\", m.\"Name\" FROM \"Group\" AS g "
-        "JOIN \"Master\" AS m ON m.\"Index\" = g.\"GroupIndex\" WHERE g.\"Index\" = ? "
-        "ORDER BY m.\"Index\""));
-    groups.addBindValue(record.Index);
-    if (groups.exec()) {
-        while (groups.next()) {
+    try {
+        for (const QString& name : details::groupNamesOf(record.Index)) {
             if (!columns.groups.isEmpty())
                 columns.groups += QStringLiteral(", ");
-            columns.groups += blankControlCharacters(groups.value(1).toString());
+            columns.groups += blankControlCharacters(name);
         }
+    } catch (const Exception&) {
+        // Shown without groups.
     }
-    QSqlQuery timers(Database::connection());
-    timers.setForwardOnly(true);
-    timers.prepare(QStringLiteral("SELECT COUNT(*) FROM \"Timer\" WHERE \"Index\" = ?"));
-    timers.addBindValue(record.Index);
-    if (timers.exec() && timers.next())
-        columns.timers = timers.value(0).toInt();
+    try {
+        columns.timers = details::timerCountOf(record.Index);
+    } catch (const Exception&) {
+        // Shown without timers.
+    }
     return columns;
 }
 

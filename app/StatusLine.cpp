@@ -1,16 +1,15 @@
 #include "StatusLine.h"
 
 #include "CommandEngine.h"
-#include "Database.h"
 #include "Exception.h"
 #include "Main.h"
+#include "StatusCounts.h"
 #include "StatusWords.h"
 #include "TickGuard.h"
 
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
-#include <QSqlQuery>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -153,24 +152,13 @@ QString TStatusLine::countsText(const int byStatus[6]) {
 }
 
 void TStatusLine::refreshCounts() {
-    int byStatus[6] = {0, 0, 0, 0, 0, 0};
+    std::array<int, 6> byStatus{};
     try {
-        QSqlQuery query(Database::connection());
-        query.setForwardOnly(true);
-        // A status outside the known codes reads as unknown, as the list draws it.
-        if (query.exec(QStringLiteral(
-                "SELECT \"Status\", count(*) FROM \"Master\" WHERE \"Group\" = 0 AND "
-                "\"Index\" BETWEEN 1 AND 65535 GROUP BY \"Status\""))) {
-            while (query.next()) {
-                const qint64 status = query.value(0).toLongLong();
-                byStatus[status >= 0 && status < 6 ? int(status) : int(StatusUnknown)] +=
-                    query.value(1).toInt();
-            }
-        }
+        byStatus = unitsByStatus();
     } catch (const Exception&) {
         return; // no database: the field keeps what it showed
     }
-    setField(Counts, countsText(byStatus));
+    setField(Counts, countsText(byStatus.data()));
 }
 
 void TStatusLine::refreshTicked() {

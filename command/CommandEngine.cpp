@@ -1,18 +1,16 @@
 #include "CommandEngine.h"
 
 #include "Codes.h"
+#include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "UnitAddress.h"
 #include "UnitLookup.h"
-
-#include "Database.h"
+#include "WriteTransaction.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
 #include <algorithm>
 #include <sys/resource.h>
@@ -668,15 +666,12 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
         }
         return {};
     }
-    QSqlDatabase db;
     bool began = false;
     try {
-        db = Database::connection();
-        QSqlQuery begin(db);
-        began = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        QString refused;
+        began = writeLock::take(Database::BusyTimeoutMs, refused) == writeLock::Outcome::Taken;
         if (!began)
-            throw Exception(
-                QStringLiteral("The status cannot be written: %1").arg(begin.lastError().text()));
+            throw Exception(QStringLiteral("The status cannot be written: %1").arg(refused));
         for (auto each = pendingStatus.constBegin(); each != pendingStatus.constEnd(); ++each)
             SetStatus(MasterTable, each.key(), each.value());
         if (result) {
@@ -685,17 +680,16 @@ QString TCommandEngine::writeStatuses(const TCommandResult* result, bool& rowRef
             } catch (const Exception&) {
                 // (SQLite may have rolled the transaction back itself already.)
                 rowRefused = true;
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                writeLock::abandon();
                 return {};
             }
         }
-        QSqlQuery commit(db);
-        if (!commit.exec(QStringLiteral("COMMIT")))
-            throw Exception(
-                QStringLiteral("The status cannot be written: %1").arg(commit.lastError().text()));
+        QString failed;
+        if (!writeLock::commit(failed))
+            throw Exception(QStringLiteral("The status cannot be written: %1").arg(failed));
     } catch (const Exception& error) {
         if (began)
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            writeLock::abandon();
         return error.message();
     }
     return {};

@@ -1,11 +1,8 @@
 #include "Recurrence.h"
 
 #include "Clock.h"
-#include "Database.h"
+#include "TimerStore.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <algorithm>
 
 namespace kavio {
@@ -179,67 +176,18 @@ void RecalcPassedTimerDates(const QDateTime& now) {
 namespace {
 
 void recalculate(const QDateTime& now, bool passedOnly) {
-    static const char* const fields[] = {"TimerIndex", "Index",     "Task",  "Every", "Count",
-                                         "TimeOfDay",  "DayOfWeek", "Month", "Date"};
-    QSqlDatabase db = Database::connection();
-    auto fail = [](const QSqlQuery& query) {
-        throw DatabaseError(QStringLiteral("Table Timer.DB: the next event dates cannot be "
-                                           "written: %1")
-                                .arg(query.lastError().text()));
-    };
-    const bool inTransaction = db.transaction();
     QStringList problems;
-    try {
-        // Every record in table order; only the dates that change are written, which keeps the
-        // daily recomputation of a large table short.
-        QSqlQuery walk(db);
-        walk.setForwardOnly(true);
-        walk.prepare(QStringLiteral(R"(SELECT rowid, "TimerIndex", "Index", "Task", "Every",
-                 "Count", "TimeOfDay", "DayOfWeek", "Month", "Date" FROM "Timer"%1
-                 ORDER BY "TimerIndex")")
-                         .arg(passedOnly ? QLatin1String(R"( WHERE "Date" < ? AND "Every" <> 4)")
-                                         : QLatin1String()));
-        if (passedOnly)
-            walk.addBindValue(TimerDateText(now.date()));
-        if (!walk.exec())
-            fail(walk);
-        QSqlQuery write(db);
-        if (!write.prepare(QStringLiteral(R"(UPDATE "Timer" SET "Date" = ? WHERE rowid = ?)")))
-            fail(write);
-        while (walk.next()) {
-            QDate next;
-            try {
-                next = NextEventDate(TimerRecordFrom([&walk](const char* field) {
-                                         const auto at =
-                                             std::find_if(std::begin(fields), std::end(fields),
-                                                          [field](const char* name) {
-                                                              return qstrcmp(name, field) == 0;
-                                                          });
-                                         return walk.value(int(at - std::begin(fields)) + 1);
-                                     }),
-                                     now);
-            } catch (const TimerRecordError& error) {
-                problems << error.message();
-                continue;
-            }
-            const QString nextText = TimerDateText(next);
-            if (walk.value(9).toString() == nextText)
-                continue;
-            write.bindValue(0, nextText);
-            write.bindValue(1, walk.value(0));
-            if (!write.exec())
-                fail(write);
-        }
-        walk.finish();
-        if (inTransaction && !db.commit())
-            throw DatabaseError(QStringLiteral("Table Timer.DB: the next event dates cannot be "
-                                               "written: %1")
-                                    .arg(db.lastError().text()));
-    } catch (...) {
-        if (inTransaction)
-            db.rollback();
-        throw;
-    }
+    // Every record in table order; a record that breaks the rules keeps its date and is named.
+    timers::rewriteDates(passedOnly ? std::optional<QString>(TimerDateText(now.date()))
+                                    : std::nullopt,
+                         [&](const timers::TimerField& field) -> std::optional<QString> {
+                             try {
+                                 return TimerDateText(NextEventDate(TimerRecordFrom(field), now));
+                             } catch (const TimerRecordError& error) {
+                                 problems << error.message();
+                                 return std::nullopt;
+                             }
+                         });
     if (!problems.isEmpty()) {
         QStringList named = problems.mid(0, ProblemsNamed);
         if (problems.size() > ProblemsNamed)

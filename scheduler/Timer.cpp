@@ -3,7 +3,6 @@
 
 #include "Clock.h"
 #include "CommandEngine.h"
-#include "Database.h"
 #include "Exception.h"
 #include "GlobalFunctions.h"
 #include "LCDScreen.h"
@@ -18,8 +17,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShowEvent>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
 #include <algorithm>
 
@@ -34,10 +31,6 @@ constexpr int Margin = 8;
 constexpr int KeyRole = Qt::UserRole;
 // The clock's font is never made smaller than this, whatever the display.
 constexpr int MinClockPixels = 6;
-// The names of the units and groups that the day's timers name, in one query.
-const char* const NamesSql =
-    R"(SELECT "Index", "Name" FROM "Master"
-WHERE "Index" IN (SELECT "Index" FROM "Timer" WHERE "Date" = ?))";
 
 // The ink of a dot image: its first and last lit column and row.
 QRect inkOf(const lcd::TDotImage& image) {
@@ -153,18 +146,8 @@ void TTimerFrm::SelectTodaysEvents() {
 void TTimerFrm::ShowTodaysEvents() {
     clearList();
     QHash<qint64, QString> names;
-    if (!rows.empty()) {
-        QSqlQuery query(Database::connection());
-        query.setForwardOnly(true);
-        query.prepare(QLatin1String(NamesSql));
-        query.addBindValue(rows.front().date);
-        if (!query.exec())
-            throw DatabaseError(QStringLiteral("Table Master.DB: the names of today's units "
-                                               "cannot be read: %1")
-                                    .arg(query.lastError().text()));
-        while (query.next())
-            names.insert(query.value(0).toLongLong(), query.value(1).toString());
-    }
+    if (!rows.empty())
+        names = timers::namesTimedOn(rows.front().date.toString());
     const QSet<QString> done = firing ? firing->served(Clock::today()) : servedElsewhere;
     for (const TEventRow& row : rows) {
         const QString who = TimerFiring::whoOf(row);

@@ -2,7 +2,6 @@
 
 #include "Clock.h"
 #include "CommandEngine.h"
-#include "Database.h"
 #include "Exception.h"
 #include "FiredEvents.h"
 #include "GlobalFunctions.h"
@@ -10,10 +9,10 @@
 #include "Recurrence.h"
 #include "SettingsFile.h"
 #include "TimerRecord.h"
+#include "TimerStore.h"
+#include "UnitDirectory.h"
 
 #include <QSettings>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <algorithm>
 #include <limits>
 
@@ -23,28 +22,6 @@ namespace {
 constexpr int MinutesPerDay = 1440;
 // A clock set back further than any change of summer time is a new start, not a repeated hour.
 constexpr int LongestRepeat = 120;
-
-// Today's events: identical timers merged, in the order they fire. The lowest key of a merged
-// row names it in messages; the last column tells a unit (0) from a group (1) and is empty when
-// the record is gone.
-// The tick asks only for the rows of its minutes: TimeOfDay from "HH:MM" up to the minute after.
-const char* const SelectSql =
-    R"(SELECT MIN("TimerIndex"), "Index", "Task", "TimeOfDay", "Date", "Every",
-  (SELECT COALESCE(m."Group", 0) FROM "Master" m WHERE m."Index" = "Timer"."Index")
-FROM "Timer" WHERE "Date" = ?%1
-GROUP BY "Index", "Task", "TimeOfDay", "Date", "Every"
-ORDER BY "TimeOfDay", "Task", "Index", "Date")";
-const char* const MinuteFilter = R"( AND "TimeOfDay" >= ? AND "TimeOfDay" < ?)";
-
-const char* const DateIndexSql =
-    R"(CREATE INDEX IF NOT EXISTS "TimerByDate" ON "Timer" ("Date", "TimeOfDay"))";
-
-// The members of a group that are units, by key.
-const char* const MembersSql =
-    R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g JOIN "Master" m ON m."Index" = g."Index"
-WHERE g."GroupIndex" = ? AND typeof(m."Index") = 'integer' AND m."Index" BETWEEN 1 AND 65535
-  AND COALESCE(m."Group", 0) = 0
-ORDER BY m."Index")";
 
 // "HH:MM" of a minute of the day; 1440 is "24:00", after every time of the day.
 QString minuteText(int minute) {
@@ -106,24 +83,12 @@ QString momentText(qint64 minute) {
 } // namespace
 
 // The day's rows, or with `from`..`to` only those of these minutes of the day.
+// The day's rows, or with `from`..`to` only those of these minutes of the day: the tick asks
+// only for the rows of its minutes, TimeOfDay from "HH:MM" up to the minute after.
 std::vector<TimerFiring::EventRow> TimerFiring::selectRows(const QDate& day, int from, int to) {
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(SelectSql).arg(from >= 0 ? QLatin1String(MinuteFilter)
-                                                               : QLatin1String()));
-    query.addBindValue(TimerDateText(day));
-    if (from >= 0) {
-        query.addBindValue(minuteText(from));
-        query.addBindValue(minuteText(to + 1));
-    }
-    if (!query.exec())
-        throw DatabaseError(QStringLiteral("Table Timer.DB: today's events cannot be read: %1")
-                                .arg(query.lastError().text()));
-    std::vector<EventRow> rows;
-    while (query.next())
-        rows.push_back({query.value(0), query.value(1), query.value(2), query.value(3),
-                        query.value(4), query.value(5), query.value(6)});
-    return rows;
+    if (from < 0)
+        return timers::eventsOn(TimerDateText(day));
+    return timers::eventsOn(TimerDateText(day), minuteText(from), minuteText(to + 1));
 }
 
 QString TimerFiring::keyOf(const EventRow& row) {
@@ -148,7 +113,7 @@ TimerFiring::TimerFiring(TCommandEngine& commandProcessor, QObject* parent)
     : QObject(parent)
     , processor(commandProcessor) {
     // The per-minute selection looks timers up by date.
-    QSqlQuery(Database::connection()).exec(QLatin1String(DateIndexSql));
+    timers::addDateIndex();
 
     missedAfter = missedAfterMinutes();
     const QDateTime now = Clock::now();
@@ -350,25 +315,10 @@ void TimerFiring::fire(quint16 index, quint8 task, bool group) {
         return;
     }
 
-    struct Member {
-        QString name;
-        quint16 index;
-    };
-    std::vector<Member> members;
-    QSqlQuery query(Database::connection());
-    query.setForwardOnly(true);
-    query.prepare(QLatin1String(MembersSql));
-    query.addBindValue(index);
-    if (!query.exec())
-        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
-                                           "read: %2")
-                                .arg(index)
-                                .arg(query.lastError().text()));
-    while (query.next())
-        members.push_back({query.value(1).toString(), quint16(query.value(0).toUInt())});
+    std::vector<UnitTarget> members = directory::unitMembersByKey(index);
     // The list's order: by key first (as read), so that equal names stay by key.
-    sortByName(members, [](const Member& member) { return member.name; });
-    for (const Member& member : members)
+    sortByName(members, [](const UnitTarget& member) { return member.name; });
+    for (const UnitTarget& member : members)
         processor.AddToQueue(member.index, task, CommandSource::Timer);
 }
 

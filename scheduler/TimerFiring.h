@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TimerStore.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QMap>
@@ -38,15 +40,7 @@ class TimerFiring : public QObject {
 
 public:
     // One row of a day's selection (identical timers merged).
-    struct EventRow {
-        QVariant timerIndex; // the lowest key among the merged timers, for messages
-        QVariant index;
-        QVariant task;
-        QVariant timeOfDay;
-        QVariant date;
-        QVariant every;
-        QVariant group; // 0 a unit, 1 a group, empty when its record is gone
-    };
+    using EventRow = timers::EventRow;
 
     // The settings key of the bound beyond which a late event is missed, and its default.
     static constexpr const char* MissedAfterKey = "Timer/MissedAfterMinutes";

@@ -2,12 +2,9 @@
 
 #include "Exception.h"
 #include "NameOrder.h"
-#include "Schema.h"
-#include "TimerMark.h"
 
 #include <QHash>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QThread>
 #include <algorithm>
 #include <sys/resource.h>
@@ -18,15 +15,6 @@ namespace {
 
 // Answers kept at most; pages asked for in a walk through a long listing come and go.
 constexpr int MaxCachedAnswers = 32;
-
-QSqlQuery exec(const QSqlDatabase& db, const QString& sql) {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw DatabaseError(
-            QStringLiteral("The units cannot be read: %1").arg(query.lastError().text()));
-    return query;
-}
 
 // Lives in the reader's thread with its connection and the last snapshot.
 class ListingState : public QObject {
@@ -50,9 +38,7 @@ public:
             throw DatabaseError(
                 QStringLiteral("The units cannot be read: %1").arg(db.lastError().text()));
         // Changes by any other connection (the service's own writes among them) move this.
-        QSqlQuery version = exec(db, QStringLiteral("PRAGMA data_version"));
-        const qint64 now = version.next() ? version.value(0).toLongLong() : -1;
-        version.finish();
+        const qint64 now = directory::dataVersion(db);
         if (now < 0 || now != dataVersion) {
             // A read transaction, so that Master and Group are seen as of one moment; it ends
             // before the sorting, so that the service's status writes can check-point the
@@ -82,33 +68,6 @@ public:
 };
 
 } // namespace
-
-RawStore readRaw(const QSqlDatabase& db) {
-    RawStore raw;
-    QSqlQuery master = exec(
-        db, QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", "
-                           "\"Status\", %1 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" = 1) "
-                           "AND %2 ORDER BY \"Index\"")
-                .arg(timerMarkColumn(), schema::validKeyCondition(QStringLiteral("Index"))));
-    while (master.next()) {
-        StoredRecord record;
-        record.index = quint16(master.value(0).toUInt());
-        record.name = master.value(1).toString();
-        record.group = master.value(2).toLongLong() != 0;
-        record.address = master.value(3).toString();
-        record.port = master.value(4).toString();
-        record.status = master.value(5).toLongLong();
-        record.timer = master.value(6).toLongLong() != 0;
-        (record.group ? raw.groups : raw.units).push_back(std::move(record));
-    }
-    QSqlQuery rows =
-        exec(db, QStringLiteral("SELECT \"GroupIndex\", \"Index\" FROM \"Group\" WHERE %1")
-                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))));
-    while (rows.next())
-        raw.memberships.emplace_back(quint16(rows.value(0).toUInt()),
-                                     quint16(rows.value(1).toUInt()));
-    return raw;
-}
 
 StoreSnapshot arrange(RawStore raw) {
     StoreSnapshot snapshot;

@@ -66,13 +66,8 @@ constexpr int ReaderNiceness = 10;
 void yieldToExchanges();
 
 // Master's units and groups and Group's rows as read, in key order.
-struct RawStore {
-    std::vector<StoredRecord> units;
-    std::vector<StoredRecord> groups;
-    std::vector<std::pair<quint16, quint16>> memberships; // (group key, unit key)
-};
-// Reads them with the given open connection; throws DatabaseError.
-RawStore readRaw(const QSqlDatabase& db);
+using directory::RawStore;
+using directory::readRaw;
 // Puts them in list order and links units and groups.
 StoreSnapshot arrange(RawStore raw);
 

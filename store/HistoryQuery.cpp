@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Exception.h"
+#include "Schema.h"
 #include "StatusWords.h"
 
 #include <QDateTime>
@@ -167,7 +168,8 @@ QHash<quint16, qint64> LastAnswers() {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral(R"(SELECT "Index", max("Time") FROM "History"
- WHERE "Outcome" = 'answered' AND "Index" BETWEEN 1 AND 65535 GROUP BY "Index")")))
+ WHERE "Outcome" = 'answered' AND %1 GROUP BY "Index")")
+                        .arg(schema::validKeyCondition(QStringLiteral("Index")))))
         fail(query);
     while (query.next())
         last.insert(quint16(query.value(0).toUInt()), query.value(1).toLongLong());

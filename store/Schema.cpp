@@ -57,8 +57,10 @@ const TableSchema* find(const QString& name) {
     return nullptr;
 }
 
-QString validKeyCondition(const QString& column) {
-    const QString quoted = QLatin1Char('"') + column + QLatin1Char('"');
+QString validKeyCondition(const QString& column, const QString& alias) {
+    QString quoted = QLatin1Char('"') + column + QLatin1Char('"');
+    if (!alias.isEmpty())
+        quoted.prepend(alias + QLatin1Char('.'));
     return QStringLiteral("(typeof(%1) = 'integer' AND %1 BETWEEN 1 AND %2)")
         .arg(quoted)
         .arg(MaxUnitIndex);

@@ -26,8 +26,8 @@ const TableSchema* find(const QString& name);
 // The SQL condition a record of `table` must meet to be seen at all: every unit key a whole number
 // in 1..65535.
 QString validKeysCondition(const TableSchema& table);
-// The same for one column.
-QString validKeyCondition(const QString& column);
+// The same for one column; with an `alias`, for that column of the table the query names so.
+QString validKeyCondition(const QString& column, const QString& alias = {});
 
 // Indexes that speed up the program's own look-ups; never change the columns.
 const QStringList& indexStatements();

@@ -2,11 +2,13 @@
 
 #include "ControlCharacters.h"
 #include "Database.h"
+#include "Exception.h"
 #include "NameOrder.h"
 #include "Schema.h"
 #include "SqlRunner.h"
 #include "TimerMark.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
 
@@ -28,21 +30,6 @@ std::vector<UnitTarget> readTargets(QSqlQuery& query) {
 
 UnitTarget targetOf(const StoredRecord& record) {
     return UnitTarget{record.index, record.name, record.status};
-}
-
-// The members of a group, as their keys; a row whose unit is gone or is a group adds nothing.
-QSet<quint16> memberKeys(quint16 group) {
-    QSqlQuery query = runQuery(QStringLiteral("Group.DB"),
-                               QStringLiteral("SELECT g.\"Index\" FROM \"Group\" AS g "
-                                              "WHERE g.\"GroupIndex\" = ?"),
-                               {group});
-    QSet<quint16> keys;
-    while (query.next()) {
-        const qint64 key = query.value(0).toLongLong();
-        if (key >= 1 && key <= 65535)
-            keys.insert(quint16(key));
-    }
-    return keys;
 }
 
 } // namespace
@@ -264,6 +251,116 @@ QHash<quint16, QString> namesOf(const QSet<quint16>& keys) {
     while (query.next())
         names.insert(quint16(query.value(0).toUInt()), query.value(1).toString());
     return names;
+}
+
+QSet<quint16> memberKeys(quint16 group) {
+    QSqlQuery rows =
+        runQuery(QStringLiteral("Group.DB"),
+                 QStringLiteral("SELECT \"Index\" FROM \"Group\" WHERE \"GroupIndex\" = ? AND %1")
+                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))),
+                 {group});
+    QSet<quint16> keys;
+    while (rows.next())
+        keys.insert(quint16(rows.value(0).toUInt()));
+    return keys;
+}
+
+std::optional<RecordKind> kindOf(quint16 index) {
+    QSqlQuery query =
+        runQuery(QStringLiteral("Master.DB"),
+                 QStringLiteral("SELECT \"Group\", \"Status\" FROM \"Master\" WHERE \"Index\" = ?"),
+                 {index});
+    if (!query.next())
+        return std::nullopt;
+    return RecordKind{query.value(0).toLongLong() != 0, quint8(query.value(1).toUInt())};
+}
+
+std::vector<quint16> memberKeysInRowOrder(quint16 group) {
+    QSqlQuery rows = runQuery(
+        QStringLiteral("Group.DB"),
+        QStringLiteral(
+            "SELECT \"Index\" FROM \"Group\" WHERE \"GroupIndex\" = ? AND %1 ORDER BY rowid")
+            .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))),
+        {group});
+    std::vector<quint16> keys;
+    while (rows.next())
+        keys.push_back(quint16(rows.value(0).toUInt()));
+    return keys;
+}
+
+std::vector<UnitTarget> unitMembersByKey(quint16 group) {
+    QSqlQuery query(Database::connection());
+    query.setForwardOnly(true);
+    if (!tryQuery(query,
+                  QStringLiteral(R"(SELECT DISTINCT m."Index", m."Name" FROM "Group" g
+JOIN "Master" m ON m."Index" = g."Index" WHERE g."GroupIndex" = ? AND %1
+  AND COALESCE(m."Group", 0) = 0 ORDER BY m."Index")")
+                      .arg(schema::validKeyCondition(QStringLiteral("Index"), QStringLiteral("m"))),
+                  {group}))
+        throw DatabaseError(QStringLiteral("Table Group.DB: the members of group %1 cannot be "
+                                           "read: %2")
+                                .arg(group)
+                                .arg(query.lastError().text()));
+    std::vector<UnitTarget> members;
+    while (query.next())
+        members.push_back({quint16(query.value(0).toUInt()), query.value(1).toString(), 0});
+    return members;
+}
+
+std::vector<StoredRecord> recordsByKey() {
+    QSqlQuery query = runQuery(QStringLiteral("Master.DB"),
+                               QStringLiteral(R"(SELECT "Index", "Name", "Group" FROM "Master"
+ WHERE %1 ORDER BY "Index")")
+                                   .arg(validKey()));
+    std::vector<StoredRecord> records;
+    while (query.next()) {
+        StoredRecord record;
+        record.index = quint16(query.value(0).toUInt());
+        record.name = query.value(1).toString();
+        record.group = query.value(2).toBool();
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+RawStore readRaw(const QSqlDatabase& db) {
+    RawStore raw;
+    QSqlQuery master = runQuery(
+        db, QStringLiteral("Master.DB"),
+        QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", "
+                       "\"Status\", %1 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" = 1) "
+                       "AND %2 ORDER BY \"Index\"")
+            .arg(timerMarkColumn(), validKey()));
+    while (master.next()) {
+        StoredRecord record;
+        record.index = quint16(master.value(0).toUInt());
+        record.name = master.value(1).toString();
+        record.group = master.value(2).toLongLong() != 0;
+        record.address = master.value(3).toString();
+        record.port = master.value(4).toString();
+        record.status = master.value(5).toLongLong();
+        record.timer = master.value(6).toLongLong() != 0;
+        (record.group ? raw.groups : raw.units).push_back(std::move(record));
+    }
+    QSqlQuery rows =
+        runQuery(db, QStringLiteral("Group.DB"),
+                 QStringLiteral("SELECT \"GroupIndex\", \"Index\" FROM \"Group\" WHERE %1")
+                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))));
+    while (rows.next())
+        raw.memberships.emplace_back(quint16(rows.value(0).toUInt()),
+                                     quint16(rows.value(1).toUInt()));
+    return raw;
+}
+
+qint64 dataVersion(const QSqlDatabase& db) {
+    QSqlQuery version(db);
+    version.setForwardOnly(true);
+    if (!tryQuery(version, QStringLiteral("PRAGMA data_version")))
+        throw DatabaseError(
+            QStringLiteral("The units cannot be read: %1").arg(version.lastError().text()));
+    const qint64 now = version.next() ? version.value(0).toLongLong() : -1;
+    version.finish();
+    return now;
 }
 
 void addLookupIndexes() {

@@ -3,9 +3,11 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kavio {
@@ -69,6 +71,38 @@ QList<UnitTarget> groupMembers(const QString& name);
 std::optional<StoredRecord> readUnit(const QString& name);
 // The names of these keys.
 QHash<quint16, QString> namesOf(const QSet<quint16>& keys);
+
+// Whether a record is a group, and its status.
+struct RecordKind {
+    bool group = false;
+    quint8 status = 3;
+};
+// nullopt when no record has that key.
+std::optional<RecordKind> kindOf(quint16 index);
+
+// The keys a group's rows name, each once; a row whose unit is gone or is a group is in it too.
+QSet<quint16> memberKeys(quint16 group);
+// The keys a group's rows name, in the order the rows were written (a row repeated comes again).
+std::vector<quint16> memberKeysInRowOrder(quint16 group);
+
+// The units among a group's members, by key, each once (their status is left unknown). Throws
+// DatabaseError naming the group when they cannot be read.
+std::vector<UnitTarget> unitMembersByKey(quint16 group);
+
+// Every record's key, name and whether it is a group (any Group but 0), by key.
+std::vector<StoredRecord> recordsByKey();
+
+// Master and Group as read, before they are put in list order.
+struct RawStore {
+    std::vector<StoredRecord> units;
+    std::vector<StoredRecord> groups;
+    std::vector<std::pair<quint16, quint16>> memberships; // (group key, unit key)
+};
+// Reads them with the given open connection (a reader thread's own); throws DatabaseError.
+RawStore readRaw(const QSqlDatabase& db);
+// What SQLite counts up whenever another connection has changed the file; -1 when it says
+// nothing. Throws DatabaseError when it cannot be asked.
+qint64 dataVersion(const QSqlDatabase& db);
 
 // Indexes on name and address for the look-ups above, where tens of thousands of units would
 // otherwise be walked per request. They change no column and other programs ignore them; when

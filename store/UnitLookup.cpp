@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Exception.h"
+#include "Schema.h"
 
 #include <QDir>
 #include <QSqlError>
@@ -20,9 +21,10 @@ std::optional<UnitRecord> UnitLookup::find(quint16 index) {
     if (!m_query) {
         m_query.emplace(Database::connection());
         m_query->setForwardOnly(true);
-        if (!m_query->prepare(QStringLiteral(
-                "SELECT \"Name\", \"IPAddress\", \"Port\", \"Password\", \"Group\" FROM \"Master\" "
-                "WHERE \"Index\" = ? AND \"Index\" BETWEEN 1 AND 65535")))
+        if (!m_query->prepare(
+                QStringLiteral("SELECT \"Name\", \"IPAddress\", \"Port\", \"Password\", \"Group\" "
+                               "FROM \"Master\" WHERE \"Index\" = ? AND %1")
+                    .arg(schema::validKeyCondition(QStringLiteral("Index")))))
             fail(QStringLiteral("cannot be read: %1").arg(m_query->lastError().text()));
     }
     m_query->bindValue(0, index);

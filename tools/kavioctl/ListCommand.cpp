@@ -1,13 +1,10 @@
 #include "ControlCharacters.h"
 #include "CtlCommands.h"
 #include "Exception.h"
-#include "Schema.h"
-#include "SqlRunner.h"
 #include "StatusWords.h"
 #include "UnitDirectory.h"
 
 #include <QSet>
-#include <QSqlQuery>
 #include <QTextStream>
 #include <algorithm>
 
@@ -141,14 +138,7 @@ bool membersOf(const QString& group, std::vector<StoredRecord>& records, QTextSt
         err << "kavioctl: more than one group is named " << quoted << '\n';
         return false;
     }
-    QSqlQuery rows =
-        runQuery(QStringLiteral("Group.DB"),
-                 QStringLiteral("SELECT \"Index\" FROM \"Group\" WHERE \"GroupIndex\" = ? AND %1")
-                     .arg(schema::validKeysCondition(*schema::find(QStringLiteral("Group")))),
-                 {keys.front()});
-    QSet<quint16> members;
-    while (rows.next())
-        members.insert(quint16(rows.value(0).toUInt()));
+    const QSet<quint16> members = directory::memberKeys(keys.front());
     std::vector<StoredRecord> listed;
     for (StoredRecord& record : records) {
         if (members.contains(record.index))
