@@ -26,7 +26,8 @@ LAYERS = [
 LAYER_OF = {name: number for number, names in enumerate(LAYERS) for name in names}
 PROGRAM_FOLDERS = ["app", "command", "common", "editors", "lcd", "scheduler", "service",
                    "serving", "tools"]
-SQL = re.compile(r'"\s*(SELECT|INSERT|UPDATE|DELETE|CREATE|PRAGMA|BEGIN|COMMIT)\b'
+SQL = re.compile(r'"\s*(SELECT|INSERT|UPDATE|DELETE|CREATE|PRAGMA|BEGIN)\s+\S'
+                 r'|"\s*(COMMIT|ROLLBACK)\s*"'
                  r'|\b(SELECT .* FROM|INSERT INTO|DELETE FROM|UPDATE "\w+" SET)\b')
 SQL_ALLOWED = {"tools/unitsim/SqlExport.cpp", "tools/unitsim/SqlExport.h"}
 
