@@ -91,9 +91,15 @@ private slots:
         TempDatabase::addGroup(QStringLiteral("Rack"));
         const quint16 alpha = TempDatabase::addUnit(QStringLiteral("Alpha"));
         ServingCore core;
-        core.hold(); // the entries stay queued to be read
+        core.engine().setHeld(true); // the entries stay queued to be read
+        // Polling on its own tick: the first tick polls at once, whatever the interval.
+        core.startPolling();
+        QTRY_COMPARE_WITH_TIMEOUT(core.engine().queue().size(), 2, 5000);
+        for (const TCommandEntry& entry : core.engine().queue())
+            QCOMPARE(entry.Source, CommandSource::Poll);
+        core.hold(); // no second tick
         core.pollAll(CommandSource::TimedPoll);
-        const QList<TCommandEntry> queued = core.engine().queue();
+        const QList<TCommandEntry> queued = core.engine().queue().mid(2);
         QCOMPARE(queued.size(), 2);
         QCOMPARE(queued[0].Index, std::min(zulu, alpha));
         QCOMPARE(queued[1].Index, std::max(zulu, alpha));
