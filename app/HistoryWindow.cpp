@@ -5,7 +5,7 @@
 #include "Exception.h"
 #include "FileDialogs.h"
 #include "HistoryModel.h"
-#include "Main.h"
+#include "ListWindow.h"
 #include "NameOrder.h"
 #include "UnitDirectory.h"
 #include "WindowPlacement.h"
@@ -256,8 +256,8 @@ void THistoryFrm::ExportClick() {
     dialog->open();
 }
 
-void AddHistoryEntry(TKavioCCMain& main, THistoryFrm& window) {
-    QAction* entry = main.Tools1->addAction(QObject::tr("History"));
+void AddHistoryEntry(ListWindow& main, THistoryFrm& window) {
+    QAction* entry = main.toolsMenu()->addAction(QObject::tr("History"));
     entry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_3));
     entry->setShortcutContext(Qt::WidgetShortcut); // the main window's own key handling runs it
     QObject::connect(entry, &QAction::triggered, &window, &THistoryFrm::showHistory);

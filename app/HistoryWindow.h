@@ -66,7 +66,7 @@ private:
 };
 
 // Adds Tools > History and Ctrl+3 to the main window, opening `window`.
-class TKavioCCMain;
-void AddHistoryEntry(TKavioCCMain& main, THistoryFrm& window);
+class ListWindow;
+void AddHistoryEntry(ListWindow& main, THistoryFrm& window);
 
 } // namespace kavio

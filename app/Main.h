@@ -3,6 +3,7 @@
 #include "CommandSource.h"
 #include "Kavio.h"
 #include "KavioList.h"
+#include "ListWindow.h"
 #include "PollRule.h"
 #include "Table.h"
 
@@ -26,7 +27,7 @@ class ParallelChoice;
 // The main window: the device list with its group tabs, the power buttons, the Poll menu and the
 // polling, and the keys held with Ctrl. The File and Tools menus and the rest of the list's popup
 // menu are filled by the unit and timer actions, through the public members below.
-class TKavioCCMain : public QMainWindow {
+class TKavioCCMain : public QMainWindow, public ListWindow {
     Q_OBJECT
 
 public:
@@ -60,12 +61,12 @@ public:
     void MakeGroupList(quint16 groupIndex);
     // ClearList then MakeList: after any change of records made here (recordsChanged tells of
     // it).
-    void RebuildList();
+    void RebuildList() override;
     // The same after a change made by another program: nobody is told.
     void reloadList();
     void SetCheckedByIndex(quint16 index, bool checked);
     // The line that the right-click (or the operator) selected, or nullptr.
-    const TKavio* CurrentEntry() const;
+    const TKavio* CurrentEntry() const override;
     int CurrentRow() const;
     // The record of a line (list order), or nullptr past the end.
     const TKavio* FindListEntry(quint16 index) const;
@@ -97,7 +98,9 @@ public:
     // the focus. Ctrl held (whatever else is held) with a key registered here runs its action and
     // the key goes no further. Ctrl+1 shows the command log.
     bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
-    void setCtrlKey(int key, std::function<void()> action);
+    void setCtrlKey(int key, std::function<void()> action) override;
+    QMenu* popupMenu() const override { return PopupMenu; }
+    QMenu* toolsMenu() const override { return Tools1; }
 
     // ---- Controls and members
     QMenu* File1;

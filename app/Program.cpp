@@ -40,7 +40,7 @@ TKavioProgram::TKavioProgram(ServingCore& core, bool following) {
 
     UnitActions = new TUnitActions(*main, *ItemPropFRM, *GroupPropFRM, *AboutBox);
     TimerActions = new TTimerActions(*main, *SetTimerFRM, *ViewTimerFrm, *TimerFrm,
-                                     UnitActions->TimerSeparator);
+                                     UnitActions->TimerSeparator, main);
     // After the database is emptied the runner must forget today's events; after an undo it
     // must learn them again.
     QObject::connect(UnitActions, &TUnitActions::databaseEmptied, TimerFrm.get(),
@@ -50,7 +50,7 @@ TKavioProgram::TKavioProgram(ServingCore& core, bool following) {
     QObject::connect(main->KavioList, &KavioListView::unitDoubleClicked, HistoryFrm.get(),
                      &THistoryFrm::showUnit);
     ViewTimerFrm->setUndoStore(&UnitActions->undoStore());
-    StatusLine = new TStatusLine(*main, CmndProc->engine());
+    StatusLine = new TStatusLine(*main->statusBar(), *main->KavioList, CmndProc->engine(), main);
     QObject::connect(&UnitActions->undoStore(), &UndoStore::restored, TimerFrm.get(),
                      &TTimerFrm::RefreshTimers);
     TViewTimerFrm* timerList = ViewTimerFrm.get();

@@ -2,7 +2,7 @@
 
 #include "CommandEngine.h"
 #include "Exception.h"
-#include "Main.h"
+#include "KavioList.h"
 #include "StatusCounts.h"
 #include "StatusWords.h"
 #include "TickGuard.h"
@@ -50,19 +50,20 @@ void setField(QLabel* field, const QString& text) {
 
 } // namespace
 
-TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
-    : QObject(&main)
+TStatusLine::TStatusLine(QStatusBar& bar, KavioListView& list, TCommandEngine& engine,
+                         QObject* parent)
+    : QObject(parent)
     , Counts(new FieldLabel)
     , Ticked(new FieldLabel)
     , Queue(new FieldLabel)
-    , Main(main)
+    , m_bar(bar)
+    , m_list(list)
     , Engine(engine)
     , refreshTimer(new QTimer(this))
     , queueTimer(new QTimer(this)) {
-    QStatusBar* bar = Main.statusBar();
-    bar->addPermanentWidget(Queue);
-    bar->addPermanentWidget(Ticked);
-    bar->addPermanentWidget(Counts);
+    bar.addPermanentWidget(Queue);
+    bar.addPermanentWidget(Ticked);
+    bar.addPermanentWidget(Counts);
 
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(RefreshMs);
@@ -72,12 +73,12 @@ TStatusLine::TStatusLine(TKavioCCMain& main, TCommandEngine& engine)
     connect(queueTimer, &QTimer::timeout, this, &TStatusLine::refreshQueue);
     queueTimer->start();
 
-    connect(bar, &QStatusBar::messageChanged, this, &TStatusLine::arrangeFields);
-    bar->installEventFilter(this);
+    connect(&bar, &QStatusBar::messageChanged, this, &TStatusLine::arrangeFields);
+    bar.installEventFilter(this);
 
     connect(&Engine, &TCommandEngine::statusChanged, this, &TStatusLine::later);
     connect(&Engine, &TCommandEngine::exchangeFinished, this, &TStatusLine::exchangeFinished);
-    KavioListModel* lines = Main.KavioList->lines();
+    const KavioListModel* lines = list.lines();
     connect(lines, &QAbstractItemModel::modelReset, this, &TStatusLine::later);
     connect(lines, &QAbstractItemModel::rowsInserted, this, &TStatusLine::later);
     connect(lines, &QAbstractItemModel::dataChanged, this, &TStatusLine::later);
@@ -97,13 +98,13 @@ void TStatusLine::refresh() {
 }
 
 bool TStatusLine::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && watched == Main.statusBar())
+    if (event->type() == QEvent::Resize && watched == &m_bar)
         arrangeFields();
     return QObject::eventFilter(watched, event);
 }
 
 void TStatusLine::arrangeFields() {
-    const QStatusBar* bar = Main.statusBar();
+    const QStatusBar* bar = &m_bar;
     const QString message = bar->currentMessage();
     // The shorter fields keep their texts longest; the counts give way first.
     const QList<QLabel*> fields = {Ticked, Queue, Counts};
@@ -162,7 +163,7 @@ void TStatusLine::refreshCounts() {
 }
 
 void TStatusLine::refreshTicked() {
-    const int units = CountTicked(Main).units;
+    const int units = CountTicked(m_list).units;
     setField(Ticked, units == 0 ? QString() : QStringLiteral("%1 ticked").arg(units));
 }
 

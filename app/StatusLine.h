@@ -4,12 +4,13 @@
 #include <QObject>
 
 class QLabel;
+class QStatusBar;
 class QTimer;
 
 namespace kavio {
 
 class TCommandEngine;
-class TKavioCCMain;
+class KavioListView;
 struct TCommandResult;
 
 // The main window's status bar. Beside the outcome of the last action (shown by the actions
@@ -25,7 +26,8 @@ public:
     // How often the fields are brought up to date at most.
     static constexpr int RefreshMs = 250;
 
-    TStatusLine(TKavioCCMain& main, TCommandEngine& engine);
+    // The fields go into `bar`; the ticked units are counted in `list`. `parent` owns the line.
+    TStatusLine(QStatusBar& bar, KavioListView& list, TCommandEngine& engine, QObject* parent);
 
     // Brings every field up to date now.
     void refresh();
@@ -50,7 +52,8 @@ private:
     void refreshQueue();
     void later();
 
-    TKavioCCMain& Main;
+    QStatusBar& m_bar;
+    KavioListView& m_list;
     TCommandEngine& Engine;
     QTimer* refreshTimer;
     QTimer* queueTimer;

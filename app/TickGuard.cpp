@@ -30,11 +30,11 @@ QString taskCaption(quint8 task) {
 
 } // namespace
 
-TickedLines CountTicked(const TKavioCCMain& main) {
+TickedLines CountTicked(const KavioListView& list) {
     TickedLines counted;
-    const KavioListModel& lines = *main.KavioList->lines();
-    const ShownLines& shown = *main.KavioList->shown();
-    const QAbstractItemView& view = *main.KavioList->shownView();
+    const KavioListModel& lines = *list.lines();
+    const ShownLines& shown = *list.shown();
+    const QAbstractItemView& view = *list.shownView();
     // The rows on screen run from the one at the top of the shown view (list or Details) to the
     // one at its bottom (the last row when the view ends above it); a row cut by an edge counts
     // as shown. A line that find leaves out is not shown either. A list that is not on screen at
@@ -63,7 +63,7 @@ TickedLines CountTicked(const TKavioCCMain& main) {
 bool ConfirmTickedCommand(TKavioCCMain& main, quint8 task) {
     if (task == TaskQuery)
         return true;
-    const TickedLines ticked = CountTicked(main);
+    const TickedLines ticked = CountTicked(*main.KavioList);
     if (ticked.hidden == 0)
         return true;
     const QString question =

@@ -4,6 +4,7 @@
 
 namespace kavio {
 
+class KavioListView;
 class TKavioCCMain;
 
 // Power commands on the ticked units ask first when some of those units cannot be seen: ticks
@@ -18,7 +19,7 @@ struct TickedLines {
     int units = 0;
     int hidden = 0;
 };
-TickedLines CountTicked(const TKavioCCMain& main);
+TickedLines CountTicked(const KavioListView& list);
 
 // Tells in the status bar that Reboot or Pulse left out `count` units whose status is not known.
 void ReportSkipped(TKavioCCMain& main, quint8 task, int count);

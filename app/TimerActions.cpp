@@ -1,6 +1,7 @@
 #include "TimerActions.h"
 
-#include "Main.h"
+#include "Kavio.h"
+#include "ListWindow.h"
 #include "SetTimer.h"
 #include "Timer.h"
 #include "UnitWriter.h"
@@ -11,14 +12,14 @@
 
 namespace kavio {
 
-TTimerActions::TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTimerFrm& list,
-                             TTimerFrm& runner, QAction* after)
-    : QObject(&main)
+TTimerActions::TTimerActions(ListWindow& main, TSetTimerFRM& editor, TViewTimerFrm& list,
+                             TTimerFrm& runner, QAction* after, QObject* parent)
+    : QObject(parent)
     , Main(main)
     , SetTimerFRM(editor)
     , ViewTimerFrm(list)
     , TimerFrm(runner) {
-    QMenu* popup = Main.PopupMenu;
+    QMenu* popup = Main.popupMenu();
     const QList<QAction*> entries = popup->actions();
     const qsizetype at = entries.indexOf(after);
     QAction* before = at >= 0 && at + 1 < entries.size() ? entries.at(at + 1) : nullptr;
@@ -29,7 +30,7 @@ TTimerActions::TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTime
     connect(ViewTimers1, &QAction::triggered, this, &TTimerActions::ViewTimers1Click);
     popup->insertActions(before, {AddTimer1, ViewTimers1});
 
-    connect(&ViewTimerFrm, &TViewTimerFrm::deviceListChanged, &Main, &TKavioCCMain::RebuildList);
+    connect(&ViewTimerFrm, &TViewTimerFrm::deviceListChanged, this, [this] { Main.RebuildList(); });
     Main.setCtrlKey(Qt::Key_2, [this] { ShowRunner(); });
 }
 

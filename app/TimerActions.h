@@ -6,7 +6,7 @@ class QAction;
 
 namespace kavio {
 
-class TKavioCCMain;
+class ListWindow;
 class TSetTimerFRM;
 class TTimerFrm;
 class TViewTimerFrm;
@@ -17,9 +17,9 @@ class TTimerActions : public QObject {
     Q_OBJECT
 
 public:
-    // The entries go right after `after` in the popup menu.
-    TTimerActions(TKavioCCMain& main, TSetTimerFRM& editor, TViewTimerFrm& list, TTimerFrm& runner,
-                  QAction* after);
+    // The entries go right after `after` in the popup menu of `main`; `parent` owns the actions.
+    TTimerActions(ListWindow& main, TSetTimerFRM& editor, TViewTimerFrm& list, TTimerFrm& runner,
+                  QAction* after, QObject* parent);
 
     void AddTimer1Click();
     void ViewTimers1Click();
@@ -29,7 +29,7 @@ public:
     QAction* ViewTimers1;
 
 private:
-    TKavioCCMain& Main;
+    ListWindow& Main;
     TSetTimerFRM& SetTimerFRM;
     TViewTimerFrm& ViewTimerFrm;
     TTimerFrm& TimerFrm;
