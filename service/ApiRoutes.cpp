@@ -108,45 +108,47 @@ void ApiRoutes::unit(const RouteCall& call) {
     writeResponse(call.socket, 200, JsonType, jsonBody(recordJson(*record)));
 }
 
-void ApiRoutes::units(const RouteCall& call) {
+// One page of a listing, made on the reader thread from the store's snapshot: `size` gives the
+// listing's length, `entry` its record at a position.
+void ApiRoutes::listPage(const RouteCall& call, const QString& kind,
+                         std::function<size_t(const StoreSnapshot&)> size,
+                         std::function<QJsonObject(const StoreSnapshot&, size_t)> entry,
+                         QJsonDocument::JsonFormat format) {
     Page page;
     QString problem;
     if (!readPage(call.request.url(), DefaultPageLimit, MaxPageLimit, page, problem))
         return writeJsonError(call.socket, 400, problem);
     answerFromListing(
         m_listing, call.socket,
-        [page](const StoreSnapshot& store) {
+        [page, size, entry, format](const StoreSnapshot& store) {
             QJsonArray list;
-            const size_t end =
-                std::min(store.units.size(), size_t(page.offset) + size_t(page.limit));
+            const size_t total = size(store);
+            const size_t end = std::min(total, size_t(page.offset) + size_t(page.limit));
             for (size_t at = size_t(page.offset); at < end; ++at)
-                list.append(recordJson(store.units[at]));
-            return ListingAnswer{200, QJsonDocument(list).toJson(QJsonDocument::Compact),
-                                 pageHeaders(page, store.units.size())};
+                list.append(entry(store, at));
+            return ListingAnswer{200, QJsonDocument(list).toJson(format), pageHeaders(page, total)};
         },
-        QStringLiteral("units %1 %2").arg(page.offset).arg(page.limit));
+        QStringLiteral("%1 %2 %3").arg(kind).arg(page.offset).arg(page.limit));
+}
+
+void ApiRoutes::units(const RouteCall& call) {
+    listPage(
+        call, QStringLiteral("units"),
+        [](const StoreSnapshot& store) { return store.units.size(); },
+        [](const StoreSnapshot& store, size_t at) { return recordJson(store.units[at]); },
+        QJsonDocument::Compact);
 }
 
 void ApiRoutes::groups(const RouteCall& call) {
-    Page page;
-    QString problem;
-    if (!readPage(call.request.url(), DefaultPageLimit, MaxPageLimit, page, problem))
-        return writeJsonError(call.socket, 400, problem);
-    answerFromListing(
-        m_listing, call.socket,
-        [page](const StoreSnapshot& store) {
-            QJsonArray list;
-            const size_t end =
-                std::min(store.groups.size(), size_t(page.offset) + size_t(page.limit));
-            for (size_t at = size_t(page.offset); at < end; ++at) {
-                QJsonObject object = recordJson(store.groups[at]);
-                object.insert(QStringLiteral("members"),
-                              QJsonArray::fromStringList(store.members[at]));
-                list.append(object);
-            }
-            return ListingAnswer{200, jsonBody(list), pageHeaders(page, store.groups.size())};
+    listPage(
+        call, QStringLiteral("groups"),
+        [](const StoreSnapshot& store) { return store.groups.size(); },
+        [](const StoreSnapshot& store, size_t at) {
+            QJsonObject object = recordJson(store.groups[at]);
+            object.insert(QStringLiteral("members"), QJsonArray::fromStringList(store.members[at]));
+            return object;
         },
-        QStringLiteral("groups %1 %2").arg(page.offset).arg(page.limit));
+        QJsonDocument::Indented);
 }
 
 // The number of commands not finished, and the first `limit` of them, each with the time it is

@@ -2,6 +2,10 @@
 
 #include "HttpRoutes.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <functional>
+
 namespace kavio {
 class TCommandEngine;
 }
@@ -12,6 +16,7 @@ class CommandWaiters;
 class DelayedReboots;
 class HistoryReader;
 class StoreListing;
+struct StoreSnapshot;
 
 // The JSON API under "/api/v1": the units and groups, the queue, the history, and the commands
 // for a unit or a group, answered as `kavioctl --json` reports them.
@@ -35,6 +40,10 @@ private:
     void units(const RouteCall& call);
     void unit(const RouteCall& call);
     void groups(const RouteCall& call);
+    void listPage(const RouteCall& call, const QString& kind,
+                  std::function<size_t(const StoreSnapshot&)> size,
+                  std::function<QJsonObject(const StoreSnapshot&, size_t)> entry,
+                  QJsonDocument::JsonFormat format);
     void queue(const RouteCall& call);
     void history(const RouteCall& call);
     void command(const RouteCall& call, bool group);

@@ -28,6 +28,28 @@ std::vector<UnitTarget> readTargets(QSqlQuery& query) {
     return units;
 }
 
+// Every unit and group with a valid key, by key; the password only when asked for.
+QString recordsStatement(bool withPasswords) {
+    return QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", %1, "
+                          "\"Status\", %3 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" "
+                          "= 1) AND %2 ORDER BY \"Index\"")
+        .arg(withPasswords ? QStringLiteral("\"Password\"") : QStringLiteral("NULL"), validKey(),
+             timerMarkColumn());
+}
+
+StoredRecord recordOf(const QSqlQuery& row) {
+    StoredRecord record;
+    record.index = quint16(row.value(0).toUInt());
+    record.name = row.value(1).toString();
+    record.group = row.value(2).toLongLong() != 0;
+    record.address = row.value(3).toString();
+    record.port = row.value(4).toString();
+    record.password = row.value(5).toString();
+    record.status = row.value(6).toLongLong();
+    record.timer = row.value(7).toLongLong() != 0;
+    return record;
+}
+
 UnitTarget targetOf(const StoredRecord& record) {
     return UnitTarget{record.index, record.name, record.status};
 }
@@ -39,25 +61,11 @@ void sortByName(std::vector<StoredRecord>& records) {
 }
 
 std::vector<StoredRecord> readStore(bool withPasswords) {
-    QSqlQuery master = runQuery(
-        QStringLiteral("Master.DB"),
-        QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", %1, "
-                       "\"Status\", %3 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" "
-                       "= 1) AND %2 ORDER BY \"Index\"")
-            .arg(withPasswords ? QStringLiteral("\"Password\"") : QStringLiteral("NULL"),
-                 validKey(), timerMarkColumn()));
+    QSqlQuery master = runQuery(QStringLiteral("Master.DB"), recordsStatement(withPasswords));
     std::vector<StoredRecord> groups;
     std::vector<StoredRecord> units;
     while (master.next()) {
-        StoredRecord record;
-        record.index = quint16(master.value(0).toUInt());
-        record.name = master.value(1).toString();
-        record.group = master.value(2).toLongLong() != 0;
-        record.address = master.value(3).toString();
-        record.port = master.value(4).toString();
-        record.password = master.value(5).toString();
-        record.status = master.value(6).toLongLong();
-        record.timer = master.value(7).toLongLong() != 0;
+        StoredRecord record = recordOf(master);
         (record.group ? groups : units).push_back(std::move(record));
     }
     sortByName(groups);
@@ -325,21 +333,9 @@ std::vector<StoredRecord> recordsByKey() {
 
 RawStore readRaw(const QSqlDatabase& db) {
     RawStore raw;
-    QSqlQuery master = runQuery(
-        db, QStringLiteral("Master.DB"),
-        QStringLiteral("SELECT \"Index\", \"Name\", \"Group\" = 1, \"IPAddress\", \"Port\", "
-                       "\"Status\", %1 FROM \"Master\" WHERE (\"Group\" = 0 OR \"Group\" = 1) "
-                       "AND %2 ORDER BY \"Index\"")
-            .arg(timerMarkColumn(), validKey()));
+    QSqlQuery master = runQuery(db, QStringLiteral("Master.DB"), recordsStatement(false));
     while (master.next()) {
-        StoredRecord record;
-        record.index = quint16(master.value(0).toUInt());
-        record.name = master.value(1).toString();
-        record.group = master.value(2).toLongLong() != 0;
-        record.address = master.value(3).toString();
-        record.port = master.value(4).toString();
-        record.status = master.value(5).toLongLong();
-        record.timer = master.value(6).toLongLong() != 0;
+        StoredRecord record = recordOf(master);
         (record.group ? raw.groups : raw.units).push_back(std::move(record));
     }
     QSqlQuery rows =
